@@ -1,0 +1,131 @@
+// The decoded module: Player, Pattern, Instrument and Sample records, and the Player's life.
+#pragma once
+
+#include "stream.h"
+
+#include <cstdint>
+
+namespace music {
+
+constexpr uint8_t KEY_OFF = 255; // a cell note that releases the channel (the file's note 97)
+
+constexpr uint8_t LOOP_NONE = 1;
+constexpr uint8_t LOOP_FORWARD = 2;
+constexpr uint8_t LOOP_PINGPONG = 4;
+
+constexpr int32_t maxSamplesPerInstrument = 16;
+constexpr int32_t sampleMapNotes = 96;
+constexpr int32_t envelopePointsStored = 20;
+constexpr int32_t envelopePointsRead = 12;
+constexpr int32_t orderTableEntries = 256;
+constexpr int32_t maxChannels = 32;       // size of the channel table
+constexpr int32_t sampleGuardValues = 8;  // zeros behind every sample's data
+
+// One pattern cell, exactly five bytes.
+struct Cell {
+    uint8_t note;       // 0 none, 1..96 notes, KEY_OFF; other values as read
+    uint8_t instrument; // 0 none, 1..128
+    uint8_t volume;     // volume column byte
+    uint8_t effect;
+    uint8_t param;
+};
+static_assert(sizeof(Cell) == 5, "cells are five bytes");
+
+struct Pattern {
+    int32_t rowCount;
+    Cell* cells; // rowCount x channelCount, row after row
+};
+
+struct EnvelopePoint {
+    uint16_t x; // tick
+    uint16_t y; // value
+};
+
+struct Sample {
+    int16_t* data;       // length absolute values + 8 guard values; null when length is 0
+    uint32_t length;     // in sample frames
+    uint32_t loopStart;  // in sample frames
+    uint32_t loopLength; // in sample frames; 0 only when length is 0
+    uint8_t volume;      // 0..64
+    int8_t finetune;
+    int32_t panning;     // 0..255
+    uint8_t bits;        // 8 or 16 as stored; 16 once decoded
+    uint8_t loopMode;    // LOOP_NONE, LOOP_FORWARD or LOOP_PINGPONG
+    int8_t relativeNote;
+};
+
+struct Instrument {
+    int32_t sampleCount; // 0..16
+    Sample* samples[maxSamplesPerInstrument]; // slots >= sampleCount point at emptySample
+    uint8_t sampleMap[sampleMapNotes];        // sample slot per note 1..96 (index note - 1)
+    EnvelopePoint volumeEnvelope[envelopePointsStored];
+    EnvelopePoint panningEnvelope[envelopePointsStored];
+    uint8_t volumePointCount;
+    uint8_t panningPointCount;
+    uint8_t volumeSustain;
+    uint8_t volumeLoopStart;
+    uint8_t volumeLoopEnd;
+    uint8_t panningSustain;
+    uint8_t panningLoopStart;
+    uint8_t panningLoopEnd;
+    uint8_t volumeType;  // bit 0 on, bit 1 sustain, bit 2 loop
+    uint8_t panningType; // likewise
+    uint8_t autoVibratoType;
+    uint8_t autoVibratoSweep;
+    uint8_t autoVibratoDepth;
+    uint8_t autoVibratoRate;
+    uint16_t fadeout; // the file's fadeout doubled
+};
+
+struct Player;
+using TickHandler = void (*)(Player* player);
+
+struct Player {
+    Pattern* patterns;       // patternRecordCount records
+    Instrument* instruments; // instrumentCount records
+    int32_t tickSamplesLeft; // frames still to mix before the next tick
+    int32_t samplesPerTick;  // frames per tick, from the BPM
+    int16_t songLength;
+    int16_t restartPosition;
+    int16_t channelCount;
+    int32_t patternCount;       // highest pattern named by the used orders, plus one
+    int32_t patternRecordCount; // max(patternCount, patterns stored in the file)
+    int16_t instrumentCount;
+    int16_t flags; // bit 0: linear frequency table
+    int16_t defaultTempo;
+    int16_t defaultBpm;
+    uint8_t orderTable[orderTableEntries];
+    uint8_t initialGlobalVolume;
+    int32_t globalVolume; // 0..64
+    uint8_t globalVolumeSlideMemory;
+    int32_t tick; // 0 is the row tick
+    int32_t tempo; // ticks per row
+    int32_t bpm;
+    int32_t row;
+    int32_t order;
+    int32_t patternDelayTicks;
+    int32_t nextRow;   // -1 = none pending
+    int32_t nextOrder; // -1 = none pending
+    int32_t songTimeMs;
+    TickHandler tickHandler;
+};
+
+// Stands in for every missing sample; never freed. Not const: effect E5y may write its finetune.
+extern Sample emptySample;
+
+// Carries the open stream from createPlayer into loadModule.
+struct LoadContext {
+    void* stream;
+};
+
+// Reads a module through streamInterface into a zero-filled Player. False when the module cannot
+// be loaded; whatever was allocated stays reachable from the Player for destroyPlayer to free.
+bool loadModule(Player* player, LoadContext* context);
+
+// Returns a loaded Player, or null when the description names no loadable module.
+Player* createPlayer(const MemoryStream* description);
+
+// Stops playback (it is global) and frees the Player with everything it owns. False for null.
+bool destroyPlayer(Player* player);
+
+} // namespace music

@@ -1,0 +1,135 @@
+// Channel-to-voice update: note starts with the hand-off to the partner voice, gains, panning,
+// frequency and step, restart.
+#include "voice_update.h"
+
+#include "channel.h"
+#include "format.h"
+#include "module.h"
+#include "voice.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+namespace music {
+namespace {
+
+// 255 * 2^-35: with every factor at its maximum (64, 64, 65536, 64) the product is 127.5.
+float volumeScale() {
+    const uint32_t bits = 0x31FF0000u;
+    float scale;
+    std::memcpy(&scale, &bits, sizeof scale);
+    return scale;
+}
+
+void setTargets(Voice* voice) {
+    const int32_t v = voice->voiceVolume;
+    const int32_t p = voice->voicePanning;
+    voice->leftTarget = v * p / 255;
+    voice->rightTarget = v * (255 - p) / 255;
+}
+
+// Frequencies are kept below this so that the conversion to int32 stays defined; such rates are
+// far beyond anything audible and the mixer limits the step anyway.
+constexpr double maxFrequencyHz = 2147483647.0;
+
+int32_t linearFrequency(int32_t period, int32_t periodDelta) {
+    const float exponent = static_cast<float>(4608 - period + periodDelta) / 768.0f;
+    double hz = 8363.0 * std::pow(2.0, static_cast<double>(exponent));
+    if (!(hz < maxFrequencyHz)) hz = maxFrequencyHz;
+    return static_cast<int32_t>(hz);
+}
+
+void startNote(Channel* channel, Sample* sample) {
+    Voice* current = &voiceTable[channel->voice->index];
+    Voice* target = current;
+    if (current->sample != nullptr) {
+        const int32_t a = current->index;
+        const int32_t partnerIndex = a < partnerVoiceOffset ? a + partnerVoiceOffset
+                                                            : a - partnerVoiceOffset;
+        Voice* partner = &voiceTable[partnerIndex];
+        *partner = *current;
+        partner->index = partnerIndex;
+        // The old note keeps playing where it was and the mixer ramps it down to silence.
+        current->voiceVolume = 0;
+        current->volumeCopy = 0;
+        current->leftTarget = 0;
+        current->rightTarget = 0;
+        channel->voice = partner;
+        target = partner;
+    }
+    target->sample = sample;
+    if (target->startOffset >= sample->loopStart + sample->loopLength) target->startOffset = 0;
+    target->positionWhole = static_cast<int32_t>(target->startOffset);
+    target->positionFraction = 0;
+    target->direction = DIRECTION_FORWARD;
+    target->startOffset = 0;
+    target->leftLevel = 0;
+    target->rightLevel = 0;
+    target->rampFramesLeft = 0;
+}
+
+void updateVolume(const Channel* channel, Voice* voice, const Player* player) {
+    float product = static_cast<float>(channel->volume + channel->volumeDelta);
+    product *= static_cast<float>(channel->volumeEnvelopeOutput);
+    product *= static_cast<float>(channel->fadeoutVolume);
+    product *= static_cast<float>(player->globalVolume);
+    product *= volumeScale();
+    const int32_t v = static_cast<int32_t>(product);
+    voice->voiceVolume = v;
+    voice->volumeCopy = v;
+    setTargets(voice);
+}
+
+void updatePanning(const Channel* channel, Voice* voice) {
+    const int32_t p = channel->panning;
+    const int32_t e = channel->panningEnvelopeOutput;
+    const int32_t q = (128 - std::abs(p - 128)) / 32;
+    int32_t finalPanning = p + (e - 32) * q;
+    if (finalPanning < 0) finalPanning = 0;
+    if (finalPanning > 255) finalPanning = 255;
+    voice->voicePanning = finalPanning;
+    voice->panningCopy = finalPanning;
+    setTargets(voice);
+}
+
+constexpr int32_t minimumFrequencyHz = 100;
+constexpr int32_t amigaClock = 14317056;
+
+void updateFrequency(const Channel* channel, Voice* voice, const Player* player) {
+    int32_t hz;
+    if (player->flags & 1) {
+        hz = linearFrequency(channel->period, channel->periodDelta);
+    } else {
+        // The zero-period guard has already run, so the divisor is never 0.
+        hz = amigaClock / (channel->period + channel->periodDelta);
+    }
+    voice->frequency = hz;
+    if (hz < minimumFrequencyHz) hz = minimumFrequencyHz;
+    const uint32_t f = static_cast<uint32_t>(hz);
+    const uint32_t rate = static_cast<uint32_t>(sampleRate);
+    voice->stepWhole = static_cast<int32_t>(f / rate);
+    voice->stepFraction = static_cast<uint32_t>((static_cast<uint64_t>(f % rate) << 32) / rate);
+}
+
+} // namespace
+
+void updateVoice(Channel* channel, Sample* sample, const Player* player) {
+    if (channel->period + channel->periodDelta == 0) channel->updateFlags &= ~UPDATE_FREQUENCY;
+    const uint8_t flags = channel->updateFlags;
+    if (flags & UPDATE_TRIGGER) startNote(channel, sample);
+    if (flags & UPDATE_VOLUME) updateVolume(channel, channel->voice, player);
+    if (flags & UPDATE_PANNING) updatePanning(channel, channel->voice);
+    if (flags & UPDATE_FREQUENCY) updateFrequency(channel, channel->voice, player);
+    if (flags & UPDATE_RESTART) {
+        Voice* voice = channel->voice;
+        voice->positionWhole = 0;
+        voice->positionFraction = 0;
+        voice->startOffset = 0;
+        // A restart during the backward run of a ping-pong loop would leave the position behind
+        // the loop start with no boundary ahead, so it plays forward again, as a note start does.
+        voice->direction = DIRECTION_FORWARD;
+    }
+}
+
+} // namespace music
