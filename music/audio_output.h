@@ -1,6 +1,8 @@
 // Audio output: the looping chunk buffer, the render thread, chunk stamps and the music clock.
 #pragma once
 
+#include <pthread.h>
+
 #include <atomic>
 #include <cstdint>
 
@@ -14,32 +16,101 @@ struct ChunkStamp {
     int32_t songTimeMs; // the Player's songTimeMs after the chunk was mixed
 };
 
-// One instance; at most one Player plays at a time.
+constexpr int32_t chunksPerBuffer = 100;
+constexpr int32_t chunkDurationMs = 20;
+constexpr int32_t rampFramesAt44100 = 128;
+constexpr int32_t mixAlignmentBytes = 16;
+constexpr int32_t mixAllocationSlackBytes = 256;
+constexpr int32_t renderPollMs = 5;
+constexpr int32_t stopPollMs = 10;
+
+// Every size of the output follows from the rate alone.
+struct OutputSizes {
+    int32_t chunkFrames;  // rate * 20 / 1000 rounded up to a multiple of 4
+    int32_t bufferFrames; // chunkFrames * 100
+    int32_t chunkCount;   // bufferFrames / chunkFrames
+    int32_t rampLength;   // frames
+    float secondsPerFrame;
+    float rampLengthReciprocal;
+    int32_t outputBufferBytes;  // 16-bit stereo
+    int32_t mixAllocationBytes; // two floats per frame plus room to align
+    int32_t bytesPerSecond;
+};
+
+constexpr OutputSizes outputSizesForRate(int32_t rateHz) {
+    OutputSizes s{};
+    s.chunkFrames = (rateHz * chunkDurationMs / 1000 + 3) & ~3;
+    s.bufferFrames = s.chunkFrames * chunksPerBuffer;
+    s.chunkCount = s.chunkFrames > 0 ? s.bufferFrames / s.chunkFrames : 0;
+    s.rampLength = rateHz * rampFramesAt44100 / 44100;
+    s.secondsPerFrame = 1.0f / static_cast<float>(rateHz);
+    s.rampLengthReciprocal = 1.0f / static_cast<float>(s.rampLength);
+    s.outputBufferBytes = s.bufferFrames * 4;
+    s.mixAllocationBytes = s.bufferFrames * 8 + mixAllocationSlackBytes;
+    s.bytesPerSecond = rateHz * 4;
+    return s;
+}
+
+// Which chunk the device is playing, from the bytes it has played since it started.
+constexpr int32_t playChunkForPosition(uint64_t bytesPlayed, int32_t chunkFrames,
+                                       int32_t bufferFrames) {
+    const uint64_t playFrame = bytesPlayed / 4;
+    return static_cast<int32_t>(playFrame % static_cast<uint64_t>(bufferFrames)) / chunkFrames;
+}
+
+// One mixed float to a 16-bit sample: nearest, ties to even, clamped; NaN becomes 0.
+int16_t pcmFromMix(float value);
+
+// Song time a run of frameCount frames adds, truncated to whole ms in single precision.
+int32_t runDurationMs(int32_t frameCount, float secondsPerFrame);
+
+// One instance; at most one Player plays at a time. The render thread and the main thread share
+// only the atomics; everything else belongs to whichever thread renders (see audio_output.cpp).
 struct AudioOutput {
-    int32_t chunkFrames;        // 884 at 44100
-    int32_t bufferFrames;       // chunkFrames * 100
-    int32_t chunkCount;         // 100
+    int32_t chunkFrames;  // 884 at 44100
+    int32_t bufferFrames; // chunkFrames * 100
+    int32_t chunkCount;   // 100
     float secondsPerFrame;
     Player* activePlayer;
     std::atomic<int32_t> writeChunk;   // next chunk to render
     std::atomic<int32_t> audibleChunk; // chunk under the play position as last seen
     std::atomic<ChunkStamp*> stamps;   // chunkCount records; null when stopped
-    float* mixBuffer;                  // 16-byte aligned view into mixAllocation
+    // The audible chunk's index (high 32 bits) and its stamp's song time (low 32 bits), published
+    // together whenever audibleChunk moves, so the clock never looks into the stamp ring.
+    std::atomic<uint64_t> audibleStamp;
+    float* mixBuffer; // 16-byte aligned view into mixAllocation
     void* mixAllocation;
     int16_t* outputBuffer; // bufferFrames * 2 values, the loop the device plays
     std::atomic<uint8_t> renderBusy;
     std::atomic<uint8_t> stopRequested;
-    std::atomic<uint8_t> renderThreadDone;
+    std::atomic<uint8_t> renderThreadDone{1};
     bool renderThreadRunning;
+    pthread_t renderThreadHandle;
 };
 
 extern AudioOutput audioOutput;
 
 bool startPlayback(Player* player);
 bool stopPlayback(Player* player);
+// Renders chunk writeChunk of activePlayer and advances writeChunk. Allocates nothing.
 void renderChunk();
+// The render thread's routine: refills every chunk the device has finished. Returns 0.
+int32_t renderThread();
 
-// Song time in ms of the chunk now audible; 0 when nothing plays.
+// Song time in ms of the chunk now audible; 0 when nothing plays. Safe to call while the render
+// thread runs; the value is always the time of a completely written stamp.
 uint32_t musicClockMs();
+// The audible chunk and its song time, read together. False (and zeros) when nothing plays.
+bool audibleChunkStamp(int32_t* chunk, int32_t* songTimeMs);
+
+// Shared by the device path and the offline renderer, main thread only.
+// Resets the output sizes, voices, channels and the Player's playback fields, makes the Player
+// active and allocates a zero stamp ring. False when the stream table is incomplete or on no
+// memory (the Player stays active, the clock reads 0).
+bool resetPlayback(Player* player);
+// Allocates the zeroed output buffer and the aligned mix buffer. False on no memory.
+bool allocateRenderBuffers();
+// Frees buffers and stamps, clears the active Player and the chunk indices.
+void releasePlayback();
 
 } // namespace music

@@ -1,0 +1,302 @@
+// Audio output: playback start and stop, chunk rendering, the render thread and the music clock.
+//
+// Threads. The main thread starts, pre-renders, stops and reads the clock; the render thread
+// re-renders chunks behind the play position. They share only the atomics of AudioOutput, stored
+// with release and loaded with acquire; no lock is taken. The Player's playback fields, the voice
+// and channel tables and both buffers belong to the render thread from its creation until
+// stopPlayback has joined it (thread creation and join order everything else).
+//
+// The clock. When the device has left chunk k, the render thread first moves audibleChunk on to
+// k + 1 and publishes index and song time of stamp k + 1 as one 64-bit atomic, and only then
+// rewrites chunk k and its stamp. So the stamp that audibleChunk names is never the one being
+// rewritten, and the clock, one atomic load, can never see a half-written or a next-pass stamp.
+//
+// The device counts its position in 64 bits, so the play chunk never jumps at a counter wrap.
+#include "audio_output.h"
+
+#include "audio_device.h"
+#include "channel.h"
+#include "format.h"
+#include "module.h"
+#include "sequencer.h"
+#include "stream.h"
+#include "voice.h"
+
+#include <sched.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <ctime>
+
+namespace music {
+
+AudioOutput audioOutput;
+
+namespace {
+
+void sleepMs(int32_t ms) {
+    timespec t{};
+    t.tv_sec = ms / 1000;
+    t.tv_nsec = static_cast<long>(ms % 1000) * 1000000L;
+    while (nanosleep(&t, &t) != 0) {
+    }
+}
+
+uint64_t packStamp(int32_t chunk, int32_t songTimeMs) {
+    return (static_cast<uint64_t>(static_cast<uint32_t>(chunk)) << 32) |
+           static_cast<uint32_t>(songTimeMs);
+}
+
+void publishAudible(int32_t chunk) {
+    const ChunkStamp* stamps = audioOutput.stamps.load(std::memory_order_acquire);
+    const int32_t time = stamps != nullptr ? stamps[chunk].songTimeMs : 0;
+    audioOutput.audibleChunk.store(chunk, std::memory_order_release);
+    audioOutput.audibleStamp.store(packStamp(chunk, time), std::memory_order_release);
+}
+
+bool streamInterfaceComplete() {
+    const StreamInterface& s = streamInterface;
+    return s.open != nullptr && s.close != nullptr && s.read != nullptr && s.seek != nullptr &&
+           s.tell != nullptr;
+}
+
+void* renderThreadEntry(void*) {
+    renderThread();
+    return nullptr;
+}
+
+// The render thread should get the highest priority the system grants; without the right to
+// real-time scheduling it keeps the default, which still works with a 2 s buffer.
+void raisePriority(pthread_t thread) {
+    sched_param param{};
+    param.sched_priority = sched_get_priority_max(SCHED_FIFO);
+    if (param.sched_priority >= 0) pthread_setschedparam(thread, SCHED_FIFO, &param);
+}
+
+} // namespace
+
+int16_t pcmFromMix(float value) {
+    const float r = std::nearbyint(value);
+    if (r >= 32767.0f) return 32767;
+    if (r <= -32768.0f) return -32768;
+    if (r != r) return 0;
+    return static_cast<int16_t>(r);
+}
+
+int32_t runDurationMs(int32_t frameCount, float secondsPerFrame) {
+    const float ms = static_cast<float>(frameCount) * secondsPerFrame * 1000.0f;
+    return static_cast<int32_t>(ms);
+}
+
+bool resetPlayback(Player* player) {
+    if (!streamInterfaceComplete()) return false;
+
+    const OutputSizes sizes = outputSizesForRate(sampleRate);
+    audioOutput.chunkFrames = sizes.chunkFrames;
+    audioOutput.secondsPerFrame = sizes.secondsPerFrame;
+    audioOutput.bufferFrames = sizes.bufferFrames;
+    audioOutput.chunkCount = sizes.chunkCount;
+    setRampConstants(sampleRate);
+
+    for (int32_t i = 0; i < voiceTableSize; ++i) {
+        voiceTable[i] = Voice{};
+        voiceTable[i].index = i;
+        voiceTable[i].stepWhole = 1;
+    }
+
+    player->globalVolume = player->initialGlobalVolume;
+    player->tempo = player->defaultTempo;
+    player->bpm = player->defaultBpm;
+    player->row = 0;
+    player->order = 0;
+    player->nextOrder = -1;
+    player->nextRow = -1;
+    player->tickSamplesLeft = 0;
+    player->tick = 0;
+    player->patternDelayTicks = 0;
+    player->songTimeMs = 0;
+    player->samplesPerTick = samplesPerTickForBpm(player->bpm);
+
+    // The channel count comes from the file; the table has room for 32.
+    int32_t channels = player->channelCount;
+    if (channels < 0) channels = 0;
+    if (channels > channelTableSize) channels = channelTableSize;
+    for (int32_t i = 0; i < channels; ++i) {
+        channelTable[i] = Channel{};
+        channelTable[i].voice = &voiceTable[i];
+    }
+
+    audioOutput.activePlayer = player;
+    audioOutput.writeChunk.store(0, std::memory_order_release);
+    audioOutput.audibleChunk.store(0, std::memory_order_release);
+    audioOutput.audibleStamp.store(0, std::memory_order_release);
+    void* stamps = std::calloc(static_cast<size_t>(sizes.chunkCount), sizeof(ChunkStamp));
+    audioOutput.stamps.store(static_cast<ChunkStamp*>(stamps), std::memory_order_release);
+    return stamps != nullptr;
+}
+
+bool allocateRenderBuffers() {
+    const OutputSizes sizes = outputSizesForRate(sampleRate);
+    audioOutput.outputBuffer = static_cast<int16_t*>(
+        std::calloc(static_cast<size_t>(sizes.bufferFrames) * outputChannels, sizeof(int16_t)));
+    audioOutput.mixAllocation = std::calloc(static_cast<size_t>(sizes.mixAllocationBytes), 1);
+    if (audioOutput.outputBuffer == nullptr || audioOutput.mixAllocation == nullptr) return false;
+    const uintptr_t raw = reinterpret_cast<uintptr_t>(audioOutput.mixAllocation);
+    const uintptr_t aligned = (raw + (mixAlignmentBytes - 1)) & ~uintptr_t{mixAlignmentBytes - 1};
+    audioOutput.mixBuffer = reinterpret_cast<float*>(aligned);
+    return true;
+}
+
+void releasePlayback() {
+    std::free(audioOutput.mixAllocation);
+    audioOutput.mixAllocation = nullptr;
+    audioOutput.mixBuffer = nullptr;
+    std::free(audioOutput.outputBuffer);
+    audioOutput.outputBuffer = nullptr;
+    audioOutput.activePlayer = nullptr;
+    std::free(audioOutput.stamps.exchange(nullptr, std::memory_order_acq_rel));
+    audioOutput.writeChunk.store(0, std::memory_order_release);
+    audioOutput.audibleChunk.store(0, std::memory_order_release);
+    audioOutput.audibleStamp.store(0, std::memory_order_release);
+}
+
+bool startPlayback(Player* player) {
+    if (player == nullptr) return false;
+    stopPlayback(player);
+    if (!resetPlayback(player)) return false;
+
+    if (!audioDeviceOpen()) return false;
+    if (!allocateRenderBuffers()) {
+        stopPlayback(player);
+        return false;
+    }
+
+    const int32_t chunkCount = audioOutput.chunkCount;
+    for (int32_t i = 0; i < chunkCount; ++i) renderChunk();
+    publishAudible(0);
+
+    audioDeviceStart(audioOutput.outputBuffer, audioOutput.bufferFrames);
+
+    audioOutput.stopRequested.store(0, std::memory_order_release);
+    audioOutput.renderThreadDone.store(0, std::memory_order_release);
+    if (pthread_create(&audioOutput.renderThreadHandle, nullptr, renderThreadEntry, nullptr) != 0) {
+        // A device looping 2 s of pre-rendered audio forever with a frozen clock is worse than
+        // silence: give everything back.
+        audioOutput.renderThreadDone.store(1, std::memory_order_release);
+        stopPlayback(player);
+        return false;
+    }
+    audioOutput.renderThreadRunning = true;
+    raisePriority(audioOutput.renderThreadHandle);
+    return true;
+}
+
+void renderChunk() {
+    Player* player = audioOutput.activePlayer;
+    ChunkStamp* stamps = audioOutput.stamps.load(std::memory_order_acquire);
+    if (player == nullptr || stamps == nullptr || audioOutput.mixBuffer == nullptr ||
+        audioOutput.outputBuffer == nullptr) {
+        return;
+    }
+    const int32_t chunkFrames = audioOutput.chunkFrames;
+    const int32_t chunk = audioOutput.writeChunk.load(std::memory_order_acquire);
+    const size_t first = static_cast<size_t>(chunk) * static_cast<size_t>(chunkFrames) * 2;
+    float* mix = audioOutput.mixBuffer + first;
+    for (int32_t i = 0; i < chunkFrames * 2; ++i) mix[i] = 0.0f;
+
+    int32_t done = 0;
+    int32_t left = player->tickSamplesLeft;
+    while (done < chunkFrames) {
+        if (left <= 0) {
+            if (player->tickHandler != nullptr) player->tickHandler(player);
+            left = player->samplesPerTick;
+            // A tick of no frames would call the handler forever without mixing anything.
+            if (left < 1) left = 1;
+        }
+        int32_t n = left;
+        if (n > chunkFrames - done) n = chunkFrames - done;
+        mixVoices(mix + static_cast<size_t>(done) * 2, n);
+        done += n;
+        left -= n;
+        // Wraps instead of overflowing after 24.8 days of song time.
+        player->songTimeMs = static_cast<int32_t>(
+            static_cast<uint32_t>(player->songTimeMs) +
+            static_cast<uint32_t>(runDurationMs(n, audioOutput.secondsPerFrame)));
+    }
+
+    stamps[chunk].order = static_cast<uint8_t>(player->order);
+    stamps[chunk].row = static_cast<uint8_t>(player->row);
+    stamps[chunk].songTimeMs = player->songTimeMs;
+    player->tickSamplesLeft = left;
+
+    int16_t* out = audioOutput.outputBuffer + first;
+    for (int32_t i = 0; i < chunkFrames * 2; ++i) out[i] = pcmFromMix(mix[i]);
+
+    int32_t next = chunk + 1;
+    if (next >= audioOutput.chunkCount) next = 0;
+    audioOutput.writeChunk.store(next, std::memory_order_release);
+}
+
+int32_t renderThread() {
+    audioOutput.renderThreadDone.store(0, std::memory_order_release);
+    const int32_t chunkFrames = audioOutput.chunkFrames;
+    const int32_t bufferFrames = audioOutput.bufferFrames;
+    const int32_t chunkCount = audioOutput.chunkCount;
+    while (audioOutput.stopRequested.load(std::memory_order_acquire) == 0) {
+        const uint64_t bytes = audioDevicePosition();
+        const int32_t playChunk = playChunkForPosition(bytes, chunkFrames, bufferFrames);
+        while (audioOutput.writeChunk.load(std::memory_order_acquire) != playChunk) {
+            audioOutput.renderBusy.store(1, std::memory_order_release);
+            int32_t audible = audioOutput.audibleChunk.load(std::memory_order_acquire) + 1;
+            if (audible >= chunkCount) audible = 0;
+            publishAudible(audible);
+            renderChunk();
+            audioOutput.renderBusy.store(0, std::memory_order_release);
+        }
+        sleepMs(renderPollMs);
+    }
+    audioOutput.renderThreadDone.store(1, std::memory_order_release);
+    return 0;
+}
+
+bool stopPlayback(Player* player) {
+    if (player == nullptr) return false;
+    audioOutput.stopRequested.store(1, std::memory_order_release);
+    while (audioOutput.renderBusy.load(std::memory_order_acquire) != 0) {
+    }
+    if (audioOutput.renderThreadRunning) {
+        while (audioOutput.renderThreadDone.load(std::memory_order_acquire) == 0) {
+            sleepMs(stopPollMs);
+        }
+        pthread_join(audioOutput.renderThreadHandle, nullptr);
+        audioOutput.renderThreadRunning = false;
+    }
+    // The device still reads the output buffer until it is reset; the mix buffer it never sees.
+    std::free(audioOutput.mixAllocation);
+    audioOutput.mixAllocation = nullptr;
+    audioOutput.mixBuffer = nullptr;
+    audioDeviceReset();
+    releasePlayback();
+    audioDeviceClose();
+    return true;
+}
+
+uint32_t musicClockMs() {
+    int32_t chunk = 0;
+    int32_t time = 0;
+    audibleChunkStamp(&chunk, &time);
+    return static_cast<uint32_t>(time);
+}
+
+bool audibleChunkStamp(int32_t* chunk, int32_t* songTimeMs) {
+    *chunk = 0;
+    *songTimeMs = 0;
+    if (audioOutput.stamps.load(std::memory_order_acquire) == nullptr) return false;
+    const uint64_t packed = audioOutput.audibleStamp.load(std::memory_order_acquire);
+    *chunk = static_cast<int32_t>(packed >> 32);
+    *songTimeMs = static_cast<int32_t>(static_cast<uint32_t>(packed));
+    return true;
+}
+
+} // namespace music

@@ -1,0 +1,84 @@
+// Offline rendering: renders chunk after chunk with renderChunk and hands out the 16-bit frames.
+#include "offline_render.h"
+
+#include "audio_output.h"
+
+#include <cstring>
+
+namespace music {
+namespace {
+
+struct OfflineState {
+    Player* player;
+    bool running;
+    int32_t chunk;           // chunk whose frames are being handed out
+    int32_t framesHandedOut; // of that chunk; chunkFrames when it is used up
+    int64_t chunksRendered;
+    ChunkStamp lastStamp;
+};
+
+OfflineState offline;
+
+// A device playback started since offlineBegin took the global state over.
+bool stillOurs() {
+    return offline.running && audioOutput.activePlayer == offline.player &&
+           !audioOutput.renderThreadRunning && audioOutput.outputBuffer != nullptr;
+}
+
+} // namespace
+
+bool offlineBegin(Player* player) {
+    if (player == nullptr) return false;
+    offlineEnd();
+    stopPlayback(player);
+    offline = OfflineState{};
+    if (!resetPlayback(player) || !allocateRenderBuffers()) {
+        releasePlayback();
+        return false;
+    }
+    offline.player = player;
+    offline.running = true;
+    offline.framesHandedOut = audioOutput.chunkFrames;
+    return true;
+}
+
+int32_t offlineRender(int16_t* out, int32_t frameCount) {
+    if (!stillOurs() || frameCount <= 0) return 0;
+    const int32_t chunkFrames = audioOutput.chunkFrames;
+    int32_t written = 0;
+    while (written < frameCount) {
+        if (offline.framesHandedOut >= chunkFrames) {
+            offline.chunk = audioOutput.writeChunk.load(std::memory_order_acquire);
+            renderChunk();
+            offline.lastStamp = audioOutput.stamps.load(std::memory_order_acquire)[offline.chunk];
+            offline.framesHandedOut = 0;
+            ++offline.chunksRendered;
+        }
+        int32_t n = chunkFrames - offline.framesHandedOut;
+        if (n > frameCount - written) n = frameCount - written;
+        const int16_t* from =
+            audioOutput.outputBuffer +
+            (static_cast<size_t>(offline.chunk) * chunkFrames + offline.framesHandedOut) * 2;
+        std::memcpy(out + static_cast<size_t>(written) * 2, from,
+                    static_cast<size_t>(n) * 2 * sizeof(int16_t));
+        offline.framesHandedOut += n;
+        written += n;
+    }
+    return written;
+}
+
+ChunkStamp offlineLastStamp() {
+    return offline.lastStamp;
+}
+
+int64_t offlineChunksRendered() {
+    return offline.chunksRendered;
+}
+
+void offlineEnd() {
+    if (stillOurs()) releasePlayback();
+    offline.running = false;
+    offline.player = nullptr;
+}
+
+} // namespace music

@@ -1,0 +1,29 @@
+// Offline rendering: the playback path without a device or a thread, for tests and tools.
+#pragma once
+
+#include "audio_output.h"
+
+#include <cstdint>
+
+namespace music {
+
+struct Player;
+
+// Stops whatever plays (playback state is global), then resets the Player exactly as playback
+// start does. False for a null Player, an incomplete stream table or no memory.
+bool offlineBegin(Player* player);
+
+// Renders the next frameCount frames of 16-bit stereo into out (two values per frame), chunk by
+// chunk through the same renderer the device path uses. Returns the frames written: frameCount,
+// or 0 when no offline render is running.
+int32_t offlineRender(int16_t* out, int32_t frameCount);
+
+// The stamp of the chunk rendered last; zeros before the first chunk.
+ChunkStamp offlineLastStamp();
+// Chunks rendered since offlineBegin.
+int64_t offlineChunksRendered();
+
+// Frees what offlineBegin allocated. Safe to call at any time, also twice.
+void offlineEnd();
+
+} // namespace music
