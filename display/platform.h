@@ -1,0 +1,68 @@
+// The narrow seam between the display code and the window system: the few calls it needs.
+#pragma once
+
+#include <cstdint>
+
+namespace display {
+
+// What the window procedure is handed; the platform translates its own events into these.
+enum class MessageType : uint8_t {
+    Other,   // anything the procedure does not look at
+    KeyDown, // key without Alt
+    KeyUp,
+    SysKeyDown, // key pressed while Alt is held
+    SysKeyUp,
+    Close,   // the user or the window manager asks the window to close
+    Destroy, // the window is going away
+    Quit,    // the quit request: ends the frame loop
+};
+
+struct Message {
+    MessageType type;
+    uint32_t key; // virtual-key code (27 Escape, 'A'..'Z', 0x73 F4); 256 and above are unnamed keys
+};
+
+constexpr uint32_t VK_ESCAPE_CODE = 27;
+constexpr uint32_t VK_F4_CODE = 0x73;
+
+// Sizes asked of the pixel format, taken from the fixed descriptor.
+struct PixelFormatRequest {
+    int32_t colourBits;
+    int32_t alphaBits;
+    int32_t depthBits;
+    int32_t stencilBits;
+    bool doubleBuffer;
+};
+
+// Brings the window system up; false when it cannot be reached at all.
+bool platformStart();
+void platformStop();
+void platformScreenSize(int32_t* width, int32_t* height);
+// True when the display offers a mode of that size with 4 bytes per pixel; the window then
+// covers the screen in it.
+bool platformEnterFullscreenMode(int32_t width, int32_t height);
+void platformRestoreDisplayMode();
+void platformShowCursor(bool shown);
+// A borderless fullscreen window at 0,0, hidden, able to carry a GL context of that format.
+void* platformCreateWindow(const char* title, int32_t width, int32_t height,
+                           const PixelFormatRequest& format);
+void platformDestroyWindow(void* window);
+void platformClientSize(void* window, int32_t* width, int32_t* height);
+void platformShowWindow(void* window, bool shown);
+void* platformCreateContext(void* window);
+bool platformMakeCurrent(void* window, void* context); // null context releases
+void platformDeleteContext(void* context);
+void platformSwapBuffers(void* window);
+// Removes the next pending message; false when none is pending.
+bool platformPeekMessage(Message* message);
+void platformPostQuitMessage();
+void* platformGetProcAddress(const char* name);
+// The window system's own GL extension list (GLX or EGL), or null.
+const char* platformExtensionString();
+// Name of the platform's multisample pixel-format chooser (fetched, never called).
+const char* platformMultisampleChooserName();
+// Blocks until dismissed; false when no box could be shown.
+bool platformMessageBox(const char* text, const char* caption, bool warningIcon);
+const char* platformName();
+
+} // namespace display

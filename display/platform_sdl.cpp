@@ -1,0 +1,215 @@
+// The window-system seam on SDL2: every SDL call of the display lives in this file.
+#include "platform.h"
+
+#include <SDL.h>
+#include <SDL_syswm.h>
+
+#include <cstring>
+
+namespace display {
+namespace {
+
+// Win32 virtual-key codes for the keys SDL names; everything else gets a code past the table.
+uint32_t virtualKeyOf(const SDL_Keysym& keysym) {
+    const SDL_Keycode sym = keysym.sym;
+    if (sym >= SDLK_a && sym <= SDLK_z) return static_cast<uint32_t>('A' + (sym - SDLK_a));
+    if (sym >= SDLK_0 && sym <= SDLK_9) return static_cast<uint32_t>('0' + (sym - SDLK_0));
+    if (sym >= SDLK_F1 && sym <= SDLK_F12) return 0x70u + static_cast<uint32_t>(sym - SDLK_F1);
+    switch (sym) {
+    case SDLK_ESCAPE: return VK_ESCAPE_CODE;
+    case SDLK_RETURN: return 13;
+    case SDLK_SPACE: return 32;
+    case SDLK_TAB: return 9;
+    case SDLK_BACKSPACE: return 8;
+    case SDLK_LEFT: return 37;
+    case SDLK_UP: return 38;
+    case SDLK_RIGHT: return 39;
+    case SDLK_DOWN: return 40;
+    case SDLK_LSHIFT:
+    case SDLK_RSHIFT: return 0x10;
+    case SDLK_LCTRL:
+    case SDLK_RCTRL: return 0x11;
+    case SDLK_LALT:
+    case SDLK_RALT: return 0x12;
+    default: return 256u + static_cast<uint32_t>(keysym.scancode);
+    }
+}
+
+bool driverIs(const char* name) {
+    const char* current = SDL_GetCurrentVideoDriver();
+    return current != nullptr && std::strcmp(current, name) == 0;
+}
+
+} // namespace
+
+bool platformStart() {
+    // Closing happens through our own window procedure, and a fullscreen demo that loses focus
+    // to a test tool should stay on screen.
+    SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
+    SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
+    return SDL_InitSubSystem(SDL_INIT_VIDEO) == 0;
+}
+
+void platformStop() {
+    SDL_QuitSubSystem(SDL_INIT_VIDEO);
+}
+
+void platformScreenSize(int32_t* width, int32_t* height) {
+    SDL_DisplayMode mode{};
+    if (SDL_GetDesktopDisplayMode(0, &mode) != 0) {
+        *width = 0;
+        *height = 0;
+        return;
+    }
+    *width = mode.w;
+    *height = mode.h;
+}
+
+bool platformEnterFullscreenMode(int32_t width, int32_t height) {
+    const int count = SDL_GetNumDisplayModes(0);
+    for (int i = 0; i < count; ++i) {
+        SDL_DisplayMode mode{};
+        if (SDL_GetDisplayMode(0, i, &mode) != 0) continue;
+        if (mode.w == width && mode.h == height && SDL_BYTESPERPIXEL(mode.format) == 4) return true;
+    }
+    // Drivers that list no modes still report the desktop's.
+    SDL_DisplayMode desktop{};
+    return count <= 0 && SDL_GetDesktopDisplayMode(0, &desktop) == 0 && desktop.w == width &&
+           desktop.h == height && SDL_BYTESPERPIXEL(desktop.format) == 4;
+}
+
+// The window covers the desktop in the desktop's own mode, so leaving it needs no mode change;
+// a backend that really switches modes puts the old one back here.
+void platformRestoreDisplayMode() {}
+
+void platformShowCursor(bool shown) {
+    SDL_ShowCursor(shown ? SDL_ENABLE : SDL_DISABLE);
+}
+
+void* platformCreateWindow(const char* title, int32_t width, int32_t height,
+                           const PixelFormatRequest& format) {
+    // SDL fixes the pixel format when the window is made, so the request goes in here.
+    SDL_GL_ResetAttributes();
+    SDL_GL_SetAttribute(SDL_GL_BUFFER_SIZE, format.colourBits);
+    SDL_GL_SetAttribute(SDL_GL_ALPHA_SIZE, format.alphaBits);
+    SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, format.depthBits);
+    SDL_GL_SetAttribute(SDL_GL_STENCIL_SIZE, format.stencilBits);
+    SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, format.doubleBuffer ? 1 : 0);
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_COMPATIBILITY);
+    const Uint32 flags = SDL_WINDOW_OPENGL | SDL_WINDOW_BORDERLESS | SDL_WINDOW_HIDDEN |
+                         SDL_WINDOW_FULLSCREEN_DESKTOP;
+    return SDL_CreateWindow(title, 0, 0, width, height, flags);
+}
+
+void platformDestroyWindow(void* window) {
+    SDL_DestroyWindow(static_cast<SDL_Window*>(window));
+}
+
+void platformClientSize(void* window, int32_t* width, int32_t* height) {
+    int w = 0;
+    int h = 0;
+    SDL_GetWindowSize(static_cast<SDL_Window*>(window), &w, &h);
+    *width = w;
+    *height = h;
+}
+
+void platformShowWindow(void* window, bool shown) {
+    if (shown) {
+        SDL_ShowWindow(static_cast<SDL_Window*>(window));
+    } else {
+        SDL_HideWindow(static_cast<SDL_Window*>(window));
+    }
+}
+
+void* platformCreateContext(void* window) {
+    return SDL_GL_CreateContext(static_cast<SDL_Window*>(window));
+}
+
+bool platformMakeCurrent(void* window, void* context) {
+    return SDL_GL_MakeCurrent(static_cast<SDL_Window*>(window), context) == 0;
+}
+
+void platformDeleteContext(void* context) {
+    SDL_GL_DeleteContext(context);
+}
+
+void platformSwapBuffers(void* window) {
+    SDL_GL_SwapWindow(static_cast<SDL_Window*>(window));
+}
+
+bool platformPeekMessage(Message* message) {
+    SDL_Event event;
+    if (SDL_PollEvent(&event) == 0) return false;
+    message->type = MessageType::Other;
+    message->key = 0;
+    switch (event.type) {
+    case SDL_QUIT: message->type = MessageType::Quit; break;
+    case SDL_KEYDOWN:
+    case SDL_KEYUP: {
+        const bool down = event.type == SDL_KEYDOWN;
+        const bool alt = (event.key.keysym.mod & KMOD_ALT) != 0;
+        if (alt) {
+            message->type = down ? MessageType::SysKeyDown : MessageType::SysKeyUp;
+        } else {
+            message->type = down ? MessageType::KeyDown : MessageType::KeyUp;
+        }
+        message->key = virtualKeyOf(event.key.keysym);
+        break;
+    }
+    case SDL_WINDOWEVENT:
+        if (event.window.event == SDL_WINDOWEVENT_CLOSE) message->type = MessageType::Close;
+        break;
+    default: break;
+    }
+    return true;
+}
+
+void platformPostQuitMessage() {
+    SDL_Event event{};
+    event.type = SDL_QUIT;
+    SDL_PushEvent(&event);
+}
+
+void* platformGetProcAddress(const char* name) {
+    return SDL_GL_GetProcAddress(name);
+}
+
+const char* platformExtensionString() {
+    if (driverIs("x11")) {
+        SDL_Window* window = SDL_GL_GetCurrentWindow();
+        SDL_SysWMinfo info;
+        SDL_VERSION(&info.version);
+        if (window == nullptr || SDL_GetWindowWMInfo(window, &info) != SDL_TRUE) return nullptr;
+        using QueryExtensions = const char* (*)(Display*, int);
+        auto query =
+            reinterpret_cast<QueryExtensions>(SDL_GL_GetProcAddress("glXQueryExtensionsString"));
+        if (query == nullptr) return nullptr;
+        return query(info.info.x11.display, DefaultScreen(info.info.x11.display));
+    }
+    // The other drivers that carry GL here go through EGL.
+    using GetDisplay = void* (*)();
+    using QueryString = const char* (*)(void*, int32_t);
+    auto getDisplay = reinterpret_cast<GetDisplay>(SDL_GL_GetProcAddress("eglGetCurrentDisplay"));
+    auto queryString = reinterpret_cast<QueryString>(SDL_GL_GetProcAddress("eglQueryString"));
+    if (getDisplay == nullptr || queryString == nullptr) return nullptr;
+    void* eglDisplay = getDisplay();
+    if (eglDisplay == nullptr) return nullptr;
+    constexpr int32_t EGL_EXTENSIONS_NAME = 0x3055;
+    return queryString(eglDisplay, EGL_EXTENSIONS_NAME);
+}
+
+const char* platformMultisampleChooserName() {
+    return driverIs("x11") ? "glXChooseFBConfig" : "eglChooseConfig";
+}
+
+bool platformMessageBox(const char* text, const char* caption, bool warningIcon) {
+    const Uint32 flags = warningIcon ? SDL_MESSAGEBOX_WARNING : 0;
+    return SDL_ShowSimpleMessageBox(flags, caption, text, nullptr) == 0;
+}
+
+const char* platformName() {
+    const char* name = SDL_GetCurrentVideoDriver();
+    return name != nullptr ? name : "none";
+}
+
+} // namespace display
