@@ -1,0 +1,465 @@
+// Reads an XM module through the stream table into a Player; creates and destroys Players.
+#include "module.h"
+
+#include "audio_output.h"
+#include "sequencer.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+
+namespace music {
+
+Sample emptySample;
+
+namespace {
+
+constexpr char xmMagic[] = "Extended Module: ";
+constexpr int32_t xmMagicBytes = 17;
+static_assert(sizeof(xmMagic) == xmMagicBytes + 1, "the magic is compared without its NUL");
+
+constexpr int64_t headerFieldsOffsetBytes = 60; // header size and everything after it
+constexpr uint8_t initialGlobalVolumeValue = 64;
+constexpr int32_t maxStoredPatterns = orderTableEntries; // the order table names no more
+// Trackers that write XM go up to 1024 rows; above that a count is taken as garbage, so that a
+// tiny file cannot ask for gigabytes of empty cells.
+constexpr int32_t maxPatternRows = 1024;
+constexpr int32_t unstoredPatternRows = 64;
+constexpr uint8_t fileKeyOffNote = 97;
+constexpr uint8_t maxCellInstrument = 128;
+
+constexpr int32_t instrumentNameAndTypeBytes = 23;
+constexpr int32_t sampleHeaderTailBytes = 23; // reserved byte and name
+constexpr uint8_t envelopeSustainBit = 0x02;
+constexpr uint8_t envelopeLoopBit = 0x04;
+constexpr uint8_t sampleTypeForwardBit = 0x01;
+constexpr uint8_t sampleTypePingPongBit = 0x02;
+constexpr uint8_t sampleType16BitBit = 0x10;
+
+// A file cut short inside its last instrument's sample data still loads with the missing values
+// silent; a header that claims far more data than the file could have lost fails instead of
+// allocating it.
+constexpr uint64_t maxMissingSampleBytes = uint64_t{16} << 20;
+
+// Reads little-endian values through the stream table. A read or seek that cannot be completed
+// sets failed, and every later operation does nothing, so callers test the flag once per block.
+struct Reader {
+    void* stream;
+    int64_t fileSize;
+    bool failed;
+};
+
+void readBytes(Reader* r, void* destination, int32_t byteCount) {
+    if (r->failed) return;
+    if (streamInterface.read(destination, byteCount, r->stream) != byteCount) r->failed = true;
+}
+
+uint8_t readU8(Reader* r) {
+    uint8_t b[1] = {0};
+    readBytes(r, b, 1);
+    return b[0];
+}
+
+uint16_t littleU16(const uint8_t* b) {
+    return static_cast<uint16_t>(b[0] | b[1] << 8);
+}
+
+uint32_t littleU32(const uint8_t* b) {
+    return static_cast<uint32_t>(b[0]) | static_cast<uint32_t>(b[1]) << 8 |
+           static_cast<uint32_t>(b[2]) << 16 | static_cast<uint32_t>(b[3]) << 24;
+}
+
+uint16_t readU16(Reader* r) {
+    uint8_t b[2] = {0, 0};
+    readBytes(r, b, 2);
+    return littleU16(b);
+}
+
+uint32_t readU32(Reader* r) {
+    uint8_t b[4] = {0, 0, 0, 0};
+    readBytes(r, b, 4);
+    return littleU32(b);
+}
+
+int64_t position(Reader* r) {
+    return streamInterface.tell(r->stream);
+}
+
+// Every offset the layout points at must lie inside the file: a header that sends the reader past
+// the end is as cut short as one whose bytes run out.
+void seekTo(Reader* r, int64_t target) {
+    if (r->failed) return;
+    if (target < 0 || target > r->fileSize) {
+        r->failed = true;
+        return;
+    }
+    streamInterface.seek(r->stream, static_cast<int32_t>(target), 0);
+    if (position(r) != target) r->failed = true;
+}
+
+void skip(Reader* r, int32_t byteCount) {
+    if (r->failed) return;
+    const int64_t target = position(r) + byteCount;
+    if (target > r->fileSize) {
+        r->failed = true;
+        return;
+    }
+    streamInterface.seek(r->stream, byteCount, 1);
+    if (position(r) != target) r->failed = true;
+}
+
+void readCell(Reader* r, Cell* cell) {
+    const uint8_t first = readU8(r);
+    if (first & 0x80) {
+        if (first & 0x01) cell->note = readU8(r);
+        if (first & 0x02) cell->instrument = readU8(r);
+        if (first & 0x04) cell->volume = readU8(r);
+        if (first & 0x08) cell->effect = readU8(r);
+        if (first & 0x10) cell->param = readU8(r);
+    } else {
+        uint8_t rest[4] = {0, 0, 0, 0};
+        readBytes(r, rest, 4);
+        cell->note = first;
+        cell->instrument = rest[0];
+        cell->volume = rest[1];
+        cell->effect = rest[2];
+        cell->param = rest[3];
+    }
+    if (cell->note == fileKeyOffNote) cell->note = KEY_OFF;
+    if (cell->instrument > maxCellInstrument) cell->instrument = 0;
+}
+
+bool loadPattern(Reader* r, Pattern* pattern, int32_t channelCount) {
+    readU32(r); // header length: every pattern header is taken as 9 bytes
+    readU8(r);  // packing type
+    const uint16_t rowCount = readU16(r);
+    const uint16_t packedBytes = readU16(r);
+    if (r->failed || rowCount > maxPatternRows) return false;
+
+    // A pattern of no rows still gets one silent row, so that the row tick always has cells.
+    const int32_t storedRows = rowCount == 0 ? 1 : rowCount;
+    const size_t cellCount = static_cast<size_t>(storedRows) * static_cast<size_t>(channelCount);
+    auto* cells = static_cast<Cell*>(std::calloc(cellCount, sizeof(Cell)));
+    if (cells == nullptr) return false;
+    pattern->rowCount = storedRows;
+    pattern->cells = cells;
+    if (packedBytes == 0) return true;
+
+    const int32_t fileCells = rowCount * channelCount;
+    for (int32_t i = 0; i < fileCells; ++i) {
+        readCell(r, &cells[i]);
+        if (r->failed) return false;
+    }
+    return true;
+}
+
+void readEnvelope(Reader* r, EnvelopePoint* points) {
+    uint8_t bytes[envelopePointsRead * 4] = {};
+    readBytes(r, bytes, sizeof(bytes));
+    for (int32_t i = 0; i < envelopePointsRead; ++i) {
+        points[i].x = littleU16(bytes + i * 4);
+        points[i].y = littleU16(bytes + i * 4 + 2);
+    }
+}
+
+// Keeps the envelope step inside the stored points whatever the file says about them.
+void limitEnvelope(uint8_t* pointCount, uint8_t* type, uint8_t sustain, uint8_t loopStart,
+                   uint8_t loopEnd) {
+    if (*pointCount > envelopePointsRead) *pointCount = envelopePointsRead;
+    if (*pointCount < 2) *type = 0;
+    if (sustain >= *pointCount) *type &= static_cast<uint8_t>(~envelopeSustainBit);
+    if (loopStart >= *pointCount || loopEnd >= *pointCount)
+        *type &= static_cast<uint8_t>(~envelopeLoopBit);
+}
+
+void loadSampleHeader(Reader* r, Sample* sample) {
+    uint8_t head[14] = {};
+    readBytes(r, head, sizeof(head));
+    const uint8_t type = readU8(r);
+    sample->panning = readU8(r);
+    sample->relativeNote = static_cast<int8_t>(readU8(r));
+    skip(r, sampleHeaderTailBytes);
+
+    sample->length = littleU32(head);
+    sample->loopStart = littleU32(head + 4);
+    sample->loopLength = littleU32(head + 8);
+    sample->volume = head[12];
+    sample->finetune = static_cast<int8_t>(head[13]);
+
+    sample->bits = 8;
+    sample->loopMode = LOOP_NONE;
+    if (type & sampleTypeForwardBit) sample->loopMode = LOOP_FORWARD;
+    if (type & sampleTypePingPongBit) sample->loopMode = LOOP_PINGPONG;
+    if (type & sampleType16BitBit) sample->bits = 16;
+    if (sample->loopMode == LOOP_NONE) {
+        sample->loopStart = 0;
+        sample->loopLength = sample->length;
+    }
+    if (sample->bits == 16) {
+        sample->length /= 2;
+        sample->loopStart /= 2;
+        sample->loopLength /= 2;
+    }
+    // A loop reaching past the data is cut at its end, so that the loop guard stays inside the
+    // data and the mixer never wraps outside it.
+    if (sample->loopStart > sample->length) sample->loopStart = sample->length;
+    if (sample->loopLength > sample->length - sample->loopStart)
+        sample->loopLength = sample->length - sample->loopStart;
+    if (sample->loopLength == 0) {
+        sample->loopStart = 0;
+        sample->loopLength = sample->length;
+        sample->loopMode = LOOP_NONE;
+    }
+}
+
+bool loadSampleData(Reader* r, Sample* sample, uint64_t* missingBytes) {
+    const uint64_t frames = sample->length;
+    const uint64_t neededBytes = frames * sample->bits / 8;
+    const int64_t here = position(r);
+    const uint64_t availableBytes =
+        here >= 0 && here < r->fileSize ? static_cast<uint64_t>(r->fileSize - here) : 0;
+    const uint64_t presentBytes = neededBytes < availableBytes ? neededBytes : availableBytes;
+    *missingBytes += neededBytes - presentBytes;
+    if (*missingBytes > maxMissingSampleBytes) return false;
+    if (frames + sampleGuardValues > std::numeric_limits<size_t>::max() / sizeof(int16_t))
+        return false;
+
+    auto* data = static_cast<int16_t*>(
+        std::calloc(static_cast<size_t>(frames) + sampleGuardValues, sizeof(int16_t)));
+    if (data == nullptr) return false;
+    sample->data = data;
+
+    // The stored bytes are read into the value buffer itself and widened in place; presentBytes
+    // fits in 32 bits because the whole file does.
+    auto* raw = reinterpret_cast<uint8_t*>(data);
+    int32_t gotBytes = streamInterface.read(raw, static_cast<int32_t>(presentBytes), r->stream);
+    if (gotBytes < 0) gotBytes = 0;
+    uint64_t presentFrames = 0;
+    if (sample->bits == 16) {
+        presentFrames = static_cast<uint64_t>(gotBytes) / 2;
+        for (uint64_t i = 0; i < presentFrames; ++i)
+            data[i] = static_cast<int16_t>(littleU16(raw + 2 * i));
+        // A value of which only the low byte arrived counts as missing.
+        if (gotBytes & 1) raw[gotBytes - 1] = 0;
+    } else {
+        presentFrames = static_cast<uint64_t>(gotBytes);
+        // Backwards, so that no byte is overwritten before it has been widened.
+        for (uint64_t i = presentFrames; i-- > 0;)
+            data[i] = static_cast<int16_t>(static_cast<int8_t>(raw[i]) * 256);
+    }
+    sample->bits = 16;
+
+    // Deltas summed in 16 bits; values that never arrived stay 0 rather than holding the last
+    // level.
+    uint16_t sum = 0;
+    for (uint64_t i = 0; i < presentFrames; ++i) {
+        sum = static_cast<uint16_t>(sum + static_cast<uint16_t>(data[i]));
+        data[i] = static_cast<int16_t>(sum);
+    }
+
+    const uint64_t loopEnd = static_cast<uint64_t>(sample->loopStart) + sample->loopLength;
+    if (sample->loopMode == LOOP_PINGPONG) data[loopEnd] = data[loopEnd - 1];
+    if (sample->loopMode == LOOP_FORWARD) data[loopEnd] = data[sample->loopStart];
+    return true;
+}
+
+bool loadInstrument(Reader* r, Instrument* instrument, uint64_t* missingBytes) {
+    const int64_t start = position(r);
+    const uint32_t headerBytes = readU32(r);
+    const int64_t headerEnd = start + headerBytes;
+    skip(r, instrumentNameAndTypeBytes);
+    const uint16_t sampleCount = readU16(r);
+    if (r->failed || sampleCount > maxSamplesPerInstrument) return false;
+    instrument->sampleCount = sampleCount;
+
+    if (sampleCount == 0) {
+        for (Sample*& slot : instrument->samples) slot = &emptySample;
+        seekTo(r, headerEnd);
+        return !r->failed;
+    }
+
+    readU32(r); // sample header size: every sample header is taken as 40 bytes
+    readBytes(r, instrument->sampleMap, sampleMapNotes);
+    readEnvelope(r, instrument->volumeEnvelope);
+    readEnvelope(r, instrument->panningEnvelope);
+    uint8_t fields[14] = {};
+    readBytes(r, fields, sizeof(fields));
+    const uint16_t fileFadeout = readU16(r);
+    if (r->failed) return false;
+    instrument->volumePointCount = fields[0];
+    instrument->panningPointCount = fields[1];
+    instrument->volumeSustain = fields[2];
+    instrument->volumeLoopStart = fields[3];
+    instrument->volumeLoopEnd = fields[4];
+    instrument->panningSustain = fields[5];
+    instrument->panningLoopStart = fields[6];
+    instrument->panningLoopEnd = fields[7];
+    instrument->volumeType = fields[8];
+    instrument->panningType = fields[9];
+    instrument->autoVibratoType = fields[10];
+    instrument->autoVibratoSweep = fields[11];
+    instrument->autoVibratoDepth = fields[12];
+    instrument->autoVibratoRate = fields[13];
+    instrument->fadeout = static_cast<uint16_t>(fileFadeout * 2);
+    limitEnvelope(&instrument->volumePointCount, &instrument->volumeType, instrument->volumeSustain,
+                  instrument->volumeLoopStart, instrument->volumeLoopEnd);
+    limitEnvelope(&instrument->panningPointCount, &instrument->panningType,
+                  instrument->panningSustain, instrument->panningLoopStart,
+                  instrument->panningLoopEnd);
+    seekTo(r, headerEnd);
+
+    for (int32_t i = 0; i < sampleCount; ++i) {
+        auto* sample = static_cast<Sample*>(std::calloc(1, sizeof(Sample)));
+        if (sample == nullptr) return false;
+        instrument->samples[i] = sample;
+        loadSampleHeader(r, sample);
+        if (r->failed) return false;
+    }
+    for (int32_t i = sampleCount; i < maxSamplesPerInstrument; ++i)
+        instrument->samples[i] = &emptySample;
+
+    for (int32_t i = 0; i < sampleCount; ++i) {
+        Sample* sample = instrument->samples[i];
+        if (sample->length != 0 && !loadSampleData(r, sample, missingBytes)) return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool loadModule(Player* player, LoadContext* context) {
+    if (player == nullptr || context == nullptr || context->stream == nullptr) return false;
+    Reader reader{context->stream, 0, false};
+    Reader* r = &reader;
+
+    // The block's size, so that offsets past its end are caught before they are used.
+    streamInterface.seek(r->stream, 0, 2);
+    r->fileSize = position(r);
+    streamInterface.seek(r->stream, 0, 0);
+
+    char magic[xmMagicBytes] = {};
+    readBytes(r, magic, xmMagicBytes);
+    if (r->failed || std::memcmp(magic, xmMagic, xmMagicBytes) != 0) return false;
+
+    player->tickHandler = sequencerTick;
+    player->initialGlobalVolume = initialGlobalVolumeValue;
+
+    seekTo(r, headerFieldsOffsetBytes);
+    const uint32_t headerBytes = readU32(r);
+    const auto songLength = static_cast<int16_t>(readU16(r));
+    const auto restartPosition = static_cast<int16_t>(readU16(r));
+    const auto channelCount = static_cast<int16_t>(readU16(r));
+    const uint16_t storedPatterns = readU16(r);
+    const auto instrumentCount = static_cast<int16_t>(readU16(r));
+    const auto flags = static_cast<int16_t>(readU16(r));
+    const auto defaultTempo = static_cast<int16_t>(readU16(r));
+    const auto defaultBpm = static_cast<int16_t>(readU16(r));
+    if (r->failed) return false;
+    // Only the entries in use have to be in the file; the rest of the table stays zero.
+    const int32_t orderBytes =
+        streamInterface.read(player->orderTable, orderTableEntries, r->stream);
+
+    if (songLength < 1 || songLength > orderTableEntries || orderBytes < songLength) return false;
+    if (channelCount < 1 || channelCount > maxChannels) return false;
+    if (storedPatterns > maxStoredPatterns || instrumentCount < 0) return false;
+
+    player->songLength = songLength;
+    player->restartPosition =
+        restartPosition >= 0 && restartPosition < songLength ? restartPosition : int16_t{0};
+    player->channelCount = channelCount;
+    player->flags = flags;
+    player->defaultTempo = defaultTempo;
+    player->defaultBpm = defaultBpm;
+    seekTo(r, headerFieldsOffsetBytes + headerBytes);
+    if (r->failed) return false;
+
+    int32_t highestPattern = 0;
+    for (int32_t i = 0; i < songLength; ++i)
+        if (player->orderTable[i] > highestPattern) highestPattern = player->orderTable[i];
+    player->patternCount = highestPattern + 1;
+    player->patternRecordCount =
+        player->patternCount > storedPatterns ? player->patternCount : storedPatterns;
+    player->patterns =
+        static_cast<Pattern*>(std::calloc(player->patternRecordCount, sizeof(Pattern)));
+    if (player->patterns == nullptr) return false;
+
+    for (int32_t i = 0; i < storedPatterns; ++i)
+        if (!loadPattern(r, &player->patterns[i], channelCount)) return false;
+    for (int32_t i = storedPatterns; i < player->patternRecordCount; ++i) {
+        Pattern* pattern = &player->patterns[i];
+        pattern->cells = static_cast<Cell*>(
+            std::calloc(static_cast<size_t>(unstoredPatternRows) * channelCount, sizeof(Cell)));
+        if (pattern->cells == nullptr) return false;
+        pattern->rowCount = unstoredPatternRows;
+    }
+
+    player->instrumentCount = instrumentCount;
+    if (instrumentCount > 0) {
+        player->instruments =
+            static_cast<Instrument*>(std::calloc(instrumentCount, sizeof(Instrument)));
+        if (player->instruments == nullptr) return false;
+    }
+    uint64_t missingBytes = 0;
+    for (int32_t i = 0; i < instrumentCount; ++i)
+        if (!loadInstrument(r, &player->instruments[i], &missingBytes)) return false;
+    return true;
+}
+
+Player* createPlayer(const MemoryStream* description) {
+    const StreamInterface& s = streamInterface;
+    if (!s.open || !s.close || !s.read || !s.seek || !s.tell) return nullptr;
+    auto* player = static_cast<Player*>(std::calloc(1, sizeof(Player)));
+    auto* context = static_cast<LoadContext*>(std::calloc(1, sizeof(LoadContext)));
+    if (player == nullptr || context == nullptr) {
+        std::free(context);
+        std::free(player);
+        return nullptr;
+    }
+    context->stream = s.open(description);
+    if (context->stream == nullptr) {
+        std::free(context);
+        std::free(player);
+        return nullptr;
+    }
+    const bool loaded = loadModule(player, context);
+    s.close(context->stream);
+    std::free(context);
+    if (!loaded) {
+        destroyPlayer(player);
+        return nullptr;
+    }
+    return player;
+}
+
+bool destroyPlayer(Player* player) {
+    if (player == nullptr) return false;
+    while (audioOutput.renderBusy.load(std::memory_order_acquire) != 0) {
+    }
+    stopPlayback(player);
+
+    if (player->instruments != nullptr) {
+        for (int32_t i = 0; i < player->instrumentCount; ++i) {
+            Instrument* instrument = &player->instruments[i];
+            const int32_t owned = instrument->sampleCount < maxSamplesPerInstrument
+                                      ? instrument->sampleCount
+                                      : maxSamplesPerInstrument;
+            for (int32_t s = 0; s < owned; ++s) {
+                Sample* sample = instrument->samples[s];
+                if (sample == nullptr || sample == &emptySample) continue;
+                std::free(sample->data);
+                std::free(sample);
+            }
+        }
+        std::free(player->instruments);
+    }
+    if (player->patterns != nullptr) {
+        for (int32_t i = 0; i < player->patternRecordCount; ++i)
+            std::free(player->patterns[i].cells);
+        std::free(player->patterns);
+    }
+    std::free(player);
+    return true;
+}
+
+} // namespace music

@@ -1,0 +1,580 @@
+// Tests of the module loader: header, cells, instruments, sample decoding, malformed and cut files.
+#include "music/audio_output.h"
+#include "music/module.h"
+#include "music/sequencer.h"
+#include "music/stream.h"
+#include "xm_builder.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+namespace {
+
+using namespace music;
+
+struct PlayerDeleter {
+    void operator()(Player* p) const { destroyPlayer(p); }
+};
+using PlayerPtr = std::unique_ptr<Player, PlayerDeleter>;
+
+// Loads from a heap block of exactly the file's size, so that a read past its end is caught.
+PlayerPtr load(const xmb::Bytes& bytes) {
+    installMemoryStream();
+    auto* block = static_cast<uint8_t*>(std::malloc(bytes.empty() ? 1 : bytes.size()));
+    if (!bytes.empty()) std::memcpy(block, bytes.data(), bytes.size());
+    const MemoryStream description{static_cast<int32_t>(bytes.size()), 0, block};
+    Player* player = createPlayer(&description);
+    std::free(block);
+    return PlayerPtr(player);
+}
+
+PlayerPtr load(const xmb::Module& m) {
+    return load(xmb::build(m));
+}
+
+const Cell& cellAt(const Player* p, int32_t pattern, int32_t row, int32_t channel) {
+    return p->patterns[pattern].cells[row * p->channelCount + channel];
+}
+
+void expectEmptyCells(const Pattern& pattern, int32_t rows, int32_t channels) {
+    ASSERT_EQ(pattern.rowCount, rows);
+    ASSERT_NE(pattern.cells, nullptr);
+    const auto* bytes = reinterpret_cast<const uint8_t*>(pattern.cells);
+    for (int32_t i = 0; i < rows * channels * 5; ++i) ASSERT_EQ(bytes[i], 0) << "byte " << i;
+}
+
+xmb::Module withInstrument(const xmb::Instrument& ins) {
+    xmb::Module m;
+    m.instruments.push_back(ins);
+    return m;
+}
+
+xmb::Module withSamples(std::vector<xmb::Sample> samples) {
+    xmb::Instrument ins;
+    ins.samples = std::move(samples);
+    return withInstrument(ins);
+}
+
+void expectGuardsZero(const Sample* s, uint32_t from) {
+    for (uint32_t i = from; i < s->length + sampleGuardValues; ++i)
+        EXPECT_EQ(s->data[i], 0) << "index " << i;
+}
+
+TEST(LoaderHeader, ShortHeaderLikeTheDemoModule) {
+    xmb::Module m;
+    m.headerSize = 29; // 20 + a song length of 9: the order table is cut after 9 entries
+    m.channelCount = 6;
+    m.orders = {9, 4, 5, 8, 1, 1, 1, 2, 7};
+    m.flags = 1;
+    m.tempo = 7;
+    m.bpm = 132;
+    for (int i = 0; i < 11; ++i) m.patterns.push_back(xmb::pattern(64, {}));
+    PlayerPtr p = load(m);
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(p->songLength, 9);
+    EXPECT_EQ(p->restartPosition, 0);
+    EXPECT_EQ(p->channelCount, 6);
+    EXPECT_EQ(p->patternCount, 10);
+    EXPECT_EQ(p->patternRecordCount, 11);
+    EXPECT_EQ(p->instrumentCount, 0);
+    EXPECT_EQ(p->flags, 1);
+    EXPECT_EQ(p->defaultTempo, 7);
+    EXPECT_EQ(p->defaultBpm, 132);
+    EXPECT_EQ(p->initialGlobalVolume, 64);
+    EXPECT_EQ(p->tickHandler, &sequencerTick);
+    EXPECT_EQ(p->orderTable[8], 7);
+    // Past the song length the table holds the bytes that follow: the first pattern header.
+    EXPECT_EQ(p->orderTable[9], 9);
+    EXPECT_EQ(p->orderTable[14], 64);
+    for (int i = 0; i < 11; ++i) expectEmptyCells(p->patterns[i], 64, 6);
+}
+
+TEST(LoaderHeader, ValuesOutsideTheRecordsAreRejectedOrClamped) {
+    auto loads = [](void (*edit)(xmb::Module&)) {
+        xmb::Module m;
+        m.orders = {0, 0, 0};
+        edit(m);
+        return load(m);
+    };
+    EXPECT_EQ(loads([](xmb::Module& m) { m.channelCount = 0; }), nullptr);
+    EXPECT_EQ(loads([](xmb::Module& m) { m.channelCount = -2; }), nullptr);
+    EXPECT_EQ(loads([](xmb::Module& m) { m.channelCount = 33; }), nullptr);
+    EXPECT_NE(loads([](xmb::Module& m) { m.channelCount = 32; }), nullptr);
+    EXPECT_EQ(loads([](xmb::Module& m) { m.songLength = 0; }), nullptr);
+    EXPECT_EQ(loads([](xmb::Module& m) { m.songLength = 0xFFFF; }), nullptr); // -1 in the file
+    EXPECT_EQ(loads([](xmb::Module& m) { m.songLength = 257; }), nullptr);
+    EXPECT_NE(loads([](xmb::Module& m) { m.songLength = 256; }), nullptr);
+    EXPECT_EQ(loads([](xmb::Module& m) { m.instrumentCountField = 0x8000; }), nullptr);
+    EXPECT_EQ(loads([](xmb::Module& m) {
+                  m.patternCountField = 257;
+                  for (int i = 0; i < 257; ++i) m.patterns.push_back(xmb::pattern(1, {}));
+              }),
+              nullptr);
+    auto restartOf = [](int16_t restart) {
+        xmb::Module m;
+        m.orders = {0, 0, 0};
+        m.restartPosition = restart;
+        PlayerPtr p = load(m);
+        return p ? p->restartPosition : -999;
+    };
+    EXPECT_EQ(restartOf(3), 0);
+    EXPECT_EQ(restartOf(-1), 0);
+    EXPECT_EQ(restartOf(2), 2);
+}
+
+TEST(LoaderHeader, WrongMagicOrTooShortFails) {
+    xmb::Bytes good = xmb::build(xmb::Module{});
+    ASSERT_NE(load(good), nullptr);
+    xmb::Bytes bad = good;
+    bad[16] = '!'; // the final blank counts
+    EXPECT_EQ(load(bad), nullptr);
+    bad = good;
+    bad[0] = 'e';
+    EXPECT_EQ(load(bad), nullptr);
+    EXPECT_EQ(load(xmb::Bytes(good.begin(), good.begin() + 16)), nullptr);
+    EXPECT_EQ(load(xmb::Bytes{}), nullptr);
+}
+
+TEST(LoaderHeader, OnlyTheOrdersInUseMustBeInTheFile) {
+    xmb::Module m;
+    m.headerSize = 22;
+    m.orders = {0, 0};
+    xmb::Bytes bytes = xmb::build(m); // 82 bytes: the table stops with the file
+    PlayerPtr p = load(bytes);
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(p->orderTable[2], 0);
+    bytes.pop_back();
+    EXPECT_EQ(load(bytes), nullptr);
+}
+
+TEST(LoaderPatterns, PackedAndPlainCells) {
+    xmb::Module m;
+    m.orders = {0, 1};
+    xmb::Bytes cells = {0x83, 0x31, 0x05,                    // note and instrument only
+                        0x80,                                // nothing at all
+                        0x61, 0x02, 0x10, 0x0C, 0x20,        // plain: note 97
+                        0x9F, 97,   129,  0x40, 0x0F, 0x06}; // every field packed
+    m.patterns.push_back(xmb::pattern(2, cells));
+    m.patterns.push_back(
+        xmb::pattern(1, xmb::plainCells({{0x30, 128, 1, 2, 3}, {0, 255, 0, 0, 0}})));
+    PlayerPtr p = load(m);
+    ASSERT_NE(p, nullptr);
+    const Cell& a = cellAt(p.get(), 0, 0, 0);
+    EXPECT_EQ(a.note, 0x31);
+    EXPECT_EQ(a.instrument, 5);
+    EXPECT_EQ(a.volume | a.effect | a.param, 0);
+    const Cell& b = cellAt(p.get(), 0, 0, 1);
+    EXPECT_EQ(b.note | b.instrument | b.volume | b.effect | b.param, 0);
+    const Cell& c = cellAt(p.get(), 0, 1, 0);
+    EXPECT_EQ(c.note, KEY_OFF);
+    EXPECT_EQ(c.instrument, 2);
+    EXPECT_EQ(c.volume, 0x10);
+    EXPECT_EQ(c.effect, 0x0C);
+    EXPECT_EQ(c.param, 0x20);
+    const Cell& d = cellAt(p.get(), 0, 1, 1);
+    EXPECT_EQ(d.note, KEY_OFF);
+    EXPECT_EQ(d.instrument, 0);
+    EXPECT_EQ(d.volume, 0x40);
+    EXPECT_EQ(d.effect, 0x0F);
+    EXPECT_EQ(d.param, 0x06);
+    // The next pattern starts where the last cell ended.
+    ASSERT_EQ(p->patterns[1].rowCount, 1);
+    EXPECT_EQ(cellAt(p.get(), 1, 0, 0).note, 0x30);
+    EXPECT_EQ(cellAt(p.get(), 1, 0, 0).instrument, 128);
+    EXPECT_EQ(cellAt(p.get(), 1, 0, 0).param, 3);
+    EXPECT_EQ(cellAt(p.get(), 1, 0, 1).instrument, 0);
+}
+
+TEST(LoaderPatterns, PackedSizeZeroConsumesNoCellBytes) {
+    xmb::Module m;
+    m.patterns.push_back(xmb::pattern(3, {}));
+    m.patterns.push_back(xmb::pattern(1, xmb::packCells({{0x20, 1, 0, 0, 0}, {}})));
+    PlayerPtr p = load(m);
+    ASSERT_NE(p, nullptr);
+    expectEmptyCells(p->patterns[0], 3, 2);
+    EXPECT_EQ(cellAt(p.get(), 1, 0, 0).note, 0x20);
+}
+
+TEST(LoaderPatterns, PatternsNamedButNotStoredAreSixtyFourEmptyRows) {
+    xmb::Module m;
+    m.channelCount = 3;
+    m.orders = {0, 12, 3};
+    for (int i = 0; i < 10; ++i) m.patterns.push_back(xmb::pattern(8, {}));
+    PlayerPtr p = load(m);
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(p->patternCount, 13);
+    EXPECT_EQ(p->patternRecordCount, 13);
+    EXPECT_EQ(p->patterns[9].rowCount, 8);
+    for (int i = 10; i < 13; ++i) expectEmptyCells(p->patterns[i], 64, 3);
+
+    // More stored than named: every stored one is kept.
+    xmb::Module few;
+    for (int i = 0; i < 4; ++i) few.patterns.push_back(xmb::pattern(2, {}));
+    PlayerPtr q = load(few);
+    ASSERT_NE(q, nullptr);
+    EXPECT_EQ(q->patternCount, 1);
+    EXPECT_EQ(q->patternRecordCount, 4);
+}
+
+TEST(LoaderPatterns, RowCountLimits) {
+    xmb::Module m;
+    xmb::Pattern noRows; // no rows but a packed size: no cell is read
+    noRows.rows = 0;
+    noRows.packedSize = 1;
+    m.patterns.push_back(noRows);
+    m.patterns.push_back(xmb::pattern(1, xmb::packCells({{0x11, 0, 0, 0, 0}, {}})));
+    m.patterns.push_back(xmb::pattern(1024, {}));
+    PlayerPtr p = load(m);
+    ASSERT_NE(p, nullptr);
+    expectEmptyCells(p->patterns[0], 1, 2);
+    EXPECT_EQ(cellAt(p.get(), 1, 0, 0).note, 0x11);
+    expectEmptyCells(p->patterns[2], 1024, 2);
+
+    m.patterns[2].rows = 1025;
+    EXPECT_EQ(load(m), nullptr);
+}
+
+TEST(LoaderInstruments, NoSamplesLeavesEverythingZeroAndSkipsTheHeader) {
+    xmb::Instrument empty;
+    empty.headerSize = 40;
+    empty.headerFill = 0xAB;
+    xmb::Module m = withInstrument(empty);
+    xmb::Instrument second;
+    second.samples.push_back(xmb::sample8({3}));
+    second.sampleMap[0] = 1;
+    m.instruments.push_back(second);
+    PlayerPtr p = load(m);
+    ASSERT_NE(p, nullptr);
+    ASSERT_EQ(p->instrumentCount, 2);
+    const Instrument& a = p->instruments[0];
+    EXPECT_EQ(a.sampleCount, 0);
+    for (Sample* s : a.samples) EXPECT_EQ(s, &emptySample);
+    const auto* bytes = reinterpret_cast<const uint8_t*>(&a.sampleMap);
+    const auto* end = reinterpret_cast<const uint8_t*>(&a + 1);
+    for (const uint8_t* b = bytes; b < end; ++b) ASSERT_EQ(*b, 0);
+    const Instrument& b = p->instruments[1];
+    ASSERT_EQ(b.sampleCount, 1);
+    EXPECT_EQ(b.sampleMap[0], 1);
+    EXPECT_EQ(b.samples[0]->data[0], 3 * 256);
+    for (int i = 1; i < maxSamplesPerInstrument; ++i) EXPECT_EQ(b.samples[i], &emptySample);
+}
+
+TEST(LoaderInstruments, MoreThanSixteenSamplesFailsAndFreesEverything) {
+    xmb::Instrument good;
+    good.samples.push_back(xmb::sample8({1, 2, 3}));
+    xmb::Instrument tooMany;
+    for (int i = 0; i < 17; ++i) tooMany.samples.push_back(xmb::sample8({1}));
+    xmb::Module m = withInstrument(good);
+    m.instruments.push_back(tooMany);
+    m.instruments.push_back(good);
+    m.patterns.push_back(xmb::pattern(4, {}));
+    const xmb::Bytes bytes = xmb::build(m);
+    EXPECT_EQ(load(bytes), nullptr);
+
+    // The half-built Player as createPlayer hands it on; LeakSanitizer checks the freeing.
+    installMemoryStream();
+    const MemoryStream description{static_cast<int32_t>(bytes.size()), 0, bytes.data()};
+    auto* player = static_cast<Player*>(std::calloc(1, sizeof(Player)));
+    LoadContext context{memoryOpen(&description)};
+    EXPECT_FALSE(loadModule(player, &context));
+    memoryClose(context.stream);
+    ASSERT_NE(player->instruments, nullptr);
+    EXPECT_EQ(player->instruments[0].sampleCount, 1);
+    EXPECT_EQ(player->instruments[1].sampleCount, 0);
+    EXPECT_EQ(player->instruments[2].sampleCount, 0);
+    EXPECT_TRUE(destroyPlayer(player));
+
+    tooMany.samples.pop_back();
+    m.instruments[1] = tooMany;
+    EXPECT_NE(load(m), nullptr);
+}
+
+TEST(LoaderInstruments, EnvelopesFadeoutAndVibrato) {
+    xmb::Instrument ins;
+    ins.samples.push_back(xmb::sample8({1}));
+    for (int i = 0; i < 96; ++i) ins.sampleMap[i] = static_cast<uint8_t>(i % 20);
+    for (int i = 0; i < 12; ++i) ins.volumeEnvelope[i] = {static_cast<uint16_t>(i * 10), 64};
+    ins.panningEnvelope[11] = {500, 0xFFFF};
+    ins.volumePointCount = 3;
+    ins.volumeSustain = 1;
+    ins.volumeLoopStart = 0;
+    ins.volumeLoopEnd = 2;
+    ins.volumeType = 7;
+    ins.panningPointCount = 13;
+    ins.panningType = 7;
+    ins.panningSustain = 11;
+    ins.panningLoopStart = 12;
+    ins.panningLoopEnd = 11;
+    ins.vibratoType = 2;
+    ins.vibratoSweep = 3;
+    ins.vibratoDepth = 4;
+    ins.vibratoRate = 5;
+    ins.fadeout = 0x8001;
+    PlayerPtr p = load(withInstrument(ins));
+    ASSERT_NE(p, nullptr);
+    const Instrument& a = p->instruments[0];
+    EXPECT_EQ(a.sampleMap[95], 95 % 20); // stored as read, also 16 and above
+    EXPECT_EQ(a.volumeEnvelope[11].x, 110);
+    EXPECT_EQ(a.volumeEnvelope[11].y, 64);
+    EXPECT_EQ(a.panningEnvelope[11].y, 0xFFFF);
+    for (int i = 12; i < envelopePointsStored; ++i) EXPECT_EQ(a.panningEnvelope[i].x, 0);
+    EXPECT_EQ(a.volumePointCount, 3);
+    EXPECT_EQ(a.volumeType, 7);
+    EXPECT_EQ(a.volumeSustain, 1);
+    EXPECT_EQ(a.volumeLoopEnd, 2);
+    // 13 points are 12; a loop start beyond them cannot be looped to, the sustain point can stay.
+    EXPECT_EQ(a.panningPointCount, 12);
+    EXPECT_EQ(a.panningType, 3);
+    EXPECT_EQ(a.panningLoopStart, 12);
+    EXPECT_EQ(a.autoVibratoType, 2);
+    EXPECT_EQ(a.autoVibratoSweep, 3);
+    EXPECT_EQ(a.autoVibratoDepth, 4);
+    EXPECT_EQ(a.autoVibratoRate, 5);
+    EXPECT_EQ(a.fadeout, 2); // doubled in 16 bits
+
+    ins.volumePointCount = 1;
+    ins.volumeType = 1;
+    ins.panningPointCount = 4;
+    ins.panningType = 3;
+    ins.panningSustain = 4;
+    p = load(withInstrument(ins));
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(p->instruments[0].volumeType, 0);
+    EXPECT_EQ(p->instruments[0].panningType, 1);
+}
+
+TEST(LoaderSamples, HeaderFieldsAndLoopModes) {
+    xmb::Sample s = xmb::sample8(std::vector<int8_t>(20, 1));
+    s.volume = 48;
+    s.finetune = -16;
+    s.panning = 200;
+    s.relativeNote = -12;
+    s.type = 3;
+    s.loopStartBytes = 4;
+    s.loopLengthBytes = 8;
+    xmb::Sample forward = s;
+    forward.type = 1;
+    xmb::Sample noFlag = s;
+    noFlag.type = 0;
+    xmb::Sample emptyLoop = s;
+    emptyLoop.loopLengthBytes = 0;
+    PlayerPtr p = load(withSamples({s, forward, noFlag, emptyLoop}));
+    ASSERT_NE(p, nullptr);
+    const Sample* const* slots = p->instruments[0].samples;
+    EXPECT_EQ(slots[0]->volume, 48);
+    EXPECT_EQ(slots[0]->finetune, -16);
+    EXPECT_EQ(slots[0]->panning, 200);
+    EXPECT_EQ(slots[0]->relativeNote, -12);
+    EXPECT_EQ(slots[0]->loopMode, LOOP_PINGPONG);
+    EXPECT_EQ(slots[0]->loopStart, 4u);
+    EXPECT_EQ(slots[0]->loopLength, 8u);
+    EXPECT_EQ(slots[1]->loopMode, LOOP_FORWARD);
+    for (int i : {2, 3}) {
+        EXPECT_EQ(slots[i]->loopMode, LOOP_NONE) << i;
+        EXPECT_EQ(slots[i]->loopStart, 0u) << i;
+        EXPECT_EQ(slots[i]->loopLength, 20u) << i;
+    }
+}
+
+TEST(LoaderSamples, SixteenBitHalvingReadsWholeValuesOnly) {
+    xmb::Sample odd = xmb::sample16({100, 200, 300}); // 6 data bytes, but the header says 7
+    odd.lengthBytes = 7;
+    odd.loopStartBytes = 2;
+    odd.loopLengthBytes = 4;
+    odd.type = 0x11;
+    PlayerPtr p = load(withSamples({odd, xmb::sample8({7})}));
+    ASSERT_NE(p, nullptr);
+    const Sample* s = p->instruments[0].samples[0];
+    EXPECT_EQ(s->length, 3u);
+    EXPECT_EQ(s->loopStart, 1u);
+    EXPECT_EQ(s->loopLength, 2u);
+    EXPECT_EQ(s->bits, 16);
+    EXPECT_EQ(s->data[2], 600);
+    EXPECT_EQ(p->instruments[0].samples[1]->data[0], 7 * 256); // read right after 6 bytes
+}
+
+TEST(LoaderSamples, EmptySampleHasNoDataAndReadsNothing) {
+    PlayerPtr p = load(withSamples({xmb::Sample{}, xmb::sample8({9})}));
+    ASSERT_NE(p, nullptr);
+    const Sample* s = p->instruments[0].samples[0];
+    EXPECT_EQ(s->data, nullptr);
+    EXPECT_EQ(s->length, 0u);
+    EXPECT_EQ(s->loopLength, 0u);
+    EXPECT_EQ(s->bits, 8);
+    EXPECT_EQ(p->instruments[0].samples[1]->data[0], 9 * 256);
+}
+
+TEST(LoaderSamples, DeltaDecodingInEightAndSixteenBits) {
+    PlayerPtr p = load(withSamples(
+        {xmb::sample8({10, 5, -20}), xmb::sample16({30000, 10000}), xmb::sample8({-128, -128})}));
+    ASSERT_NE(p, nullptr);
+    Sample* const* slots = p->instruments[0].samples;
+    EXPECT_EQ(slots[0]->bits, 16);
+    EXPECT_EQ(slots[0]->data[0], 2560);
+    EXPECT_EQ(slots[0]->data[1], 3840);
+    EXPECT_EQ(slots[0]->data[2], -1280);
+    expectGuardsZero(slots[0], 3);
+    EXPECT_EQ(slots[1]->data[0], 30000);
+    EXPECT_EQ(slots[1]->data[1], -25536);
+    expectGuardsZero(slots[1], 2);
+    EXPECT_EQ(slots[2]->data[0], -32768);
+    EXPECT_EQ(slots[2]->data[1], 0); // -256 wraps in 8 bits
+}
+
+TEST(LoaderSamples, LoopGuardValues) {
+    std::vector<int8_t> values(1000);
+    for (int i = 0; i < 1000; ++i) values[i] = static_cast<int8_t>(i % 101 - 50);
+    auto looped = [&](uint8_t type, uint32_t start, uint32_t length) {
+        xmb::Sample s = xmb::sample8(xmb::deltasOf(values));
+        s.type = type;
+        s.loopStartBytes = start;
+        s.loopLengthBytes = length;
+        return s;
+    };
+    PlayerPtr p = load(withSamples({looped(1, 100, 200), looped(2, 100, 200), looped(1, 500, 500),
+                                    looped(2, 500, 500), looped(0, 100, 200)}));
+    ASSERT_NE(p, nullptr);
+    Sample* const* slots = p->instruments[0].samples;
+    for (int i = 0; i < 5; ++i) ASSERT_EQ(slots[i]->data[999], (999 % 101 - 50) * 256) << i;
+    EXPECT_EQ(slots[0]->data[300], slots[0]->data[100]);
+    EXPECT_NE(slots[0]->data[300], (300 % 101 - 50) * 256);
+    expectGuardsZero(slots[0], 1000);
+    EXPECT_EQ(slots[1]->data[300], slots[1]->data[299]);
+    expectGuardsZero(slots[1], 1000);
+    EXPECT_EQ(slots[2]->data[1000], slots[2]->data[500]);
+    expectGuardsZero(slots[2], 1001);
+    EXPECT_EQ(slots[3]->data[1000], slots[3]->data[999]);
+    expectGuardsZero(slots[3], 1001);
+    EXPECT_EQ(slots[4]->data[300], (300 % 101 - 50) * 256);
+    expectGuardsZero(slots[4], 1000);
+}
+
+TEST(LoaderSamples, LoopsPastTheDataAreCutAtItsEnd) {
+    xmb::Sample tail = xmb::sample8(xmb::deltasOf<int8_t>({1, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
+    tail.type = 1;
+    tail.loopStartBytes = 6;
+    tail.loopLengthBytes = 0xFFFFFFF0u; // start + length also wraps in 32 bits
+    xmb::Sample outside = tail;
+    outside.loopStartBytes = 20;
+    outside.loopLengthBytes = 4;
+    xmb::Sample wide = xmb::sample16({1000, 1000, 1000, 1000});
+    wide.type = 0x12;
+    wide.loopStartBytes = 4;
+    wide.loopLengthBytes = 100;
+    PlayerPtr p = load(withSamples({tail, outside, wide}));
+    ASSERT_NE(p, nullptr);
+    Sample* const* slots = p->instruments[0].samples;
+    EXPECT_EQ(slots[0]->loopMode, LOOP_FORWARD);
+    EXPECT_EQ(slots[0]->loopStart, 6u);
+    EXPECT_EQ(slots[0]->loopLength, 4u);
+    EXPECT_EQ(slots[0]->data[10], 7 * 256);
+    EXPECT_EQ(slots[1]->loopMode, LOOP_NONE);
+    EXPECT_EQ(slots[1]->loopStart, 0u);
+    EXPECT_EQ(slots[1]->loopLength, 10u);
+    expectGuardsZero(slots[1], 10);
+    EXPECT_EQ(slots[2]->loopMode, LOOP_PINGPONG);
+    EXPECT_EQ(slots[2]->loopStart, 2u);
+    EXPECT_EQ(slots[2]->loopLength, 2u);
+    EXPECT_EQ(slots[2]->data[4], 4000);
+}
+
+// A module with something of every kind, for cutting.
+xmb::Module everyPart() {
+    xmb::Module m;
+    m.orders = {0, 1, 2};
+    m.patterns.push_back(
+        xmb::pattern(2, xmb::packCells({{0x31, 1, 0x40, 0, 0}, {}, {97}, {0, 0, 0, 0x0F, 3}})));
+    m.patterns.push_back(xmb::pattern(64, {}));
+    m.patterns.push_back(
+        xmb::pattern(1, xmb::plainCells({{0x30, 2, 0, 0, 0}, {0x31, 1, 0, 0, 0}})));
+    xmb::Instrument empty;
+    m.instruments.push_back(empty);
+    xmb::Instrument first;
+    first.samples.push_back(xmb::sample8({1, 2, 3, 4}));
+    m.instruments.push_back(first);
+    xmb::Instrument last;
+    xmb::Sample looped = xmb::sample8({10, 10, 10, 10, 10, 10});
+    looped.type = 1;
+    looped.loopStartBytes = 2;
+    looped.loopLengthBytes = 4;
+    last.samples.push_back(looped);
+    last.samples.push_back(xmb::sample16({300, 300, 300}));
+    m.instruments.push_back(last);
+    return m;
+}
+
+TEST(LoaderTruncation, EveryCutFailsCleanlyUntilTheLastSampleData) {
+    const xmb::Bytes full = xmb::build(everyPart());
+    const size_t lastDataStart = full.size() - 12; // 6 bytes 8-bit, 6 bytes 16-bit
+    for (size_t cut = 0; cut < full.size(); ++cut) {
+        PlayerPtr p = load(xmb::Bytes(full.begin(), full.begin() + cut));
+        if (cut < lastDataStart) {
+            EXPECT_EQ(p, nullptr) << "cut at " << cut;
+            continue;
+        }
+        ASSERT_NE(p, nullptr) << "cut at " << cut;
+        // Values that did not arrive are silent; the loop guard follows the values.
+        const Sample* a = p->instruments[2].samples[0];
+        const Sample* b = p->instruments[2].samples[1];
+        const size_t got8 = cut - lastDataStart < 6 ? cut - lastDataStart : 6;
+        for (size_t i = 0; i < 6; ++i)
+            EXPECT_EQ(a->data[i], i < got8 ? int(10 * (i + 1)) * 256 : 0) << cut;
+        EXPECT_EQ(a->data[6], a->data[2]);
+        const size_t got16 = cut > lastDataStart + 6 ? (cut - lastDataStart - 6) / 2 : 0;
+        for (size_t i = 0; i < 3; ++i)
+            EXPECT_EQ(b->data[i], i < got16 ? int(300 * (i + 1)) : 0) << cut;
+        expectGuardsZero(b, 3);
+    }
+    EXPECT_NE(load(full), nullptr);
+}
+
+TEST(LoaderTruncation, ASampleClaimingFarMoreThanTheFileFails) {
+    xmb::Sample huge = xmb::sample8({1, 2, 3});
+    huge.lengthBytes = 0xFFFFFFFFu;
+    EXPECT_EQ(load(withSamples({huge})), nullptr);
+    huge.type = 0x10;
+    EXPECT_EQ(load(withSamples({huge})), nullptr);
+    xmb::Sample cut = xmb::sample8({1, 2, 3});
+    cut.lengthBytes = 100000; // lost a little: zero-filled
+    PlayerPtr p = load(withSamples({cut}));
+    ASSERT_NE(p, nullptr);
+    const Sample* s = p->instruments[0].samples[0];
+    EXPECT_EQ(s->data[2], 6 * 256);
+    EXPECT_EQ(s->data[3], 0);
+    EXPECT_EQ(s->data[99999], 0);
+}
+
+TEST(LoaderTruncation, HeaderSizesPointingPastTheEndFail) {
+    xmb::Bytes header = xmb::build(xmb::Module{});
+    header[61] = 0x02; // header size 0x114 becomes 0x214: past the end of the file
+    EXPECT_EQ(load(header), nullptr);
+    xmb::Instrument empty;
+    empty.headerSize = 33;
+    xmb::Bytes bytes = xmb::build(withInstrument(empty));
+    EXPECT_NE(load(bytes), nullptr);
+    bytes.pop_back(); // the last byte is never read, only skipped over
+    EXPECT_EQ(load(bytes), nullptr);
+}
+
+TEST(LoaderLifecycle, CreateAndDestroyEdgeCases) {
+    EXPECT_FALSE(destroyPlayer(nullptr));
+    const xmb::Bytes bytes = xmb::build(xmb::Module{});
+    const MemoryStream description{static_cast<int32_t>(bytes.size()), 0, bytes.data()};
+
+    installMemoryStream();
+    streamInterface.open = [](const MemoryStream*) -> void* { return nullptr; };
+    EXPECT_EQ(createPlayer(&description), nullptr);
+    streamInterface = StreamInterface{};
+    EXPECT_EQ(createPlayer(&description), nullptr);
+    installMemoryStream();
+    EXPECT_EQ(createPlayer(nullptr), nullptr);
+    Player* p = createPlayer(&description);
+    ASSERT_NE(p, nullptr);
+    EXPECT_TRUE(destroyPlayer(p));
+}
+
+} // namespace
