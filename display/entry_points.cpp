@@ -112,6 +112,8 @@ bool entryPointAdvertised(const char* name, const ContextFeatures& features) {
 
 int32_t fetchEntryPoints(ProcLookup lookup, const ContextFeatures& features) {
     // Under GLX the lookup answers every name with a stub, so the context's own word decides.
+    // A table left from an earlier context must not keep pointers past the first miss.
+    for (GlProc& entry : entryPoints) entry = nullptr;
     int32_t fetched = 0;
     for (int32_t i = 0; i < entryPointSlots; ++i) {
         void* address = lookup(entryPointNames[i]);

@@ -137,11 +137,21 @@ void platformSwapBuffers(void* window) {
     SDL_GL_SwapWindow(static_cast<SDL_Window*>(window));
 }
 
+// A posted quit request is a flag, handed out once the queue is empty, as the Win32 queue
+// does. An SDL_QUIT pushed from inside a drain would only be seen by the next drain, because
+// SDL stops each polling pass at the events that were pending when it began.
+static bool quitPosted = false;
+
 bool platformPeekMessage(Message* message) {
     SDL_Event event;
-    if (SDL_PollEvent(&event) == 0) return false;
     message->type = MessageType::Other;
     message->key = 0;
+    if (SDL_PollEvent(&event) == 0) {
+        if (!quitPosted) return false;
+        quitPosted = false;
+        message->type = MessageType::Quit;
+        return true;
+    }
     switch (event.type) {
     case SDL_QUIT: message->type = MessageType::Quit; break;
     case SDL_KEYDOWN:
@@ -165,9 +175,7 @@ bool platformPeekMessage(Message* message) {
 }
 
 void platformPostQuitMessage() {
-    SDL_Event event{};
-    event.type = SDL_QUIT;
-    SDL_PushEvent(&event);
+    quitPosted = true;
 }
 
 void* platformGetProcAddress(const char* name) {
