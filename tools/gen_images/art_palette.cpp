@@ -45,17 +45,24 @@ png::Image image18() {
     };
     Rng rng{0xF12Eull};
     for (int step = 0; step < 420; ++step) {
-        // Coals: the bed glows hottest in the middle, with random dark gaps.
+        // Coals in runs of a few pixels: wide hot patches feed separate tongues of flame.
+        int runLeft = 0, value = 0;
         for (int x = 0; x < widthPx; ++x) {
-            const double centre = 1.0 - std::pow(std::fabs(x - 160.0) / 170.0, 2.0);
-            const int v = rng.uniform() < 0.55 * centre + 0.1 ? 255 : 0;
-            at(x, rows - 1) = v;
-            at(x, rows - 2) = v;
+            if (runLeft-- <= 0) {
+                const double centre = 1.0 - std::pow(std::fabs(x - 160.0) / 170.0, 2.0);
+                value = rng.uniform() < 0.6 * centre + 0.1 ? 255 : 0;
+                runLeft = rng.range(3, 14);
+            }
+            at(x, rows - 1) = value;
+            at(x, rows - 2) = value;
         }
         for (int y = 0; y < rows - 2; ++y)
             for (int x = 0; x < widthPx; ++x) {
                 const int sum = at(x - 1, y + 1) + at(x, y + 1) + at(x + 1, y + 1) + at(x, y + 2);
-                at(x, y) = std::max(0, (sum * 16) / 65 - 1);
+                // Heat drifts sideways as it rises and loses a step on two rows in three, which
+                // breaks the glow into licking tongues.
+                const int drift = static_cast<int>(rng.next() % 3) - 1;
+                at(x + drift, y) = std::max(0, sum / 4 - static_cast<int>(rng.next() % 3 != 0));
             }
     }
     Canvas c;

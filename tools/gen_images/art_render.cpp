@@ -204,7 +204,7 @@ Vec3 torusBackdrop(Vec3 d) {
 
 double terrainHeight(double x, double z) {
     const double ridges = 1.0 - std::fabs(fbm(x * 0.05, z * 0.05, 4, 202u) * 2.0 - 1.0);
-    return 22.0 * std::pow(fbm(x * 0.018, z * 0.018, 6, 201u), 1.6) * 1.8 + 5.0 * ridges - 6.0;
+    return 48.0 * std::pow(fbm(x * 0.016, z * 0.016, 6, 201u), 2.2) + 4.0 * ridges - 4.0;
 }
 
 // --- Menger sponge -------------------------------------------------------------------------
@@ -284,12 +284,12 @@ png::Image image09() {
 
 // A ray-marched valley with snowy ridges, a lake and haze at the horizon.
 png::Image image20() {
-    const Camera cam = lookAt({0.0, 9.0, -30.0}, {6.0, 5.0, 40.0}, 60.0);
-    const Vec3 sun = normalize({0.7, 0.35, 0.6});
-    const double waterLevel = -1.0;
+    const Camera cam = lookAt({0.0, 17.0, -30.0}, {6.0, 14.0, 40.0}, 60.0);
+    const Vec3 sun = normalize({-0.8, 0.4, 0.45});
+    const double waterLevel = 3.0;
     auto skyAt = [&](Vec3 d) {
         const double s = std::max(0.0, dot(d, sun));
-        Vec3 sky = mix({0.85, 0.78, 0.7}, {0.2, 0.4, 0.75}, std::pow(clamp01(d.y), 0.45));
+        Vec3 sky = mix({0.7, 0.72, 0.74}, {0.08, 0.22, 0.6}, std::pow(clamp01(d.y * 2.5), 0.6));
         return sky + Vec3{1.0, 0.8, 0.5} * (std::pow(s, 300.0) * 6.0 + std::pow(s, 6.0) * 0.3);
     };
     auto march = [&](Vec3 o, Vec3 d, double& tOut) {
@@ -310,7 +310,7 @@ png::Image image20() {
         Vec3 d = rayDirection(cam, sx, sy);
         double t = 0;
         bool hitGround = march(o, d, t);
-        const double tWater = d.y < 0 ? (waterLevel - o.y) / d.y : 1e9;
+        const double tWater = d.y < 0 ? (waterLevel - o.y) / d.y : -1.0;
         double waterT = -1;
         if (tWater > 0 && (!hitGround || tWater < t)) {
             // The lake reflects whatever is above it, slightly dimmed.
@@ -344,15 +344,15 @@ png::Image image20() {
             }
             shadow = clamp01(shadow);
             const double slope = n.y;
-            Vec3 ground = mix({0.28, 0.24, 0.2}, {0.18, 0.36, 0.1}, smoothstep(0.7, 0.9, slope));
-            const double snowLine = 9.0 + 3.0 * (fbm(p.x * 0.2, p.z * 0.2, 3, 7u) - 0.5);
+            Vec3 ground = mix({0.3, 0.25, 0.2}, {0.1, 0.26, 0.05}, smoothstep(0.7, 0.9, slope));
+            const double snowLine = 14.0 + 3.0 * (fbm(p.x * 0.2, p.z * 0.2, 3, 7u) - 0.5);
             ground = mix(ground, {0.95, 0.96, 1.0},
                          smoothstep(snowLine, snowLine + 1.5, p.y) * smoothstep(0.55, 0.75, slope));
             const double diffuse = std::max(0.0, dot(n, sun)) * shadow;
             colour = ground *
-                     (Vec3{1.4, 1.35, 1.25} * diffuse + Vec3{0.25, 0.3, 0.4} * (0.5 + 0.5 * n.y));
-            const double fogAmount = 1.0 - std::exp(-t * 0.012);
-            colour = mix(colour, Vec3{0.8, 0.76, 0.72}, fogAmount);
+                     (Vec3{1.4, 1.35, 1.25} * diffuse + Vec3{0.12, 0.16, 0.24} * (0.5 + 0.5 * n.y));
+            const double fogAmount = 1.0 - std::exp(-t * 0.007);
+            colour = mix(colour, Vec3{0.66, 0.69, 0.72}, fogAmount);
         }
         if (waterT > 0) {
             colour = mix(colour * Vec3{0.55, 0.65, 0.75}, Vec3{0.8, 0.76, 0.72},

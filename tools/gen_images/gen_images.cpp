@@ -3,6 +3,7 @@
 #include "png_encode.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
 
 namespace art {
@@ -75,6 +76,12 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::string folder = argv[1];
+    // Refuse before the seconds of rendering rather than after them.
+    std::error_code error;
+    if (!std::filesystem::is_directory(folder, error)) {
+        std::fprintf(stderr, "%s: not a folder\n", folder.c_str());
+        return 1;
+    }
     for (int i = 0; i < 22; ++i) {
         const std::vector<uint8_t> bytes = png::encode(makers[i]());
         char name[32];
