@@ -246,7 +246,7 @@ Instrument makeSnare() {
     }
     fadeTail(s.wave, framesFor(0.02, rate));
     s.peak = 0.92f;
-    s.volume = 46;
+    s.volume = 40;
     tune(s, middleCHz, rate);
     return s;
 }
@@ -765,7 +765,7 @@ void volumeColumn(Pattern& p, int32_t row, int32_t channel, uint8_t v) {
 // A line of one token per row: "." nothing, "^" key-off, "~" vibrato on a held note,
 // "A4"/"C#5" a note with the instrument, ">E5" a tone-portamento slide to E5.
 void melody(Pattern& p, int32_t channel, int32_t startRow, uint8_t instrument,
-            const std::string& line, uint8_t vibrato = 0x34, uint8_t slideSpeed = 0x18) {
+            const std::string& line, uint8_t vibrato = 0x53, uint8_t slideSpeed = 0x18) {
     int32_t row = startRow;
     size_t i = 0;
     while (i < line.size()) {
@@ -945,7 +945,7 @@ Pattern composeOpening() {
     for (int32_t bar = 2; bar < 4; ++bar)
         arpeggioBar(p, bar, progressionA[static_cast<size_t>(bar)], 14 + 6 * (bar - 2));
     // the riser: its last two seconds lead into the drop, nudged upwards
-    put(p, 20, chKick, noteNumber("C-4"), riser, 0, fxSampleOffset, 0x56);
+    put(p, 20, chKick, noteNumber("C-4"), riser, 0, fxSampleOffset, 0x44);
     for (int32_t r = 22; r < 32; r += 2) effect(p, r, chKick, fxPortaUp, 0x01);
     // beat 16: everything drops
     for (int32_t bar = 4; bar < 8; ++bar) {
@@ -1047,7 +1047,7 @@ Pattern composeClimax() {
         put(p, r, chBass, keyOff, 0);
         put(p, r + 1, chBass, noteNumber(chordE.bassRoot), bass);
     }
-    put(p, 48, chLead, noteNumber("G#5"), lead, 0, fxVibrato, 0x46);
+    put(p, 48, chLead, noteNumber("G#5"), lead, 0, fxVibrato, 0x64);
     effect(p, 49, chLead, fxVibrato, 0x00);
     effect(p, 50, chLead, fxVibrato, 0x00);
     effect(p, 51, chLead, fxVibrato, 0x00);
@@ -1059,12 +1059,14 @@ Pattern composeClimax() {
     // beat 122: resolve to A minor and let go
     put(p, 52, chColour, noteNumber("C-4"), crash, setVolume(26));
     put(p, 52, chChords, noteNumber(chordAm.root), chordMinor, setVolume(30));
-    for (int32_t r = 56; r < 64; r += 2) effect(p, r, chChords, fxVolumeSlide, 0x01);
+    effect(p, 58, chChords, fxVolumeSlide, 0x01);
+    effect(p, 62, chChords, fxVolumeSlide, 0x01);
     put(p, 52, chBass, noteNumber("A-1"), bass, setVolume(40));
     put(p, 60, chBass, keyOff, 0);
-    put(p, 52, chLead, noteNumber("A-5"), lead, 0, fxVibrato, 0x35);
-    for (int32_t r = 53; r < 56; ++r) effect(p, r, chLead, fxVibrato, 0x00);
-    for (int32_t r = 56; r < 64; ++r) effect(p, r, chLead, fxVibratoSlide, 0x01);
+    put(p, 52, chLead, noteNumber("A-5"), lead, 0, fxVibrato, 0x53);
+    for (int32_t r = 53; r < 58; ++r) effect(p, r, chLead, fxVibrato, 0x00);
+    for (int32_t r = 58; r < 62; ++r) effect(p, r, chLead, fxVibratoSlide, 0x01);
+    put(p, 62, chLead, keyOff, 0);
     put(p, 54, chKick, noteNumber("A-4"), choir, setVolume(10));
     for (int32_t r = 55; r < 64; ++r) volumeColumn(p, r, chKick, slideVolumeUp(r < 60 ? 1 : 0));
     put(p, 56, chDrums, noteNumber("C-5"), bell, setVolume(20));
