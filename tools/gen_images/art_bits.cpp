@@ -213,7 +213,7 @@ png::Image image15() {
         const double x = 160.0 + std::exp(-0.004 * t) * (70.0 * std::sin(f1 * t + 0.3) +
                                                          62.0 * std::sin(f2 * t + 1.7));
         const double y = 120.0 + std::exp(-0.004 * t) *
-                                     (50.0 * std::sin(f3 * t + 0.9) + 56.0 * std::sin(f4 * t));
+                                     (52.0 * std::sin(f3 * t + 0.9) + 54.0 * std::sin(f4 * t));
         if (i > 0) line(b, prevX, prevY, x, y, 1, 1);
         prevX = x;
         prevY = y;

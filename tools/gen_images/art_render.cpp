@@ -285,8 +285,8 @@ png::Image image09() {
 // A ray-marched valley with snowy ridges, a lake and haze at the horizon.
 png::Image image20() {
     const Camera cam = lookAt({0.0, 17.0, -30.0}, {6.0, 14.0, 40.0}, 60.0);
-    const Vec3 sun = normalize({-0.8, 0.4, 0.45});
-    const double waterLevel = 3.0;
+    const Vec3 sun = normalize({-0.85, 0.28, 0.5});
+    const double waterLevel = 5.0;
     auto skyAt = [&](Vec3 d) {
         const double s = std::max(0.0, dot(d, sun));
         Vec3 sky = mix({0.7, 0.72, 0.74}, {0.08, 0.22, 0.6}, std::pow(clamp01(d.y * 2.5), 0.6));
@@ -378,22 +378,29 @@ png::Image image21() {
         }
         if (i == maxIterations) return Vec3{0.0, 0.0, 0.0};
         const double smooth = i + 1.0 - std::log2(std::log2(zx * zx + zy * zy) * 0.5);
-        const double t = std::sqrt(smooth) * 0.35;
-        return Vec3{0.5 + 0.5 * std::cos(2 * pi * (t + 0.0)),
-                    0.5 + 0.5 * std::cos(2 * pi * (t + 0.15)),
-                    0.5 + 0.5 * std::cos(2 * pi * (t + 0.3))} *
-               Vec3{1.0, 0.85, 0.7};
+        // A cycle of midnight blue, sky blue, white, amber and near-black, stretched
+        // logarithmically so the bands stay even from the rim to the depths.
+        static const Vec3 keys[] = {{0.0, 0.01, 0.15},
+                                    {0.02, 0.16, 0.6},
+                                    {0.85, 1.0, 1.0},
+                                    {1.0, 0.42, 0.0},
+                                    {0.02, 0.0, 0.02}};
+        const double t = fract(std::log(smooth + 1.0) * 0.9) * 5.0;
+        const int k = static_cast<int>(t);
+        const double f = smoothstep(0.0, 1.0, t - k);
+        return mix(keys[k], keys[(k + 1) % 5], f);
     }));
 }
 
 // A Menger sponge, its holes lit by a low sun and darkened by occlusion.
 png::Image image22() {
     const Camera cam = lookAt({2.6, 1.9, -2.9}, {0.0, -0.1, 0.0}, 50.0);
-    const Vec3 light = normalize({0.6, 0.8, -0.3});
+    const Vec3 light = normalize({0.25, 0.9, -0.55});
     auto spongeRotated = [](Vec3 p) { return spongeScene(rotateY(p, 0.35)); };
     return rgbImage(render(2, [&](double sx, double sy) {
         const Vec3 d = rayDirection(cam, sx, sy);
-        const Vec3 backdrop = mix({0.9, 0.45, 0.15}, {0.08, 0.02, 0.12}, clamp01(d.y * 1.5 + 0.6));
+        const Vec3 backdrop =
+            mix({0.55, 0.2, 0.3}, {0.04, 0.02, 0.12}, smoothstep(-0.3, 0.05, d.y));
         double t = 0.0;
         SdfHit hit{1e9, -1};
         int steps = 0;
@@ -408,10 +415,16 @@ png::Image image22() {
         const double shadow = softShadow(spongeRotated, p + n * 1e-3, light, 16.0);
         const double ao = ambientOcclusion(spongeRotated, p, n);
         const double diffuse = std::max(0.0, dot(n, light)) * shadow;
-        Vec3 base = hit.material == 0 ? Vec3{0.3, 0.2, 0.25} : Vec3{0.9, 0.82, 0.7};
+        Vec3 base = {0.9, 0.82, 0.7};
+        if (hit.material == 0) {
+            const int tile = (static_cast<int>(std::floor(p.x * 2.0)) +
+                              static_cast<int>(std::floor(p.z * 2.0))) &
+                             1;
+            base = tile ? Vec3{0.3, 0.12, 0.2} : Vec3{0.12, 0.05, 0.1};
+        }
         if (hit.material == 1) base = base * (0.8 + 0.2 * std::fabs(n.x) + 0.1 * std::fabs(n.z));
-        Vec3 c = base * (Vec3{1.3, 1.1, 0.9} * diffuse + Vec3{0.18, 0.16, 0.24} * ao);
-        return mix(c, backdrop, 1.0 - std::exp(-t * 0.03));
+        Vec3 c = base * (Vec3{1.35, 1.1, 0.85} * diffuse + Vec3{0.16, 0.16, 0.3} * ao);
+        return mix(c, backdrop, 1.0 - std::exp(-std::max(0.0, t - 3.0) * 0.15));
     }));
 }
 
