@@ -393,8 +393,8 @@ TEST_F(AudioOutputTest, StopAnyNumberOfTimes) {
 // The smallest module: 4 channels, one pattern of 64 empty rows, no instruments.
 std::vector<uint8_t> emptyModule() {
     std::vector<uint8_t> m;
-    auto put = [&m](const void* p, size_t n) {
-        m.insert(m.end(), static_cast<const uint8_t*>(p), static_cast<const uint8_t*>(p) + n);
+    auto put = [&m](const char* text) {
+        for (const char* c = text; *c != 0; ++c) m.push_back(static_cast<uint8_t>(*c));
     };
     auto put16 = [&m](uint16_t v) {
         m.push_back(static_cast<uint8_t>(v));
@@ -404,7 +404,7 @@ std::vector<uint8_t> emptyModule() {
         put16(static_cast<uint16_t>(v));
         put16(static_cast<uint16_t>(v >> 16));
     };
-    put("Extended Module: ", 17);
+    put("Extended Module: ");
     m.resize(m.size() + 20, ' ');
     m.push_back(0x1A);
     m.resize(m.size() + 20, ' ');
