@@ -1,0 +1,180 @@
+#!/usr/bin/env bash
+# Runs the real demo under its own Xvfb and checks one behaviour: demo_system_test.sh CASE DEMO CLOSER
+set -u
+case_name=$1
+demo=$2
+closer=$3
+work=$(mktemp -d)
+xvfb_pid=""
+demo_pid=""
+
+cleanup() {
+    [ -n "$demo_pid" ] && kill "$demo_pid" 2>/dev/null
+    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+    wait 2>/dev/null
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() {
+    echo "FAIL [$case_name]: $*" >&2
+    for f in "$work"/out "$work"/err; do [ -s "$f" ] && { echo "--- $f" >&2; tail -20 "$f" >&2; }; done
+    exit 1
+}
+
+# Starts Xvfb on a display number it picks itself; extra arguments go to Xvfb.
+start_xvfb() {
+    local screen=$1
+    shift
+    Xvfb -displayfd 5 -screen 0 "$screen" -nolisten tcp "$@" 5>"$work/displayfd" 2>"$work/xvfb.log" &
+    xvfb_pid=$!
+    for _ in $(seq 100); do
+        [ -s "$work/displayfd" ] && break
+        sleep 0.05
+    done
+    [ -s "$work/displayfd" ] || fail "Xvfb did not start"
+    export DISPLAY=":$(head -n1 "$work/displayfd")"
+}
+
+screen_size() { xdpyinfo | awk '/dimensions:/ {print $2; exit}'; }
+
+start_demo() {
+    "$demo" >"$work/out" 2>"$work/err" &
+    demo_pid=$!
+}
+
+# Waits for the demo's window and prints its id.
+wait_for_window() {
+    local id=""
+    for _ in $(seq 200); do
+        id=$(xdotool search --name '^Beatdemo' 2>/dev/null | head -n1)
+        [ -n "$id" ] && xwininfo -id "$id" 2>/dev/null | grep -q 'IsViewable' && break
+        id=""
+        kill -0 "$demo_pid" 2>/dev/null || break
+        sleep 0.05
+    done
+    echo "$id"
+}
+
+# Waits for the demo to end, at most $1 seconds; leaves its exit status in $status.
+wait_demo() {
+    local limit=$1
+    for _ in $(seq $((limit * 20))); do
+        kill -0 "$demo_pid" 2>/dev/null || break
+        sleep 0.05
+    done
+    if kill -0 "$demo_pid" 2>/dev/null; then
+        kill -9 "$demo_pid"
+        wait "$demo_pid" 2>/dev/null
+        demo_pid=""
+        status=hung
+        return
+    fi
+    wait "$demo_pid"
+    status=$?
+    demo_pid=""
+}
+
+wait_for_line() {
+    for _ in $(seq 200); do
+        grep -q "$1" "$work/err" && return 0
+        sleep 0.05
+    done
+    return 1
+}
+
+export SDL_AUDIODRIVER=dummy
+export DEMO_DIAGNOSTICS=1
+unset SDL_VIDEODRIVER
+
+case "$case_name" in
+fullscreen_escape)
+    start_xvfb 1280x720x24
+    before=$(screen_size)
+    start_demo
+    id=$(wait_for_window)
+    [ -n "$id" ] || fail "no window appeared"
+    geometry=$(xwininfo -id "$id" | awk '/Width:/ {w=$2} /Height:/ {h=$2} /Absolute upper-left X:/ {x=$4} /Absolute upper-left Y:/ {y=$4} END {print w "x" h "+" x "+" y}')
+    [ "$geometry" = "${before}+0+0" ] || fail "window $geometry, screen $before"
+    wait_for_line "entry points fetched" || fail "no diagnostics"
+    grep -q "diag: entry points fetched 20 of 32" "$work/err" || fail "entry points"
+    grep -q "diag: gl context current" "$work/err" || fail "no current context"
+    grep -q "diag: screen ${before/x/x} client ${before}" "$work/err" || fail "client size"
+    grep -q "diag: multisample chooser" "$work/err" || fail "probe"
+    xdotool key --window "$id" Escape
+    wait_demo 10
+    [ "$status" = 0 ] || fail "exit status $status after Escape"
+    [ "$(screen_size)" = "$before" ] || fail "screen left at $(screen_size)"
+    [ -z "$(xdotool search --name '^Beatdemo' 2>/dev/null)" ] || fail "window left behind"
+    [ "$(grep -c ':shader:' "$work/out")" = 2 ] || fail "shader logs"
+    [ "$(grep -c ':program:' "$work/out")" = 1 ] || fail "program log"
+    ;;
+window_close | alt_f4)
+    start_xvfb 1024x768x24
+    start_demo
+    id=$(wait_for_window)
+    [ -n "$id" ] || fail "no window appeared"
+    wait_for_line "entry points fetched" || fail "no diagnostics"
+    if [ "$case_name" = window_close ]; then
+        "$closer" "$id" || fail "close request not sent"
+    else
+        xdotool key --window "$id" alt+F4
+    fi
+    wait_demo 10
+    [ "$status" = 0 ] || fail "exit status $status after close"
+    ;;
+no_display)
+    unset DISPLAY
+    export SDL_VIDEODRIVER=x11
+    start_demo
+    wait_demo 10
+    [ "$status" = 233 ] || fail "exit status $status, want 233 (1001)"
+    grep -qx "RegisterClassEx Failed!" "$work/err" || fail "no RegisterClassEx text"
+    ;;
+no_32bit_mode)
+    # A 16-bit screen has no mode with 4 bytes per pixel.
+    start_xvfb 800x600x16
+    export DEMO_NO_MESSAGE_BOX=1
+    start_demo
+    wait_demo 10
+    [ "$status" = 1 ] || fail "exit status $status, want 1"
+    grep -qx "Could not initialize fullscreen window." "$work/err" || fail "no caption on stderr"
+    [ -z "$(xdotool search --name '^Beatdemo' 2>/dev/null)" ] || fail "a window was created"
+    ;;
+no_glx)
+    start_xvfb 1024x768x24 -extension GLX
+    export DEMO_NO_MESSAGE_BOX=1
+    start_demo
+    wait_demo 10
+    [ "$status" = 1 ] || fail "exit status $status, want 1"
+    grep -qx "cannot create window" "$work/err" || fail "no 'cannot create window'"
+    ;;
+missing_gl_function)
+    start_xvfb 1024x768x24
+    export DEMO_NO_MESSAGE_BOX=1
+    MESA_GL_VERSION_OVERRIDE=1.5 "$demo" >"$work/out" 2>"$work/err" &
+    demo_pid=$!
+    wait_demo 10
+    [ "$status" = 1 ] || fail "exit status $status, want 1"
+    grep -q "OpenGL function glCreateProgram is not available" "$work/err" || fail "text"
+    grep -q ":shader:" "$work/out" && fail "shader logs printed: the build ran"
+    MESA_EXTENSION_OVERRIDE=-GL_ARB_shader_objects "$demo" >"$work/out" 2>"$work/err" &
+    demo_pid=$!
+    wait_demo 10
+    [ "$status" = 1 ] || fail "exit status $status, want 1"
+    grep -q "OpenGL function glGetObjectParameterivARB is not available" "$work/err" || fail "text"
+    grep -q ":shader:" "$work/out" && fail "shader logs printed: the build ran"
+    ;;
+clock_end)
+    start_xvfb 640x480x24
+    DEMO_CLOCK_MS=48000 "$demo" >"$work/out" 2>"$work/err" &
+    demo_pid=$!
+    wait_demo 20
+    [ "$status" = 0 ] || fail "exit status $status"
+    grep -q "diag: frames 1, last clock 48000 ms" "$work/err" || fail "not exactly one frame"
+    ;;
+*)
+    fail "unknown case"
+    ;;
+esac
+echo "PASS [$case_name]"
