@@ -386,7 +386,11 @@ TEST(LoaderSamples, SixteenBitHalvingReadsWholeValuesOnly) {
     odd.loopStartBytes = 2;
     odd.loopLengthBytes = 4;
     odd.type = 0x11;
-    PlayerPtr p = load(withSamples({odd, xmb::sample8({7})}));
+    xmb::Sample even = xmb::sample16(std::vector<int16_t>(50, 1));
+    even.loopStartBytes = 20;
+    even.loopLengthBytes = 40;
+    even.type = 0x12;
+    PlayerPtr p = load(withSamples({odd, xmb::sample8({7}), even}));
     ASSERT_NE(p, nullptr);
     const Sample* s = p->instruments[0].samples[0];
     EXPECT_EQ(s->length, 3u);
@@ -395,6 +399,11 @@ TEST(LoaderSamples, SixteenBitHalvingReadsWholeValuesOnly) {
     EXPECT_EQ(s->bits, 16);
     EXPECT_EQ(s->data[2], 600);
     EXPECT_EQ(p->instruments[0].samples[1]->data[0], 7 * 256); // read right after 6 bytes
+    const Sample* e = p->instruments[0].samples[2];
+    EXPECT_EQ(e->length, 50u);
+    EXPECT_EQ(e->loopStart, 10u);
+    EXPECT_EQ(e->loopLength, 20u);
+    EXPECT_EQ(e->data[30], e->data[29]);
 }
 
 TEST(LoaderSamples, EmptySampleHasNoDataAndReadsNothing) {
