@@ -1,4 +1,5 @@
-// The tick handler: song position, rows, notes, instruments, volume column, envelopes, auto-vibrato.
+// The tick handler: song position, rows, notes, instruments, volume column, envelopes,
+// auto-vibrato.
 #pragma once
 
 #include <cstdint>
@@ -14,35 +15,62 @@ struct EnvelopePoint;
 // All zero: no samples, no envelopes, no fadeout. Stands in for a missing instrument.
 extern Instrument emptyInstrument;
 
+// One tick of the whole song: the row tick reads the cells of the current row, the other ticks
+// run the modulations; every channel ends its tick with the voice update. Installed as the
+// Player's tickHandler; it reads and writes the channel and voice tables.
 void sequencerTick(Player* player);
-void setBpm(Player* player, int32_t bpm);
-void processRow(Player* player);
-void processTick(Player* player);
-void resetChannel(Channel* channel, const Sample* sample);
-int32_t amigaPeriod(int32_t realNote, int32_t finetune);
 
-// samplesPerTick for a BPM, in single precision in the order the tempo rule gives.
+// Stores the BPM and the tick length that follows from it.
+void setBpm(Player* player, int32_t bpm);
+
+// Frames per tick for a BPM, in single precision in the order the tempo rule gives
+// (125 -> 882, 132 -> 835). A BPM below 1 counts as 1.
 int32_t samplesPerTickForBpm(int32_t bpm);
 
-// The instrument and sample a channel plays on this tick (shared empty ones when missing).
+// Per-channel work of the row tick and of the other ticks; sequencerTick calls them.
+void processRow(Player* player);
+void processTick(Player* player);
+
+// A new instrument (or a delayed note): default volume and panning from the sample, envelopes
+// and fadeout from their start, key released no longer.
+void resetChannel(Channel* channel, const Sample* sample);
+
+// Amiga period of a note (0..255, up to 15 more from the arpeggio) with finetune -128..127.
+int32_t amigaPeriod(int32_t realNote, int32_t finetune);
+
+// Period of a note on the table the Player's flags select.
+int32_t notePeriodFor(const Player* player, int32_t realNote, int32_t finetune);
+
+// The instrument and sample a channel plays on this tick: the shared empty ones when the
+// instrument index or the sample map names nothing. Never null.
 void lookUpInstrument(const Player* player, const Channel* channel, Instrument** instrument,
                       Sample** sample);
 
+// The six channel fields that one envelope runs on.
 struct EnvelopeState {
     int32_t* tick;
     int32_t* point;
-    int32_t* value;
+    int32_t* value; // 16.16
     int32_t* output;
-    int32_t* slope;
+    int32_t* slope; // 16.16 per tick
     uint8_t* done;
 };
 
+EnvelopeState volumeEnvelopeState(Channel* channel);
+EnvelopeState panningEnvelopeState(Channel* channel);
+
+// One tick of one envelope; raises flag in the channel's updateFlags. Only the first
+// min(pointCount, 20) points are read, and a loop whose start is not among them is not taken.
 void stepEnvelope(Channel* channel, EnvelopeState state, const EnvelopePoint* points,
                   int32_t pointCount, int32_t sustain, int32_t loopStart, int32_t loopEnd,
                   int32_t type, uint8_t flag);
 
+// The volume column on the row tick (only for a non-zero byte) and on every other tick.
 void volumeColumnRow(Channel* channel, uint8_t v);
 void volumeColumnTick(Channel* channel, uint8_t v);
+
+// The instrument's auto-vibrato, once per tick for every channel; always raises
+// UPDATE_FREQUENCY.
 void stepAutoVibrato(Channel* channel, const Instrument* instrument);
 
 } // namespace music

@@ -1,0 +1,690 @@
+// Pattern effect commands 0..33 with their row-tick and other-tick halves, effect memories,
+// vibrato, tremolo, portamento, slides, retrig, tremor, note delay and the position commands.
+#include "effects.h"
+
+#include "channel.h"
+#include "module.h"
+#include "sequencer.h"
+#include "voice.h"
+
+#include <cmath>
+
+namespace music {
+namespace {
+
+constexpr int32_t lowestPortamentoUpPeriod = 56;
+constexpr int32_t periodLimit = 1 << 24; // far past the rates at which a voice stops changing
+constexpr int32_t maxVolume = 64;
+constexpr int32_t maxPanning = 255;
+constexpr int32_t maxBreakRow = 63;
+constexpr int32_t sampleOffsetUnitFrames = 256;
+constexpr int32_t firstBpmParameter = 32; // Fxx below this sets the tempo
+constexpr uint8_t noteDelayClearedFlags =
+    UPDATE_FREQUENCY | UPDATE_VOLUME | UPDATE_PANNING | UPDATE_TRIGGER;
+
+struct EffectCall {
+    Player* player;
+    Channel* channel;
+    const Cell* cell;
+    Instrument* instrument;
+    Sample* sample;
+    RowContext* row; // null on the other ticks
+    uint8_t x;       // high nibble of the parameter
+    uint8_t y;       // low nibble
+    uint8_t xx;      // the whole parameter
+};
+
+using EffectHalf = void (*)(const EffectCall& call);
+
+// A memory changes only with a non-zero value; the command then works with the memory.
+void store(uint8_t& memory, uint8_t value) {
+    if (value != 0) memory = value;
+}
+
+void raiseFlags(Channel* channel, uint8_t flags) {
+    channel->updateFlags |= flags;
+}
+
+// Phase -32..31 of vibrato and tremolo to an amplitude 0..255.
+int32_t sineAmplitude(int32_t position) {
+    const float doubled = static_cast<float>(position) * 2.0f;
+    const double angle = static_cast<double>(doubled) * 3.141592 * 0.015625;
+    return static_cast<int32_t>(std::fabs(std::sin(angle)) * 256.0);
+}
+
+int32_t rampAmplitude(int32_t position) {
+    return position >= 0 ? 8 * position : -8 * position - 1;
+}
+
+constexpr int32_t squareAmplitude = 255;
+
+int32_t vibratoAmplitude(int32_t position, int32_t waveform) {
+    switch (waveform) {
+    case 0: return sineAmplitude(position);
+    case 1: return rampAmplitude(position);
+    default: return squareAmplitude;
+    }
+}
+
+// The tremolo reads waveform 3 as a sine, not as a square.
+int32_t tremoloAmplitude(int32_t position, int32_t waveform) {
+    switch (waveform) {
+    case 1: return rampAmplitude(position);
+    case 2: return squareAmplitude;
+    default: return sineAmplitude(position);
+    }
+}
+
+int8_t advancePhase(int8_t position, uint8_t speed) {
+    int8_t next = static_cast<int8_t>(position + speed);
+    if (next > 31) next = static_cast<int8_t>(next - 64);
+    return next;
+}
+
+void volumeSlide(Channel* channel) {
+    const int32_t x = channel->volumeSlideMemory >> 4;
+    const int32_t y = channel->volumeSlideMemory & 15;
+    if (x != 0) {
+        channel->volume = channel->volume + x < maxVolume ? channel->volume + x : maxVolume;
+    } else {
+        channel->volume = channel->volume - y > 0 ? channel->volume - y : 0;
+    }
+    raiseFlags(channel, UPDATE_VOLUME);
+}
+
+void globalVolumeSlide(Player* player) {
+    const int32_t x = player->globalVolumeSlideMemory >> 4;
+    const int32_t y = player->globalVolumeSlideMemory & 15;
+    if (x != 0) {
+        player->globalVolume =
+            player->globalVolume + x < maxVolume ? player->globalVolume + x : maxVolume;
+    } else {
+        player->globalVolume = player->globalVolume - y > 0 ? player->globalVolume - y : 0;
+    }
+}
+
+void panningSlide(Channel* channel) {
+    const int32_t x = channel->panningSlideMemory >> 4;
+    const int32_t y = channel->panningSlideMemory & 15;
+    if (x != 0) {
+        channel->panning = channel->panning + x < maxPanning ? channel->panning + x : maxPanning;
+    } else {
+        channel->panning = channel->panning - y > 0 ? channel->panning - y : 0;
+    }
+}
+
+void slidePeriod(Channel* channel, int32_t amount) {
+    channel->period = limitPeriod(static_cast<int64_t>(channel->period) + amount);
+}
+
+// Volume envelope position for Lxx on an instrument whose volume envelope is on.
+void setEnvelopePosition(Channel* channel, const Instrument* instrument, int32_t position) {
+    int32_t n = instrument->volumePointCount;
+    if (n > envelopePointsStored) n = envelopePointsStored;
+    if (n == 0) return;
+    const EnvelopePoint* points = instrument->volumeEnvelope;
+    int32_t i = 0;
+    while (i <= n - 2 && position > points[i + 1].x) ++i;
+    if (i > n - 2) {
+        channel->volumeEnvelopeOutput = points[n - 1].y;
+        channel->volumeEnvelopeDone = 1;
+        return;
+    }
+    const int32_t dx = points[i + 1].x - points[i].x;
+    const int64_t dy = static_cast<int64_t>(points[i + 1].y) - points[i].y;
+    const int32_t slope = dx != 0 ? static_cast<int32_t>(dy * 65536 / dx) : 0;
+    channel->volumeEnvelopeDone = 0;
+    channel->volumeEnvelopeTick = position;
+    channel->volumeEnvelopeSlope = slope;
+    channel->volumeEnvelopeValue =
+        static_cast<int32_t>(static_cast<int64_t>(position - points[i].x) * slope +
+                             static_cast<int64_t>(points[i].y) * 65536);
+    channel->volumeEnvelopePoint = i + 1;
+    channel->volumeEnvelopeOutput = channel->volumeEnvelopeValue >> 16;
+}
+
+int32_t retrigVolume(int32_t volume, int32_t mode) {
+    switch (mode) {
+    case 1: return volume - 1;
+    case 2: return volume - 2;
+    case 3: return volume - 4;
+    case 4: return volume - 8;
+    case 5: return volume - 16;
+    case 6: return volume * 2 / 3;
+    case 7: return volume >> 1;
+    case 9: return volume + 1;
+    case 10: return volume + 2;
+    case 11: return volume + 4;
+    case 12: return volume + 8;
+    case 13: return volume + 16;
+    case 14: return volume * 3 / 2;
+    case 15: return volume * 2;
+    default: return volume; // 8: no change, but still clamped
+    }
+}
+
+void tremorStep(Channel* channel) {
+    if (channel->tremorCounter >= channel->tremorOnTicks) channel->volumeDelta = -channel->volume;
+    channel->tremorCounter += 1;
+    if (channel->tremorCounter >= channel->tremorOnTicks + channel->tremorOffTicks)
+        channel->tremorCounter = 0;
+    raiseFlags(channel, UPDATE_VOLUME);
+}
+
+// ---- Shared halves ----
+
+void nothing(const EffectCall&) {}
+
+// ---- Main commands, row tick ----
+
+void portaUpRow(const EffectCall& e) {
+    store(e.channel->portaUpMemory, e.xx);
+}
+void portaDownRow(const EffectCall& e) {
+    store(e.channel->portaDownMemory, e.xx);
+}
+
+void tonePortaRow(const EffectCall& e) {
+    store(e.channel->portaSpeed, e.xx);
+    e.channel->portaTarget = e.channel->notePeriod;
+    e.channel->updateFlags &= ~(UPDATE_TRIGGER | UPDATE_FREQUENCY);
+}
+
+void vibratoRow(const EffectCall& e) {
+    store(e.channel->vibratoSpeed, e.x);
+    store(e.channel->vibratoDepth, e.y);
+    applyVibrato(e.channel);
+}
+
+void tonePortaVolumeSlideRow(const EffectCall& e) {
+    e.channel->portaTarget = e.channel->notePeriod;
+    store(e.channel->volumeSlideMemory, e.xx);
+    e.channel->updateFlags &= ~(UPDATE_TRIGGER | UPDATE_FREQUENCY);
+}
+
+void vibratoVolumeSlideRow(const EffectCall& e) {
+    store(e.channel->volumeSlideMemory, e.xx);
+    applyVibrato(e.channel);
+}
+
+void tremoloRow(const EffectCall& e) {
+    store(e.channel->tremoloSpeed, e.x);
+    store(e.channel->tremoloDepth, e.y);
+}
+
+void setPanningRow(const EffectCall& e) {
+    e.channel->panning = e.xx;
+    raiseFlags(e.channel, UPDATE_PANNING);
+}
+
+void sampleOffsetRow(const EffectCall& e) {
+    Channel* channel = e.channel;
+    if (e.xx != 0) channel->sampleOffsetMemory = e.xx;
+    const uint32_t offset = static_cast<uint32_t>(channel->sampleOffsetMemory) *
+                            static_cast<uint32_t>(sampleOffsetUnitFrames);
+    if (offset < e.sample->loopStart + e.sample->loopLength) {
+        // The trigger of this tick, or the next one, carries it to the voice that plays.
+        channel->voice->startOffset = offset;
+    } else {
+        channel->updateFlags &= ~UPDATE_TRIGGER;
+        channel->updateFlags |= UPDATE_RESTART;
+    }
+}
+
+void volumeSlideRow(const EffectCall& e) {
+    store(e.channel->volumeSlideMemory, e.xx);
+}
+
+void positionJumpRow(const EffectCall& e) {
+    Player* player = e.player;
+    player->nextOrder = e.xx < player->songLength ? e.xx : 0;
+    player->nextRow = 0;
+    e.row->positionJump = true;
+}
+
+void setVolumeRow(const EffectCall& e) {
+    e.channel->volume = e.xx;
+    raiseFlags(e.channel, UPDATE_VOLUME);
+}
+
+void patternBreakRow(const EffectCall& e) {
+    Player* player = e.player;
+    const int32_t target = 10 * e.x + e.y;
+    player->nextRow = target > maxBreakRow ? 0 : target;
+    if (!e.row->positionJump) player->nextOrder = player->order + 1;
+    if (player->nextOrder >= player->songLength) player->nextOrder = 0;
+}
+
+void extendedRow(const EffectCall& e);
+void extendedOther(const EffectCall& e);
+
+void setSpeedRow(const EffectCall& e) {
+    if (e.xx < firstBpmParameter) {
+        e.player->tempo = e.xx;
+    } else {
+        setBpm(e.player, e.xx);
+    }
+}
+
+void setGlobalVolumeRow(const EffectCall& e) {
+    e.player->globalVolume = e.xx < maxVolume ? e.xx : maxVolume;
+    raiseFlags(e.channel, UPDATE_VOLUME);
+}
+
+void globalVolumeSlideRow(const EffectCall& e) {
+    store(e.player->globalVolumeSlideMemory, e.xx);
+}
+
+void setEnvelopePositionRow(const EffectCall& e) {
+    if ((e.instrument->volumeType & 1) == 0) return;
+    setEnvelopePosition(e.channel, e.instrument, e.xx);
+}
+
+void panningSlideRow(const EffectCall& e) {
+    if (e.xx == 0) return;
+    e.channel->panningSlideMemory = e.xx;
+    raiseFlags(e.channel, UPDATE_PANNING);
+}
+
+void multiRetrigRow(const EffectCall& e) {
+    if (e.xx == 0) return;
+    e.channel->retrigVolumeMode = e.x;
+    e.channel->retrigInterval = e.y;
+}
+
+void tremorRow(const EffectCall& e) {
+    if (e.xx != 0) {
+        e.channel->tremorOnTicks = static_cast<uint8_t>(e.x + 1);
+        e.channel->tremorOffTicks = static_cast<uint8_t>(e.y + 1);
+    }
+    tremorStep(e.channel);
+}
+
+void extraFinePortaRow(const EffectCall& e) {
+    Channel* channel = e.channel;
+    if (e.x == 1) {
+        store(channel->extraFinePortaUpMemory, e.y);
+        slidePeriod(channel, -channel->extraFinePortaUpMemory);
+    } else if (e.x == 2) {
+        store(channel->extraFinePortaDownMemory, e.y);
+        slidePeriod(channel, channel->extraFinePortaDownMemory);
+    }
+}
+
+// ---- Main commands, other ticks ----
+
+void arpeggioOther(const EffectCall& e) {
+    if (e.xx == 0) return;
+    Channel* channel = e.channel;
+    const int32_t phase = e.player->tick % 3;
+    const int32_t semitones = phase == 1 ? e.x : phase == 2 ? e.y : 0;
+    if (semitones != 0) {
+        if ((e.player->flags & 1) != 0) {
+            channel->periodDelta = 64 * semitones;
+        } else {
+            const int32_t finetune = e.sample->finetune;
+            channel->periodDelta = amigaPeriod(channel->realNote + semitones, finetune) -
+                                   amigaPeriod(channel->realNote, finetune);
+        }
+    }
+    raiseFlags(channel, UPDATE_FREQUENCY);
+}
+
+void portaUpOther(const EffectCall& e) {
+    Channel* channel = e.channel;
+    channel->period -= 4 * channel->portaUpMemory;
+    if (channel->period < lowestPortamentoUpPeriod) channel->period = lowestPortamentoUpPeriod;
+    channel->periodDelta = 0;
+    raiseFlags(channel, UPDATE_FREQUENCY);
+}
+
+void portaDownOther(const EffectCall& e) {
+    slidePeriod(e.channel, 4 * e.channel->portaDownMemory);
+    e.channel->periodDelta = 0;
+    raiseFlags(e.channel, UPDATE_FREQUENCY);
+}
+
+void tonePortaOther(const EffectCall& e) {
+    e.channel->periodDelta = 0;
+    tonePortamentoStep(e.channel);
+    raiseFlags(e.channel, UPDATE_FREQUENCY);
+}
+
+void vibratoOther(const EffectCall& e) {
+    applyVibrato(e.channel);
+    stepVibratoPosition(e.channel);
+}
+
+void tonePortaVolumeSlideOther(const EffectCall& e) {
+    e.channel->periodDelta = 0;
+    tonePortamentoStep(e.channel);
+    volumeSlide(e.channel);
+    raiseFlags(e.channel, UPDATE_FREQUENCY | UPDATE_VOLUME);
+}
+
+void vibratoVolumeSlideOther(const EffectCall& e) {
+    applyVibrato(e.channel);
+    stepVibratoPosition(e.channel);
+    volumeSlide(e.channel);
+}
+
+void tremoloOther(const EffectCall& e) {
+    stepTremolo(e.channel);
+}
+void volumeSlideOther(const EffectCall& e) {
+    volumeSlide(e.channel);
+}
+void globalVolumeSlideOther(const EffectCall& e) {
+    globalVolumeSlide(e.player);
+}
+
+void panningSlideOther(const EffectCall& e) {
+    panningSlide(e.channel);
+    raiseFlags(e.channel, UPDATE_PANNING);
+}
+
+void multiRetrigOther(const EffectCall& e) {
+    Channel* channel = e.channel;
+    if (channel->retrigInterval == 0 || e.player->tick % channel->retrigInterval != 0) return;
+    if (channel->retrigVolumeMode == 0) {
+        raiseFlags(channel, UPDATE_TRIGGER);
+        return;
+    }
+    int32_t volume = retrigVolume(channel->volume, channel->retrigVolumeMode);
+    if (volume < 0) volume = 0;
+    if (volume > maxVolume) volume = maxVolume;
+    channel->volume = volume;
+    raiseFlags(channel, UPDATE_VOLUME | UPDATE_TRIGGER);
+}
+
+void tremorOther(const EffectCall& e) {
+    tremorStep(e.channel);
+}
+
+// ---- Extended commands (E), row tick ----
+
+void finePortaUpRow(const EffectCall& e) {
+    store(e.channel->finePortaUpMemory, e.y);
+    slidePeriod(e.channel, -4 * e.channel->finePortaUpMemory);
+}
+
+void finePortaDownRow(const EffectCall& e) {
+    store(e.channel->finePortaDownMemory, e.y);
+    slidePeriod(e.channel, 4 * e.channel->finePortaDownMemory);
+}
+
+void vibratoWaveformRow(const EffectCall& e) {
+    e.channel->waveControl = static_cast<uint8_t>((e.channel->waveControl & 0xF0) | e.y);
+}
+
+// Kept in the Sample record, so every later note of this sample on any channel hears it.
+void setFinetuneRow(const EffectCall& e) {
+    e.sample->finetune = static_cast<int8_t>(e.y);
+}
+
+void patternLoopRow(const EffectCall& e) {
+    Channel* channel = e.channel;
+    if (e.y == 0) {
+        channel->loopRow = e.player->row;
+        return;
+    }
+    channel->loopCounter = channel->loopCounter == 0 ? e.y : channel->loopCounter - 1;
+    if (channel->loopCounter != 0) e.player->nextRow = channel->loopRow;
+}
+
+void tremoloWaveformRow(const EffectCall& e) {
+    e.channel->waveControl = static_cast<uint8_t>((e.channel->waveControl & 0x0F) | (e.y << 4));
+}
+
+void coarsePanningRow(const EffectCall& e) {
+    e.channel->panning = e.y * 16;
+    raiseFlags(e.channel, UPDATE_PANNING);
+}
+
+void fineVolumeUpRow(const EffectCall& e) {
+    Channel* channel = e.channel;
+    store(channel->fineVolumeSlideMemory, e.y);
+    const int32_t volume = channel->volume + channel->fineVolumeSlideMemory;
+    channel->volume = volume < maxVolume ? volume : maxVolume;
+    raiseFlags(channel, UPDATE_VOLUME);
+}
+
+void fineVolumeDownRow(const EffectCall& e) {
+    Channel* channel = e.channel;
+    store(channel->fineVolumeSlideMemory, e.y);
+    const int32_t volume = channel->volume - channel->fineVolumeSlideMemory;
+    channel->volume = volume > 0 ? volume : 0;
+    raiseFlags(channel, UPDATE_VOLUME);
+}
+
+// The row's note, instrument and volume column have been taken already; hold them back until
+// the delay tick and keep the channel sounding as it did.
+void noteDelayRow(const EffectCall& e) {
+    Channel* channel = e.channel;
+    channel->updateFlags &= ~noteDelayClearedFlags;
+    channel->volume = e.row->heldVolume;
+    channel->period = e.row->heldPeriod;
+    channel->panning = e.row->heldPanning;
+}
+
+void patternDelayRow(const EffectCall& e) {
+    e.player->patternDelayTicks = e.y * e.player->tempo;
+}
+
+// ---- Extended commands (E), other ticks ----
+
+void retriggerOther(const EffectCall& e) {
+    if (e.y != 0 && e.player->tick % e.y == 0)
+        raiseFlags(e.channel, UPDATE_FREQUENCY | UPDATE_VOLUME | UPDATE_TRIGGER);
+}
+
+void noteCutOther(const EffectCall& e) {
+    if (e.player->tick != e.y) return;
+    e.channel->volume = 0;
+    raiseFlags(e.channel, UPDATE_VOLUME);
+}
+
+void noteDelayOther(const EffectCall& e) {
+    Channel* channel = e.channel;
+    if (e.player->tick != e.y) {
+        channel->updateFlags &= ~noteDelayClearedFlags;
+        return;
+    }
+    resetChannel(channel, e.sample);
+    channel->period = channel->notePeriod;
+    raiseFlags(channel, UPDATE_FREQUENCY);
+    if (e.cell->volume != 0) volumeColumnRow(channel, e.cell->volume);
+    raiseFlags(channel, UPDATE_TRIGGER);
+}
+
+constexpr EffectHalf extendedRowTable[16] = {
+    nothing,            // E0y
+    finePortaUpRow,     // E1y fine portamento up
+    finePortaDownRow,   // E2y fine portamento down
+    nothing,            // E3y
+    vibratoWaveformRow, // E4y vibrato waveform
+    setFinetuneRow,     // E5y set finetune
+    patternLoopRow,     // E6y pattern loop
+    tremoloWaveformRow, // E7y tremolo waveform
+    coarsePanningRow,   // E8y set panning
+    nothing,            // E9y retrigger: on the other ticks
+    fineVolumeUpRow,    // EAy fine volume slide up
+    fineVolumeDownRow,  // EBy fine volume slide down
+    nothing,            // ECy note cut: on the other ticks
+    noteDelayRow,       // EDy note delay
+    patternDelayRow,    // EEy pattern delay
+    nothing,            // EFy
+};
+
+constexpr EffectHalf extendedOtherTable[16] = {
+    nothing,        // E0y
+    nothing,        // E1y fine portamento up: row tick only
+    nothing,        // E2y fine portamento down: row tick only
+    nothing,        // E3y
+    nothing,        // E4y vibrato waveform
+    nothing,        // E5y set finetune
+    nothing,        // E6y pattern loop
+    nothing,        // E7y tremolo waveform
+    nothing,        // E8y set panning
+    retriggerOther, // E9y retrigger
+    nothing,        // EAy fine volume slide up
+    nothing,        // EBy fine volume slide down
+    noteCutOther,   // ECy note cut
+    noteDelayOther, // EDy note delay
+    nothing,        // EEy pattern delay
+    nothing,        // EFy
+};
+
+void extendedRow(const EffectCall& e) {
+    extendedRowTable[e.x](e);
+}
+void extendedOther(const EffectCall& e) {
+    extendedOtherTable[e.x](e);
+}
+
+constexpr EffectHalf rowTickTable[effectTypeCount] = {
+    nothing,                 // 0  0xy arpeggio: the row tick plays the base note
+    portaUpRow,              // 1  1xx portamento up
+    portaDownRow,            // 2  2xx portamento down
+    tonePortaRow,            // 3  3xx tone portamento
+    vibratoRow,              // 4  4xy vibrato
+    tonePortaVolumeSlideRow, // 5  5xy tone portamento and volume slide
+    vibratoVolumeSlideRow,   // 6  6xy vibrato and volume slide
+    tremoloRow,              // 7  7xy tremolo
+    setPanningRow,           // 8  8xx set panning
+    sampleOffsetRow,         // 9  9xx sample offset
+    volumeSlideRow,          // 10 Axy volume slide
+    positionJumpRow,         // 11 Bxx position jump
+    setVolumeRow,            // 12 Cxx set volume
+    patternBreakRow,         // 13 Dxy pattern break
+    extendedRow,             // 14 Exy extended
+    setSpeedRow,             // 15 Fxx set tempo or BPM
+    setGlobalVolumeRow,      // 16 Gxx set global volume
+    globalVolumeSlideRow,    // 17 Hxy global volume slide
+    nothing,                 // 18 I
+    nothing,                 // 19 J
+    nothing,                 // 20 Kxx key off: released by the row's key-off step
+    setEnvelopePositionRow,  // 21 Lxx set envelope position
+    nothing,                 // 22 M
+    nothing,                 // 23 N
+    nothing,                 // 24 O
+    panningSlideRow,         // 25 Pxy panning slide
+    nothing,                 // 26 Q
+    multiRetrigRow,          // 27 Rxy multi retrig note
+    nothing,                 // 28 S
+    tremorRow,               // 29 Txy tremor
+    nothing,                 // 30 U
+    nothing,                 // 31 V
+    nothing,                 // 32 W
+    extraFinePortaRow,       // 33 Xxy extra fine portamento
+};
+
+constexpr EffectHalf otherTickTable[effectTypeCount] = {
+    arpeggioOther,             // 0  0xy arpeggio
+    portaUpOther,              // 1  1xx portamento up
+    portaDownOther,            // 2  2xx portamento down
+    tonePortaOther,            // 3  3xx tone portamento
+    vibratoOther,              // 4  4xy vibrato
+    tonePortaVolumeSlideOther, // 5  5xy tone portamento and volume slide
+    vibratoVolumeSlideOther,   // 6  6xy vibrato and volume slide
+    tremoloOther,              // 7  7xy tremolo
+    nothing,                   // 8  8xx set panning
+    nothing,                   // 9  9xx sample offset
+    volumeSlideOther,          // 10 Axy volume slide
+    nothing,                   // 11 Bxx position jump
+    nothing,                   // 12 Cxx set volume
+    nothing,                   // 13 Dxy pattern break
+    extendedOther,             // 14 Exy extended
+    nothing,                   // 15 Fxx set tempo or BPM
+    nothing,                   // 16 Gxx set global volume
+    globalVolumeSlideOther,    // 17 Hxy global volume slide
+    nothing,                   // 18 I
+    nothing,                   // 19 J
+    nothing,                   // 20 Kxx key off
+    nothing,                   // 21 Lxx set envelope position
+    nothing,                   // 22 M
+    nothing,                   // 23 N
+    nothing,                   // 24 O
+    panningSlideOther,         // 25 Pxy panning slide
+    nothing,                   // 26 Q
+    multiRetrigOther,          // 27 Rxy multi retrig note
+    nothing,                   // 28 S
+    tremorOther,               // 29 Txy tremor
+    nothing,                   // 30 U
+    nothing,                   // 31 V
+    nothing,                   // 32 W
+    nothing,                   // 33 Xxy extra fine portamento
+};
+
+EffectCall makeCall(Player* player, Channel* channel, const Cell* cell, Instrument* instrument,
+                    Sample* sample, RowContext* row) {
+    return {player,
+            channel,
+            cell,
+            instrument,
+            sample,
+            row,
+            static_cast<uint8_t>(cell->param >> 4),
+            static_cast<uint8_t>(cell->param & 15),
+            cell->param};
+}
+
+} // namespace
+
+int32_t limitPeriod(int64_t period) {
+    if (period > periodLimit) return periodLimit;
+    if (period < -periodLimit) return -periodLimit;
+    return static_cast<int32_t>(period);
+}
+
+void applyVibrato(Channel* channel) {
+    const int32_t position = channel->vibratoPosition;
+    const int32_t amplitude = vibratoAmplitude(position, channel->waveControl & 3);
+    const int32_t depth = ((channel->vibratoDepth * amplitude) >> 5) & ~3;
+    channel->periodDelta = position >= 0 ? -depth : depth;
+    raiseFlags(channel, UPDATE_FREQUENCY);
+}
+
+void stepVibratoPosition(Channel* channel) {
+    channel->vibratoPosition = advancePhase(channel->vibratoPosition, channel->vibratoSpeed);
+}
+
+void stepTremolo(Channel* channel) {
+    const int32_t position = channel->tremoloPosition;
+    const int32_t amplitude = tremoloAmplitude(position, (channel->waveControl >> 4) & 3);
+    int32_t delta = (channel->tremoloDepth * amplitude) >> 6;
+    if (position >= 0) {
+        if (channel->volume + delta > maxVolume) delta = maxVolume - channel->volume;
+    } else {
+        if (channel->volume - delta < 0) delta = channel->volume;
+        delta = -delta;
+    }
+    channel->volumeDelta = delta;
+    channel->tremoloPosition = advancePhase(channel->tremoloPosition, channel->tremoloSpeed);
+    raiseFlags(channel, UPDATE_VOLUME);
+}
+
+void tonePortamentoStep(Channel* channel) {
+    const int32_t speed = 4 * channel->portaSpeed;
+    if (channel->period < channel->portaTarget) {
+        channel->period += speed;
+        if (channel->period > channel->portaTarget) channel->period = channel->portaTarget;
+    } else if (channel->period > channel->portaTarget) {
+        channel->period -= speed;
+        if (channel->period < channel->portaTarget) channel->period = channel->portaTarget;
+    }
+}
+
+void effectRowTick(Player* player, Channel* channel, const Cell* cell, Instrument* instrument,
+                   Sample* sample, RowContext* row) {
+    if (cell->effect >= effectTypeCount) return;
+    rowTickTable[cell->effect](makeCall(player, channel, cell, instrument, sample, row));
+}
+
+void effectOtherTick(Player* player, Channel* channel, const Cell* cell, Instrument* instrument,
+                     Sample* sample) {
+    if (cell->effect >= effectTypeCount) return;
+    otherTickTable[cell->effect](makeCall(player, channel, cell, instrument, sample, nullptr));
+}
+
+} // namespace music
