@@ -1,0 +1,119 @@
+// A small song built in memory for stepping the sequencer one tick at a time.
+#pragma once
+
+#include "music/channel.h"
+#include "music/module.h"
+#include "music/sequencer.h"
+#include "music/voice.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+namespace music::testing {
+
+constexpr int32_t songPatterns = 4;
+constexpr int32_t songRows = 64;
+constexpr int32_t songChannels = 8;
+constexpr int32_t songInstruments = 3;
+constexpr uint32_t sampleFrames = 1000;
+
+// Four patterns of 64 rows, three instruments of one sample each, linear table, tempo 6 at
+// 125 BPM, one order naming pattern 0. Tests change what they need before start().
+class SongTest : public ::testing::Test {
+  protected:
+    Player player{};
+    Pattern patterns[songPatterns]{};
+    Cell cells[songPatterns][songRows * songChannels]{};
+    Instrument instruments[songInstruments]{};
+    Sample samples[songInstruments]{};
+    int16_t data[songInstruments][sampleFrames + sampleGuardValues]{};
+
+    void SetUp() override {
+        std::memset(&emptySample, 0, sizeof emptySample);
+        for (int32_t p = 0; p < songPatterns; ++p) {
+            patterns[p].rowCount = songRows;
+            patterns[p].cells = cells[p];
+        }
+        player.patterns = patterns;
+        player.patternCount = songPatterns;
+        player.patternRecordCount = songPatterns;
+        player.instruments = instruments;
+        player.instrumentCount = songInstruments;
+        player.channelCount = 4;
+        player.songLength = 1;
+        player.restartPosition = 0;
+        player.flags = 1;
+        player.defaultTempo = 6;
+        player.defaultBpm = 125;
+        player.initialGlobalVolume = 64;
+        player.tickHandler = sequencerTick;
+        for (int32_t i = 0; i < songInstruments; ++i) {
+            Sample& s = samples[i];
+            s.data = data[i];
+            s.length = sampleFrames;
+            s.loopStart = 0;
+            s.loopLength = sampleFrames;
+            s.loopMode = LOOP_NONE;
+            s.bits = 16;
+            s.volume = 48;
+            s.panning = 128;
+            Instrument& in = instruments[i];
+            in.sampleCount = 1;
+            in.samples[0] = &samples[i];
+            for (int32_t k = 1; k < maxSamplesPerInstrument; ++k) in.samples[k] = &emptySample;
+        }
+        samples[1].volume = 32;
+        samples[1].panning = 64;
+        samples[1].relativeNote = 12;
+        samples[2].loopMode = LOOP_FORWARD;
+        samples[2].loopStart = 200;
+        samples[2].loopLength = 300;
+    }
+
+    // What starting playback does to the tables and the Player.
+    void start() {
+        std::memset(voiceTable, 0, sizeof voiceTable);
+        for (int32_t i = 0; i < voiceTableSize; ++i) {
+            voiceTable[i].index = i;
+            voiceTable[i].stepWhole = 1;
+        }
+        for (int32_t i = 0; i < player.channelCount && i < channelTableSize; ++i) {
+            channelTable[i] = Channel{};
+            channelTable[i].voice = &voiceTable[i];
+        }
+        player.globalVolume = player.initialGlobalVolume;
+        player.tempo = player.defaultTempo;
+        setBpm(&player, player.defaultBpm);
+        player.row = 0;
+        player.order = 0;
+        player.nextRow = -1;
+        player.nextOrder = -1;
+        player.tick = 0;
+        player.patternDelayTicks = 0;
+        player.tickSamplesLeft = 0;
+        player.songTimeMs = 0;
+    }
+
+    Cell& cell(int32_t pattern, int32_t row, int32_t channel) {
+        return cells[pattern][row * player.channelCount + channel];
+    }
+
+    // Puts one cell into pattern 0.
+    void put(int32_t row, int32_t channel, uint8_t note, uint8_t instrument = 0, uint8_t volume = 0,
+             uint8_t effect = 0, uint8_t param = 0) {
+        cell(0, row, channel) = Cell{note, instrument, volume, effect, param};
+    }
+
+    void tick(int32_t count = 1) {
+        for (int32_t i = 0; i < count; ++i) player.tickHandler(&player);
+    }
+
+    static Channel& channel(int32_t i) { return channelTable[i]; }
+    static Voice& voiceOf(int32_t i) { return *channelTable[i].voice; }
+};
+
+// Notes of the cells, 1-based as stored: C-4 is 49.
+constexpr uint8_t noteC4 = 49;
+
+} // namespace music::testing
