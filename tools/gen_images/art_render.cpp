@@ -118,9 +118,9 @@ Vec3 traceSpheres(Vec3 o, Vec3 d, int depth) {
     const Vec3 lift = p + n * 1e-4;
     const double lit = shadowed(lift) ? 0.0 : std::max(0.0, dot(n, sunDirection));
     const Vec3 h = normalize(sunDirection - d);
-    const double spec = lit > 0 ? std::pow(std::max(0.0, dot(n, h)), 80.0) : 0.0;
+    const double highlight = lit > 0 ? std::pow(std::max(0.0, dot(n, h)), 80.0) : 0.0;
     const double sky = 0.5 + 0.5 * n.y;
-    Vec3 colour = base * (lit * 1.1 + 0.18 * sky) + Vec3{1, 0.95, 0.85} * (spec * 1.5);
+    Vec3 colour = base * (lit * 1.1 + 0.18 * sky) + Vec3{1, 0.95, 0.85} * (highlight * 1.5);
     if (depth < 4 && mirror > 0) {
         const double fresnel =
             mirror + (1 - mirror) * std::pow(1 - std::max(0.0, -dot(d, n)), 5.0) * 0.5;
@@ -276,9 +276,9 @@ png::Image image09() {
         const Vec3 tint = hit.material == 1 ? Vec3{1.0, 0.72, 0.28} : Vec3{0.8, 0.85, 0.95};
         const Vec3 r = reflect(d, n);
         const Vec3 env = mix({0.05, 0.04, 0.08}, {1.0, 0.95, 0.9}, smoothstep(-0.2, 0.8, r.y));
-        const double spec = std::pow(std::max(0.0, dot(r, light)), 60.0) * shadow;
+        const double highlight = std::pow(std::max(0.0, dot(r, light)), 60.0) * shadow;
         return tint * (diffuse * 0.55 + 0.06 * ao) + tint * env * (0.55 * ao) +
-               Vec3{1, 1, 1} * spec * 1.2;
+               Vec3{1, 1, 1} * highlight * 1.2;
     }));
 }
 
