@@ -1,0 +1,369 @@
+// The voice mixer: adds every active voice into the float mix buffer, with linear interpolation,
+// forward and ping-pong loops and short volume ramps.
+#include "voice.h"
+
+#include "module.h"
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+
+namespace music {
+
+Voice voiceTable[voiceTableSize];
+
+// Until playback start sets them, the constants hold the values of the fixed output rate.
+int32_t rampLength = 128;
+float rampLengthReciprocal = 1.0f / 128.0f;
+
+namespace {
+
+constexpr int64_t rampFramesAtReferenceRate = 128;
+constexpr int64_t referenceRateHz = 44100;
+
+constexpr float levelToGain = 1.0f / 255.0f;          // the nearest float to 1/255
+constexpr float levelFractionToLevel = 1.0f / 256.0f; // 8.8 level to a whole level
+constexpr float fractionToWeight = 0x1p-31f;          // upper 31 bits of a fraction to 0..1
+
+constexpr int fractionBits = 32;
+constexpr uint64_t lowestBit = 1;
+
+// The boundary count only sees the low 8 bits of the whole step, so steps are kept just below
+// 256 frames of sample data per output frame; faster voices would run past their boundary.
+constexpr uint32_t stepWholeLimitFrames = 256;
+constexpr uint64_t maxStep = (uint64_t{stepWholeLimitFrames} << fractionBits) - 1;
+
+// A step too small to count (zero, or below 2^-24 frame) is counted as a 256 Hz voice.
+constexpr uint64_t substituteCountStep = uint64_t{0x017C6F8Cu} >> 8;
+constexpr uint64_t farBoundaryFrames = uint64_t{1} << 24;
+
+// The sample data as the mixer may read it: elements 0 .. readable - 1.
+struct SampleView {
+    const int16_t* data;
+    int64_t readable; // length plus the guard values, 0 when there is no data
+};
+
+struct PassGains {
+    float left;
+    float right;
+    float leftIncrement;
+    float rightIncrement;
+};
+
+inline int64_t wholeOf(uint64_t position) {
+    return static_cast<int32_t>(static_cast<uint32_t>(position >> fractionBits));
+}
+
+inline float interpolate(int32_t s0, int32_t s1, uint64_t position) {
+    const uint32_t fraction = static_cast<uint32_t>(position);
+    const float t = static_cast<float>(static_cast<int32_t>(fraction >> 1)) * fractionToWeight;
+    return static_cast<float>(s0) + t * static_cast<float>(s1 - s0);
+}
+
+// The fraction loses its lowest bit before the step is added.
+inline uint64_t advance(uint64_t position, uint64_t step) {
+    return (position & ~lowestBit) + step;
+}
+
+inline int32_t elementAt(const SampleView& view, int64_t index) {
+    return index >= 0 && index < view.readable ? view.data[index] : 0;
+}
+
+inline bool readsInside(const SampleView& view, int64_t whole) {
+    return whole >= 0 && whole + 1 < view.readable;
+}
+
+// How many frames from position on read only elements inside the data; 0 when the first does
+// not. The bound is conservative by the lowest-bit loss, which only ever moves a position back.
+uint64_t framesInside(const SampleView& view, uint64_t position, uint64_t stepSize, bool backward) {
+    if (!readsInside(view, wholeOf(position))) return 0;
+    const uint64_t base = position & ~lowestBit; // the whole part is not negative here
+    if (backward) return base / (stepSize + 1) + 1;
+    if (stepSize == 0) return std::numeric_limits<uint64_t>::max();
+    // A frame whose whole part is at most readable - 2 also reads its right neighbour.
+    int64_t endWhole = view.readable - 1;
+    if (endWhole > (int64_t{1} << 31)) endWhole = int64_t{1} << 31;
+    const uint64_t limit = static_cast<uint64_t>(endWhole) << fractionBits;
+    return (limit - 1 - base) / stepSize + 1;
+}
+
+// Settled frames, two per iteration, at constant gains. Every element read lies inside the data.
+uint64_t mixSettled(const int16_t* data, float* out, int32_t frames, uint64_t position,
+                    uint64_t step, float leftGain, float rightGain) {
+    for (; frames >= 2; frames -= 2) {
+        const int16_t* a = data + wholeOf(position);
+        const float valueA = interpolate(a[0], a[1], position);
+        position = advance(position, step);
+        const int16_t* b = data + wholeOf(position);
+        const float valueB = interpolate(b[0], b[1], position);
+        position = advance(position, step);
+        out[0] += valueA * leftGain;
+        out[1] += valueA * rightGain;
+        out[2] += valueB * leftGain;
+        out[3] += valueB * rightGain;
+        out += 4;
+    }
+    if (frames > 0) {
+        const int16_t* a = data + wholeOf(position);
+        const float value = interpolate(a[0], a[1], position);
+        position = advance(position, step);
+        out[0] += value * leftGain;
+        out[1] += value * rightGain;
+    }
+    return position;
+}
+
+// Ramping frames, one per iteration. Every element read lies inside the data.
+uint64_t mixRamping(const int16_t* data, float* out, int32_t frames, uint64_t position,
+                    uint64_t step, PassGains& gains) {
+    float left = gains.left;
+    float right = gains.right;
+    const float leftIncrement = gains.leftIncrement;
+    const float rightIncrement = gains.rightIncrement;
+    for (; frames > 0; --frames) {
+        const int16_t* a = data + wholeOf(position);
+        const float value = interpolate(a[0], a[1], position);
+        position = advance(position, step);
+        out[0] += value * left;
+        out[1] += value * right;
+        left += leftIncrement;
+        right += rightIncrement;
+        out += 2;
+    }
+    gains.left = left;
+    gains.right = right;
+    return position;
+}
+
+// One frame whose elements may lie outside the data (before it after a boundary at a loop start
+// of 0, or anywhere for a position that was never inside); those read as 0.
+template <bool Ramping>
+uint64_t mixCheckedFrame(const SampleView& view, float* out, uint64_t position, uint64_t step,
+                         PassGains& gains) {
+    const int64_t whole = wholeOf(position);
+    const float value = interpolate(elementAt(view, whole), elementAt(view, whole + 1), position);
+    out[0] += value * gains.left;
+    out[1] += value * gains.right;
+    if constexpr (Ramping) {
+        gains.left += gains.leftIncrement;
+        gains.right += gains.rightIncrement;
+    }
+    return advance(position, step);
+}
+
+// Positions move one way through a pass, so the frames split into runs that stay inside the data
+// (unchecked loops) and single frames that do not.
+template <bool Ramping>
+uint64_t mixPassFrames(const SampleView& view, float* out, int32_t frames, uint64_t position,
+                       uint64_t stepSize, bool backward, PassGains& gains) {
+    const uint64_t step = backward ? 0 - stepSize : stepSize;
+    while (frames > 0) {
+        const uint64_t inside = framesInside(view, position, stepSize, backward);
+        if (inside == 0) {
+            position = mixCheckedFrame<Ramping>(view, out, position, step, gains);
+            out += 2;
+            --frames;
+            continue;
+        }
+        const int32_t run =
+            inside < static_cast<uint64_t>(frames) ? static_cast<int32_t>(inside) : frames;
+        if constexpr (Ramping) {
+            position = mixRamping(view.data, out, run, position, step, gains);
+        } else {
+            position = mixSettled(view.data, out, run, position, step, gains.left, gains.right);
+        }
+        out += 2 * static_cast<int64_t>(run);
+        frames -= run;
+    }
+    return position;
+}
+
+uint64_t playedStep(const Voice& voice) {
+    const uint32_t whole = static_cast<uint32_t>(voice.stepWhole);
+    if (whole >= stepWholeLimitFrames) return maxStep;
+    return (uint64_t{whole} << fractionBits) | voice.stepFraction;
+}
+
+void stopVoice(Voice& voice) {
+    voice.sample = nullptr;
+    voice.positionWhole = 0;
+    voice.positionFraction = 0;
+}
+
+// Mirrors at the loop end (atEnd) or the loop start until the position lies inside the loop.
+// Mirroring keeps the fraction's complement: at boundary b the whole part becomes 2b - 1 - w.
+void mirrorIntoLoop(Voice& voice, int64_t loopStart, int64_t loopEnd, bool atEnd) {
+    const int64_t cycle = 2 * (loopEnd - loopStart);
+    int64_t whole = voice.positionWhole;
+    uint32_t fraction = voice.positionFraction;
+    int32_t direction = voice.direction;
+    // Two mirrors move the position by one cycle and keep the fraction and the direction, so an
+    // overshoot of many loop lengths takes whole cycles at once.
+    if (atEnd && whole >= loopEnd) whole -= (whole - loopEnd) / cycle * cycle;
+    if (!atEnd && whole < loopStart) whole += (loopStart - whole - 1) / cycle * cycle;
+    for (;;) {
+        fraction = ~fraction;
+        if (atEnd) {
+            whole = 2 * loopEnd - 1 - whole;
+            direction = DIRECTION_BACKWARD;
+            if (whole >= loopStart) break;
+        } else {
+            whole = 2 * loopStart - 1 - whole;
+            direction = DIRECTION_FORWARD;
+            if (whole < loopEnd) break;
+        }
+        atEnd = !atEnd;
+    }
+    voice.positionWhole = static_cast<int32_t>(static_cast<uint32_t>(whole));
+    voice.positionFraction = fraction;
+    voice.direction = direction;
+}
+
+void handleBoundary(Voice& voice, const Sample& sample, bool forward) {
+    const int64_t loopStart = sample.loopStart;
+    const int64_t loopLength = sample.loopLength;
+    const int64_t loopEnd = loopStart + loopLength;
+    // The shared empty sample and zero-filled samples carry mode 0; they, and a loop of no
+    // length, play like a sample without a loop.
+    if (loopLength == 0 || (sample.loopMode != LOOP_FORWARD && sample.loopMode != LOOP_PINGPONG)) {
+        stopVoice(voice);
+        return;
+    }
+    if (sample.loopMode == LOOP_FORWARD) {
+        int64_t whole = static_cast<int64_t>(voice.positionWhole) - loopLength;
+        if (whole >= loopEnd) whole = loopStart + (whole - loopStart) % loopLength;
+        voice.positionWhole = static_cast<int32_t>(static_cast<uint32_t>(whole));
+        return;
+    }
+    mirrorIntoLoop(voice, loopStart, loopEnd, forward);
+}
+
+int32_t levelFromGain(float gain) {
+    return static_cast<int32_t>(std::lrint(gain * 255.0f * 256.0f));
+}
+
+int32_t settledLevel(int32_t target) {
+    return static_cast<int32_t>(static_cast<uint32_t>(target) * 256u);
+}
+
+float rampIncrement(int64_t difference) {
+    if (difference == 0) return 0.0f;
+    return static_cast<float>(difference) * levelToGain * rampLengthReciprocal;
+}
+
+void mixVoice(Voice& voice, float* out, int32_t frameCount) {
+    int32_t framesLeft = frameCount;
+    while (framesLeft > 0 && voice.sample != nullptr) {
+        const Sample& sample = *voice.sample;
+        const uint64_t loopStart = sample.loopStart;
+        const uint64_t loopEnd = loopStart + sample.loopLength;
+        const bool forward = voice.direction == DIRECTION_FORWARD;
+        const uint64_t stepSize = playedStep(voice);
+        uint64_t position = (uint64_t{static_cast<uint32_t>(voice.positionWhole)} << fractionBits) |
+                            voice.positionFraction;
+
+        // The next boundary and the frames until it.
+        uint64_t distance;
+        if (forward) {
+            const bool beforeLoopEnd =
+                static_cast<int64_t>(voice.positionWhole) <= static_cast<int64_t>(loopEnd);
+            const uint64_t boundary = beforeLoopEnd ? loopEnd : uint64_t{sample.length};
+            distance = (boundary << fractionBits) - position;
+        } else {
+            distance = position - (loopStart << fractionBits);
+        }
+        int32_t frames = framesLeft;
+        bool endsAtBoundary = false;
+        if ((distance >> fractionBits) < farBoundaryFrames) {
+            const uint64_t coarseDistance = distance >> 8;
+            uint64_t coarseStep = stepSize >> 8;
+            if (coarseStep == 0) coarseStep = substituteCountStep;
+            const uint64_t count =
+                coarseDistance / coarseStep + (coarseDistance % coarseStep != 0 ? 1 : 0);
+            if (count <= static_cast<uint64_t>(frames)) {
+                frames = static_cast<int32_t>(count);
+                endsAtBoundary = true;
+            }
+        }
+
+        // The volume ramp: the running one goes on while the targets stay, any change starts a
+        // full-length ramp from the current level.
+        bool ramping;
+        if (voice.rampFramesLeft > 0 && voice.leftTarget == voice.rampLeftTarget &&
+            voice.rightTarget == voice.rampRightTarget) {
+            ramping = true;
+        } else {
+            voice.rampLeftTarget = voice.leftTarget;
+            voice.rampRightTarget = voice.rightTarget;
+            const int64_t leftDifference =
+                static_cast<int64_t>(voice.leftTarget) - (voice.leftLevel >> 8);
+            const int64_t rightDifference =
+                static_cast<int64_t>(voice.rightTarget) - (voice.rightLevel >> 8);
+            voice.leftRampIncrement = rampIncrement(leftDifference);
+            voice.rightRampIncrement = rampIncrement(rightDifference);
+            ramping = leftDifference != 0 || rightDifference != 0;
+            if (ramping) voice.rampFramesLeft = rampLength > 0 ? rampLength : 0;
+        }
+        if (ramping && voice.rampFramesLeft < frames) {
+            frames = voice.rampFramesLeft;
+            endsAtBoundary = false;
+        }
+
+        const SampleView view{
+            sample.data, sample.data != nullptr ? int64_t{sample.length} + sampleGuardValues : 0};
+        PassGains gains;
+        if (ramping) {
+            gains.left = static_cast<float>(voice.leftLevel) * levelFractionToLevel * levelToGain;
+            gains.right = static_cast<float>(voice.rightLevel) * levelFractionToLevel * levelToGain;
+            gains.leftIncrement = voice.leftRampIncrement;
+            gains.rightIncrement = voice.rightRampIncrement;
+            position = mixPassFrames<true>(view, out, frames, position, stepSize, !forward, gains);
+        } else {
+            gains.left = static_cast<float>(voice.leftTarget) * levelToGain;
+            gains.right = static_cast<float>(voice.rightTarget) * levelToGain;
+            gains.leftIncrement = 0.0f;
+            gains.rightIncrement = 0.0f;
+            position = mixPassFrames<false>(view, out, frames, position, stepSize, !forward, gains);
+        }
+        voice.positionWhole = static_cast<int32_t>(static_cast<uint32_t>(position >> fractionBits));
+        voice.positionFraction = static_cast<uint32_t>(position);
+
+        if (ramping) {
+            if (frames > 0) {
+                voice.leftLevel = levelFromGain(gains.left);
+                voice.rightLevel = levelFromGain(gains.right);
+            }
+            voice.rampFramesLeft -= frames;
+            if (voice.rampFramesLeft == 0) {
+                voice.leftRampIncrement = 0.0f;
+                voice.rightRampIncrement = 0.0f;
+                voice.leftLevel = settledLevel(voice.leftTarget);
+                voice.rightLevel = settledLevel(voice.rightTarget);
+            }
+        }
+        framesLeft -= frames;
+        out += 2 * static_cast<int64_t>(frames);
+        if (endsAtBoundary) handleBoundary(voice, sample, forward);
+    }
+}
+
+} // namespace
+
+void setRampConstants(int32_t outputRate) {
+    int64_t frames = static_cast<int64_t>(outputRate) * rampFramesAtReferenceRate / referenceRateHz;
+    if (frames < 0) frames = 0;
+    if (frames > std::numeric_limits<int32_t>::max()) frames = std::numeric_limits<int32_t>::max();
+    rampLength = static_cast<int32_t>(frames);
+    // A rate too low for a single ramp frame changes levels at once.
+    rampLengthReciprocal = rampLength > 0 ? 1.0f / static_cast<float>(rampLength) : 0.0f;
+}
+
+void mixVoices(float* mixBuffer, int32_t frameCount) {
+    if (frameCount <= 0 || mixBuffer == nullptr) return;
+    for (int32_t i = 0; i < mixedVoiceCount; ++i) {
+        Voice& voice = voiceTable[i];
+        if (voice.sample != nullptr) mixVoice(voice, mixBuffer, frameCount);
+    }
+}
+
+} // namespace music

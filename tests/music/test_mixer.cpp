@@ -1,0 +1,805 @@
+// Tests of the voice mixer: boundaries and loops, ramps, voice selection and a frame-by-frame
+// reference mixer compared over random voices.
+#include "music/module.h"
+#include "music/voice.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <random>
+#include <vector>
+
+namespace music {
+namespace {
+
+constexpr int64_t frameUnits = int64_t{1} << 32; // one frame in position units
+constexpr float inverse255 = 1.0f / 255.0f;
+
+// A sample whose data block is exactly as large as the loader makes it (length plus the guard
+// values), so that any read outside it is caught by the address sanitizer.
+struct TestSample {
+    std::unique_ptr<int16_t[]> storage; // exactly sized, unlike a vector's capacity
+    Sample sample{};
+};
+
+std::unique_ptr<TestSample> makeSample(const std::vector<int16_t>& frames, uint32_t loopStart,
+                                       uint32_t loopLength, uint8_t loopMode) {
+    auto made = std::make_unique<TestSample>();
+    const uint32_t length = static_cast<uint32_t>(frames.size());
+    made->sample.length = length;
+    made->sample.loopStart = loopStart;
+    made->sample.loopLength = loopLength;
+    made->sample.loopMode = loopMode;
+    made->sample.bits = 16;
+    if (length > 0) {
+        made->storage = std::make_unique<int16_t[]>(length + sampleGuardValues);
+        std::copy(frames.begin(), frames.end(), made->storage.get());
+        const uint32_t loopEnd = loopStart + loopLength;
+        if (loopMode == LOOP_FORWARD) made->storage[loopEnd] = frames[loopStart];
+        if (loopMode == LOOP_PINGPONG) made->storage[loopEnd] = frames[loopEnd - 1];
+        made->sample.data = made->storage.get();
+    }
+    return made;
+}
+
+std::unique_ptr<TestSample> constantSample(uint32_t length, int16_t value, uint32_t loopStart,
+                                           uint32_t loopLength, uint8_t loopMode) {
+    return makeSample(std::vector<int16_t>(length, value), loopStart, loopLength, loopMode);
+}
+
+std::vector<int16_t> risingFrames(uint32_t length, int16_t stepValue) {
+    std::vector<int16_t> frames(length);
+    for (uint32_t i = 0; i < length; ++i) frames[i] = static_cast<int16_t>((i + 1) * stepValue);
+    return frames;
+}
+
+void resetVoiceTable() {
+    std::memset(static_cast<void*>(voiceTable), 0, sizeof voiceTable);
+    for (int32_t i = 0; i < voiceTableSize; ++i) {
+        voiceTable[i].index = i;
+        voiceTable[i].stepWhole = 1;
+    }
+}
+
+// A voice already at its targets, so no ramp runs.
+Voice& settledVoice(int32_t slot, Sample* sample, int32_t leftTarget, int32_t rightTarget) {
+    Voice& voice = voiceTable[slot];
+    voice.sample = sample;
+    voice.direction = DIRECTION_FORWARD;
+    voice.leftTarget = leftTarget;
+    voice.rightTarget = rightTarget;
+    voice.rampLeftTarget = leftTarget;
+    voice.rampRightTarget = rightTarget;
+    voice.leftLevel = leftTarget * 256;
+    voice.rightLevel = rightTarget * 256;
+    return voice;
+}
+
+void setStep(Voice& voice, int32_t whole, uint32_t fraction) {
+    voice.stepWhole = whole;
+    voice.stepFraction = fraction;
+}
+
+int64_t positionOf(const Voice& voice) {
+    return static_cast<int64_t>(voice.positionWhole) * frameUnits + voice.positionFraction;
+}
+
+void expectSameVoice(const Voice& a, const Voice& b) {
+    EXPECT_EQ(a.index, b.index);
+    EXPECT_EQ(a.volumeCopy, b.volumeCopy);
+    EXPECT_EQ(a.frequency, b.frequency);
+    EXPECT_EQ(a.panningCopy, b.panningCopy);
+    EXPECT_EQ(a.voiceVolume, b.voiceVolume);
+    EXPECT_EQ(a.voicePanning, b.voicePanning);
+    EXPECT_EQ(a.startOffset, b.startOffset);
+    EXPECT_EQ(a.sample, b.sample);
+    EXPECT_EQ(a.leftTarget, b.leftTarget);
+    EXPECT_EQ(a.rightTarget, b.rightTarget);
+    EXPECT_EQ(a.positionWhole, b.positionWhole);
+    EXPECT_EQ(a.positionFraction, b.positionFraction);
+    EXPECT_EQ(a.stepFraction, b.stepFraction);
+    EXPECT_EQ(a.stepWhole, b.stepWhole);
+    EXPECT_EQ(a.direction, b.direction);
+    EXPECT_EQ(a.rampLeftTarget, b.rampLeftTarget);
+    EXPECT_EQ(a.rampRightTarget, b.rampRightTarget);
+    EXPECT_EQ(a.leftLevel, b.leftLevel);
+    EXPECT_EQ(a.rightLevel, b.rightLevel);
+    EXPECT_EQ(a.leftRampIncrement, b.leftRampIncrement);
+    EXPECT_EQ(a.rightRampIncrement, b.rightRampIncrement);
+    EXPECT_EQ(a.rampFramesLeft, b.rampFramesLeft);
+}
+
+class MixerTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        resetVoiceTable();
+        setRampConstants(44100);
+    }
+    void TearDown() override { resetVoiceTable(); }
+
+    std::vector<float> mix(int32_t frames) {
+        std::vector<float> buffer(2 * static_cast<size_t>(frames), 0.0f);
+        mixVoices(buffer.data(), frames);
+        return buffer;
+    }
+};
+
+// --- Calls that do nothing, voices that are never played -------------------------------------
+
+TEST_F(MixerTest, NonPositiveFrameCountsChangeNeitherBufferNorVoices) {
+    auto sample = constantSample(1000, 5000, 0, 1000, LOOP_FORWARD);
+    Voice& voice = voiceTable[0];
+    voice.sample = &sample->sample;
+    voice.direction = DIRECTION_FORWARD;
+    voice.leftTarget = 60;
+    voice.rightTarget = 40;
+    voice.positionWhole = 10;
+    const Voice before = voice;
+    std::vector<float> buffer(8, 7.0f);
+    mixVoices(buffer.data(), 0);
+    mixVoices(buffer.data(), -4);
+    for (float value : buffer) EXPECT_EQ(value, 7.0f);
+    expectSameVoice(voice, before);
+}
+
+TEST_F(MixerTest, VoicesAbove63AreNeverPlayed) {
+    auto sample = constantSample(1000, 5000, 0, 1000, LOOP_FORWARD);
+    for (int32_t slot = mixedVoiceCount; slot < voiceTableSize; ++slot)
+        settledVoice(slot, &sample->sample, 100, 100);
+    const Voice before = voiceTable[200];
+    const std::vector<float> buffer = mix(300);
+    for (float value : buffer) EXPECT_EQ(value, 0.0f);
+    expectSameVoice(voiceTable[200], before);
+    EXPECT_EQ(voiceTable[64].positionWhole, 0);
+    EXPECT_EQ(voiceTable[255].positionWhole, 0);
+}
+
+TEST_F(MixerTest, MixAddsToWhatTheBufferHolds) {
+    auto sample = constantSample(1000, 1000, 0, 1000, LOOP_FORWARD);
+    settledVoice(0, &sample->sample, 255, 0);
+    settledVoice(63, &sample->sample, 0, 51);
+    std::vector<float> buffer(20, 1.0f);
+    mixVoices(buffer.data(), 10);
+    const float left = 1.0f + 1000.0f * (255.0f * inverse255);
+    const float right = 1.0f + 1000.0f * (51.0f * inverse255);
+    for (int frame = 0; frame < 10; ++frame) {
+        EXPECT_EQ(buffer[2 * frame], left);
+        EXPECT_EQ(buffer[2 * frame + 1], right);
+    }
+}
+
+// --- Panning and the order of the two outputs ------------------------------------------------
+
+TEST_F(MixerTest, PanningSendsTheVoiceToOneSide) {
+    auto sample = constantSample(1000, 2000, 0, 1000, LOOP_FORWARD);
+    // Panning 255 at volume 127: left target 127, right target 0.
+    settledVoice(0, &sample->sample, 127 * 255 / 255, 127 * (255 - 255) / 255);
+    std::vector<float> buffer = mix(50);
+    for (int frame = 0; frame < 50; ++frame) {
+        EXPECT_GT(buffer[2 * frame], 900.0f);
+        EXPECT_EQ(buffer[2 * frame + 1], 0.0f);
+    }
+    // Panning 0: all right.
+    resetVoiceTable();
+    settledVoice(0, &sample->sample, 127 * 0 / 255, 127 * (255 - 0) / 255);
+    buffer = mix(50);
+    for (int frame = 0; frame < 50; ++frame) {
+        EXPECT_EQ(buffer[2 * frame], 0.0f);
+        EXPECT_GT(buffer[2 * frame + 1], 900.0f);
+    }
+}
+
+// --- Ends of samples -------------------------------------------------------------------------
+
+TEST_F(MixerTest, FullStepWithoutLoopPlaysEveryFrameOnceThenIdles) {
+    const uint32_t length = 10;
+    auto sample = makeSample(risingFrames(length, 100), 0, length, LOOP_NONE);
+    settledVoice(5, &sample->sample, 200, 100);
+    const std::vector<float> buffer = mix(25);
+    const float leftGain = 200.0f * inverse255;
+    const float rightGain = 100.0f * inverse255;
+    for (uint32_t frame = 0; frame < length; ++frame) {
+        const float value = static_cast<float>((frame + 1) * 100);
+        EXPECT_EQ(buffer[2 * frame], value * leftGain) << frame;
+        EXPECT_EQ(buffer[2 * frame + 1], value * rightGain) << frame;
+    }
+    for (uint32_t frame = length; frame < 25; ++frame) {
+        EXPECT_EQ(buffer[2 * frame], 0.0f) << frame;
+        EXPECT_EQ(buffer[2 * frame + 1], 0.0f) << frame;
+    }
+    EXPECT_EQ(voiceTable[5].sample, nullptr);
+    EXPECT_EQ(voiceTable[5].positionWhole, 0);
+    EXPECT_EQ(voiceTable[5].positionFraction, 0u);
+}
+
+TEST_F(MixerTest, LastFrameInterpolatesTowardTheZeroGuard) {
+    auto sample = constantSample(4, 1000, 0, 4, LOOP_NONE);
+    Voice& voice = settledVoice(0, &sample->sample, 255, 255);
+    voice.positionWhole = 3;
+    voice.positionFraction = 0x80000000u;
+    const std::vector<float> buffer = mix(3);
+    EXPECT_EQ(buffer[0], 500.0f * (255.0f * inverse255));
+    EXPECT_EQ(buffer[2], 0.0f);
+    EXPECT_EQ(voice.sample, nullptr);
+}
+
+TEST_F(MixerTest, LengthZeroSamplesStopWithoutMixingAFrame) {
+    // The shared empty sample: no data, length 0, loop mode 0.
+    Sample empty{};
+    auto noLoop = constantSample(0, 0, 0, 0, LOOP_NONE);
+    settledVoice(0, &empty, 100, 100);
+    settledVoice(1, &noLoop->sample, 100, 100);
+    voiceTable[1].positionWhole = 0;
+    const std::vector<float> buffer = mix(64);
+    for (float value : buffer) EXPECT_EQ(value, 0.0f);
+    for (int slot = 0; slot < 2; ++slot) {
+        EXPECT_EQ(voiceTable[slot].sample, nullptr);
+        EXPECT_EQ(voiceTable[slot].positionWhole, 0);
+        EXPECT_EQ(voiceTable[slot].positionFraction, 0u);
+    }
+}
+
+TEST_F(MixerTest, LoopModeZeroOnRealDataPlaysWithoutLoop) {
+    auto sample = constantSample(20, 1000, 5, 10, 0);
+    settledVoice(0, &sample->sample, 100, 100);
+    const std::vector<float> buffer = mix(40);
+    EXPECT_NE(buffer[2 * 14], 0.0f); // still before the loop end at 15
+    EXPECT_EQ(buffer[2 * 15], 0.0f);
+    EXPECT_EQ(voiceTable[0].sample, nullptr);
+}
+
+// --- Forward loops ---------------------------------------------------------------------------
+
+TEST_F(MixerTest, ForwardLoopKeepsTheOvershootAndTheFraction) {
+    auto sample = makeSample(risingFrames(200, 10), 100, 100, LOOP_FORWARD);
+    Voice& voice = settledVoice(0, &sample->sample, 255, 255);
+    setStep(voice, 1, 0x80000000u); // 1.5 frames per frame
+    voice.positionWhole = 190;
+    // 190, 191.5, ... 199 are the seven frames before the loop end; 200.5 continues at 100.5.
+    std::vector<float> buffer = mix(7);
+    EXPECT_EQ(voice.positionWhole, 100);
+    EXPECT_EQ(voice.positionFraction, 0x80000000u);
+    buffer = mix(3);
+    const float gain = 255.0f * inverse255;
+    // At 100.5 the frame lies halfway between elements 100 and 101 (values 1010 and 1020).
+    EXPECT_EQ(buffer[0], 1015.0f * gain);
+    EXPECT_EQ(voice.positionWhole, 105);
+    EXPECT_EQ(voice.positionFraction, 0u);
+    EXPECT_EQ(voice.sample, &sample->sample);
+}
+
+TEST_F(MixerTest, ForwardLoopReadsTheGuardCopyAtTheLoopEnd) {
+    auto sample = makeSample(risingFrames(8, 100), 2, 6, LOOP_FORWARD);
+    Voice& voice = settledVoice(0, &sample->sample, 255, 255);
+    voice.positionWhole = 7;
+    voice.positionFraction = 0x80000000u;
+    const std::vector<float> buffer = mix(1);
+    // Element 8 is the guard copy of element 2 (value 300); element 7 holds 800.
+    EXPECT_EQ(buffer[0], 550.0f * (255.0f * inverse255));
+    EXPECT_EQ(voice.positionWhole, 2);
+}
+
+TEST_F(MixerTest, ForwardBoundaryIsTheLoopEndUpToItAndTheLengthBeyondIt) {
+    auto sample = makeSample(risingFrames(12, 100), 2, 6, LOOP_FORWARD);
+    Voice& voice = settledVoice(0, &sample->sample, 255, 255);
+    // Exactly at the loop end the pass has no frames and the loop wraps at once.
+    voice.positionWhole = 8;
+    std::vector<float> buffer = mix(1);
+    EXPECT_EQ(buffer[0], 300.0f * (255.0f * inverse255));
+    EXPECT_EQ(voice.positionWhole, 3);
+    // Past the loop end the voice plays on to the length, then wraps by the loop length.
+    voice.positionWhole = 9;
+    buffer = mix(4);
+    EXPECT_EQ(buffer[0], 1000.0f * (255.0f * inverse255));
+    EXPECT_EQ(buffer[4], 1200.0f * (255.0f * inverse255));
+    EXPECT_EQ(buffer[6], 700.0f * (255.0f * inverse255)); // element 6
+    EXPECT_EQ(voice.positionWhole, 7);
+}
+
+TEST_F(MixerTest, ElementBeforeTheDataReadsAsZero) {
+    // A boundary at a loop start of 0 can leave the whole part at -1.
+    auto sample = constantSample(100, 1000, 0, 100, LOOP_FORWARD);
+    Voice& voice = settledVoice(0, &sample->sample, 255, 255);
+    voice.positionWhole = -1;
+    voice.positionFraction = 0xFFFFFF00u;
+    const std::vector<float> buffer = mix(2);
+    const float t = static_cast<float>(0xFFFFFF00u >> 1) * 0x1p-31f;
+    EXPECT_EQ(buffer[0], (t * 1000.0f) * (255.0f * inverse255));
+    EXPECT_EQ(buffer[2], 1000.0f * (255.0f * inverse255));
+}
+
+// --- Ping-pong loops -------------------------------------------------------------------------
+
+TEST_F(MixerTest, PingPongMirrorsAtTheLoopEnd) {
+    auto sample = constantSample(200, 1000, 100, 100, LOOP_PINGPONG);
+    Voice& voice = settledVoice(0, &sample->sample, 255, 255);
+    setStep(voice, 1, 0x80000000u);
+    voice.positionWhole = 199;
+    mix(1);
+    // 200.5 overshoots by 0.5: the voice continues backward from 199.5 - 2^-32.
+    EXPECT_EQ(positionOf(voice), 200 * frameUnits - frameUnits / 2 - 1);
+    EXPECT_EQ(voice.direction, DIRECTION_BACKWARD);
+}
+
+TEST_F(MixerTest, PingPongMirrorsAtTheLoopStart) {
+    auto sample = constantSample(200, 1000, 100, 100, LOOP_PINGPONG);
+    Voice& voice = settledVoice(0, &sample->sample, 255, 255);
+    setStep(voice, 0, 0x80000000u);
+    voice.positionWhole = 100;
+    voice.positionFraction = 0x40000000u; // 100.25
+    voice.direction = DIRECTION_BACKWARD;
+    mix(1);
+    EXPECT_EQ(positionOf(voice), 100 * frameUnits + frameUnits / 4 - 1);
+    EXPECT_EQ(voice.direction, DIRECTION_FORWARD);
+    // Any direction other than forward plays backward.
+    voice.direction = 7;
+    voice.positionFraction = 0x40000000u;
+    mix(1);
+    EXPECT_EQ(voice.direction, DIRECTION_FORWARD);
+}
+
+TEST_F(MixerTest, PingPongOvershootLongerThanTheLoopMirrorsRepeatedly) {
+    auto sample = constantSample(200, 1000, 100, 3, LOOP_PINGPONG);
+    struct Case {
+        int32_t stepFrames;
+        int64_t position;
+        int32_t direction;
+    };
+    // From 102 forward, the step lands at 102 + step; the fold into 100..103 takes 2, 3 and 4
+    // mirrors for steps 5, 8 and 10.
+    const Case cases[] = {{5, 101 * frameUnits, DIRECTION_FORWARD},
+                          {8, 102 * frameUnits - 1, DIRECTION_BACKWARD},
+                          {10, 100 * frameUnits, DIRECTION_FORWARD}};
+    for (const Case& c : cases) {
+        resetVoiceTable();
+        Voice& voice = settledVoice(0, &sample->sample, 255, 255);
+        setStep(voice, c.stepFrames, 0);
+        voice.positionWhole = 102;
+        mix(1);
+        EXPECT_EQ(positionOf(voice), c.position) << c.stepFrames;
+        EXPECT_EQ(voice.direction, c.direction) << c.stepFrames;
+    }
+}
+
+// --- Steps the boundary count cannot take as they are ----------------------------------------
+
+TEST_F(MixerTest, ZeroStepIsCountedAsA256HzVoice) {
+    auto sample = constantSample(10, 1000, 0, 10, LOOP_NONE);
+    Voice& voice = settledVoice(0, &sample->sample, 255, 255);
+    setStep(voice, 0, 0);
+    voice.positionWhole = 5;
+    // 5 frames at 24 fractional bits over the substitute step, rounded up.
+    const int64_t count = ((int64_t{5} << 24) + 0x17C6F - 1) / 0x17C6F;
+    const std::vector<float> buffer = mix(static_cast<int32_t>(count + 20));
+    EXPECT_NE(buffer[2 * (count - 1)], 0.0f);
+    EXPECT_EQ(buffer[2 * count], 0.0f);
+    EXPECT_EQ(voice.sample, nullptr);
+}
+
+TEST_F(MixerTest, StepsOf256FramesOrMoreStayInsideTheData) {
+    for (int32_t stepWhole : {256, 1000, -1}) {
+        resetVoiceTable();
+        auto sample = constantSample(5000, 1000, 0, 5000, LOOP_NONE);
+        Voice& voice = settledVoice(0, &sample->sample, 255, 255);
+        setStep(voice, stepWhole, 0);
+        mix(10);
+        // Played at just under 256 frames of data per output frame.
+        EXPECT_EQ(voice.positionWhole, 2559) << stepWhole;
+        const std::vector<float> buffer = mix(30);
+        EXPECT_EQ(voice.sample, nullptr) << stepWhole;
+        EXPECT_EQ(buffer[2 * 29], 0.0f);
+        auto loop = constantSample(300, 1000, 100, 3, LOOP_PINGPONG);
+        resetVoiceTable();
+        Voice& bouncing = settledVoice(0, &loop->sample, 255, 255);
+        setStep(bouncing, stepWhole, 0x12345678u);
+        mix(500);
+        EXPECT_GE(bouncing.positionWhole, 100);
+        EXPECT_LT(bouncing.positionWhole, 103);
+    }
+}
+
+TEST_F(MixerTest, PositionsOutsideTheDataAreNeverRead) {
+    auto sample = constantSample(50, 1000, 10, 20, LOOP_FORWARD);
+    auto pingPong = constantSample(50, 1000, 10, 20, LOOP_PINGPONG);
+    auto noLoop = constantSample(50, 1000, 0, 50, LOOP_NONE);
+    Sample noData{};
+    noData.length = 40;
+    noData.loopLength = 40;
+    noData.loopMode = LOOP_FORWARD;
+    const int32_t wholes[] = {51, 53, 56, 60, 1000000, INT32_MAX - 3, INT32_MIN + 2, -5};
+    for (int32_t whole : wholes) {
+        for (Sample* s : {&sample->sample, &pingPong->sample, &noLoop->sample, &noData}) {
+            for (int32_t direction : {DIRECTION_FORWARD, DIRECTION_BACKWARD}) {
+                resetVoiceTable();
+                Voice& voice = settledVoice(0, s, 255, 255);
+                voice.positionWhole = whole;
+                voice.direction = direction;
+                setStep(voice, 3, 0x9000000u);
+                const std::vector<float> buffer = mix(2000);
+                for (float value : buffer) ASSERT_TRUE(value >= 0.0f && value <= 1000.0f);
+            }
+        }
+    }
+}
+
+// --- Volume ramps ----------------------------------------------------------------------------
+
+TEST_F(MixerTest, NewNoteRampsUpFromSilence) {
+    auto sample = constantSample(1000, 1000, 0, 1000, LOOP_FORWARD);
+    Voice& voice = voiceTable[0];
+    voice.sample = &sample->sample;
+    voice.direction = DIRECTION_FORWARD;
+    voice.leftTarget = 100;
+    voice.rightTarget = 0;
+    std::vector<float> buffer = mix(1);
+    EXPECT_NEAR(voice.leftRampIncrement, 0.0030637258, 1e-10);
+    EXPECT_EQ(voice.rightRampIncrement, 0.0f);
+    EXPECT_EQ(voice.rampFramesLeft, 127);
+    const std::vector<float> rest = mix(199);
+    buffer.insert(buffer.end(), rest.begin(), rest.end());
+    EXPECT_EQ(voice.rampFramesLeft, 0);
+    EXPECT_EQ(voice.leftLevel, 25600);
+    EXPECT_EQ(voice.rightLevel, 0);
+    for (int frame = 0; frame < 128; ++frame) {
+        EXPECT_NEAR(buffer[2 * frame], 1000.0 * frame * 0.0030637258, 0.01) << frame;
+        EXPECT_EQ(buffer[2 * frame + 1], 0.0f);
+    }
+    for (int frame = 128; frame < 200; ++frame)
+        EXPECT_EQ(buffer[2 * frame], 1000.0f * (100.0f * inverse255)) << frame;
+}
+
+TEST_F(MixerTest, RampIncrementKeptWhileRunningAndClearedAtItsEnd) {
+    auto sample = constantSample(1000, 1000, 0, 1000, LOOP_FORWARD);
+    Voice& voice = voiceTable[0];
+    voice.sample = &sample->sample;
+    voice.direction = DIRECTION_FORWARD;
+    voice.leftTarget = 100;
+    voice.rightTarget = 50;
+    mix(127);
+    const float expected = 100.0f * inverse255 * (1.0f / 128.0f);
+    EXPECT_EQ(voice.leftRampIncrement, expected);
+    EXPECT_EQ(voice.rampFramesLeft, 1);
+    mix(1);
+    EXPECT_EQ(voice.leftRampIncrement, 0.0f);
+    EXPECT_EQ(voice.rightRampIncrement, 0.0f);
+    EXPECT_EQ(voice.leftLevel, 25600);
+    EXPECT_EQ(voice.rightLevel, 12800);
+}
+
+TEST_F(MixerTest, RampCarriesAcrossBoundariesAndCalls) {
+    // A loop of 50 frames at full step puts two boundaries inside the 128-frame ramp, and the
+    // calls of 30 frames cut it four times more.
+    auto sample = constantSample(50, 1000, 0, 50, LOOP_FORWARD);
+    Voice& voice = voiceTable[0];
+    voice.sample = &sample->sample;
+    voice.direction = DIRECTION_FORWARD;
+    voice.leftTarget = 100;
+    voice.rightTarget = 100;
+    const float increment = 100.0f * inverse255 * (1.0f / 128.0f);
+    std::vector<float> all;
+    for (int call = 0; call < 5; ++call) {
+        const std::vector<float> buffer = mix(30);
+        all.insert(all.end(), buffer.begin(), buffer.end());
+        const int32_t mixed = 30 * (call + 1);
+        if (mixed < 128) {
+            EXPECT_EQ(voice.rampFramesLeft, 128 - mixed);
+            EXPECT_EQ(voice.leftRampIncrement, increment);
+            EXPECT_NEAR(voice.leftLevel, mixed * 200.0, 4.0); // 25600 / 128 per frame
+        } else {
+            EXPECT_EQ(voice.rampFramesLeft, 0);
+            EXPECT_EQ(voice.leftLevel, 25600);
+        }
+    }
+    for (int frame = 0; frame < 128; ++frame)
+        EXPECT_NEAR(all[2 * frame], 1000.0 * frame * increment, 0.1) << frame;
+    for (int frame = 128; frame < 150; ++frame)
+        EXPECT_EQ(all[2 * frame], 1000.0f * (100.0f * inverse255)) << frame;
+}
+
+TEST_F(MixerTest, TargetChangeMidRampStartsAFullRampFromTheCurrentLevel) {
+    auto sample = constantSample(1000, 1000, 0, 1000, LOOP_FORWARD);
+    Voice& voice = voiceTable[0];
+    voice.sample = &sample->sample;
+    voice.direction = DIRECTION_FORWARD;
+    voice.leftTarget = 100;
+    voice.rightTarget = 40;
+    mix(64);
+    EXPECT_EQ(voice.rampFramesLeft, 64);
+    const int32_t levelAtChange = voice.leftLevel;
+    EXPECT_NEAR(levelAtChange, 12800, 1);
+    voice.leftTarget = 20;
+    mix(10);
+    EXPECT_EQ(voice.rampFramesLeft, 118);
+    EXPECT_EQ(voice.rampLeftTarget, 20);
+    EXPECT_EQ(voice.leftRampIncrement,
+              static_cast<float>(20 - (levelAtChange >> 8)) * inverse255 * (1.0f / 128.0f));
+    mix(118);
+    EXPECT_EQ(voice.leftLevel, 20 * 256);
+    EXPECT_EQ(voice.rightLevel, 40 * 256);
+}
+
+TEST_F(MixerTest, SideAlreadyAtItsNewTargetKeepsAConstantGain) {
+    auto sample = constantSample(1000, 1000, 0, 1000, LOOP_FORWARD);
+    Voice& voice = settledVoice(0, &sample->sample, 100, 40);
+    voice.leftTarget = 20;
+    const std::vector<float> buffer = mix(128);
+    EXPECT_EQ(voice.rightRampIncrement, 0.0f);
+    const float rightGain = static_cast<float>(40 * 256) * (1.0f / 256.0f) * inverse255;
+    for (int frame = 0; frame < 128; ++frame) {
+        EXPECT_EQ(buffer[2 * frame + 1], 1000.0f * rightGain) << frame;
+        if (frame > 0) {
+            EXPECT_LT(buffer[2 * frame], buffer[2 * frame - 2]) << frame;
+        }
+    }
+    EXPECT_EQ(voice.leftLevel, 20 * 256);
+}
+
+TEST_F(MixerTest, HandedOffVoiceFadesAndRunsOnSilently) {
+    auto sample = constantSample(300, 1000, 0, 300, LOOP_FORWARD);
+    Voice& voice = settledVoice(0, &sample->sample, 100, 100);
+    voice.positionWhole = 10;
+    voice.leftTarget = 0;
+    voice.rightTarget = 0;
+    std::vector<float> buffer = mix(128);
+    EXPECT_GT(buffer[0], 300.0f);
+    EXPECT_LT(buffer[2 * 127], 5.0f);
+    EXPECT_EQ(voice.leftLevel, 0);
+    EXPECT_EQ(voice.rampFramesLeft, 0);
+    buffer = mix(1000);
+    for (float value : buffer) EXPECT_EQ(value, 0.0f);
+    EXPECT_EQ(voice.sample, &sample->sample);
+    EXPECT_EQ(voice.positionWhole, (10 + 1128) % 300);
+}
+
+// --- A plain frame-by-frame mixer compared over random voices --------------------------------
+
+int32_t referenceElement(const Sample& sample, int64_t index) {
+    if (sample.data == nullptr || index < 0 || index >= int64_t{sample.length} + 8) return 0;
+    return sample.data[index];
+}
+
+// Position arithmetic on signed 64-bit numbers; every frame on its own, every mirror one by one.
+// Only meant for positions within a few million frames of the data.
+void referenceMixVoice(Voice& v, float* out, int32_t frameCount) {
+    int32_t left = frameCount;
+    while (left > 0 && v.sample != nullptr) {
+        const Sample& s = *v.sample;
+        const int64_t loopStart = s.loopStart;
+        const int64_t loopEnd = loopStart + s.loopLength;
+        const bool forward = v.direction == DIRECTION_FORWARD;
+        int64_t step = int64_t{v.stepWhole} * frameUnits + v.stepFraction;
+        if (v.stepWhole < 0 || v.stepWhole >= 256) step = 256 * frameUnits - 1;
+        int64_t p = int64_t{v.positionWhole} * frameUnits + v.positionFraction;
+
+        const int64_t boundary = forward ? (v.positionWhole <= loopEnd ? loopEnd : s.length) : 0;
+        const int64_t distance = forward ? boundary * frameUnits - p : p - loopStart * frameUnits;
+        int32_t n = left;
+        bool atBoundary = false;
+        if (distance >= 0 && distance < (int64_t{1} << 56)) {
+            int64_t coarseStep = ((int64_t{v.stepWhole} & 0xFF) << 24) + (v.stepFraction >> 8);
+            if (v.stepWhole < 0 || v.stepWhole >= 256) coarseStep = step >> 8;
+            if (coarseStep == 0) coarseStep = 0x017C6F8C >> 8;
+            const int64_t count = ((distance >> 8) + coarseStep - 1) / coarseStep;
+            if (count <= n) {
+                n = static_cast<int32_t>(count);
+                atBoundary = true;
+            }
+        }
+
+        bool ramp = false;
+        if (v.rampFramesLeft != 0 && v.leftTarget == v.rampLeftTarget &&
+            v.rightTarget == v.rampRightTarget) {
+            ramp = true;
+        } else {
+            v.rampLeftTarget = v.leftTarget;
+            v.rampRightTarget = v.rightTarget;
+            const int32_t dl = v.leftTarget - (v.leftLevel >> 8);
+            const int32_t dr = v.rightTarget - (v.rightLevel >> 8);
+            v.leftRampIncrement = dl == 0 ? 0.0f : dl * inverse255 * rampLengthReciprocal;
+            v.rightRampIncrement = dr == 0 ? 0.0f : dr * inverse255 * rampLengthReciprocal;
+            if (dl != 0 || dr != 0) {
+                ramp = true;
+                v.rampFramesLeft = rampLength;
+            }
+        }
+        if (ramp && v.rampFramesLeft < n) {
+            n = v.rampFramesLeft;
+            atBoundary = false;
+        }
+
+        float gainLeft = v.leftTarget * inverse255;
+        float gainRight = v.rightTarget * inverse255;
+        if (ramp) {
+            gainLeft = v.leftLevel * (1.0f / 256.0f) * inverse255;
+            gainRight = v.rightLevel * (1.0f / 256.0f) * inverse255;
+        }
+        for (int32_t k = 0; k < n; ++k) {
+            const int64_t whole = p >> 32;
+            const uint32_t fraction = static_cast<uint32_t>(p & 0xFFFFFFFF);
+            const int32_t s0 = referenceElement(s, whole);
+            const int32_t s1 = referenceElement(s, whole + 1);
+            const float t = static_cast<float>(fraction >> 1) * 0x1p-31f;
+            const float value = s0 + t * (s1 - s0);
+            out[0] += value * gainLeft;
+            out[1] += value * gainRight;
+            out += 2;
+            if (ramp) {
+                gainLeft += v.leftRampIncrement;
+                gainRight += v.rightRampIncrement;
+            }
+            p = (p & ~int64_t{1}) + (forward ? step : -step);
+        }
+        v.positionWhole = static_cast<int32_t>(p >> 32);
+        v.positionFraction = static_cast<uint32_t>(p & 0xFFFFFFFF);
+
+        if (ramp) {
+            if (n > 0) {
+                v.leftLevel = static_cast<int32_t>(std::nearbyint(gainLeft * 255.0f * 256.0f));
+                v.rightLevel = static_cast<int32_t>(std::nearbyint(gainRight * 255.0f * 256.0f));
+            }
+            v.rampFramesLeft -= n;
+            if (v.rampFramesLeft == 0) {
+                v.leftRampIncrement = 0.0f;
+                v.rightRampIncrement = 0.0f;
+                v.leftLevel = v.leftTarget * 256;
+                v.rightLevel = v.rightTarget * 256;
+            }
+        }
+        left -= n;
+        if (!atBoundary) continue;
+
+        const bool loops =
+            s.loopLength > 0 && (s.loopMode == LOOP_FORWARD || s.loopMode == LOOP_PINGPONG);
+        if (!loops) {
+            v.sample = nullptr;
+            v.positionWhole = 0;
+            v.positionFraction = 0;
+        } else if (s.loopMode == LOOP_FORWARD) {
+            do {
+                v.positionWhole -= static_cast<int32_t>(s.loopLength);
+            } while (v.positionWhole >= loopEnd);
+        } else {
+            bool atEnd = forward;
+            for (;;) {
+                if (atEnd) {
+                    p = 2 * loopEnd * frameUnits - p - 1;
+                    v.direction = DIRECTION_BACKWARD;
+                    if ((p >> 32) >= loopStart) break;
+                } else {
+                    p = 2 * loopStart * frameUnits - p - 1;
+                    v.direction = DIRECTION_FORWARD;
+                    if ((p >> 32) < loopEnd) break;
+                }
+                atEnd = !atEnd;
+            }
+            v.positionWhole = static_cast<int32_t>(p >> 32);
+            v.positionFraction = static_cast<uint32_t>(p & 0xFFFFFFFF);
+        }
+    }
+}
+
+struct RandomSource {
+    std::mt19937 engine;
+    int64_t range(int64_t low, int64_t high) {
+        return std::uniform_int_distribution<int64_t>(low, high)(engine);
+    }
+    bool chance(int percent) { return range(0, 99) < percent; }
+};
+
+std::unique_ptr<TestSample> randomSample(RandomSource& random) {
+    const uint32_t length = random.chance(5) ? 0 : static_cast<uint32_t>(random.range(1, 3000));
+    std::vector<int16_t> frames(length);
+    for (int16_t& f : frames) f = static_cast<int16_t>(random.range(-32768, 32767));
+    static const uint8_t modes[] = {0, LOOP_NONE, LOOP_FORWARD, LOOP_PINGPONG, 3};
+    const uint8_t mode = modes[random.range(0, 4)];
+    uint32_t loopStart = 0;
+    uint32_t loopLength = length;
+    if (length > 0 && (mode == LOOP_FORWARD || mode == LOOP_PINGPONG)) {
+        if (random.chance(30))
+            loopStart = 0;
+        else
+            loopStart = static_cast<uint32_t>(random.range(0, length - 1));
+        const uint32_t room = length - loopStart;
+        loopLength = random.chance(20) ? static_cast<uint32_t>(random.range(1, std::min(room, 4u)))
+                                       : static_cast<uint32_t>(random.range(1, room));
+    }
+    return makeSample(frames, loopStart, loopLength, mode);
+}
+
+void randomiseVoice(RandomSource& random, Voice& voice, Sample* sample) {
+    voice.sample = sample;
+    const int64_t length = sample->length;
+    // Mostly inside the data, often close to its edges, sometimes far outside.
+    int64_t whole = random.range(-1, length + 1);
+    switch (random.range(0, 9)) {
+    case 0: whole = random.range(length - 3, length + 10); break;
+    case 1: whole = random.range(-4, 2); break;
+    case 2: whole = random.range(-100000, 100000); break;
+    default: break;
+    }
+    voice.positionWhole = static_cast<int32_t>(whole);
+    voice.positionFraction = static_cast<uint32_t>(random.range(0, UINT32_MAX));
+    switch (random.range(0, 5)) {
+    case 0: setStep(voice, 0, static_cast<uint32_t>(random.range(0, 300))); break;
+    case 1: setStep(voice, static_cast<int32_t>(random.range(255, 400)), 0); break;
+    case 2: setStep(voice, static_cast<int32_t>(random.range(5, 40)), 77); break;
+    default:
+        setStep(voice, static_cast<int32_t>(random.range(0, 3)),
+                static_cast<uint32_t>(random.range(0, UINT32_MAX)));
+    }
+    voice.direction = static_cast<int32_t>(random.range(0, 3));
+    voice.leftTarget = static_cast<int32_t>(random.range(0, 127));
+    voice.rightTarget = static_cast<int32_t>(random.range(0, 127));
+    if (random.chance(50)) {
+        voice.leftLevel = voice.leftTarget * 256;
+        voice.rightLevel = voice.rightTarget * 256;
+        voice.rampLeftTarget = voice.leftTarget;
+        voice.rampRightTarget = voice.rightTarget;
+    } else {
+        voice.leftLevel = static_cast<int32_t>(random.range(0, 127 * 256));
+        voice.rightLevel = static_cast<int32_t>(random.range(0, 127 * 256));
+        if (random.chance(50)) {
+            voice.rampLeftTarget = voice.leftTarget;
+            voice.rampRightTarget = voice.rightTarget;
+            voice.rampFramesLeft = static_cast<int32_t>(random.range(1, 128));
+            voice.leftRampIncrement = static_cast<float>(random.range(-100, 100)) * 1e-4f;
+            voice.rightRampIncrement = static_cast<float>(random.range(-100, 100)) * 1e-4f;
+        }
+    }
+}
+
+TEST_F(MixerTest, MatchesAPlainReferenceMixerOverRandomVoices) {
+    RandomSource random{std::mt19937(20240611)};
+    constexpr int scenarios = 150;
+    constexpr int voicesPerScenario = 6;
+    for (int scenario = 0; scenario < scenarios; ++scenario) {
+        resetVoiceTable();
+        std::vector<std::unique_ptr<TestSample>> samples;
+        Voice reference[mixedVoiceCount];
+        for (int i = 0; i < voicesPerScenario; ++i) {
+            samples.push_back(randomSample(random));
+            const int32_t slot = static_cast<int32_t>(random.range(0, mixedVoiceCount - 1));
+            randomiseVoice(random, voiceTable[slot], &samples.back()->sample);
+        }
+        std::memcpy(static_cast<void*>(reference), voiceTable, sizeof reference);
+        for (int call = 0; call < 4; ++call) {
+            const int32_t frames = static_cast<int32_t>(random.range(1, 1500));
+            std::vector<float> expected(2 * static_cast<size_t>(frames), 0.0f);
+            for (Voice& v : reference) referenceMixVoice(v, expected.data(), frames);
+            const std::vector<float> actual = mix(frames);
+            for (int32_t i = 0; i < 2 * frames; ++i)
+                ASSERT_EQ(actual[i], expected[i])
+                    << "scenario " << scenario << " call " << call << " float " << i;
+            for (int32_t slot = 0; slot < mixedVoiceCount; ++slot) {
+                SCOPED_TRACE(testing::Message() << "scenario " << scenario << " slot " << slot);
+                expectSameVoice(voiceTable[slot], reference[slot]);
+            }
+            if (HasFailure()) return;
+            // Between calls the voice update may change targets and steps.
+            for (int32_t slot = 0; slot < mixedVoiceCount; ++slot) {
+                if (!random.chance(30)) continue;
+                const int32_t target = static_cast<int32_t>(random.range(0, 127));
+                voiceTable[slot].leftTarget = reference[slot].leftTarget = target;
+                voiceTable[slot].stepFraction = reference[slot].stepFraction ^= 0x5555u;
+            }
+        }
+    }
+}
+
+TEST_F(MixerTest, RampConstantsFollowTheOutputRate) {
+    setRampConstants(44100);
+    EXPECT_EQ(rampLength, 128);
+    EXPECT_EQ(rampLengthReciprocal, 1.0f / 128.0f);
+    setRampConstants(22050);
+    EXPECT_EQ(rampLength, 64);
+    setRampConstants(48000);
+    EXPECT_EQ(rampLength, 139); // 48000 * 128 / 44100 truncated
+    EXPECT_EQ(rampLengthReciprocal, 1.0f / 139.0f);
+}
+
+} // namespace
+} // namespace music
