@@ -1,0 +1,107 @@
+// Start-up cost of the pictures: decoding, resampling and uploading all 23 slots, on an
+// offscreen GL context (SDL's offscreen driver), separately and together.
+#include "display/entry_points.h"
+#include "display/platform.h"
+#include "display/window.h"
+#include "driver/image_table.h"
+#include "driver/show.h"
+#include "gl/texture.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+#include <vector>
+
+namespace {
+
+void* window = nullptr;
+void* context = nullptr;
+
+bool openContext() {
+    setenv("SDL_VIDEODRIVER", "offscreen", 0);
+    if (!display::platformStart()) return false;
+    const display::PixelFormatDescriptor& d = display::pixelFormatDescriptor;
+    window = display::platformCreateWindow(
+        "startup bench", 640, 480,
+        {d.cColorBits, d.cAlphaBits, d.cDepthBits, d.cStencilBits, true});
+    if (window == nullptr) return false;
+    context = display::platformCreateContext(window);
+    if (context == nullptr || !display::platformMakeCurrent(window, context)) return false;
+    display::initialiseRenderState(640, 480);
+    return display::firstMissingEntryPoint() == nullptr;
+}
+
+std::vector<gl::Texture> decodedSlots() {
+    std::vector<gl::Texture> textures(driver::imageSlotCount);
+    for (int32_t i = 0; i < driver::imageSlotCount; ++i) {
+        textures[i] = {};
+        gl::decodeTexture(&textures[i], driver::imageTable[i].data, driver::imageTable[i].length);
+    }
+    return textures;
+}
+
+void BM_DecodeAll(benchmark::State& state) {
+    for (auto _ : state) {
+        std::vector<gl::Texture> textures = decodedSlots();
+        for (gl::Texture& t : textures) std::free(t.pixels);
+    }
+}
+
+void BM_ResampleAll(benchmark::State& state) {
+    for (auto _ : state) {
+        state.PauseTiming();
+        std::vector<gl::Texture> textures = decodedSlots();
+        state.ResumeTiming();
+        for (gl::Texture& t : textures) gl::resampleTexture(&t, 512, 512);
+        state.PauseTiming();
+        for (gl::Texture& t : textures) std::free(t.pixels);
+        state.ResumeTiming();
+    }
+}
+
+void BM_UploadAll(benchmark::State& state) {
+    for (auto _ : state) {
+        state.PauseTiming();
+        std::vector<gl::Texture> textures = decodedSlots();
+        for (gl::Texture& t : textures) gl::resampleTexture(&t, 512, 512);
+        state.ResumeTiming();
+        for (gl::Texture& t : textures) gl::uploadTexture(&t);
+        glFinish();
+        state.PauseTiming();
+        for (gl::Texture& t : textures) glDeleteTextures(1, &t.name);
+        state.ResumeTiming();
+    }
+}
+
+// What start-up step 9 does, in its order, each slot completed before the next.
+void BM_SlotTexturesAsStartUp(benchmark::State& state) {
+    for (auto _ : state) {
+        driver::createSlotTextures(driver::imageTable);
+        glFinish();
+        state.PauseTiming();
+        driver::deleteSlotTextures(driver::imageTable);
+        state.ResumeTiming();
+    }
+}
+
+BENCHMARK(BM_DecodeAll)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ResampleAll)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_UploadAll)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SlotTexturesAsStartUp)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (!openContext()) {
+        std::fprintf(stderr, "startup_bench: no offscreen GL context\n");
+        return 1;
+    }
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    display::platformMakeCurrent(window, nullptr);
+    display::platformDeleteContext(context);
+    display::platformDestroyWindow(window);
+    display::platformStop();
+    return 0;
+}
