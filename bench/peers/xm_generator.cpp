@@ -165,6 +165,11 @@ SynthSample makeSample(int32_t kind, int32_t frames, Random& rng) {
         break;
     }
     }
+    // Whole-cycle rounding leaves tiny samples without a loop; every generated sample loops.
+    if (s.loopLength == 0 || s.loopStart + s.loopLength > static_cast<uint32_t>(frames)) {
+        s.loopStart = 0;
+        s.loopLength = static_cast<uint32_t>(frames);
+    }
     if (!(s.type & TYPE_16BIT))
         for (auto& v : s.frames) v = static_cast<int16_t>(v & ~0xFF); // 8-bit: only the high byte
     return s;
