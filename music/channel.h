@@ -24,7 +24,7 @@ struct Channel {
     int32_t periodDelta; // this tick only
     int32_t volumeEnvelopeTick;
     int32_t volumeEnvelopePoint;
-    int32_t volumeEnvelopeValue; // 16.16
+    int32_t volumeEnvelopeValue;  // 16.16
     int32_t volumeEnvelopeOutput; // 0..64
     int32_t volumeEnvelopeSlope;  // 16.16 per tick
     uint8_t volumeEnvelopeDone;
@@ -34,7 +34,7 @@ struct Channel {
     int32_t panningEnvelopeOutput; // 0..64, 32 centre
     int32_t panningEnvelopeSlope;
     uint8_t panningEnvelopeDone;
-    int32_t fadeoutVolume; // 65536 after a reset, falls to 0 after key-off
+    int32_t fadeoutVolume;       // 65536 after a reset, falls to 0 after key-off
     int32_t autoVibratoPosition; // 0..255
     int32_t autoVibratoSweepCounter;
     uint8_t keyOff;

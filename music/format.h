@@ -1,4 +1,5 @@
-// Output format constants shared by the sequencer, the voice update, the mixer and the audio output.
+// Output format constants shared by the sequencer, the voice update, the mixer and the audio
+// output.
 #pragma once
 
 #include <cstdint>

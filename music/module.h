@@ -18,8 +18,8 @@ constexpr int32_t sampleMapNotes = 96;
 constexpr int32_t envelopePointsStored = 20;
 constexpr int32_t envelopePointsRead = 12;
 constexpr int32_t orderTableEntries = 256;
-constexpr int32_t maxChannels = 32;       // size of the channel table
-constexpr int32_t sampleGuardValues = 8;  // zeros behind every sample's data
+constexpr int32_t maxChannels = 32;      // size of the channel table
+constexpr int32_t sampleGuardValues = 8; // zeros behind every sample's data
 
 // One pattern cell, exactly five bytes.
 struct Cell {
@@ -48,14 +48,14 @@ struct Sample {
     uint32_t loopLength; // in sample frames; 0 only when length is 0
     uint8_t volume;      // 0..64
     int8_t finetune;
-    int32_t panning;     // 0..255
-    uint8_t bits;        // 8 or 16 as stored; 16 once decoded
-    uint8_t loopMode;    // LOOP_NONE, LOOP_FORWARD or LOOP_PINGPONG
+    int32_t panning;  // 0..255
+    uint8_t bits;     // 8 or 16 as stored; 16 once decoded
+    uint8_t loopMode; // LOOP_NONE, LOOP_FORWARD or LOOP_PINGPONG
     int8_t relativeNote;
 };
 
 struct Instrument {
-    int32_t sampleCount; // 0..16
+    int32_t sampleCount;                      // 0..16
     Sample* samples[maxSamplesPerInstrument]; // slots >= sampleCount point at emptySample
     uint8_t sampleMap[sampleMapNotes];        // sample slot per note 1..96 (index note - 1)
     EnvelopePoint volumeEnvelope[envelopePointsStored];
@@ -98,7 +98,7 @@ struct Player {
     uint8_t initialGlobalVolume;
     int32_t globalVolume; // 0..64
     uint8_t globalVolumeSlideMemory;
-    int32_t tick; // 0 is the row tick
+    int32_t tick;  // 0 is the row tick
     int32_t tempo; // ticks per row
     int32_t bpm;
     int32_t row;

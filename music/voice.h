@@ -11,16 +11,16 @@ constexpr int32_t DIRECTION_FORWARD = 1;
 constexpr int32_t DIRECTION_BACKWARD = 2;
 
 struct Voice {
-    int32_t index;       // own slot number, kept through hand-offs
-    int32_t volumeCopy;  // written, never read by the player
-    int32_t frequency;   // Hz before the 100 Hz floor; never read by the player
-    int32_t panningCopy; // written, never read by the player
-    int32_t voiceVolume; // 0..127 normally
-    int32_t voicePanning; // 0..255
-    uint32_t startOffset; // pending start frame for the next note on this voice
-    Sample* sample;       // null: idle
-    int32_t leftTarget;   // voiceVolume * voicePanning / 255
-    int32_t rightTarget;  // voiceVolume * (255 - voicePanning) / 255
+    int32_t index;             // own slot number, kept through hand-offs
+    int32_t volumeCopy;        // written, never read by the player
+    int32_t frequency;         // Hz before the 100 Hz floor; never read by the player
+    int32_t panningCopy;       // written, never read by the player
+    int32_t voiceVolume;       // 0..127 normally
+    int32_t voicePanning;      // 0..255
+    uint32_t startOffset;      // pending start frame for the next note on this voice
+    Sample* sample;            // null: idle
+    int32_t leftTarget;        // voiceVolume * voicePanning / 255
+    int32_t rightTarget;       // voiceVolume * (255 - voicePanning) / 255
     int32_t positionWhole;     // 32.32 position, whole part (signed)
     uint32_t positionFraction; // units of 2^-32 frame
     uint32_t stepFraction;     // 32.32 step, fraction first
@@ -28,15 +28,15 @@ struct Voice {
     int32_t direction; // DIRECTION_FORWARD, anything else plays backward
     int32_t rampLeftTarget;
     int32_t rampRightTarget;
-    int32_t leftLevel;  // 8.8 in units of leftTarget
-    int32_t rightLevel; // 8.8
-    float leftRampIncrement;  // gain change per frame while ramping
+    int32_t leftLevel;       // 8.8 in units of leftTarget
+    int32_t rightLevel;      // 8.8
+    float leftRampIncrement; // gain change per frame while ramping
     float rightRampIncrement;
     int32_t rampFramesLeft; // 0: no ramp running
 };
 
 constexpr int32_t voiceTableSize = 256;
-constexpr int32_t mixedVoiceCount = 64;  // only voices 0..63 are ever mixed
+constexpr int32_t mixedVoiceCount = 64;    // only voices 0..63 are ever mixed
 constexpr int32_t partnerVoiceOffset = 32; // voice a + 32 is the partner of voice a
 
 extern Voice voiceTable[voiceTableSize];

@@ -45,8 +45,8 @@ void startNote(Channel* channel, Sample* sample) {
     Voice* target = current;
     if (current->sample != nullptr) {
         const int32_t a = current->index;
-        const int32_t partnerIndex = a < partnerVoiceOffset ? a + partnerVoiceOffset
-                                                            : a - partnerVoiceOffset;
+        const int32_t partnerIndex =
+            a < partnerVoiceOffset ? a + partnerVoiceOffset : a - partnerVoiceOffset;
         Voice* partner = &voiceTable[partnerIndex];
         *partner = *current;
         partner->index = partnerIndex;
