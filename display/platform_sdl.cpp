@@ -66,16 +66,21 @@ void platformScreenSize(int32_t* width, int32_t* height) {
 }
 
 bool platformEnterFullscreenMode(int32_t width, int32_t height) {
+    // The window covers the desktop in the desktop's own mode, so that mode is the first choice.
+    // The mode list is only a fallback: under Xvfb it is sometimes read before the server's
+    // RandR state has settled and then lacks the desktop's own mode.
+    SDL_DisplayMode desktop{};
+    if (SDL_GetDesktopDisplayMode(0, &desktop) == 0 && desktop.w == width && desktop.h == height &&
+        SDL_BYTESPERPIXEL(desktop.format) == 4) {
+        return true;
+    }
     const int count = SDL_GetNumDisplayModes(0);
     for (int i = 0; i < count; ++i) {
         SDL_DisplayMode mode{};
         if (SDL_GetDisplayMode(0, i, &mode) != 0) continue;
         if (mode.w == width && mode.h == height && SDL_BYTESPERPIXEL(mode.format) == 4) return true;
     }
-    // Drivers that list no modes still report the desktop's.
-    SDL_DisplayMode desktop{};
-    return count <= 0 && SDL_GetDesktopDisplayMode(0, &desktop) == 0 && desktop.w == width &&
-           desktop.h == height && SDL_BYTESPERPIXEL(desktop.format) == 4;
+    return false;
 }
 
 // The window covers the desktop in the desktop's own mode, so leaving it needs no mode change;

@@ -97,7 +97,12 @@ fullscreen_escape)
     start_demo
     id=$(wait_for_window)
     [ -n "$id" ] || fail "no window appeared"
-    geometry=$(xwininfo -id "$id" | awk '/Width:/ {w=$2} /Height:/ {h=$2} /Absolute upper-left X:/ {x=$4} /Absolute upper-left Y:/ {y=$4} END {print w "x" h "+" x "+" y}')
+    # The window manager-less server may map the window before SDL's fullscreen resize lands.
+    for _ in $(seq 100); do
+        geometry=$(xwininfo -id "$id" | awk '/Width:/ {w=$2} /Height:/ {h=$2} /Absolute upper-left X:/ {x=$4} /Absolute upper-left Y:/ {y=$4} END {print w "x" h "+" x "+" y}')
+        [ "$geometry" = "${before}+0+0" ] && break
+        sleep 0.05
+    done
     [ "$geometry" = "${before}+0+0" ] || fail "window $geometry, screen $before"
     wait_for_line "entry points fetched" || fail "no diagnostics"
     grep -q "diag: entry points fetched 20 of 32" "$work/err" || fail "entry points"
