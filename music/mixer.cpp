@@ -65,6 +65,13 @@ inline uint64_t advance(uint64_t position, uint64_t step) {
     return (position & ~lowestBit) + step;
 }
 
+// The position after frames frames, as many single advances would leave it: only the first
+// advance can clear a set lowest bit, every later one adds the step with its lowest bit cleared.
+inline uint64_t advanceSilently(uint64_t position, uint64_t step, int32_t frames) {
+    if (frames <= 0) return position;
+    return advance(position, step) + static_cast<uint64_t>(frames - 1) * (step & ~lowestBit);
+}
+
 inline int32_t elementAt(const SampleView& view, int64_t index) {
     return index >= 0 && index < view.readable ? view.data[index] : 0;
 }
@@ -318,6 +325,10 @@ void mixVoice(Voice& voice, float* out, int32_t frameCount) {
             gains.leftIncrement = voice.leftRampIncrement;
             gains.rightIncrement = voice.rightRampIncrement;
             position = mixPassFrames<true>(view, out, frames, position, stepSize, !forward, gains);
+        } else if (voice.leftTarget == 0 && voice.rightTarget == 0) {
+            // A settled silent voice (mostly a partner after a hand-off) adds only zeros, which
+            // leave every sum as it is: only its position moves on.
+            position = advanceSilently(position, forward ? stepSize : 0 - stepSize, frames);
         } else {
             gains.left = static_cast<float>(voice.leftTarget) * levelToGain;
             gains.right = static_cast<float>(voice.rightTarget) * levelToGain;
