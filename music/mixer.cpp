@@ -6,7 +6,12 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace music {
 
@@ -94,9 +99,49 @@ uint64_t framesInside(const SampleView& view, uint64_t position, uint64_t stepSi
     return (limit - 1 - base) / stepSize + 1;
 }
 
-// Settled frames, two per iteration, at constant gains. Every element read lies inside the data.
+#if defined(__SSE2__)
+// Both neighbours of a frame, data[W] in the low half and data[W + 1] in the high half.
+inline int32_t neighbourPair(const int16_t* data, uint64_t position) {
+    int32_t pair;
+    std::memcpy(&pair, data + wholeOf(position), sizeof pair);
+    return pair;
+}
+
+inline int32_t halfFraction(uint64_t position) {
+    return static_cast<int32_t>(static_cast<uint32_t>(position) >> 1);
+}
+#endif
+
+// Settled frames at constant gains. Every element read lies inside the data. Four frames at a
+// time go through the vector unit with the same operations, in the same order, as one frame on
+// its own: conversions, the weight, the interpolation and each float's single addition.
 uint64_t mixSettled(const int16_t* data, float* out, int32_t frames, uint64_t position,
                     uint64_t step, float leftGain, float rightGain) {
+#if defined(__SSE2__)
+    const __m128 gains = _mm_setr_ps(leftGain, rightGain, leftGain, rightGain);
+    const __m128 weightScale = _mm_set1_ps(fractionToWeight);
+    for (; frames >= 4; frames -= 4) {
+        const uint64_t p0 = position;
+        const uint64_t p1 = advance(p0, step);
+        const uint64_t p2 = advance(p1, step);
+        const uint64_t p3 = advance(p2, step);
+        position = advance(p3, step);
+        const __m128i pairs = _mm_setr_epi32(neighbourPair(data, p0), neighbourPair(data, p1),
+                                             neighbourPair(data, p2), neighbourPair(data, p3));
+        const __m128i s0 = _mm_srai_epi32(_mm_slli_epi32(pairs, 16), 16);
+        const __m128i s1 = _mm_srai_epi32(pairs, 16);
+        const __m128i fractions =
+            _mm_setr_epi32(halfFraction(p0), halfFraction(p1), halfFraction(p2), halfFraction(p3));
+        const __m128 t = _mm_mul_ps(_mm_cvtepi32_ps(fractions), weightScale);
+        const __m128 value =
+            _mm_add_ps(_mm_cvtepi32_ps(s0), _mm_mul_ps(t, _mm_cvtepi32_ps(_mm_sub_epi32(s1, s0))));
+        const __m128 first = _mm_unpacklo_ps(value, value);
+        const __m128 second = _mm_unpackhi_ps(value, value);
+        _mm_storeu_ps(out, _mm_add_ps(_mm_loadu_ps(out), _mm_mul_ps(first, gains)));
+        _mm_storeu_ps(out + 4, _mm_add_ps(_mm_loadu_ps(out + 4), _mm_mul_ps(second, gains)));
+        out += 8;
+    }
+#endif
     for (; frames >= 2; frames -= 2) {
         const int16_t* a = data + wholeOf(position);
         const float valueA = interpolate(a[0], a[1], position);
