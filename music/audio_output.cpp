@@ -29,6 +29,10 @@
 #include <cstdlib>
 #include <ctime>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace music {
 
 AudioOutput audioOutput;
@@ -82,6 +86,26 @@ int16_t pcmFromMix(float value) {
     if (r <= -32768.0f) return -32768;
     if (r != r) return 0;
     return static_cast<int16_t>(r);
+}
+
+void pcmFromMixBlock(const float* mix, int16_t* out, int32_t count) {
+    int32_t i = 0;
+#if defined(__SSE2__)
+    // Clamping before rounding gives what rounding before clamping gives, since both limits are
+    // whole numbers; it also keeps the conversion away from its out-of-range result. NaN fails
+    // the ordered compare and is masked to 0 first. The conversion rounds in the current mode,
+    // as nearbyint does.
+    const __m128 highest = _mm_set1_ps(32767.0f);
+    for (; i + 8 <= count; i += 8) {
+        __m128 a = _mm_loadu_ps(mix + i);
+        __m128 b = _mm_loadu_ps(mix + i + 4);
+        a = _mm_min_ps(_mm_and_ps(a, _mm_cmpord_ps(a, a)), highest);
+        b = _mm_min_ps(_mm_and_ps(b, _mm_cmpord_ps(b, b)), highest);
+        const __m128i packed = _mm_packs_epi32(_mm_cvtps_epi32(a), _mm_cvtps_epi32(b));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), packed);
+    }
+#endif
+    for (; i < count; ++i) out[i] = pcmFromMix(mix[i]);
 }
 
 int32_t runDurationMs(int32_t frameCount, float secondsPerFrame) {
@@ -231,7 +255,7 @@ void renderChunk() {
     player->tickSamplesLeft = left;
 
     int16_t* out = audioOutput.outputBuffer + first;
-    for (int32_t i = 0; i < chunkFrames * 2; ++i) out[i] = pcmFromMix(mix[i]);
+    pcmFromMixBlock(mix, out, chunkFrames * 2);
 
     int32_t next = chunk + 1;
     if (next >= audioOutput.chunkCount) next = 0;

@@ -60,6 +60,8 @@ constexpr int32_t playChunkForPosition(uint64_t bytesPlayed, int32_t chunkFrames
 
 // One mixed float to a 16-bit sample: nearest, ties to even, clamped; NaN becomes 0.
 int16_t pcmFromMix(float value);
+// count mixed floats to 16-bit samples, each exactly as pcmFromMix converts it.
+void pcmFromMixBlock(const float* mix, int16_t* out, int32_t count);
 
 // Song time a run of frameCount frames adds, truncated to whole ms in single precision.
 int32_t runDurationMs(int32_t frameCount, float secondsPerFrame);

@@ -175,6 +175,45 @@ TEST(AudioOutputConversion, NearestTiesToEvenClamped) {
     EXPECT_EQ(pcmFromMix(std::numeric_limits<float>::quiet_NaN()), 0);
 }
 
+// The block conversion must give exactly pcmFromMix's sample for every float, wherever it sits
+// in the block (vector groups and the scalar tail alike).
+TEST(AudioOutputConversion, BlockEqualsTheOneValueConversion) {
+    std::vector<float> values = {1.5f,           2.5f,       -0.5f,     -1.5f,     0.5f,
+                                 -2.5f,          32767.4f,   32767.5f,  32767.6f,  32768.0f,
+                                 32766.5f,       -32768.4f,  -32768.5f, -32769.0f, -32767.5f,
+                                 -40000.0f,      1000000.0f, 0.0f,      -0.0f,     2147483648.0f,
+                                 -2147483904.0f, 3e38f};
+    values.push_back(std::numeric_limits<float>::infinity());
+    values.push_back(-std::numeric_limits<float>::infinity());
+    values.push_back(std::numeric_limits<float>::quiet_NaN());
+    values.push_back(-std::numeric_limits<float>::quiet_NaN());
+    values.push_back(std::numeric_limits<float>::denorm_min());
+    // Every half step across the whole range and past both ends.
+    for (int32_t twice = -2 * 33000; twice <= 2 * 33000; ++twice)
+        values.push_back(static_cast<float>(twice) * 0.5f);
+    // Neighbours of halves, and arbitrary bit patterns (NaNs with payloads included).
+    for (float half : {0.5f, 1.5f, 16383.5f, -16384.5f, 32766.5f, -32767.5f}) {
+        values.push_back(std::nextafter(half, 0.0f));
+        values.push_back(std::nextafter(half, 1e9f));
+        values.push_back(std::nextafter(half, -1e9f));
+    }
+    uint32_t bits = 12345;
+    for (int i = 0; i < 200000; ++i) {
+        bits = bits * 1664525u + 1013904223u;
+        float f;
+        std::memcpy(&f, &bits, sizeof f);
+        values.push_back(i % 2 == 0 ? f : static_cast<float>(static_cast<int32_t>(bits)) * 1e-5f);
+    }
+    for (int32_t offset = 0; offset < 8; ++offset) {
+        const int32_t count = static_cast<int32_t>(values.size()) - offset;
+        std::vector<int16_t> block(static_cast<size_t>(count), 0x5A5A);
+        pcmFromMixBlock(values.data() + offset, block.data(), count);
+        for (int32_t i = 0; i < count; ++i)
+            ASSERT_EQ(block[i], pcmFromMix(values[offset + i]))
+                << "value " << values[offset + i] << " at " << i << " offset " << offset;
+    }
+}
+
 TEST(AudioOutputPlayChunk, FromDeviceBytes) {
     EXPECT_EQ(playChunkForPosition(353600, 884, 88400), 0);
     EXPECT_EQ(playChunkForPosition(3536, 884, 88400), 1);
