@@ -113,14 +113,15 @@ int32_t runDurationMs(int32_t frameCount, float secondsPerFrame) {
     return static_cast<int32_t>(ms);
 }
 
-bool resetPlayback(Player* player) {
+bool resetPlayback(Player* player, int32_t ringChunks) {
     if (!streamInterfaceComplete()) return false;
 
     const OutputSizes sizes = outputSizesForRate(sampleRate);
+    if (ringChunks < 1 || ringChunks > sizes.chunkCount) ringChunks = sizes.chunkCount;
     audioOutput.chunkFrames = sizes.chunkFrames;
     audioOutput.secondsPerFrame = sizes.secondsPerFrame;
-    audioOutput.bufferFrames = sizes.bufferFrames;
-    audioOutput.chunkCount = sizes.chunkCount;
+    audioOutput.bufferFrames = sizes.chunkFrames * ringChunks;
+    audioOutput.chunkCount = ringChunks;
     setRampConstants(sampleRate);
 
     for (int32_t i = 0; i < voiceTableSize; ++i) {
@@ -155,16 +156,19 @@ bool resetPlayback(Player* player) {
     audioOutput.writeChunk.store(0, std::memory_order_release);
     audioOutput.audibleChunk.store(0, std::memory_order_release);
     audioOutput.audibleStamp.store(0, std::memory_order_release);
-    void* stamps = std::calloc(static_cast<size_t>(sizes.chunkCount), sizeof(ChunkStamp));
+    void* stamps = std::calloc(static_cast<size_t>(ringChunks), sizeof(ChunkStamp));
     audioOutput.stamps.store(static_cast<ChunkStamp*>(stamps), std::memory_order_release);
     return stamps != nullptr;
 }
 
 bool allocateRenderBuffers() {
-    const OutputSizes sizes = outputSizesForRate(sampleRate);
-    audioOutput.outputBuffer = static_cast<int16_t*>(
-        std::calloc(static_cast<size_t>(sizes.bufferFrames) * outputChannels, sizeof(int16_t)));
-    audioOutput.mixAllocation = std::calloc(static_cast<size_t>(sizes.mixAllocationBytes), 1);
+    // Sized by the ring resetPlayback chose: the device's 100 chunks (the figures of
+    // outputSizesForRate), or the offline renderer's single chunk.
+    const size_t frames = static_cast<size_t>(audioOutput.bufferFrames);
+    audioOutput.outputBuffer =
+        static_cast<int16_t*>(std::calloc(frames * outputChannels, sizeof(int16_t)));
+    audioOutput.mixAllocation =
+        std::calloc(frames * outputChannels * sizeof(float) + mixAllocationSlackBytes, 1);
     if (audioOutput.outputBuffer == nullptr || audioOutput.mixAllocation == nullptr) return false;
     const uintptr_t raw = reinterpret_cast<uintptr_t>(audioOutput.mixAllocation);
     const uintptr_t aligned = (raw + (mixAlignmentBytes - 1)) & ~uintptr_t{mixAlignmentBytes - 1};
@@ -188,7 +192,7 @@ void releasePlayback() {
 bool startPlayback(Player* player) {
     if (player == nullptr) return false;
     stopPlayback(player);
-    if (!resetPlayback(player)) return false;
+    if (!resetPlayback(player, chunksPerBuffer)) return false;
 
     if (!audioDeviceOpen()) return false;
     if (!allocateRenderBuffers()) {

@@ -70,8 +70,8 @@ int32_t runDurationMs(int32_t frameCount, float secondsPerFrame);
 // only the atomics; everything else belongs to whichever thread renders (see audio_output.cpp).
 struct AudioOutput {
     int32_t chunkFrames;  // 884 at 44100
-    int32_t bufferFrames; // chunkFrames * 100
-    int32_t chunkCount;   // 100
+    int32_t bufferFrames; // chunkFrames * chunkCount
+    int32_t chunkCount;   // 100 for the device, 1 offline
     float secondsPerFrame;
     Player* activePlayer;
     std::atomic<int32_t> writeChunk;   // next chunk to render
@@ -107,10 +107,13 @@ bool audibleChunkStamp(int32_t* chunk, int32_t* songTimeMs);
 
 // Shared by the device path and the offline renderer, main thread only.
 // Resets the output sizes, voices, channels and the Player's playback fields, makes the Player
-// active and allocates a zero stamp ring. False when the stream table is incomplete or on no
-// memory (the Player stays active, the clock reads 0).
-bool resetPlayback(Player* player);
-// Allocates the zeroed output buffer and the aligned mix buffer. False on no memory.
+// active and allocates a zero stamp ring of ringChunks chunks: chunksPerBuffer for the device,
+// which loops over all of them, 1 for the offline renderer, which hands each chunk out before it
+// renders the next (values outside 1 .. chunksPerBuffer mean chunksPerBuffer). False when the
+// stream table is incomplete or on no memory (the Player stays active, the clock reads 0).
+bool resetPlayback(Player* player, int32_t ringChunks);
+// Allocates the zeroed output buffer and the aligned mix buffer for the ring resetPlayback set
+// up. False on no memory.
 bool allocateRenderBuffers();
 // Frees buffers and stamps, clears the active Player and the chunk indices.
 void releasePlayback();

@@ -8,6 +8,8 @@
 namespace music {
 namespace {
 
+constexpr int32_t offlineRingChunks = 1;
+
 struct OfflineState {
     Player* player;
     bool running;
@@ -32,7 +34,8 @@ bool offlineBegin(Player* player) {
     offlineEnd();
     stopPlayback(player);
     offline = OfflineState{};
-    if (!resetPlayback(player) || !allocateRenderBuffers()) {
+    // Each chunk is handed out before the next is rendered, so a ring of one chunk is enough.
+    if (!resetPlayback(player, offlineRingChunks) || !allocateRenderBuffers()) {
         releasePlayback();
         return false;
     }

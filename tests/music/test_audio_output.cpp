@@ -505,6 +505,8 @@ TEST_F(AudioOutputTest, OfflineRenderEqualsTheDevicePath) {
     constexpr int32_t extraChunks = 37;
     Player p = makePlayer(toneTick);
     ASSERT_TRUE(startPlayback(&p));
+    EXPECT_EQ(audioOutput.chunkCount, 100);
+    EXPECT_EQ(audioOutput.bufferFrames, 88400);
     std::vector<int16_t> device(audioOutput.outputBuffer, audioOutput.outputBuffer + 88400 * 2);
     std::vector<ChunkStamp> deviceStamps(audioOutput.stamps.load(),
                                          audioOutput.stamps.load() + 100);
@@ -523,6 +525,9 @@ TEST_F(AudioOutputTest, OfflineRenderEqualsTheDevicePath) {
     tickLog = TickLog{};
     Player q = makePlayer(toneTick);
     ASSERT_TRUE(offlineBegin(&q));
+    // One chunk is rendered and handed out at a time: the ring is a single chunk long.
+    EXPECT_EQ(audioOutput.chunkCount, 1);
+    EXPECT_EQ(audioOutput.bufferFrames, 884);
     std::vector<int16_t> offline(device.size());
     // Odd request sizes, so requests cross chunk boundaries anywhere.
     const int32_t total = static_cast<int32_t>(offline.size() / 2);
