@@ -106,10 +106,6 @@ inline int32_t neighbourPair(const int16_t* data, uint64_t position) {
     std::memcpy(&pair, data + wholeOf(position), sizeof pair);
     return pair;
 }
-
-inline int32_t halfFraction(uint64_t position) {
-    return static_cast<int32_t>(static_cast<uint32_t>(position) >> 1);
-}
 #endif
 
 // Settled frames at constant gains. Every element read lies inside the data. Four frames at a
@@ -118,28 +114,48 @@ inline int32_t halfFraction(uint64_t position) {
 uint64_t mixSettled(const int16_t* data, float* out, int32_t frames, uint64_t position,
                     uint64_t step, float leftGain, float rightGain) {
 #if defined(__SSE2__)
-    const __m128 gains = _mm_setr_ps(leftGain, rightGain, leftGain, rightGain);
-    const __m128 weightScale = _mm_set1_ps(fractionToWeight);
-    for (; frames >= 4; frames -= 4) {
-        const uint64_t p0 = position;
-        const uint64_t p1 = advance(p0, step);
-        const uint64_t p2 = advance(p1, step);
-        const uint64_t p3 = advance(p2, step);
-        position = advance(p3, step);
-        const __m128i pairs = _mm_setr_epi32(neighbourPair(data, p0), neighbourPair(data, p1),
-                                             neighbourPair(data, p2), neighbourPair(data, p3));
-        const __m128i s0 = _mm_srai_epi32(_mm_slli_epi32(pairs, 16), 16);
-        const __m128i s1 = _mm_srai_epi32(pairs, 16);
-        const __m128i fractions =
-            _mm_setr_epi32(halfFraction(p0), halfFraction(p1), halfFraction(p2), halfFraction(p3));
-        const __m128 t = _mm_mul_ps(_mm_cvtepi32_ps(fractions), weightScale);
-        const __m128 value =
-            _mm_add_ps(_mm_cvtepi32_ps(s0), _mm_mul_ps(t, _mm_cvtepi32_ps(_mm_sub_epi32(s1, s0))));
-        const __m128 first = _mm_unpacklo_ps(value, value);
-        const __m128 second = _mm_unpackhi_ps(value, value);
-        _mm_storeu_ps(out, _mm_add_ps(_mm_loadu_ps(out), _mm_mul_ps(first, gains)));
-        _mm_storeu_ps(out + 4, _mm_add_ps(_mm_loadu_ps(out + 4), _mm_mul_ps(second, gains)));
-        out += 8;
+    if (frames >= 5) {
+        const int16_t* a = data + wholeOf(position);
+        const float value = interpolate(a[0], a[1], position);
+        position = advance(position, step);
+        out[0] += value * leftGain;
+        out[1] += value * rightGain;
+        out += 2;
+        --frames;
+        // After one advance every position's lowest bit is the step's, so each further advance
+        // adds the step with its lowest bit cleared: from here the positions are a progression,
+        // kept in two 64-bit lanes per register for the fractions and in a scalar for the reads.
+        const uint64_t stride = step & ~lowestBit;
+        __m128i lanes01 =
+            _mm_set_epi64x(static_cast<int64_t>(position + stride), static_cast<int64_t>(position));
+        __m128i lanes23 = _mm_set_epi64x(static_cast<int64_t>(position + 3 * stride),
+                                         static_cast<int64_t>(position + 2 * stride));
+        const __m128i groupStride = _mm_set1_epi64x(static_cast<int64_t>(4 * stride));
+        const __m128 gains = _mm_setr_ps(leftGain, rightGain, leftGain, rightGain);
+        const __m128 weightScale = _mm_set1_ps(fractionToWeight);
+        for (; frames >= 4; frames -= 4) {
+            const uint64_t p0 = position;
+            const uint64_t p1 = p0 + stride;
+            const uint64_t p2 = p1 + stride;
+            const uint64_t p3 = p2 + stride;
+            position = p3 + stride;
+            const __m128i pairs = _mm_setr_epi32(neighbourPair(data, p0), neighbourPair(data, p1),
+                                                 neighbourPair(data, p2), neighbourPair(data, p3));
+            const __m128i s0 = _mm_srai_epi32(_mm_slli_epi32(pairs, 16), 16);
+            const __m128i s1 = _mm_srai_epi32(pairs, 16);
+            const __m128i fractions = _mm_castps_si128(_mm_shuffle_ps(
+                _mm_castsi128_ps(lanes01), _mm_castsi128_ps(lanes23), _MM_SHUFFLE(2, 0, 2, 0)));
+            lanes01 = _mm_add_epi64(lanes01, groupStride);
+            lanes23 = _mm_add_epi64(lanes23, groupStride);
+            const __m128 t = _mm_mul_ps(_mm_cvtepi32_ps(_mm_srli_epi32(fractions, 1)), weightScale);
+            const __m128 value = _mm_add_ps(_mm_cvtepi32_ps(s0),
+                                            _mm_mul_ps(t, _mm_cvtepi32_ps(_mm_sub_epi32(s1, s0))));
+            const __m128 first = _mm_unpacklo_ps(value, value);
+            const __m128 second = _mm_unpackhi_ps(value, value);
+            _mm_storeu_ps(out, _mm_add_ps(_mm_loadu_ps(out), _mm_mul_ps(first, gains)));
+            _mm_storeu_ps(out + 4, _mm_add_ps(_mm_loadu_ps(out + 4), _mm_mul_ps(second, gains)));
+            out += 8;
+        }
     }
 #endif
     for (; frames >= 2; frames -= 2) {
