@@ -133,6 +133,8 @@ uint64_t mixSettled(const int16_t* data, float* out, int32_t frames, uint64_t po
         const __m128i groupStride = _mm_set1_epi64x(static_cast<int64_t>(4 * stride));
         const __m128 gains = _mm_setr_ps(leftGain, rightGain, leftGain, rightGain);
         const __m128 weightScale = _mm_set1_ps(fractionToWeight);
+        const __m128i firstOfPair = _mm_set1_epi32(0x00000001);      // s0 * 1 + s1 * 0
+        const __m128i secondMinusFirst = _mm_set1_epi32(0x0001FFFF); // s0 * -1 + s1 * 1
         for (; frames >= 4; frames -= 4) {
             const uint64_t p0 = position;
             const uint64_t p1 = p0 + stride;
@@ -141,15 +143,16 @@ uint64_t mixSettled(const int16_t* data, float* out, int32_t frames, uint64_t po
             position = p3 + stride;
             const __m128i pairs = _mm_setr_epi32(neighbourPair(data, p0), neighbourPair(data, p1),
                                                  neighbourPair(data, p2), neighbourPair(data, p3));
-            const __m128i s0 = _mm_srai_epi32(_mm_slli_epi32(pairs, 16), 16);
-            const __m128i s1 = _mm_srai_epi32(pairs, 16);
+            // Multiply-add on the 16-bit halves gives s0 and s1 - s0 exactly, as 32-bit values.
+            const __m128i s0 = _mm_madd_epi16(pairs, firstOfPair);
+            const __m128i difference = _mm_madd_epi16(pairs, secondMinusFirst);
             const __m128i fractions = _mm_castps_si128(_mm_shuffle_ps(
                 _mm_castsi128_ps(lanes01), _mm_castsi128_ps(lanes23), _MM_SHUFFLE(2, 0, 2, 0)));
             lanes01 = _mm_add_epi64(lanes01, groupStride);
             lanes23 = _mm_add_epi64(lanes23, groupStride);
             const __m128 t = _mm_mul_ps(_mm_cvtepi32_ps(_mm_srli_epi32(fractions, 1)), weightScale);
-            const __m128 value = _mm_add_ps(_mm_cvtepi32_ps(s0),
-                                            _mm_mul_ps(t, _mm_cvtepi32_ps(_mm_sub_epi32(s1, s0))));
+            const __m128 value =
+                _mm_add_ps(_mm_cvtepi32_ps(s0), _mm_mul_ps(t, _mm_cvtepi32_ps(difference)));
             const __m128 first = _mm_unpacklo_ps(value, value);
             const __m128 second = _mm_unpackhi_ps(value, value);
             _mm_storeu_ps(out, _mm_add_ps(_mm_loadu_ps(out), _mm_mul_ps(first, gains)));
