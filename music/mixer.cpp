@@ -108,6 +108,55 @@ inline int32_t neighbourPair(const int16_t* data, uint64_t position) {
 }
 #endif
 
+#if defined(__SSE2__)
+// The interpolated values of four frames at a time. Made after one advance, when every
+// position's lowest bit is the step's, so that each further advance adds the step with its lowest
+// bit cleared: the positions are a progression, kept in two 64-bit lanes per register for the
+// fractions and in a scalar for the reads. The operations per frame are those of interpolate.
+struct FourFrames {
+    const int16_t* data;
+    uint64_t position; // of the next frame
+    uint64_t stride;
+    __m128i lanes01;
+    __m128i lanes23;
+    __m128i groupStride;
+
+    FourFrames(const int16_t* sampleData, uint64_t advancedPosition, uint64_t step)
+        : data(sampleData), position(advancedPosition), stride(step & ~lowestBit) {
+        lanes01 =
+            _mm_set_epi64x(static_cast<int64_t>(position + stride), static_cast<int64_t>(position));
+        lanes23 = _mm_set_epi64x(static_cast<int64_t>(position + 3 * stride),
+                                 static_cast<int64_t>(position + 2 * stride));
+        groupStride = _mm_set1_epi64x(static_cast<int64_t>(4 * stride));
+    }
+
+    __m128 next() {
+        const uint64_t p0 = position;
+        const uint64_t p1 = p0 + stride;
+        const uint64_t p2 = p1 + stride;
+        const uint64_t p3 = p2 + stride;
+        position = p3 + stride;
+        const __m128i pairs = _mm_setr_epi32(neighbourPair(data, p0), neighbourPair(data, p1),
+                                             neighbourPair(data, p2), neighbourPair(data, p3));
+        // Multiply-add on the 16-bit halves gives s0 (by 1, 0) and s1 - s0 (by -1, 1) exactly.
+        const __m128i s0 = _mm_madd_epi16(pairs, _mm_set1_epi32(0x00000001));
+        const __m128i difference = _mm_madd_epi16(pairs, _mm_set1_epi32(0x0001FFFF));
+        const __m128i fractions = _mm_castps_si128(_mm_shuffle_ps(
+            _mm_castsi128_ps(lanes01), _mm_castsi128_ps(lanes23), _MM_SHUFFLE(2, 0, 2, 0)));
+        lanes01 = _mm_add_epi64(lanes01, groupStride);
+        lanes23 = _mm_add_epi64(lanes23, groupStride);
+        const __m128 t = _mm_mul_ps(_mm_cvtepi32_ps(_mm_srli_epi32(fractions, 1)),
+                                    _mm_set1_ps(fractionToWeight));
+        return _mm_add_ps(_mm_cvtepi32_ps(s0), _mm_mul_ps(t, _mm_cvtepi32_ps(difference)));
+    }
+};
+
+// Adds left and right contributions of two frames: out[0..3] += values * gains, lane by lane.
+inline void addFrames(float* out, __m128 values, __m128 gains) {
+    _mm_storeu_ps(out, _mm_add_ps(_mm_loadu_ps(out), _mm_mul_ps(values, gains)));
+}
+#endif
+
 // Settled frames at constant gains. Every element read lies inside the data. Four frames at a
 // time go through the vector unit with the same operations, in the same order, as one frame on
 // its own: conversions, the weight, the interpolation and each float's single addition.
@@ -122,43 +171,15 @@ uint64_t mixSettled(const int16_t* data, float* out, int32_t frames, uint64_t po
         out[1] += value * rightGain;
         out += 2;
         --frames;
-        // After one advance every position's lowest bit is the step's, so each further advance
-        // adds the step with its lowest bit cleared: from here the positions are a progression,
-        // kept in two 64-bit lanes per register for the fractions and in a scalar for the reads.
-        const uint64_t stride = step & ~lowestBit;
-        __m128i lanes01 =
-            _mm_set_epi64x(static_cast<int64_t>(position + stride), static_cast<int64_t>(position));
-        __m128i lanes23 = _mm_set_epi64x(static_cast<int64_t>(position + 3 * stride),
-                                         static_cast<int64_t>(position + 2 * stride));
-        const __m128i groupStride = _mm_set1_epi64x(static_cast<int64_t>(4 * stride));
+        FourFrames four(data, position, step);
         const __m128 gains = _mm_setr_ps(leftGain, rightGain, leftGain, rightGain);
-        const __m128 weightScale = _mm_set1_ps(fractionToWeight);
-        const __m128i firstOfPair = _mm_set1_epi32(0x00000001);      // s0 * 1 + s1 * 0
-        const __m128i secondMinusFirst = _mm_set1_epi32(0x0001FFFF); // s0 * -1 + s1 * 1
         for (; frames >= 4; frames -= 4) {
-            const uint64_t p0 = position;
-            const uint64_t p1 = p0 + stride;
-            const uint64_t p2 = p1 + stride;
-            const uint64_t p3 = p2 + stride;
-            position = p3 + stride;
-            const __m128i pairs = _mm_setr_epi32(neighbourPair(data, p0), neighbourPair(data, p1),
-                                                 neighbourPair(data, p2), neighbourPair(data, p3));
-            // Multiply-add on the 16-bit halves gives s0 and s1 - s0 exactly, as 32-bit values.
-            const __m128i s0 = _mm_madd_epi16(pairs, firstOfPair);
-            const __m128i difference = _mm_madd_epi16(pairs, secondMinusFirst);
-            const __m128i fractions = _mm_castps_si128(_mm_shuffle_ps(
-                _mm_castsi128_ps(lanes01), _mm_castsi128_ps(lanes23), _MM_SHUFFLE(2, 0, 2, 0)));
-            lanes01 = _mm_add_epi64(lanes01, groupStride);
-            lanes23 = _mm_add_epi64(lanes23, groupStride);
-            const __m128 t = _mm_mul_ps(_mm_cvtepi32_ps(_mm_srli_epi32(fractions, 1)), weightScale);
-            const __m128 value =
-                _mm_add_ps(_mm_cvtepi32_ps(s0), _mm_mul_ps(t, _mm_cvtepi32_ps(difference)));
-            const __m128 first = _mm_unpacklo_ps(value, value);
-            const __m128 second = _mm_unpackhi_ps(value, value);
-            _mm_storeu_ps(out, _mm_add_ps(_mm_loadu_ps(out), _mm_mul_ps(first, gains)));
-            _mm_storeu_ps(out + 4, _mm_add_ps(_mm_loadu_ps(out + 4), _mm_mul_ps(second, gains)));
+            const __m128 value4 = four.next();
+            addFrames(out, _mm_unpacklo_ps(value4, value4), gains);
+            addFrames(out + 4, _mm_unpackhi_ps(value4, value4), gains);
             out += 8;
         }
+        position = four.position;
     }
 #endif
     for (; frames >= 2; frames -= 2) {
@@ -184,13 +205,47 @@ uint64_t mixSettled(const int16_t* data, float* out, int32_t frames, uint64_t po
     return position;
 }
 
-// Ramping frames, one per iteration. Every element read lies inside the data.
+// Ramping frames. Every element read lies inside the data. The gains still grow by one addition
+// of the increment per frame, in sequence; four frames at a time share the vector unit for the
+// values and the sums.
 uint64_t mixRamping(const int16_t* data, float* out, int32_t frames, uint64_t position,
                     uint64_t step, PassGains& gains) {
     float left = gains.left;
     float right = gains.right;
     const float leftIncrement = gains.leftIncrement;
     const float rightIncrement = gains.rightIncrement;
+#if defined(__SSE2__)
+    if (frames >= 5) {
+        const int16_t* a = data + wholeOf(position);
+        const float value = interpolate(a[0], a[1], position);
+        position = advance(position, step);
+        out[0] += value * left;
+        out[1] += value * right;
+        left += leftIncrement;
+        right += rightIncrement;
+        out += 2;
+        --frames;
+        FourFrames four(data, position, step);
+        // Lanes 0 and 1 hold the left and right gain of the frame; lanes 2 and 3 are unused.
+        __m128 gain = _mm_setr_ps(left, right, 0.0f, 0.0f);
+        const __m128 increment = _mm_setr_ps(leftIncrement, rightIncrement, 0.0f, 0.0f);
+        for (; frames >= 4; frames -= 4) {
+            const __m128 value4 = four.next();
+            const __m128 gain1 = _mm_add_ps(gain, increment);
+            const __m128 gain2 = _mm_add_ps(gain1, increment);
+            const __m128 gain3 = _mm_add_ps(gain2, increment);
+            addFrames(out, _mm_unpacklo_ps(value4, value4), _mm_movelh_ps(gain, gain1));
+            addFrames(out + 4, _mm_unpackhi_ps(value4, value4), _mm_movelh_ps(gain2, gain3));
+            gain = _mm_add_ps(gain3, increment);
+            out += 8;
+        }
+        position = four.position;
+        alignas(16) float lanes[4];
+        _mm_store_ps(lanes, gain);
+        left = lanes[0];
+        right = lanes[1];
+    }
+#endif
     for (; frames > 0; --frames) {
         const int16_t* a = data + wholeOf(position);
         const float value = interpolate(a[0], a[1], position);
