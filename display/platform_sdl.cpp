@@ -4,6 +4,7 @@
 #include <SDL.h>
 #include <SDL_syswm.h>
 
+#include <cstdio>
 #include <cstring>
 
 namespace display {
@@ -47,7 +48,10 @@ bool platformStart() {
     // to a test tool should stay on screen.
     SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
     SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
-    return SDL_InitSubSystem(SDL_INIT_VIDEO) == 0;
+    if (SDL_InitSubSystem(SDL_INIT_VIDEO) == 0) return true;
+    // The fatal message that follows cannot say why; SDL can.
+    std::fprintf(stderr, "SDL: %s\n", SDL_GetError());
+    return false;
 }
 
 void platformStop() {

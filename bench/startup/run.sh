@@ -9,7 +9,7 @@ demo="$build/driver/demo"
 [ -x "$demo" ] || { echo "run.sh: build $demo first" >&2; exit 1; }
 
 fd_file=$(mktemp)
-Xvfb -displayfd 5 -screen 0 1280x720x24 -nolisten tcp 5>"$fd_file" 2>/dev/null &
+Xvfb -displayfd 5 -screen 0 1280x720x24 -nolisten tcp -noreset 5>"$fd_file" 2>/dev/null &
 xvfb_pid=$!
 trap 'kill $xvfb_pid 2>/dev/null; rm -f "$fd_file"' EXIT
 for _ in $(seq 100); do [ -s "$fd_file" ] && break; sleep 0.05; done
