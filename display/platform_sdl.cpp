@@ -70,9 +70,8 @@ void platformScreenSize(int32_t* width, int32_t* height) {
 }
 
 bool platformEnterFullscreenMode(int32_t width, int32_t height) {
-    // The window covers the desktop in the desktop's own mode, so that mode is the first choice.
-    // The mode list is only a fallback: under Xvfb it is sometimes read before the server's
-    // RandR state has settled and then lacks the desktop's own mode.
+    // The window covers the desktop in the desktop's own mode, so that mode is the one that
+    // counts; the list of other modes is consulted only when the desktop's does not fit.
     SDL_DisplayMode desktop{};
     if (SDL_GetDesktopDisplayMode(0, &desktop) == 0 && desktop.w == width && desktop.h == height &&
         SDL_BYTESPERPIXEL(desktop.format) == 4) {
