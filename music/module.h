@@ -1,6 +1,7 @@
 // The decoded module: Player, Pattern, Instrument and Sample records, and the Player's life.
 #pragma once
 
+#include "profile.h"
 #include "stream.h"
 
 #include <cstdint>
@@ -108,7 +109,18 @@ struct Player {
     int32_t nextOrder; // -1 = none pending
     int32_t songTimeMs;
     TickHandler tickHandler;
+    // Not in the file: which rules playback follows. Null (a zero-filled Player) plays the demo
+    // profile. Set with setReplayProfile before playback starts.
+    const ReplayProfile* profile;
 };
+
+// Chooses the rules a Player is played by; takes effect at the next playback start.
+void setReplayProfile(Player* player, ProfileId id);
+
+// The Player's profile, the demo profile when none was set.
+inline const ReplayProfile& profileOf(const Player* player) {
+    return player->profile != nullptr ? *player->profile : *replayProfile(ProfileId::Demo);
+}
 
 // Stands in for every missing sample; never freed. Not const: effect E5y may write its finetune.
 extern Sample emptySample;
