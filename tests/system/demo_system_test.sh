@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
 # Runs the real demo under its own Xvfb and checks one behaviour: demo_system_test.sh CASE DEMO CLOSER
+# DEMO is the probe build (DEMO_* hooks from the environment) except in the cases about the
+# shipped program, which get `demo` itself.
 set -u
 case_name=$1
 demo=$2
@@ -186,6 +188,13 @@ missing_gl_function)
     [ "$status" = 1 ] || fail "exit status $status, want 1"
     grep -q "OpenGL function glGetObjectParameterivARB is not available" "$work/err" || fail "text"
     grep -q ":shader:" "$work/out" && fail "shader logs printed: the build ran"
+    ;;
+shipped_reads_nothing)
+    # The shipped program reads no environment: it asks for no variable and names none.
+    names=$(strings -a "$demo" | grep -c 'DEMO_')
+    [ "$names" = 0 ] || fail "$names DEMO_ names in the shipped program"
+    imports=$(nm -D --undefined-only "$demo" | grep -Ec ' (secure_)?getenv(@|$)')
+    [ "$imports" = 0 ] || fail "the shipped program imports getenv"
     ;;
 clock_end)
     start_xvfb 640x480x24
