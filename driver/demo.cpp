@@ -25,6 +25,7 @@ static_assert(sizeof demoTitle - 1 == 59, "the window title is 59 characters");
 
 int main() {
     driver::startHooks();
+    display::quitOnConsoleSignals();
 
     auto* window = static_cast<display::Window*>(std::calloc(1, sizeof(display::Window)));
     display::constructWindow(window);
