@@ -9,58 +9,19 @@
 
 namespace display {
 
-const char* const entryPointNames[entryPointSlots] = {
-    "glCreateProgram",
-    "glCreateShader",
-    "glShaderSource",
-    "glCompileShader",
-    "glAttachShader",
-    "glLinkProgram",
-    "glUseProgram",
-    "glUniform4fv",
-    "glUniform1i",
-    "glGetUniformLocation",
-    "glGetObjectParameterivARB",
-    "glGetInfoLogARB",
-    "glGetAttribLocation",
-    "glUniform1f",
-    "glUniform2f",
-    "glUniform3f",
-    "glUniform4f",
-    "glUniformMatrix3fv",
-    "glUniformMatrix4fv",
-    "glActiveTextureARB",
-    "",
-    "",
-    "",
-    "",
-    "",
-    "",
-    "",
-    "",
-    "",
-    "",
-    "",
-    "",
-};
-
-GlProc entryPoints[entryPointSlots];
-RenderState renderState;
-GlProc multisampleChooser;
-
 namespace {
 
-// Slots whose functions this system calls; the others are fetched but never used.
-constexpr EntryPointSlot calledSlots[] = {
-    SLOT_CREATE_PROGRAM,       SLOT_CREATE_SHADER,
-    SLOT_SHADER_SOURCE,        SLOT_COMPILE_SHADER,
-    SLOT_ATTACH_SHADER,        SLOT_LINK_PROGRAM,
-    SLOT_USE_PROGRAM,          SLOT_UNIFORM_1I,
-    SLOT_GET_UNIFORM_LOCATION, SLOT_GET_OBJECT_PARAMETER_IV,
-    SLOT_GET_INFO_LOG,         SLOT_GET_ATTRIB_LOCATION,
-    SLOT_UNIFORM_1F,           SLOT_UNIFORM_2F,
-    SLOT_ACTIVE_TEXTURE,
+struct EntryPointFacts {
+    const char* name;
+    EntryPointSource source;
+    EntryPointUse use;
 };
+
+#define DISPLAY_SLOT_FACTS(slot, name, type, source, use)                                          \
+    {#name, EntryPointSource::source, EntryPointUse::use},
+constexpr EntryPointFacts slotFacts[namedEntryPoints] = {
+    DISPLAY_GL_ENTRY_POINTS(DISPLAY_SLOT_FACTS)};
+#undef DISPLAY_SLOT_FACTS
 
 // "4.5 (Compatibility Profile) Mesa 22.3.6" -> 4 and 5; "OpenGL ES 3.2 ..." is not desktop GL.
 bool versionAtLeast(const char* version, int major, int minor) {
@@ -72,14 +33,18 @@ bool versionAtLeast(const char* version, int major, int minor) {
     return haveMajor > major || (haveMajor == major && haveMinor >= minor);
 }
 
-bool namedIn(const char* name, const char* const* list, size_t count) {
-    for (size_t i = 0; i < count; ++i) {
-        if (std::strcmp(name, list[i]) == 0) return true;
-    }
-    return false;
-}
-
 } // namespace
+
+const std::array<const char*, entryPointSlots> entryPointNames = [] {
+    std::array<const char*, entryPointSlots> names{};
+    names.fill("");
+    for (int32_t slot = 0; slot < namedEntryPoints; ++slot) names[slot] = slotFacts[slot].name;
+    return names;
+}();
+
+GlProc entryPoints[entryPointSlots];
+RenderState renderState;
+GlProc multisampleChooser;
 
 bool hasExtension(const char* list, const char* extension) {
     if (list == nullptr) return false;
@@ -94,19 +59,15 @@ bool hasExtension(const char* list, const char* extension) {
     return false;
 }
 
-bool entryPointAdvertised(const char* name, const ContextFeatures& features) {
-    static const char* const shaderObjectQueries[] = {"glGetObjectParameterivARB",
-                                                      "glGetInfoLogARB"};
-    static const char* const multitexture[] = {"glActiveTextureARB"};
-    if (name[0] == '\0') return false;
-    if (namedIn(name, shaderObjectQueries, 2)) {
+bool entryPointAdvertised(int32_t slot, const ContextFeatures& features) {
+    if (slot < 0 || slot >= namedEntryPoints) return false;
+    switch (slotFacts[slot].source) {
+    case EntryPointSource::Core20: return versionAtLeast(features.version, 2, 0);
+    case EntryPointSource::ArbShaderObjects:
         return hasExtension(features.extensions, "GL_ARB_shader_objects");
-    }
-    if (namedIn(name, multitexture, 1)) {
+    case EntryPointSource::ArbMultitexture:
         return hasExtension(features.extensions, "GL_ARB_multitexture");
     }
-    // The remaining names are core since 2.0, with shader objects and uniforms.
-    if (std::strncmp(name, "gl", 2) == 0) return versionAtLeast(features.version, 2, 0);
     return false;
 }
 
@@ -117,7 +78,7 @@ int32_t fetchEntryPoints(ProcLookup lookup, const ContextFeatures& features) {
     int32_t fetched = 0;
     for (int32_t i = 0; i < entryPointSlots; ++i) {
         void* address = lookup(entryPointNames[i]);
-        if (!entryPointAdvertised(entryPointNames[i], features)) address = nullptr;
+        if (!entryPointAdvertised(i, features)) address = nullptr;
         entryPoints[i] = reinterpret_cast<GlProc>(address);
         if (address == nullptr) break;
         ++fetched;
@@ -138,8 +99,10 @@ void initialiseRenderState(int32_t width, int32_t height) {
 }
 
 const char* firstMissingEntryPoint() {
-    for (EntryPointSlot slot : calledSlots) {
-        if (entryPoints[slot] == nullptr) return entryPointNames[slot];
+    for (int32_t slot = 0; slot < namedEntryPoints; ++slot) {
+        if (slotFacts[slot].use == EntryPointUse::Called && entryPoints[slot] == nullptr) {
+            return slotFacts[slot].name;
+        }
     }
     return nullptr;
 }

@@ -4,6 +4,7 @@
 #include <GL/gl.h>
 #include <GL/glext.h>
 
+#include <array>
 #include <cstdint>
 
 namespace gl {
@@ -16,36 +17,66 @@ namespace display {
 using GlProc = void (*)();
 
 constexpr int32_t entryPointSlots = 32;
-constexpr int32_t namedEntryPoints = 20;
 
-enum EntryPointSlot : int32_t {
-    SLOT_CREATE_PROGRAM = 0,
-    SLOT_CREATE_SHADER = 1,
-    SLOT_SHADER_SOURCE = 2,
-    SLOT_COMPILE_SHADER = 3,
-    SLOT_ATTACH_SHADER = 4,
-    SLOT_LINK_PROGRAM = 5,
-    SLOT_USE_PROGRAM = 6,
-    SLOT_UNIFORM_4FV = 7,
-    SLOT_UNIFORM_1I = 8,
-    SLOT_GET_UNIFORM_LOCATION = 9,
-    SLOT_GET_OBJECT_PARAMETER_IV = 10,
-    SLOT_GET_INFO_LOG = 11,
-    SLOT_GET_ATTRIB_LOCATION = 12,
-    SLOT_UNIFORM_1F = 13,
-    SLOT_UNIFORM_2F = 14,
-    SLOT_UNIFORM_3F = 15,
-    SLOT_UNIFORM_4F = 16,
-    SLOT_UNIFORM_MATRIX_3FV = 17,
-    SLOT_UNIFORM_MATRIX_4FV = 18,
-    SLOT_ACTIVE_TEXTURE = 19,
+// Where a context says it offers a function.
+enum class EntryPointSource : uint8_t {
+    Core20,           // core since OpenGL 2.0, with shader objects and uniforms
+    ArbShaderObjects, // the GL_ARB_shader_objects extension
+    ArbMultitexture,  // the GL_ARB_multitexture extension
 };
 
-extern const char* const entryPointNames[entryPointSlots];
+// Whether this system calls the function; the unused ones are fetched all the same.
+enum class EntryPointUse : uint8_t { Called, Unused };
+
+// Every entry point fetched at run time, in slot order: slot, GL name, function type, what
+// advertises it, whether it is called. The slot constants, the name table, the typed accessors
+// and the availability rules all come from this one list.
+// clang-format off
+#define DISPLAY_GL_ENTRY_POINTS(X)                                                                 \
+    X(CREATE_PROGRAM,          glCreateProgram,           PFNGLCREATEPROGRAMPROC,           Core20,           Called) \
+    X(CREATE_SHADER,           glCreateShader,            PFNGLCREATESHADERPROC,            Core20,           Called) \
+    X(SHADER_SOURCE,           glShaderSource,            PFNGLSHADERSOURCEPROC,            Core20,           Called) \
+    X(COMPILE_SHADER,          glCompileShader,           PFNGLCOMPILESHADERPROC,           Core20,           Called) \
+    X(ATTACH_SHADER,           glAttachShader,            PFNGLATTACHSHADERPROC,            Core20,           Called) \
+    X(LINK_PROGRAM,            glLinkProgram,             PFNGLLINKPROGRAMPROC,             Core20,           Called) \
+    X(USE_PROGRAM,             glUseProgram,              PFNGLUSEPROGRAMPROC,              Core20,           Called) \
+    X(UNIFORM_4FV,             glUniform4fv,              PFNGLUNIFORM4FVPROC,              Core20,           Unused) \
+    X(UNIFORM_1I,              glUniform1i,               PFNGLUNIFORM1IPROC,               Core20,           Called) \
+    X(GET_UNIFORM_LOCATION,    glGetUniformLocation,      PFNGLGETUNIFORMLOCATIONPROC,      Core20,           Called) \
+    X(GET_OBJECT_PARAMETER_IV, glGetObjectParameterivARB, PFNGLGETOBJECTPARAMETERIVARBPROC, ArbShaderObjects, Called) \
+    X(GET_INFO_LOG,            glGetInfoLogARB,           PFNGLGETINFOLOGARBPROC,           ArbShaderObjects, Called) \
+    X(GET_ATTRIB_LOCATION,     glGetAttribLocation,       PFNGLGETATTRIBLOCATIONPROC,       Core20,           Called) \
+    X(UNIFORM_1F,              glUniform1f,               PFNGLUNIFORM1FPROC,               Core20,           Called) \
+    X(UNIFORM_2F,              glUniform2f,               PFNGLUNIFORM2FPROC,               Core20,           Called) \
+    X(UNIFORM_3F,              glUniform3f,               PFNGLUNIFORM3FPROC,               Core20,           Unused) \
+    X(UNIFORM_4F,              glUniform4f,               PFNGLUNIFORM4FPROC,               Core20,           Unused) \
+    X(UNIFORM_MATRIX_3FV,      glUniformMatrix3fv,        PFNGLUNIFORMMATRIX3FVPROC,        Core20,           Unused) \
+    X(UNIFORM_MATRIX_4FV,      glUniformMatrix4fv,        PFNGLUNIFORMMATRIX4FVPROC,        Core20,           Unused) \
+    X(ACTIVE_TEXTURE,          glActiveTextureARB,        PFNGLACTIVETEXTUREARBPROC,        ArbMultitexture,  Called)
+// clang-format on
+
+#define DISPLAY_SLOT_CONSTANT(slot, name, type, source, use) SLOT_##slot,
+enum EntryPointSlot : int32_t { DISPLAY_GL_ENTRY_POINTS(DISPLAY_SLOT_CONSTANT) };
+#undef DISPLAY_SLOT_CONSTANT
+
+#define DISPLAY_COUNT_ONE(slot, name, type, source, use) +1
+// The slots after these have the empty name, which never resolves.
+constexpr int32_t namedEntryPoints = 0 DISPLAY_GL_ENTRY_POINTS(DISPLAY_COUNT_ONE);
+#undef DISPLAY_COUNT_ONE
+static_assert(namedEntryPoints < entryPointSlots, "the fetch must end on an empty name");
+
+extern const std::array<const char*, entryPointSlots> entryPointNames;
 extern GlProc entryPoints[entryPointSlots];
 
-template <typename Function> inline Function entry(EntryPointSlot slot) {
-    return reinterpret_cast<Function>(entryPoints[slot]);
+template <EntryPointSlot slot> struct EntryPointType;
+#define DISPLAY_SLOT_TYPE(slot, name, type, source, use)                                           \
+    template <> struct EntryPointType<SLOT_##slot> { using Function = type; };
+DISPLAY_GL_ENTRY_POINTS(DISPLAY_SLOT_TYPE)
+#undef DISPLAY_SLOT_TYPE
+
+// The slot's function with the type the list gives it; null if the fetch stopped before it.
+template <EntryPointSlot slot> inline typename EntryPointType<slot>::Function entry() {
+    return reinterpret_cast<typename EntryPointType<slot>::Function>(entryPoints[slot]);
 }
 
 // Written by the operations that bind and use; nothing reads it back.
@@ -66,8 +97,9 @@ struct ContextFeatures {
     const char* extensions; // GL_EXTENSIONS
 };
 
-// True when the context advertises the function of that name (version or extension).
-bool entryPointAdvertised(const char* name, const ContextFeatures& features);
+// True when the context advertises the function of that slot (version or extension); never for
+// the slots with the empty name.
+bool entryPointAdvertised(int32_t slot, const ContextFeatures& features);
 // Whole-word search in a space-separated extension list.
 bool hasExtension(const char* list, const char* extension);
 

@@ -36,6 +36,8 @@ struct PixelFormatRequest {
 
 // Brings the window system up; false when it cannot be reached at all.
 bool platformStart();
+// False when what came up has no screen to show on (a fallback that draws off screen only).
+bool platformHasScreen();
 void platformStop();
 void platformScreenSize(int32_t* width, int32_t* height);
 // True when the display offers a mode of that size with 4 bytes per pixel; the window then

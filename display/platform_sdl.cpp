@@ -48,10 +48,19 @@ bool platformStart() {
     // to a test tool should stay on screen.
     SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
     SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
+    // Ctrl-C and SIGTERM are the window code's to answer, whether or not it has installed its
+    // handlers before SDL starts.
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) == 0) return true;
     // The fatal message that follows cannot say why; SDL can.
     std::fprintf(stderr, "SDL: %s\n", SDL_GetError());
     return false;
+}
+
+bool platformHasScreen() {
+    // Without X11 or Wayland, SDL falls back to drivers that draw into memory (offscreen) or
+    // nowhere (dummy, and its evdev variant); nothing they make can be seen.
+    return !driverIs("offscreen") && !driverIs("dummy") && !driverIs("evdev");
 }
 
 void platformStop() {

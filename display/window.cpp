@@ -3,6 +3,8 @@
 
 #include "entry_points.h"
 
+#include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -12,11 +14,18 @@ namespace {
 
 const WindowSettings settingsRecord = {"Dorn Rulez!"};
 
-// A box that cannot be shown (no display at all) must not hold the exit up.
+// Whether the box could be shown matters to no one: the text has gone to standard error already.
 void platformBox(const char* text, const char* caption, bool warningIcon) {
-    const char* skip = std::getenv("DEMO_NO_MESSAGE_BOX");
-    if (skip != nullptr && skip[0] == '1') return;
     platformMessageBox(text, caption, warningIcon);
+}
+
+// Set by the console's interrupt and terminate signals. The handler does nothing else, as only
+// lock-free atomics are safe to touch there; the drain turns it into the quit request.
+std::atomic<bool> consoleQuitRequested{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+void noteConsoleQuit(int /*signal*/) {
+    consoleQuitRequested.store(true, std::memory_order_relaxed);
 }
 
 PixelFormatRequest requestFrom(const PixelFormatDescriptor& descriptor) {
@@ -62,7 +71,9 @@ void constructWindow(Window* window) {
     window->fullscreen = false;
     window->title[0] = '\0';
     window->settings = &settingsRecord;
-    if (!platformStart()) {
+    // A platform that comes up without a screen (drawing off screen only) shows nothing, and the
+    // demo would run unseen; that is no window system either.
+    if (!platformStart() || !platformHasScreen()) {
         fatalStartupError("RegisterClassEx Failed!", "Error", true, exitRegisterFailed);
     }
 }
@@ -101,7 +112,13 @@ void createGLContext(Window* window) {
     multisampleProbe();
 }
 
+void quitOnConsoleSignals() {
+    std::signal(SIGINT, noteConsoleQuit);
+    std::signal(SIGTERM, noteConsoleQuit);
+}
+
 bool drainMessages() {
+    if (consoleQuitRequested.exchange(false, std::memory_order_relaxed)) platformPostQuitMessage();
     bool quit = false;
     Message message;
     while (platformPeekMessage(&message)) {

@@ -68,6 +68,9 @@ void openFullscreen(Window* window, int32_t* width, int32_t* height);
 void showWindow(Window* window);
 // Silent: each step runs only if the previous one worked.
 void createGLContext(Window* window);
+// From here on Ctrl-C and SIGTERM end the show as Escape does: the next drain posts the quit
+// request, and the driver leaves the frame loop through teardown.
+void quitOnConsoleSignals();
 // Dispatches every pending message; true if one of them was the quit request.
 bool drainMessages();
 void tearDownWindow(Window* window);

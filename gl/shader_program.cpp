@@ -32,21 +32,19 @@ constexpr int32_t infoLogCapacity = 4096;
 
 bool checkObject(uint32_t object, GLenum statusName, const char* format) {
     GLint status = 0;
-    entry<PFNGLGETOBJECTPARAMETERIVARBPROC>(display::SLOT_GET_OBJECT_PARAMETER_IV)(
-        object, statusName, &status);
+    entry<display::SLOT_GET_OBJECT_PARAMETER_IV>()(object, statusName, &status);
     char log[infoLogCapacity];
     log[0] = '\0';
-    entry<PFNGLGETINFOLOGARBPROC>(display::SLOT_GET_INFO_LOG)(object, infoLogCapacity - 1, nullptr,
-                                                              log);
+    entry<display::SLOT_GET_INFO_LOG>()(object, infoLogCapacity - 1, nullptr, log);
     std::printf(format, static_cast<int>(object), log);
     std::fflush(stdout);
     return status != 0;
 }
 
 bool compileShader(uint32_t* object, GLenum type, const char* const* source) {
-    *object = entry<PFNGLCREATESHADERPROC>(display::SLOT_CREATE_SHADER)(type);
-    entry<PFNGLSHADERSOURCEPROC>(display::SLOT_SHADER_SOURCE)(*object, 1, source, nullptr);
-    entry<PFNGLCOMPILESHADERPROC>(display::SLOT_COMPILE_SHADER)(*object);
+    *object = entry<display::SLOT_CREATE_SHADER>()(type);
+    entry<display::SLOT_SHADER_SOURCE>()(*object, 1, source, nullptr);
+    entry<display::SLOT_COMPILE_SHADER>()(*object);
     return checkObject(*object, GL_COMPILE_STATUS, "%d:shader:\n%s\n");
 }
 
@@ -58,19 +56,17 @@ int32_t buildShaderProgram(ShaderProgram* shader) {
     if (!compileShader(&shader->fragmentShader, GL_FRAGMENT_SHADER, &shader->fragmentSource)) {
         return 1;
     }
-    shader->program = entry<PFNGLCREATEPROGRAMPROC>(display::SLOT_CREATE_PROGRAM)();
-    const auto attach = entry<PFNGLATTACHSHADERPROC>(display::SLOT_ATTACH_SHADER);
+    shader->program = entry<display::SLOT_CREATE_PROGRAM>()();
+    const auto attach = entry<display::SLOT_ATTACH_SHADER>();
     attach(shader->program, shader->vertexShader);
     attach(shader->program, shader->fragmentShader);
-    entry<PFNGLLINKPROGRAMPROC>(display::SLOT_LINK_PROGRAM)(shader->program);
+    entry<display::SLOT_LINK_PROGRAM>()(shader->program);
     if (!checkObject(shader->program, GL_LINK_STATUS, "%d:program:\n%s\n")) return 1;
-    const auto uniformLocation =
-        entry<PFNGLGETUNIFORMLOCATIONPROC>(display::SLOT_GET_UNIFORM_LOCATION);
+    const auto uniformLocation = entry<display::SLOT_GET_UNIFORM_LOCATION>();
     for (int32_t i = 0; i < shaderUniformNames; ++i) {
         shader->uniformLocations[i] = uniformLocation(shader->program, uniformNames[i]);
     }
-    const auto attributeLocation =
-        entry<PFNGLGETATTRIBLOCATIONPROC>(display::SLOT_GET_ATTRIB_LOCATION);
+    const auto attributeLocation = entry<display::SLOT_GET_ATTRIB_LOCATION>();
     for (int32_t i = 0; i < shaderAttributeNames; ++i) {
         shader->attributeLocations[i] = attributeLocation(shader->program, attributeNames[i]);
     }
@@ -78,32 +74,31 @@ int32_t buildShaderProgram(ShaderProgram* shader) {
 }
 
 void useShaderProgram(ShaderProgram* shader) {
-    entry<PFNGLUSEPROGRAMPROC>(display::SLOT_USE_PROGRAM)(shader->program);
+    entry<display::SLOT_USE_PROGRAM>()(shader->program);
     display::renderState.currentProgram = shader;
 }
 
 void unuseShaderProgram(ShaderProgram* /*shader*/) {
-    entry<PFNGLUSEPROGRAMPROC>(display::SLOT_USE_PROGRAM)(0);
+    entry<display::SLOT_USE_PROGRAM>()(0);
     display::renderState.currentProgram = nullptr;
 }
 
 namespace {
 GLint locationOf(ShaderProgram* shader, const char* name) {
-    return entry<PFNGLGETUNIFORMLOCATIONPROC>(display::SLOT_GET_UNIFORM_LOCATION)(shader->program,
-                                                                                  name);
+    return entry<display::SLOT_GET_UNIFORM_LOCATION>()(shader->program, name);
 }
 } // namespace
 
 void setUniform1i(ShaderProgram* shader, const char* name, int32_t value) {
-    entry<PFNGLUNIFORM1IPROC>(display::SLOT_UNIFORM_1I)(locationOf(shader, name), value);
+    entry<display::SLOT_UNIFORM_1I>()(locationOf(shader, name), value);
 }
 
 void setUniform1f(ShaderProgram* shader, const char* name, float value) {
-    entry<PFNGLUNIFORM1FPROC>(display::SLOT_UNIFORM_1F)(locationOf(shader, name), value);
+    entry<display::SLOT_UNIFORM_1F>()(locationOf(shader, name), value);
 }
 
 void setUniform2f(ShaderProgram* shader, const char* name, float x, float y) {
-    entry<PFNGLUNIFORM2FPROC>(display::SLOT_UNIFORM_2F)(locationOf(shader, name), x, y);
+    entry<display::SLOT_UNIFORM_2F>()(locationOf(shader, name), x, y);
 }
 
 } // namespace gl

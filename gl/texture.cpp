@@ -125,8 +125,7 @@ int32_t uploadTexture(Texture* texture) {
 
 void bindTexture(Texture* texture, int32_t unit) {
     using display::entry;
-    entry<PFNGLACTIVETEXTUREARBPROC>(display::SLOT_ACTIVE_TEXTURE)(
-        static_cast<GLenum>(GL_TEXTURE0 + unit));
+    entry<display::SLOT_ACTIVE_TEXTURE>()(static_cast<GLenum>(GL_TEXTURE0 + unit));
     glBindTexture(GL_TEXTURE_2D, texture->name);
     if (unit >= 0 && unit < display::renderStateTextureUnits) {
         display::renderState.boundTexture[unit] = texture;
@@ -136,8 +135,7 @@ void bindTexture(Texture* texture, int32_t unit) {
 
 void unbindTexture(Texture* texture) {
     using display::entry;
-    entry<PFNGLACTIVETEXTUREARBPROC>(display::SLOT_ACTIVE_TEXTURE)(
-        static_cast<GLenum>(GL_TEXTURE0 + texture->unit));
+    entry<display::SLOT_ACTIVE_TEXTURE>()(static_cast<GLenum>(GL_TEXTURE0 + texture->unit));
     glBindTexture(GL_TEXTURE_2D, 0);
     if (texture->unit >= 0 && texture->unit < display::renderStateTextureUnits) {
         display::renderState.boundTexture[texture->unit] = nullptr;

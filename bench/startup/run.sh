@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Times the demo from its start to the first presented frame under its own Xvfb, split into
-# window, GL context, picture work and audio pre-render; runs it N times (default 5).
+# window, GL context, picture work and audio pre-render; runs it N times (default 5). Runs the
+# probe build, the same program with hooks that report timings and can hold the clock.
 # Usage: bench/startup/run.sh [BUILD_DIR] [RUNS]
 set -euo pipefail
 build=${1:-build}
 runs=${2:-5}
-demo="$build/driver/demo"
-[ -x "$demo" ] || { echo "run.sh: build $demo first" >&2; exit 1; }
+demo="$build/driver/demo_probe"
+[ -x "$demo" ] || { echo "run.sh: build $demo first (target demo_probe)" >&2; exit 1; }
 
 fd_file=$(mktemp)
 Xvfb -displayfd 5 -screen 0 1280x720x24 -nolisten tcp -noreset 5>"$fd_file" 2>/dev/null &

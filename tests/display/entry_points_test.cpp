@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 namespace {
@@ -53,6 +54,22 @@ TEST_F(EntryPointFetch, AllTwentyResolveOnAFullContext) {
     EXPECT_EQ(lookedUp[19], "glActiveTextureARB");
     EXPECT_EQ(lookedUp[20], "");
     EXPECT_EQ(display::firstMissingEntryPoint(), nullptr);
+}
+
+TEST(EntryPointList, TwentyNamesInSlotOrderThenEmptyOnes) {
+    EXPECT_EQ(display::namedEntryPoints, 20);
+    EXPECT_STREQ(display::entryPointNames[display::SLOT_CREATE_PROGRAM], "glCreateProgram");
+    EXPECT_STREQ(display::entryPointNames[display::SLOT_GET_ATTRIB_LOCATION],
+                 "glGetAttribLocation");
+    EXPECT_STREQ(display::entryPointNames[display::SLOT_ACTIVE_TEXTURE], "glActiveTextureARB");
+    EXPECT_EQ(display::SLOT_ACTIVE_TEXTURE, 19);
+    for (int32_t i = 0; i < display::entryPointSlots; ++i) {
+        ASSERT_NE(display::entryPointNames[i], nullptr) << i;
+        EXPECT_EQ(display::entryPointNames[i][0] == '\0', i >= 20) << i;
+        EXPECT_FALSE(i >= 20 && display::entryPointAdvertised(i, {"4.6", mesaExtensions})) << i;
+    }
+    static_assert(std::is_same_v<display::EntryPointType<display::SLOT_UNIFORM_2F>::Function,
+                                 PFNGLUNIFORM2FPROC>);
 }
 
 TEST_F(EntryPointFetch, AMissStopsTheFetchAndClearsTheRest) {

@@ -4,6 +4,7 @@
 #include <SDL.h>
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -88,6 +89,22 @@ TEST_F(WindowMessages, AQuitAmongOtherMessagesStillLetsTheDrainFinish) {
     display::drainMessages();
 }
 
+TEST_F(WindowMessages, ConsoleSignalsEndTheShowThroughTheNextDrain) {
+    display::quitOnConsoleSignals();
+    for (int signal : {SIGINT, SIGTERM}) {
+        pushKey(SDLK_d, true);
+        ASSERT_EQ(std::raise(signal), 0);
+        // The process is still here: the handler only noted the request.
+        EXPECT_TRUE(display::drainMessages()) << signal;
+        EXPECT_EQ(display::keyState['D'], 1) << "the drain still dispatches what was pending";
+        EXPECT_FALSE(display::drainMessages()) << "one quit request per signal";
+        pushKey(SDLK_d, false);
+        display::drainMessages();
+    }
+    std::signal(SIGINT, SIG_DFL);
+    std::signal(SIGTERM, SIG_DFL);
+}
+
 TEST_F(WindowMessages, TearingDownAWindowNeverOpenedOnlyDrains) {
     display::Window window{};
     pushQuit();
@@ -116,6 +133,22 @@ TEST(FatalStartup, NoWindowSystemEndsWith1001AndSaysWhy) {
             display::constructWindow(&window);
         },
         ::testing::ExitedWithCode(1001 & 0xFF), "RegisterClassEx Failed!");
+}
+
+// SDL falls back to these when no display server answers; nothing they draw is seen.
+TEST(FatalStartup, DriversWithoutAScreenAreNoWindowSystem) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    for (const char* driver : {"offscreen", "dummy"}) {
+        EXPECT_EXIT(
+            {
+                display::messageBoxFunction = recordBox;
+                setenv("SDL_VIDEODRIVER", driver, 1);
+                display::Window window{};
+                display::constructWindow(&window);
+            },
+            ::testing::ExitedWithCode(1001 & 0xFF), "RegisterClassEx Failed!")
+            << driver;
+    }
 }
 
 TEST(FatalStartup, TheBoxGetsTextCaptionAndTheSameTextGoesToStandardError) {

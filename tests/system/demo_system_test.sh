@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
 # Runs the real demo under its own Xvfb and checks one behaviour: demo_system_test.sh CASE DEMO CLOSER
+# DEMO is the probe build (DEMO_* hooks from the environment) except in the cases about the
+# shipped program, which get `demo` itself.
 set -u
 case_name=$1
 demo=$2
@@ -186,6 +188,39 @@ missing_gl_function)
     [ "$status" = 1 ] || fail "exit status $status, want 1"
     grep -q "OpenGL function glGetObjectParameterivARB is not available" "$work/err" || fail "text"
     grep -q ":shader:" "$work/out" && fail "shader logs printed: the build ran"
+    ;;
+console_interrupt)
+    # Ctrl-C and SIGTERM from the console end the show as Escape does: through teardown, exit 0.
+    start_xvfb 800x600x24
+    for signal in INT TERM; do
+        start_demo
+        id=$(wait_for_window)
+        [ -n "$id" ] || fail "no window appeared"
+        wait_for_line "entry points fetched" || fail "no diagnostics"
+        kill -s "$signal" "$demo_pid"
+        wait_demo 10
+        [ "$status" = 0 ] || fail "exit status $status after SIG$signal"
+        grep -q "^diag: torn down$" "$work/err" || fail "SIG$signal: no teardown"
+    done
+    ;;
+no_window_system)
+    # No X11, no Wayland: SDL would fall back to drawing off screen, and the demo would run unseen
+    # (and, without sound, forever). Drivers that draw nowhere count as no window system either.
+    unset DISPLAY WAYLAND_DISPLAY
+    for driver in "" offscreen dummy; do
+        if [ -n "$driver" ]; then export SDL_VIDEODRIVER=$driver; else unset SDL_VIDEODRIVER; fi
+        start_demo
+        wait_demo 5
+        [ "$status" = 233 ] || fail "video driver '${driver}': exit status $status, want 233 (1001)"
+        grep -qx "RegisterClassEx Failed!" "$work/err" || fail "video driver '${driver}': no text"
+    done
+    ;;
+shipped_reads_nothing)
+    # The shipped program reads no environment: it asks for no variable and names none.
+    names=$(strings -a "$demo" | grep -c 'DEMO_')
+    [ "$names" = 0 ] || fail "$names DEMO_ names in the shipped program"
+    imports=$(nm -D --undefined-only "$demo" | grep -Ec ' (secure_)?getenv(@|$)')
+    [ "$imports" = 0 ] || fail "the shipped program imports getenv"
     ;;
 clock_end)
     start_xvfb 640x480x24

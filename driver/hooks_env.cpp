@@ -1,0 +1,107 @@
+// The probe build's hooks, set from the environment for the system tests and the benchmarks:
+// DEMO_CLOCK_MS holds the music clock at a value, DEMO_DIAGNOSTICS=1 prints start-up facts and
+// timings on standard error, DEMO_NO_MESSAGE_BOX=1 leaves fatal errors on standard error alone.
+#include "hooks.h"
+
+#include "display/entry_points.h"
+#include "display/platform.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+
+namespace driver {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct ProbeSettings {
+    bool fixedClock;
+    uint32_t clockMs;
+    bool diagnostics;
+};
+
+ProbeSettings settings;
+Clock::time_point started;
+Clock::time_point stepReached[startupSteps];
+
+bool switchedOn(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr && value[0] == '1';
+}
+
+// A test that expects a fatal error must not wait on a box nobody will close; the text still
+// reaches standard error.
+void noBox(const char* /*text*/, const char* /*caption*/, bool /*warningIcon*/) {}
+
+double millisecondsBetween(Clock::time_point from, Clock::time_point to) {
+    return std::chrono::duration<double, std::milli>(to - from).count();
+}
+
+double stepMs(StartupStep from, StartupStep to) {
+    return millisecondsBetween(stepReached[static_cast<int32_t>(from)],
+                               stepReached[static_cast<int32_t>(to)]);
+}
+
+int32_t fetchedEntryPoints() {
+    int32_t count = 0;
+    for (display::GlProc entry : display::entryPoints) count += entry != nullptr ? 1 : 0;
+    return count;
+}
+
+} // namespace
+
+void startHooks() {
+    started = Clock::now();
+    if (const char* clock = std::getenv("DEMO_CLOCK_MS"); clock != nullptr && clock[0] != '\0') {
+        settings.fixedClock = true;
+        settings.clockMs = static_cast<uint32_t>(std::strtoul(clock, nullptr, 10));
+    }
+    settings.diagnostics = switchedOn("DEMO_DIAGNOSTICS");
+    if (switchedOn("DEMO_NO_MESSAGE_BOX")) display::messageBoxFunction = noBox;
+}
+
+bool heldClock(uint32_t* clockMs) {
+    if (settings.fixedClock) *clockMs = settings.clockMs;
+    return settings.fixedClock;
+}
+
+void markStartup(StartupStep step) {
+    stepReached[static_cast<int32_t>(step)] = Clock::now();
+}
+
+void reportFirstFrame(const display::Window& window, bool playerLoaded) {
+    if (!settings.diagnostics) return;
+    const Clock::time_point presented = Clock::now();
+    std::fprintf(stderr, "diag: video driver %s\n", display::platformName());
+    std::fprintf(stderr, "diag: screen %dx%d client %dx%d title \"%s\"\n", window.width,
+                 window.height, window.clientWidth, window.clientHeight, window.title);
+    const auto* version = reinterpret_cast<const char*>(glGetString(GL_VERSION));
+    std::fprintf(stderr, "diag: gl context %s, version %s\n",
+                 window.hglrc != nullptr ? "current" : "none", version != nullptr ? version : "-");
+    std::fprintf(stderr, "diag: entry points fetched %d of %d\n", fetchedEntryPoints(),
+                 display::entryPointSlots);
+    std::fprintf(stderr, "diag: multisample chooser %s\n",
+                 display::multisampleChooser != nullptr ? "found" : "absent");
+    std::fprintf(stderr, "diag: player %s\n", playerLoaded ? "loaded" : "none");
+    std::fprintf(
+        stderr,
+        "startup: window %.2f ms, gl context %.2f ms, player %.2f ms, textures %.2f ms, "
+        "shader %.2f ms, audio pre-render %.2f ms, first frame at %.2f ms\n",
+        millisecondsBetween(started, stepReached[static_cast<int32_t>(StartupStep::WindowShown)]),
+        stepMs(StartupStep::WindowShown, StartupStep::ContextReady),
+        stepMs(StartupStep::ContextReady, StartupStep::PlayerReady),
+        stepMs(StartupStep::PlayerReady, StartupStep::TexturesReady),
+        stepMs(StartupStep::TexturesReady, StartupStep::ShaderReady),
+        stepMs(StartupStep::ShaderReady, StartupStep::PlaybackStarted),
+        millisecondsBetween(started, presented));
+}
+
+void reportEnd(uint64_t frames, uint32_t lastClockMs) {
+    if (!settings.diagnostics) return;
+    std::fprintf(stderr, "diag: frames %llu, last clock %u ms\n",
+                 static_cast<unsigned long long>(frames), lastClockMs);
+    std::fprintf(stderr, "diag: torn down\n");
+}
+
+} // namespace driver

@@ -1,0 +1,18 @@
+// The shipped demo's hooks: none. It reads no configuration and reports nothing of its own.
+#include "hooks.h"
+
+namespace driver {
+
+void startHooks() {}
+
+bool heldClock(uint32_t* /*clockMs*/) {
+    return false;
+}
+
+void markStartup(StartupStep /*step*/) {}
+
+void reportFirstFrame(const display::Window& /*window*/, bool /*playerLoaded*/) {}
+
+void reportEnd(uint64_t /*frames*/, uint32_t /*lastClockMs*/) {}
+
+} // namespace driver
