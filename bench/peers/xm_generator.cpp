@@ -1,6 +1,8 @@
 // Writes XM bytes directly: synthesised looping instruments and dense, effect-rich patterns.
 #include "xm_generator.h"
 
+#include "xmwrite.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -9,9 +11,6 @@
 namespace benchgen {
 namespace {
 
-constexpr int32_t headerSizeBytes = 276; // from offset 60: 20 bytes of fields + 256 orders
-constexpr int32_t instrumentHeaderBytes = 263;
-constexpr int32_t sampleHeaderBytes = 40;
 constexpr int32_t defaultTempoTicks = 6;
 constexpr int32_t defaultBpm = 125;
 constexpr double secondsPerRow = defaultTempoTicks * 2.5 / defaultBpm;
@@ -28,27 +27,10 @@ struct Random {
     bool chance(int32_t percent) { return below(100) < percent; }
 };
 
-struct Bytes {
-    std::vector<uint8_t> data;
-    void u8(uint32_t v) { data.push_back(static_cast<uint8_t>(v)); }
-    void u16(uint32_t v) {
-        u8(v & 0xFF);
-        u8((v >> 8) & 0xFF);
-    }
-    void u32(uint32_t v) {
-        u16(v & 0xFFFF);
-        u16(v >> 16);
-    }
-    void text(const char* s, size_t width) {
-        size_t n = std::strlen(s);
-        for (size_t i = 0; i < width; ++i) u8(i < n ? static_cast<uint8_t>(s[i]) : 0);
-    }
-    void zeros(size_t n) { data.insert(data.end(), n, 0); }
-};
-
-constexpr uint8_t TYPE_FORWARD = 0x01;
-constexpr uint8_t TYPE_PINGPONG = 0x02;
-constexpr uint8_t TYPE_16BIT = 0x10;
+using xmwrite::Cell;
+using xmwrite::SAMPLE_16BIT;
+using xmwrite::SAMPLE_LOOP_FORWARD;
+using xmwrite::SAMPLE_LOOP_PINGPONG;
 
 struct SynthSample {
     std::vector<int16_t> frames; // absolute values; 8-bit samples use the upper byte only
@@ -62,7 +44,7 @@ struct SynthSample {
 };
 
 struct Envelope {
-    std::vector<std::pair<uint16_t, uint16_t>> points;
+    std::vector<xmwrite::EnvelopePoint> points;
     uint8_t sustain, loopStart, loopEnd, type;
 };
 
@@ -91,20 +73,20 @@ SynthSample makeSample(int32_t kind, int32_t frames, Random& rng) {
         for (int32_t i = 0; i < frames; ++i) s.frames[i] = (i % 64) < 20 ? 22000 : -22000;
         s.loopStart = 0;
         s.loopLength = static_cast<uint32_t>(frames - frames % 64);
-        s.type = TYPE_FORWARD;
+        s.type = SAMPLE_LOOP_FORWARD;
         break;
     case 1: // sine, 16-bit, forward loop
         for (int32_t i = 0; i < frames; ++i) s.frames[i] = clamp16(26000.0 * std::sin(i * pi / 64));
         s.loopStart = 0;
         s.loopLength = static_cast<uint32_t>(frames - frames % 128);
-        s.type = TYPE_FORWARD | TYPE_16BIT;
+        s.type = SAMPLE_LOOP_FORWARD | SAMPLE_16BIT;
         s.relativeNote = 12;
         break;
     case 2: // saw, 16-bit, ping-pong from a tenth in
         for (int32_t i = 0; i < frames; ++i) s.frames[i] = clamp16(-24000.0 + 48000.0 * i / frames);
         s.loopStart = static_cast<uint32_t>(frames / 10);
         s.loopLength = static_cast<uint32_t>(frames) - s.loopStart;
-        s.type = TYPE_PINGPONG | TYPE_16BIT;
+        s.type = SAMPLE_LOOP_PINGPONG | SAMPLE_16BIT;
         s.finetune = -16;
         break;
     case 3: // ramp, 8-bit, ping-pong over a short cycle: a triangle
@@ -112,7 +94,7 @@ SynthSample makeSample(int32_t kind, int32_t frames, Random& rng) {
             s.frames[i] = clamp16(-20000.0 + 40000.0 * (i % 32) / 32);
         s.loopStart = 0;
         s.loopLength = 32;
-        s.type = TYPE_PINGPONG;
+        s.type = SAMPLE_LOOP_PINGPONG;
         s.relativeNote = 12;
         break;
     case 4: { // bass, 16-bit: noisy attack into a looped sine with a harmonic
@@ -127,7 +109,7 @@ SynthSample makeSample(int32_t kind, int32_t frames, Random& rng) {
         s.loopStart = start;
         s.loopLength = static_cast<uint32_t>(frames) - start;
         s.loopLength -= s.loopLength % 256;
-        s.type = TYPE_FORWARD | TYPE_16BIT;
+        s.type = SAMPLE_LOOP_FORWARD | SAMPLE_16BIT;
         s.relativeNote = 24;
         break;
     }
@@ -136,7 +118,7 @@ SynthSample makeSample(int32_t kind, int32_t frames, Random& rng) {
             s.frames[i] = static_cast<int16_t>(rng.below(50001) - 25000);
         s.loopStart = static_cast<uint32_t>(frames / 2);
         s.loopLength = static_cast<uint32_t>(frames) - s.loopStart;
-        s.type = TYPE_FORWARD;
+        s.type = SAMPLE_LOOP_FORWARD;
         s.volume = 40;
         break;
     case 6: // pad, 16-bit: detuned sines, ping-pong
@@ -146,7 +128,7 @@ SynthSample makeSample(int32_t kind, int32_t frames, Random& rng) {
                         6000.0 * std::sin(i * pi / 25.2));
         s.loopStart = static_cast<uint32_t>(frames / 8);
         s.loopLength = static_cast<uint32_t>(frames) - s.loopStart - 1;
-        s.type = TYPE_PINGPONG | TYPE_16BIT;
+        s.type = SAMPLE_LOOP_PINGPONG | SAMPLE_16BIT;
         s.volume = 48;
         break;
     default: { // pluck, 8-bit: decaying filtered noise with a short forward loop at its end
@@ -160,7 +142,7 @@ SynthSample makeSample(int32_t kind, int32_t frames, Random& rng) {
         }
         s.loopLength = static_cast<uint32_t>(std::min(frames, period * 4));
         s.loopStart = static_cast<uint32_t>(frames) - s.loopLength;
-        s.type = TYPE_FORWARD;
+        s.type = SAMPLE_LOOP_FORWARD;
         s.finetune = 8;
         break;
     }
@@ -170,7 +152,7 @@ SynthSample makeSample(int32_t kind, int32_t frames, Random& rng) {
         s.loopStart = 0;
         s.loopLength = static_cast<uint32_t>(frames);
     }
-    if (!(s.type & TYPE_16BIT))
+    if (!(s.type & SAMPLE_16BIT))
         for (auto& v : s.frames) v = static_cast<int16_t>(v & ~0xFF); // 8-bit: only the high byte
     return s;
 }
@@ -217,101 +199,50 @@ SynthInstrument makeInstrument(int32_t kind, int32_t frames, Random& rng) {
     return ins;
 }
 
-void writeEnvelope(Bytes& out, const Envelope& e) {
-    for (size_t i = 0; i < 12; ++i) {
-        if (i < e.points.size()) {
-            out.u16(e.points[i].first);
-            out.u16(e.points[i].second);
-        } else {
-            out.u32(0);
-        }
-    }
+xmwrite::Envelope envelopeOf(const Envelope& e) {
+    return xmwrite::envelopeOf(e.points, e.sustain, e.loopStart, e.loopEnd, e.type);
 }
 
-void writeInstrument(Bytes& out, const SynthInstrument& ins, int32_t number) {
+void writeInstrument(xmwrite::Bytes& out, const SynthInstrument& ins, int32_t number) {
     char name[23];
     std::snprintf(name, sizeof name, "synth %d", static_cast<int>(number));
-    out.u32(instrumentHeaderBytes);
-    out.text(name, 22);
-    out.u8(0);
-    out.u16(static_cast<uint32_t>(ins.samples.size()));
-    out.u32(sampleHeaderBytes);
-    for (uint8_t m : ins.sampleMap) out.u8(m);
-    writeEnvelope(out, ins.volume);
-    writeEnvelope(out, ins.panning);
-    out.u8(static_cast<uint32_t>(ins.volume.points.size()));
-    out.u8(static_cast<uint32_t>(ins.panning.points.size()));
-    out.u8(ins.volume.sustain);
-    out.u8(ins.volume.loopStart);
-    out.u8(ins.volume.loopEnd);
-    out.u8(ins.panning.sustain);
-    out.u8(ins.panning.loopStart);
-    out.u8(ins.panning.loopEnd);
-    out.u8(ins.volume.type);
-    out.u8(ins.panning.type);
-    out.u8(ins.vibratoType);
-    out.u8(ins.vibratoSweep);
-    out.u8(ins.vibratoDepth);
-    out.u8(ins.vibratoRate);
-    out.u16(ins.fadeout);
-    out.zeros(instrumentHeaderBytes - 241);
+    xmwrite::InstrumentHeader header;
+    header.name = name;
+    header.sampleCount = static_cast<uint16_t>(ins.samples.size());
+    std::copy(std::begin(ins.sampleMap), std::end(ins.sampleMap), header.sampleMap);
+    header.volume = envelopeOf(ins.volume);
+    header.panning = envelopeOf(ins.panning);
+    header.vibratoType = ins.vibratoType;
+    header.vibratoSweep = ins.vibratoSweep;
+    header.vibratoDepth = ins.vibratoDepth;
+    header.vibratoRate = ins.vibratoRate;
+    header.fadeout = ins.fadeout;
+    xmwrite::putInstrumentHeader(out, header);
 
     for (const SynthSample& s : ins.samples) {
-        uint32_t width = (s.type & TYPE_16BIT) ? 2 : 1;
-        out.u32(static_cast<uint32_t>(s.frames.size()) * width);
-        out.u32(s.loopStart * width);
-        out.u32(s.loopLength * width);
-        out.u8(s.volume);
-        out.u8(static_cast<uint8_t>(s.finetune));
-        out.u8(s.type);
-        out.u8(s.panning);
-        out.u8(static_cast<uint8_t>(s.relativeNote));
-        out.u8(0);
-        out.text("generated", 22);
+        const uint32_t width = (s.type & SAMPLE_16BIT) ? 2 : 1;
+        xmwrite::SampleHeader sample;
+        sample.lengthBytes = static_cast<uint32_t>(s.frames.size()) * width;
+        sample.loopStartBytes = s.loopStart * width;
+        sample.loopLengthBytes = s.loopLength * width;
+        sample.volume = s.volume;
+        sample.finetune = s.finetune;
+        sample.type = s.type;
+        sample.panning = s.panning;
+        sample.relativeNote = s.relativeNote;
+        sample.name = "generated";
+        xmwrite::putSampleHeader(out, sample);
     }
     for (const SynthSample& s : ins.samples) {
-        if (s.type & TYPE_16BIT) {
-            int16_t previous = 0;
-            for (int16_t v : s.frames) {
-                out.u16(static_cast<uint16_t>(v - previous));
-                previous = v;
-            }
+        if (s.type & SAMPLE_16BIT) {
+            xmwrite::putDeltas16(out, s.frames);
         } else {
-            int8_t previous = 0;
-            for (int16_t v : s.frames) {
-                int8_t b = static_cast<int8_t>(v >> 8);
-                out.u8(static_cast<uint8_t>(b - previous));
-                previous = b;
-            }
+            std::vector<int8_t> high(s.frames.size());
+            for (size_t i = 0; i < high.size(); ++i)
+                high[i] = static_cast<int8_t>(s.frames[i] >> 8);
+            xmwrite::putDeltas8(out, high);
         }
     }
-}
-
-struct Cell {
-    uint8_t note, instrument, volume, effect, param;
-};
-
-void writeCell(Bytes& out, const Cell& c) {
-    if (c.note && c.instrument && c.volume && c.effect && c.param) {
-        out.u8(c.note);
-        out.u8(c.instrument);
-        out.u8(c.volume);
-        out.u8(c.effect);
-        out.u8(c.param);
-        return;
-    }
-    uint8_t flags = 0x80;
-    if (c.note) flags |= 0x01;
-    if (c.instrument) flags |= 0x02;
-    if (c.volume) flags |= 0x04;
-    if (c.effect) flags |= 0x08;
-    if (c.param) flags |= 0x10;
-    out.u8(flags);
-    if (c.note) out.u8(c.note);
-    if (c.instrument) out.u8(c.instrument);
-    if (c.volume) out.u8(c.volume);
-    if (c.effect) out.u8(c.effect);
-    if (c.param) out.u8(c.param);
 }
 
 // The everyday effects: slides, vibrato, portamento, arpeggio, panning.
@@ -449,38 +380,33 @@ std::vector<uint8_t> generateModule(const SongShape& shape) {
     for (int32_t i = 0; i < shape.instrumentCount; ++i)
         set.push_back(makeInstrument(i % 8, shape.sampleFrames, rng));
 
-    Bytes out;
-    out.text("Extended Module: ", 17);
     char name[21];
     std::snprintf(name, sizeof name, "gen %dch", static_cast<int>(shape.channelCount));
-    out.text(name, 20);
-    out.u8(0x1A);
-    out.text("bench generator", 20);
-    out.u16(0x0104);
-    out.u32(headerSizeBytes);
-    out.u16(static_cast<uint32_t>(shape.patternCount)); // song length: every pattern once
-    out.u16(0);                                         // restart position
-    out.u16(static_cast<uint32_t>(shape.channelCount));
-    out.u16(static_cast<uint32_t>(shape.patternCount));
-    out.u16(static_cast<uint32_t>(shape.instrumentCount));
-    out.u16(shape.linearFrequencies ? 1 : 0);
-    out.u16(defaultTempoTicks);
-    out.u16(defaultBpm);
-    for (int32_t i = 0; i < 256; ++i) out.u8(i < shape.patternCount ? static_cast<uint32_t>(i) : 0);
+    std::vector<uint8_t> orders(static_cast<size_t>(shape.patternCount));
+    for (size_t i = 0; i < orders.size(); ++i) orders[i] = static_cast<uint8_t>(i);
+    xmwrite::Header header;
+    header.name = name;
+    header.tracker = "bench generator";
+    header.songLength = static_cast<uint16_t>(shape.patternCount); // every pattern once
+    header.channelCount = static_cast<uint16_t>(shape.channelCount);
+    header.patternCount = static_cast<uint16_t>(shape.patternCount);
+    header.instrumentCount = static_cast<uint16_t>(shape.instrumentCount);
+    header.flags = shape.linearFrequencies ? 1 : 0;
+    header.tempo = defaultTempoTicks;
+    header.bpm = defaultBpm;
+    header.orders = orders;
+    xmwrite::Bytes out;
+    xmwrite::putHeader(out, header);
 
     for (int32_t p = 0; p < shape.patternCount; ++p) {
-        std::vector<Cell> cells = makePattern(shape, set, p, rng);
-        Bytes packed;
-        for (const Cell& c : cells) writeCell(packed, c);
-        out.u32(9);
-        out.u8(0);
-        out.u16(static_cast<uint32_t>(shape.rowsPerPattern));
-        out.u16(static_cast<uint32_t>(packed.data.size()));
-        out.data.insert(out.data.end(), packed.data.begin(), packed.data.end());
+        const std::vector<Cell> cells = makePattern(shape, set, p, rng);
+        xmwrite::Bytes packed;
+        xmwrite::packCells(packed, cells, xmwrite::CellPacking::shortest);
+        xmwrite::putPattern(out, static_cast<uint16_t>(shape.rowsPerPattern), packed);
     }
     for (int32_t i = 0; i < shape.instrumentCount; ++i)
         writeInstrument(out, set[static_cast<size_t>(i)], i + 1);
-    return out.data;
+    return out;
 }
 
 } // namespace benchgen
