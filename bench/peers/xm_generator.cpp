@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 
 namespace benchgen {
 namespace {
@@ -28,35 +27,25 @@ struct Random {
 };
 
 using xmwrite::Cell;
+using xmwrite::ENVELOPE_LOOP;
+using xmwrite::ENVELOPE_ON;
+using xmwrite::ENVELOPE_SUSTAIN;
 using xmwrite::SAMPLE_16BIT;
 using xmwrite::SAMPLE_LOOP_FORWARD;
 using xmwrite::SAMPLE_LOOP_PINGPONG;
 
 struct SynthSample {
-    std::vector<int16_t> frames; // absolute values; 8-bit samples use the upper byte only
-    uint32_t loopStart;          // frames
-    uint32_t loopLength;         // frames; 0 = no loop
-    uint8_t type;
-    uint8_t volume;
-    int8_t finetune;
-    uint8_t panning;
-    int8_t relativeNote;
-};
-
-struct Envelope {
-    std::vector<xmwrite::EnvelopePoint> points;
-    uint8_t sustain, loopStart, loopEnd, type;
+    std::vector<int16_t> frames;  // absolute values; 8-bit samples use the upper byte only
+    uint32_t loopStart;           // frames
+    uint32_t loopLength;          // frames; 0 = no loop
+    xmwrite::SampleHeader header; // type, volume, finetune, panning, relative note
 };
 
 struct SynthInstrument {
     std::vector<SynthSample> samples;
-    uint8_t sampleMap[96];
-    Envelope volume;
-    Envelope panning;
-    uint8_t vibratoType, vibratoSweep, vibratoDepth, vibratoRate;
-    uint16_t fadeout;
-    int32_t baseNote; // the note range the patterns use for it starts here
-    bool releases;    // patterns send key-offs to it (it has a sustained envelope)
+    xmwrite::InstrumentHeader header; // sample map, envelopes, auto-vibrato, fadeout
+    int32_t baseNote;                 // the note range the patterns use for it starts here
+    bool releases;                    // patterns send key-offs to it (it has a sustained envelope)
 };
 
 int16_t clamp16(double v) {
@@ -65,37 +54,35 @@ int16_t clamp16(double v) {
 
 SynthSample makeSample(int32_t kind, int32_t frames, Random& rng) {
     SynthSample s{};
-    s.volume = 64;
-    s.panning = 128;
     s.frames.resize(static_cast<size_t>(frames));
     switch (kind) {
     case 0: // pulse, 8-bit, forward loop over whole cycles
         for (int32_t i = 0; i < frames; ++i) s.frames[i] = (i % 64) < 20 ? 22000 : -22000;
         s.loopStart = 0;
         s.loopLength = static_cast<uint32_t>(frames - frames % 64);
-        s.type = SAMPLE_LOOP_FORWARD;
+        s.header.type = SAMPLE_LOOP_FORWARD;
         break;
     case 1: // sine, 16-bit, forward loop
         for (int32_t i = 0; i < frames; ++i) s.frames[i] = clamp16(26000.0 * std::sin(i * pi / 64));
         s.loopStart = 0;
         s.loopLength = static_cast<uint32_t>(frames - frames % 128);
-        s.type = SAMPLE_LOOP_FORWARD | SAMPLE_16BIT;
-        s.relativeNote = 12;
+        s.header.type = SAMPLE_LOOP_FORWARD | SAMPLE_16BIT;
+        s.header.relativeNote = 12;
         break;
     case 2: // saw, 16-bit, ping-pong from a tenth in
         for (int32_t i = 0; i < frames; ++i) s.frames[i] = clamp16(-24000.0 + 48000.0 * i / frames);
         s.loopStart = static_cast<uint32_t>(frames / 10);
         s.loopLength = static_cast<uint32_t>(frames) - s.loopStart;
-        s.type = SAMPLE_LOOP_PINGPONG | SAMPLE_16BIT;
-        s.finetune = -16;
+        s.header.type = SAMPLE_LOOP_PINGPONG | SAMPLE_16BIT;
+        s.header.finetune = -16;
         break;
     case 3: // ramp, 8-bit, ping-pong over a short cycle: a triangle
         for (int32_t i = 0; i < frames; ++i)
             s.frames[i] = clamp16(-20000.0 + 40000.0 * (i % 32) / 32);
         s.loopStart = 0;
         s.loopLength = 32;
-        s.type = SAMPLE_LOOP_PINGPONG;
-        s.relativeNote = 12;
+        s.header.type = SAMPLE_LOOP_PINGPONG;
+        s.header.relativeNote = 12;
         break;
     case 4: { // bass, 16-bit: noisy attack into a looped sine with a harmonic
         for (int32_t i = 0; i < frames; ++i) {
@@ -109,8 +96,8 @@ SynthSample makeSample(int32_t kind, int32_t frames, Random& rng) {
         s.loopStart = start;
         s.loopLength = static_cast<uint32_t>(frames) - start;
         s.loopLength -= s.loopLength % 256;
-        s.type = SAMPLE_LOOP_FORWARD | SAMPLE_16BIT;
-        s.relativeNote = 24;
+        s.header.type = SAMPLE_LOOP_FORWARD | SAMPLE_16BIT;
+        s.header.relativeNote = 24;
         break;
     }
     case 5: // noise, 8-bit, forward loop: hats and snares with an envelope
@@ -118,8 +105,8 @@ SynthSample makeSample(int32_t kind, int32_t frames, Random& rng) {
             s.frames[i] = static_cast<int16_t>(rng.below(50001) - 25000);
         s.loopStart = static_cast<uint32_t>(frames / 2);
         s.loopLength = static_cast<uint32_t>(frames) - s.loopStart;
-        s.type = SAMPLE_LOOP_FORWARD;
-        s.volume = 40;
+        s.header.type = SAMPLE_LOOP_FORWARD;
+        s.header.volume = 40;
         break;
     case 6: // pad, 16-bit: detuned sines, ping-pong
         for (int32_t i = 0; i < frames; ++i)
@@ -128,8 +115,8 @@ SynthSample makeSample(int32_t kind, int32_t frames, Random& rng) {
                         6000.0 * std::sin(i * pi / 25.2));
         s.loopStart = static_cast<uint32_t>(frames / 8);
         s.loopLength = static_cast<uint32_t>(frames) - s.loopStart - 1;
-        s.type = SAMPLE_LOOP_PINGPONG | SAMPLE_16BIT;
-        s.volume = 48;
+        s.header.type = SAMPLE_LOOP_PINGPONG | SAMPLE_16BIT;
+        s.header.volume = 48;
         break;
     default: { // pluck, 8-bit: decaying filtered noise with a short forward loop at its end
         int32_t period = 40;
@@ -142,8 +129,8 @@ SynthSample makeSample(int32_t kind, int32_t frames, Random& rng) {
         }
         s.loopLength = static_cast<uint32_t>(std::min(frames, period * 4));
         s.loopStart = static_cast<uint32_t>(frames) - s.loopLength;
-        s.type = SAMPLE_LOOP_FORWARD;
-        s.finetune = 8;
+        s.header.type = SAMPLE_LOOP_FORWARD;
+        s.header.finetune = 8;
         break;
     }
     }
@@ -152,7 +139,7 @@ SynthSample makeSample(int32_t kind, int32_t frames, Random& rng) {
         s.loopStart = 0;
         s.loopLength = static_cast<uint32_t>(frames);
     }
-    if (!(s.type & SAMPLE_16BIT))
+    if (!(s.header.type & SAMPLE_16BIT))
         for (auto& v : s.frames) v = static_cast<int16_t>(v & ~0xFF); // 8-bit: only the high byte
     return s;
 }
@@ -161,37 +148,45 @@ SynthInstrument makeInstrument(int32_t kind, int32_t frames, Random& rng) {
     SynthInstrument ins{};
     int32_t length = std::max(64, frames);
     ins.samples.push_back(makeSample(kind, length, rng));
-    std::memset(ins.sampleMap, 0, sizeof ins.sampleMap);
     ins.baseNote = 37; // C-3
     switch (kind) {
     case 4:
-        ins.volume = {{{0, 64}, {4, 48}, {20, 40}, {60, 0}}, 1, 0, 0, 0x03};
-        ins.fadeout = 400;
+        setPoints(ins.header.volume, {{0, 64}, {4, 48}, {20, 40}, {60, 0}});
+        ins.header.volume.sustain = 1;
+        ins.header.volume.type = ENVELOPE_ON | ENVELOPE_SUSTAIN;
+        ins.header.fadeout = 400;
         ins.releases = true;
         ins.baseNote = 25;
         break;
     case 5:
-        ins.volume = {{{0, 64}, {3, 20}, {10, 0}}, 0, 0, 0, 0x01};
+        setPoints(ins.header.volume, {{0, 64}, {3, 20}, {10, 0}});
+        ins.header.volume.type = ENVELOPE_ON;
         ins.baseNote = 61;
         break;
     case 6:
         // A second, brighter sample for the upper half of the keyboard.
         ins.samples.push_back(makeSample(1, length / 2 + 64, rng));
-        for (int32_t n = 48; n < 96; ++n) ins.sampleMap[n] = 1;
-        ins.volume = {{{0, 0}, {8, 64}, {16, 40}, {24, 56}, {80, 0}}, 3, 1, 3, 0x07};
-        ins.panning = {{{0, 32}, {16, 48}, {32, 16}}, 0, 0, 2, 0x05};
-        ins.fadeout = 200;
-        ins.vibratoType = 0;
-        ins.vibratoSweep = 16;
-        ins.vibratoDepth = 4;
-        ins.vibratoRate = 10;
+        for (int32_t n = 48; n < 96; ++n) ins.header.sampleMap[n] = 1;
+        setPoints(ins.header.volume, {{0, 0}, {8, 64}, {16, 40}, {24, 56}, {80, 0}});
+        ins.header.volume.sustain = 3;
+        ins.header.volume.loopStart = 1;
+        ins.header.volume.loopEnd = 3;
+        ins.header.volume.type = ENVELOPE_ON | ENVELOPE_SUSTAIN | ENVELOPE_LOOP;
+        setPoints(ins.header.panning, {{0, 32}, {16, 48}, {32, 16}});
+        ins.header.panning.loopEnd = 2;
+        ins.header.panning.type = ENVELOPE_ON | ENVELOPE_LOOP;
+        ins.header.fadeout = 200;
+        ins.header.vibratoType = 0;
+        ins.header.vibratoSweep = 16;
+        ins.header.vibratoDepth = 4;
+        ins.header.vibratoRate = 10;
         ins.releases = true;
         ins.baseNote = 37;
         break;
     case 7:
-        ins.vibratoType = 1;
-        ins.vibratoDepth = 2;
-        ins.vibratoRate = 20;
+        ins.header.vibratoType = 1;
+        ins.header.vibratoDepth = 2;
+        ins.header.vibratoRate = 20;
         ins.baseNote = 49;
         break;
     default: break;
@@ -199,42 +194,25 @@ SynthInstrument makeInstrument(int32_t kind, int32_t frames, Random& rng) {
     return ins;
 }
 
-xmwrite::Envelope envelopeOf(const Envelope& e) {
-    return xmwrite::envelopeOf(e.points, e.sustain, e.loopStart, e.loopEnd, e.type);
-}
-
 void writeInstrument(xmwrite::Bytes& out, const SynthInstrument& ins, int32_t number) {
     char name[23];
     std::snprintf(name, sizeof name, "synth %d", static_cast<int>(number));
-    xmwrite::InstrumentHeader header;
+    xmwrite::InstrumentHeader header = ins.header;
     header.name = name;
     header.sampleCount = static_cast<uint16_t>(ins.samples.size());
-    std::copy(std::begin(ins.sampleMap), std::end(ins.sampleMap), header.sampleMap);
-    header.volume = envelopeOf(ins.volume);
-    header.panning = envelopeOf(ins.panning);
-    header.vibratoType = ins.vibratoType;
-    header.vibratoSweep = ins.vibratoSweep;
-    header.vibratoDepth = ins.vibratoDepth;
-    header.vibratoRate = ins.vibratoRate;
-    header.fadeout = ins.fadeout;
     xmwrite::putInstrumentHeader(out, header);
 
     for (const SynthSample& s : ins.samples) {
-        const uint32_t width = (s.type & SAMPLE_16BIT) ? 2 : 1;
-        xmwrite::SampleHeader sample;
+        const uint32_t width = (s.header.type & SAMPLE_16BIT) ? 2 : 1;
+        xmwrite::SampleHeader sample = s.header;
         sample.lengthBytes = static_cast<uint32_t>(s.frames.size()) * width;
         sample.loopStartBytes = s.loopStart * width;
         sample.loopLengthBytes = s.loopLength * width;
-        sample.volume = s.volume;
-        sample.finetune = s.finetune;
-        sample.type = s.type;
-        sample.panning = s.panning;
-        sample.relativeNote = s.relativeNote;
         sample.name = "generated";
         xmwrite::putSampleHeader(out, sample);
     }
     for (const SynthSample& s : ins.samples) {
-        if (s.type & SAMPLE_16BIT) {
+        if (s.header.type & SAMPLE_16BIT) {
             xmwrite::putDeltas16(out, s.frames);
         } else {
             std::vector<int8_t> high(s.frames.size());

@@ -17,7 +17,8 @@
 // with resize() to get a truncated file. Everything is little-endian as in the file.
 #pragma once
 
-#include "xmwrite.h"
+// By path, so that a target which only adds this folder to its include path still builds.
+#include "../../tools/xmwrite/xmwrite.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -65,15 +66,8 @@ inline Pattern pattern(uint16_t rows, Bytes data) {
     return p;
 }
 
-struct Sample {
-    uint32_t lengthBytes = 0;
-    uint32_t loopStartBytes = 0;
-    uint32_t loopLengthBytes = 0;
-    uint8_t volume = 64;
-    int8_t finetune = 0;
-    uint8_t type = 0; // bit 0 forward loop, bit 1 ping-pong, bit 4 16-bit
-    uint8_t panning = 128;
-    int8_t relativeNote = 0;
+// The header fields as the file states them (an empty name is written as "sample"), and the data.
+struct Sample : xmwrite::SampleHeader {
     Bytes data; // stored bytes (deltas), written after all sample headers of the instrument
 };
 
@@ -151,9 +145,13 @@ struct Module {
 inline void putInstrument(Bytes& out, const Instrument& ins) {
     const auto envelope = [](const Point(&points)[12], uint8_t pointCount, uint8_t sustain,
                              uint8_t loopStart, uint8_t loopEnd, uint8_t type) {
-        // The point count as set, which may differ from the points given.
-        xmwrite::Envelope e = xmwrite::envelopeOf(points, sustain, loopStart, loopEnd, type);
-        e.pointCount = pointCount;
+        xmwrite::Envelope e{};
+        std::copy(points, points + 12, e.points);
+        e.pointCount = pointCount; // as set, whatever points were given
+        e.sustain = sustain;
+        e.loopStart = loopStart;
+        e.loopEnd = loopEnd;
+        e.type = type;
         return e;
     };
     const bool full = !ins.samples.empty();
@@ -179,17 +177,9 @@ inline void putInstrument(Bytes& out, const Instrument& ins) {
     h.fill = ins.headerFill;
     xmwrite::putInstrumentHeader(out, h);
     for (const Sample& s : ins.samples) {
-        xmwrite::SampleHeader sh;
-        sh.lengthBytes = s.lengthBytes;
-        sh.loopStartBytes = s.loopStartBytes;
-        sh.loopLengthBytes = s.loopLengthBytes;
-        sh.volume = s.volume;
-        sh.finetune = s.finetune;
-        sh.type = s.type;
-        sh.panning = s.panning;
-        sh.relativeNote = s.relativeNote;
-        sh.name = "sample";
-        xmwrite::putSampleHeader(out, sh);
+        xmwrite::SampleHeader header = s;
+        if (header.name[0] == '\0') header.name = "sample";
+        xmwrite::putSampleHeader(out, header);
     }
     for (const Sample& s : ins.samples) out.insert(out.end(), s.data.begin(), s.data.end());
 }
