@@ -26,8 +26,8 @@ void tune(Instrument& instrument, double toneHz, double storageRateHz) {
         fine -= 64;
         ++semitones;
     }
-    instrument.relativeNote = static_cast<int8_t>(semitones - 9);
-    instrument.finetune = static_cast<int8_t>(2 * fine); // the player halves it again
+    instrument.sample.relativeNote = static_cast<int8_t>(semitones - 9);
+    instrument.sample.finetune = static_cast<int8_t>(2 * fine); // the player halves it again
 }
 
 constexpr double middleCHz = 261.6255653005986;
@@ -79,7 +79,7 @@ Instrument makeKick() {
     }
     fadeTail(k.wave, framesFor(0.03, rate));
     k.peak = 0.96f;
-    k.volume = 64;
+    k.sample.volume = 64;
     tune(k, middleCHz, rate);
     return k;
 }
@@ -104,7 +104,7 @@ Instrument makeSnare() {
     }
     fadeTail(s.wave, framesFor(0.02, rate));
     s.peak = 0.92f;
-    s.volume = 40;
+    s.sample.volume = 40;
     tune(s, middleCHz, rate);
     return s;
 }
@@ -127,7 +127,7 @@ Instrument makeClap() {
     }
     fadeTail(c.wave, framesFor(0.02, rate));
     c.peak = 0.9f;
-    c.volume = 40;
+    c.sample.volume = 40;
     tune(c, middleCHz, rate);
     return c;
 }
@@ -146,8 +146,8 @@ Instrument makeClosedHat() {
         h.wave.push_back(x * static_cast<float>(std::exp(-t / 0.016)));
     }
     fadeTail(h.wave, framesFor(0.01, rate));
-    h.volume = 30;
-    h.panning = 104;
+    h.sample.volume = 30;
+    h.sample.panning = 104;
     tune(h, middleCHz, rate);
     return h;
 }
@@ -169,10 +169,10 @@ Instrument makeOpenHat() {
     h.loop = Loop::forward;
     h.loopStart = static_cast<uint32_t>(framesFor(0.1, rate));
     h.loopLength = static_cast<uint32_t>(n) - h.loopStart;
-    h.volume = 28;
-    h.panning = 150;
-    h.volumeEnvelope.points = {{0, 64}, {3, 42}, {9, 20}, {18, 6}, {26, 0}};
-    h.volumeEnvelope.type = ENVELOPE_ON;
+    h.sample.volume = 28;
+    h.sample.panning = 150;
+    xmwrite::setPoints(h.header.volume, {{0, 64}, {3, 42}, {9, 20}, {18, 6}, {26, 0}});
+    h.header.volume.type = ENVELOPE_ON;
     tune(h, middleCHz, rate);
     return h;
 }
@@ -195,8 +195,8 @@ Instrument makeCrash() {
         c.wave.push_back(x * static_cast<float>(env));
     }
     fadeTail(c.wave, framesFor(0.08, rate));
-    c.volume = 34;
-    c.panning = 160;
+    c.sample.volume = 34;
+    c.sample.panning = 160;
     tune(c, middleCHz, rate);
     return c;
 }
@@ -225,11 +225,11 @@ Instrument makeBass() {
     b.loop = Loop::forward;
     b.loopStart = static_cast<uint32_t>(cycleFrames * attackCycles);
     b.loopLength = static_cast<uint32_t>(cycleFrames * loopCycles);
-    b.volume = 48;
-    b.volumeEnvelope.points = {{0, 64}, {4, 56}, {12, 46}, {22, 0}};
-    b.volumeEnvelope.sustain = 2;
-    b.volumeEnvelope.type = ENVELOPE_ON | ENVELOPE_SUSTAIN;
-    b.fadeout = fadeoutForTicks(10);
+    b.sample.volume = 48;
+    xmwrite::setPoints(b.header.volume, {{0, 64}, {4, 56}, {12, 46}, {22, 0}});
+    b.header.volume.sustain = 2;
+    b.header.volume.type = ENVELOPE_ON | ENVELOPE_SUSTAIN;
+    b.header.fadeout = fadeoutForTicks(10);
     tune(b, toneHz, rate);
     return b;
 }
@@ -248,11 +248,11 @@ Instrument makeAcid() {
     a.loop = Loop::forward;
     a.loopStart = 0;
     a.loopLength = static_cast<uint32_t>(a.wave.size());
-    a.volume = 34;
-    a.volumeEnvelope.points = {{0, 64}, {3, 40}, {8, 26}, {14, 0}};
-    a.volumeEnvelope.sustain = 2;
-    a.volumeEnvelope.type = ENVELOPE_ON | ENVELOPE_SUSTAIN;
-    a.fadeout = fadeoutForTicks(5);
+    a.sample.volume = 34;
+    xmwrite::setPoints(a.header.volume, {{0, 64}, {3, 40}, {8, 26}, {14, 0}});
+    a.header.volume.sustain = 2;
+    a.header.volume.type = ENVELOPE_ON | ENVELOPE_SUSTAIN;
+    a.header.fadeout = fadeoutForTicks(5);
     tune(a, rate / cycleFrames, rate);
     return a;
 }
@@ -273,16 +273,16 @@ Instrument makeLead() {
     l.loop = Loop::forward;
     l.loopStart = 0;
     l.loopLength = frames;
-    l.volume = 34;
-    l.panning = 120;
-    l.volumeEnvelope.points = {{0, 0}, {2, 64}, {9, 50}, {40, 0}};
-    l.volumeEnvelope.sustain = 2;
-    l.volumeEnvelope.type = ENVELOPE_ON | ENVELOPE_SUSTAIN;
-    l.fadeout = fadeoutForTicks(14);
-    l.vibratoType = 0;
-    l.vibratoSweep = 24;
-    l.vibratoDepth = 5;
-    l.vibratoRate = 22;
+    l.sample.volume = 34;
+    l.sample.panning = 120;
+    xmwrite::setPoints(l.header.volume, {{0, 0}, {2, 64}, {9, 50}, {40, 0}});
+    l.header.volume.sustain = 2;
+    l.header.volume.type = ENVELOPE_ON | ENVELOPE_SUSTAIN;
+    l.header.fadeout = fadeoutForTicks(14);
+    l.header.vibratoType = 0;
+    l.header.vibratoSweep = 24;
+    l.header.vibratoDepth = 5;
+    l.header.vibratoRate = 22;
     tune(l, cycles[0] * rate / frames, rate);
     return l;
 }
@@ -307,15 +307,15 @@ Instrument makePad(int32_t frames) {
     p.loop = Loop::pingPong;
     p.loopStart = static_cast<uint32_t>(framesFor(0.25, rate));
     p.loopLength = static_cast<uint32_t>(frames) - p.loopStart;
-    p.volume = 30;
-    p.volumeEnvelope.points = {{0, 0}, {18, 64}, {36, 54}, {80, 0}};
-    p.volumeEnvelope.sustain = 2;
-    p.volumeEnvelope.type = ENVELOPE_ON | ENVELOPE_SUSTAIN;
-    p.panningEnvelope.points = {{0, 32}, {40, 46}, {80, 18}, {120, 32}};
-    p.panningEnvelope.loopStart = 0;
-    p.panningEnvelope.loopEnd = 3;
-    p.panningEnvelope.type = ENVELOPE_ON | ENVELOPE_LOOP;
-    p.fadeout = fadeoutForTicks(90);
+    p.sample.volume = 30;
+    xmwrite::setPoints(p.header.volume, {{0, 0}, {18, 64}, {36, 54}, {80, 0}});
+    p.header.volume.sustain = 2;
+    p.header.volume.type = ENVELOPE_ON | ENVELOPE_SUSTAIN;
+    xmwrite::setPoints(p.header.panning, {{0, 32}, {40, 46}, {80, 18}, {120, 32}});
+    p.header.panning.loopStart = 0;
+    p.header.panning.loopEnd = 3;
+    p.header.panning.type = ENVELOPE_ON | ENVELOPE_LOOP;
+    p.header.fadeout = fadeoutForTicks(90);
     tune(p, middleCHz, rate);
     return p;
 }
@@ -343,12 +343,12 @@ Instrument makeChord(bool minor) {
     c.loop = Loop::pingPong;
     c.loopStart = static_cast<uint32_t>(framesFor(0.15, rate));
     c.loopLength = static_cast<uint32_t>(frames) - c.loopStart;
-    c.volume = 30;
-    c.panning = 140;
-    c.volumeEnvelope.points = {{0, 0}, {2, 64}, {10, 50}, {30, 0}};
-    c.volumeEnvelope.sustain = 2;
-    c.volumeEnvelope.type = ENVELOPE_ON | ENVELOPE_SUSTAIN;
-    c.fadeout = fadeoutForTicks(20);
+    c.sample.volume = 30;
+    c.sample.panning = 140;
+    xmwrite::setPoints(c.header.volume, {{0, 0}, {2, 64}, {10, 50}, {30, 0}});
+    c.header.volume.sustain = 2;
+    c.header.volume.type = ENVELOPE_ON | ENVELOPE_SUSTAIN;
+    c.header.fadeout = fadeoutForTicks(20);
     tune(c, middleCHz, rate);
     return c;
 }
@@ -365,10 +365,10 @@ Instrument makeArp() {
         a.wave.push_back(readTable(pulse, loopPhase(1, i, cycleFrames)));
     a.loop = Loop::forward;
     a.loopLength = static_cast<uint32_t>(a.wave.size());
-    a.volume = 26;
-    a.panning = 90;
-    a.volumeEnvelope.points = {{0, 64}, {3, 34}, {9, 14}, {22, 0}};
-    a.volumeEnvelope.type = ENVELOPE_ON;
+    a.sample.volume = 26;
+    a.sample.panning = 90;
+    xmwrite::setPoints(a.header.volume, {{0, 64}, {3, 34}, {9, 14}, {22, 0}});
+    a.header.volume.type = ENVELOPE_ON;
     tune(a, rate / cycleFrames, rate);
     return a;
 }
@@ -389,8 +389,8 @@ Instrument makeBell() {
         b.wave.push_back(static_cast<float>(x * attack));
     }
     fadeTail(b.wave, framesFor(0.05, rate));
-    b.volume = 34;
-    b.panning = 170;
+    b.sample.volume = 34;
+    b.sample.panning = 170;
     tune(b, f, rate);
     return b;
 }
@@ -422,19 +422,19 @@ Instrument makeChoir() {
     c.loop = Loop::pingPong;
     c.loopStart = static_cast<uint32_t>(framesFor(0.12, rate));
     c.loopLength = static_cast<uint32_t>(n) - c.loopStart;
-    c.volume = 30;
-    c.volumeEnvelope.points = {{0, 0}, {24, 64}, {40, 46}, {56, 64}};
-    c.volumeEnvelope.loopStart = 1;
-    c.volumeEnvelope.loopEnd = 3;
-    c.volumeEnvelope.type = ENVELOPE_ON | ENVELOPE_LOOP;
-    c.panningEnvelope.points = {{0, 18}, {30, 32}, {60, 46}};
-    c.panningEnvelope.sustain = 1;
-    c.panningEnvelope.type = ENVELOPE_ON | ENVELOPE_SUSTAIN;
-    c.fadeout = fadeoutForTicks(60);
-    c.vibratoType = 0;
-    c.vibratoSweep = 40;
-    c.vibratoDepth = 3;
-    c.vibratoRate = 14;
+    c.sample.volume = 30;
+    xmwrite::setPoints(c.header.volume, {{0, 0}, {24, 64}, {40, 46}, {56, 64}});
+    c.header.volume.loopStart = 1;
+    c.header.volume.loopEnd = 3;
+    c.header.volume.type = ENVELOPE_ON | ENVELOPE_LOOP;
+    xmwrite::setPoints(c.header.panning, {{0, 18}, {30, 32}, {60, 46}});
+    c.header.panning.sustain = 1;
+    c.header.panning.type = ENVELOPE_ON | ENVELOPE_SUSTAIN;
+    c.header.fadeout = fadeoutForTicks(60);
+    c.header.vibratoType = 0;
+    c.header.vibratoSweep = 40;
+    c.header.vibratoDepth = 3;
+    c.header.vibratoRate = 14;
     tune(c, middleCHz, rate);
     return c;
 }
@@ -455,7 +455,7 @@ Instrument makeRiser(int32_t frames) {
         r.wave.push_back(static_cast<float>(bands[1] * (0.15 + 0.85 * std::pow(u, 1.6))));
     }
     fadeTail(r.wave, framesFor(0.03, rate));
-    r.volume = 40;
+    r.sample.volume = 40;
     tune(r, middleCHz, rate);
     return r;
 }
@@ -473,8 +473,8 @@ Instrument makeZap() {
         z.wave.push_back(static_cast<float>(std::sin(twoPi * phase) * std::exp(-t / 0.1)));
     }
     fadeTail(z.wave, framesFor(0.02, rate));
-    z.volume = 24;
-    z.panning = 60;
+    z.sample.volume = 24;
+    z.sample.panning = 60;
     tune(z, middleCHz, rate);
     return z;
 }
@@ -494,7 +494,7 @@ Instrument makeTom() {
         t.wave.push_back(softClip(static_cast<float>(x), 1.3f));
     }
     fadeTail(t.wave, framesFor(0.03, rate));
-    t.volume = 44;
+    t.sample.volume = 44;
     tune(t, middleCHz, rate);
     return t;
 }

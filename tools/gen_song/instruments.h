@@ -10,14 +10,6 @@
 
 namespace gensong {
 
-struct Envelope {
-    std::vector<xmwrite::EnvelopePoint> points;
-    uint8_t sustain = 0;
-    uint8_t loopStart = 0;
-    uint8_t loopEnd = 0;
-    uint8_t type = 0; // xmwrite::ENVELOPE_ON, _SUSTAIN, _LOOP
-};
-
 enum class Loop { none, forward, pingPong };
 
 struct Instrument {
@@ -28,17 +20,10 @@ struct Instrument {
     Loop loop = Loop::none;
     uint32_t loopStart = 0;  // frames
     uint32_t loopLength = 0; // frames
-    uint8_t volume = 64;
-    int8_t finetune = 0;
-    uint8_t panning = 128;
-    int8_t relativeNote = 0;
-    Envelope volumeEnvelope;
-    Envelope panningEnvelope;
-    uint8_t vibratoType = 0;
-    uint8_t vibratoSweep = 0;
-    uint8_t vibratoDepth = 0;
-    uint8_t vibratoRate = 0;
-    uint16_t fadeout = 0; // as stored; the player doubles it
+    // Volume, finetune, panning and relative note; the rest is filled in when it is written.
+    xmwrite::SampleHeader sample;
+    // Envelopes, auto-vibrato and fadeout (as stored; the player doubles it); likewise.
+    xmwrite::InstrumentHeader header;
 };
 
 // Drums and percussion; C-4 plays each at the rate it was made at.

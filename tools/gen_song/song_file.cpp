@@ -11,10 +11,6 @@ namespace {
 
 constexpr uint32_t headerSizeBytes = xmwrite::headerFieldBytes + orderTable.size(); // orders only
 
-xmwrite::Envelope envelopeOf(const Envelope& e) {
-    return xmwrite::envelopeOf(e.points, e.sustain, e.loopStart, e.loopEnd, e.type);
-}
-
 // The wave normalised to the instrument's peak and rounded to the stored width.
 template <typename T> std::vector<T> storedValues(const Instrument& in, float fullScale) {
     float peak = 1e-9f;
@@ -30,33 +26,22 @@ template <typename T> std::vector<T> storedValues(const Instrument& in, float fu
 }
 
 void writeInstrument(xmwrite::Bytes& out, const Instrument& in) {
-    xmwrite::InstrumentHeader header;
+    xmwrite::InstrumentHeader header = in.header;
     header.name = in.name.c_str();
     header.sampleCount = 1;
-    header.volume = envelopeOf(in.volumeEnvelope);
-    header.panning = envelopeOf(in.panningEnvelope);
-    header.vibratoType = in.vibratoType;
-    header.vibratoSweep = in.vibratoSweep;
-    header.vibratoDepth = in.vibratoDepth;
-    header.vibratoRate = in.vibratoRate;
-    header.fadeout = in.fadeout;
     xmwrite::putInstrumentHeader(out, header);
 
     const uint32_t width = in.sixteenBit ? 2 : 1;
-    xmwrite::SampleHeader sample;
+    xmwrite::SampleHeader sample = in.sample;
     sample.lengthBytes = sampleDataBytes(in);
     if (in.loop != Loop::none) {
         sample.loopStartBytes = in.loopStart * width;
         sample.loopLengthBytes = in.loopLength * width;
     }
-    sample.volume = in.volume;
-    sample.finetune = in.finetune;
     sample.type = in.loop == Loop::forward    ? xmwrite::SAMPLE_LOOP_FORWARD
                   : in.loop == Loop::pingPong ? xmwrite::SAMPLE_LOOP_PINGPONG
                                               : 0;
     if (in.sixteenBit) sample.type |= xmwrite::SAMPLE_16BIT;
-    sample.panning = in.panning;
-    sample.relativeNote = in.relativeNote;
     sample.name = in.name.c_str();
     xmwrite::putSampleHeader(out, sample);
 
