@@ -11,6 +11,8 @@
 #include "song_shape.h"
 #include "tempo.h"
 
+#include <array>
+#include <cstdint>
 #include <cstdio>
 #include <vector>
 
