@@ -1,17 +1,15 @@
 // Writes XM bytes directly: synthesised looping instruments and dense, effect-rich patterns.
 #include "xm_generator.h"
 
+#include "xmwrite.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 
 namespace benchgen {
 namespace {
 
-constexpr int32_t headerSizeBytes = 276; // from offset 60: 20 bytes of fields + 256 orders
-constexpr int32_t instrumentHeaderBytes = 263;
-constexpr int32_t sampleHeaderBytes = 40;
 constexpr int32_t defaultTempoTicks = 6;
 constexpr int32_t defaultBpm = 125;
 constexpr double secondsPerRow = defaultTempoTicks * 2.5 / defaultBpm;
@@ -28,53 +26,26 @@ struct Random {
     bool chance(int32_t percent) { return below(100) < percent; }
 };
 
-struct Bytes {
-    std::vector<uint8_t> data;
-    void u8(uint32_t v) { data.push_back(static_cast<uint8_t>(v)); }
-    void u16(uint32_t v) {
-        u8(v & 0xFF);
-        u8((v >> 8) & 0xFF);
-    }
-    void u32(uint32_t v) {
-        u16(v & 0xFFFF);
-        u16(v >> 16);
-    }
-    void text(const char* s, size_t width) {
-        size_t n = std::strlen(s);
-        for (size_t i = 0; i < width; ++i) u8(i < n ? static_cast<uint8_t>(s[i]) : 0);
-    }
-    void zeros(size_t n) { data.insert(data.end(), n, 0); }
-};
-
-constexpr uint8_t TYPE_FORWARD = 0x01;
-constexpr uint8_t TYPE_PINGPONG = 0x02;
-constexpr uint8_t TYPE_16BIT = 0x10;
+using xmwrite::Cell;
+using xmwrite::ENVELOPE_LOOP;
+using xmwrite::ENVELOPE_ON;
+using xmwrite::ENVELOPE_SUSTAIN;
+using xmwrite::SAMPLE_16BIT;
+using xmwrite::SAMPLE_LOOP_FORWARD;
+using xmwrite::SAMPLE_LOOP_PINGPONG;
 
 struct SynthSample {
-    std::vector<int16_t> frames; // absolute values; 8-bit samples use the upper byte only
-    uint32_t loopStart;          // frames
-    uint32_t loopLength;         // frames; 0 = no loop
-    uint8_t type;
-    uint8_t volume;
-    int8_t finetune;
-    uint8_t panning;
-    int8_t relativeNote;
-};
-
-struct Envelope {
-    std::vector<std::pair<uint16_t, uint16_t>> points;
-    uint8_t sustain, loopStart, loopEnd, type;
+    std::vector<int16_t> frames;  // absolute values; 8-bit samples use the upper byte only
+    uint32_t loopStart;           // frames
+    uint32_t loopLength;          // frames; 0 = no loop
+    xmwrite::SampleHeader header; // type, volume, finetune, panning, relative note
 };
 
 struct SynthInstrument {
     std::vector<SynthSample> samples;
-    uint8_t sampleMap[96];
-    Envelope volume;
-    Envelope panning;
-    uint8_t vibratoType, vibratoSweep, vibratoDepth, vibratoRate;
-    uint16_t fadeout;
-    int32_t baseNote; // the note range the patterns use for it starts here
-    bool releases;    // patterns send key-offs to it (it has a sustained envelope)
+    xmwrite::InstrumentHeader header; // sample map, envelopes, auto-vibrato, fadeout
+    int32_t baseNote;                 // the note range the patterns use for it starts here
+    bool releases;                    // patterns send key-offs to it (it has a sustained envelope)
 };
 
 int16_t clamp16(double v) {
@@ -83,37 +54,35 @@ int16_t clamp16(double v) {
 
 SynthSample makeSample(int32_t kind, int32_t frames, Random& rng) {
     SynthSample s{};
-    s.volume = 64;
-    s.panning = 128;
     s.frames.resize(static_cast<size_t>(frames));
     switch (kind) {
     case 0: // pulse, 8-bit, forward loop over whole cycles
         for (int32_t i = 0; i < frames; ++i) s.frames[i] = (i % 64) < 20 ? 22000 : -22000;
         s.loopStart = 0;
         s.loopLength = static_cast<uint32_t>(frames - frames % 64);
-        s.type = TYPE_FORWARD;
+        s.header.type = SAMPLE_LOOP_FORWARD;
         break;
     case 1: // sine, 16-bit, forward loop
         for (int32_t i = 0; i < frames; ++i) s.frames[i] = clamp16(26000.0 * std::sin(i * pi / 64));
         s.loopStart = 0;
         s.loopLength = static_cast<uint32_t>(frames - frames % 128);
-        s.type = TYPE_FORWARD | TYPE_16BIT;
-        s.relativeNote = 12;
+        s.header.type = SAMPLE_LOOP_FORWARD | SAMPLE_16BIT;
+        s.header.relativeNote = 12;
         break;
     case 2: // saw, 16-bit, ping-pong from a tenth in
         for (int32_t i = 0; i < frames; ++i) s.frames[i] = clamp16(-24000.0 + 48000.0 * i / frames);
         s.loopStart = static_cast<uint32_t>(frames / 10);
         s.loopLength = static_cast<uint32_t>(frames) - s.loopStart;
-        s.type = TYPE_PINGPONG | TYPE_16BIT;
-        s.finetune = -16;
+        s.header.type = SAMPLE_LOOP_PINGPONG | SAMPLE_16BIT;
+        s.header.finetune = -16;
         break;
     case 3: // ramp, 8-bit, ping-pong over a short cycle: a triangle
         for (int32_t i = 0; i < frames; ++i)
             s.frames[i] = clamp16(-20000.0 + 40000.0 * (i % 32) / 32);
         s.loopStart = 0;
         s.loopLength = 32;
-        s.type = TYPE_PINGPONG;
-        s.relativeNote = 12;
+        s.header.type = SAMPLE_LOOP_PINGPONG;
+        s.header.relativeNote = 12;
         break;
     case 4: { // bass, 16-bit: noisy attack into a looped sine with a harmonic
         for (int32_t i = 0; i < frames; ++i) {
@@ -127,8 +96,8 @@ SynthSample makeSample(int32_t kind, int32_t frames, Random& rng) {
         s.loopStart = start;
         s.loopLength = static_cast<uint32_t>(frames) - start;
         s.loopLength -= s.loopLength % 256;
-        s.type = TYPE_FORWARD | TYPE_16BIT;
-        s.relativeNote = 24;
+        s.header.type = SAMPLE_LOOP_FORWARD | SAMPLE_16BIT;
+        s.header.relativeNote = 24;
         break;
     }
     case 5: // noise, 8-bit, forward loop: hats and snares with an envelope
@@ -136,8 +105,8 @@ SynthSample makeSample(int32_t kind, int32_t frames, Random& rng) {
             s.frames[i] = static_cast<int16_t>(rng.below(50001) - 25000);
         s.loopStart = static_cast<uint32_t>(frames / 2);
         s.loopLength = static_cast<uint32_t>(frames) - s.loopStart;
-        s.type = TYPE_FORWARD;
-        s.volume = 40;
+        s.header.type = SAMPLE_LOOP_FORWARD;
+        s.header.volume = 40;
         break;
     case 6: // pad, 16-bit: detuned sines, ping-pong
         for (int32_t i = 0; i < frames; ++i)
@@ -146,8 +115,8 @@ SynthSample makeSample(int32_t kind, int32_t frames, Random& rng) {
                         6000.0 * std::sin(i * pi / 25.2));
         s.loopStart = static_cast<uint32_t>(frames / 8);
         s.loopLength = static_cast<uint32_t>(frames) - s.loopStart - 1;
-        s.type = TYPE_PINGPONG | TYPE_16BIT;
-        s.volume = 48;
+        s.header.type = SAMPLE_LOOP_PINGPONG | SAMPLE_16BIT;
+        s.header.volume = 48;
         break;
     default: { // pluck, 8-bit: decaying filtered noise with a short forward loop at its end
         int32_t period = 40;
@@ -160,8 +129,8 @@ SynthSample makeSample(int32_t kind, int32_t frames, Random& rng) {
         }
         s.loopLength = static_cast<uint32_t>(std::min(frames, period * 4));
         s.loopStart = static_cast<uint32_t>(frames) - s.loopLength;
-        s.type = TYPE_FORWARD;
-        s.finetune = 8;
+        s.header.type = SAMPLE_LOOP_FORWARD;
+        s.header.finetune = 8;
         break;
     }
     }
@@ -170,7 +139,7 @@ SynthSample makeSample(int32_t kind, int32_t frames, Random& rng) {
         s.loopStart = 0;
         s.loopLength = static_cast<uint32_t>(frames);
     }
-    if (!(s.type & TYPE_16BIT))
+    if (!(s.header.type & SAMPLE_16BIT))
         for (auto& v : s.frames) v = static_cast<int16_t>(v & ~0xFF); // 8-bit: only the high byte
     return s;
 }
@@ -179,37 +148,45 @@ SynthInstrument makeInstrument(int32_t kind, int32_t frames, Random& rng) {
     SynthInstrument ins{};
     int32_t length = std::max(64, frames);
     ins.samples.push_back(makeSample(kind, length, rng));
-    std::memset(ins.sampleMap, 0, sizeof ins.sampleMap);
     ins.baseNote = 37; // C-3
     switch (kind) {
     case 4:
-        ins.volume = {{{0, 64}, {4, 48}, {20, 40}, {60, 0}}, 1, 0, 0, 0x03};
-        ins.fadeout = 400;
+        setPoints(ins.header.volume, {{0, 64}, {4, 48}, {20, 40}, {60, 0}});
+        ins.header.volume.sustain = 1;
+        ins.header.volume.type = ENVELOPE_ON | ENVELOPE_SUSTAIN;
+        ins.header.fadeout = 400;
         ins.releases = true;
         ins.baseNote = 25;
         break;
     case 5:
-        ins.volume = {{{0, 64}, {3, 20}, {10, 0}}, 0, 0, 0, 0x01};
+        setPoints(ins.header.volume, {{0, 64}, {3, 20}, {10, 0}});
+        ins.header.volume.type = ENVELOPE_ON;
         ins.baseNote = 61;
         break;
     case 6:
         // A second, brighter sample for the upper half of the keyboard.
         ins.samples.push_back(makeSample(1, length / 2 + 64, rng));
-        for (int32_t n = 48; n < 96; ++n) ins.sampleMap[n] = 1;
-        ins.volume = {{{0, 0}, {8, 64}, {16, 40}, {24, 56}, {80, 0}}, 3, 1, 3, 0x07};
-        ins.panning = {{{0, 32}, {16, 48}, {32, 16}}, 0, 0, 2, 0x05};
-        ins.fadeout = 200;
-        ins.vibratoType = 0;
-        ins.vibratoSweep = 16;
-        ins.vibratoDepth = 4;
-        ins.vibratoRate = 10;
+        for (int32_t n = 48; n < 96; ++n) ins.header.sampleMap[n] = 1;
+        setPoints(ins.header.volume, {{0, 0}, {8, 64}, {16, 40}, {24, 56}, {80, 0}});
+        ins.header.volume.sustain = 3;
+        ins.header.volume.loopStart = 1;
+        ins.header.volume.loopEnd = 3;
+        ins.header.volume.type = ENVELOPE_ON | ENVELOPE_SUSTAIN | ENVELOPE_LOOP;
+        setPoints(ins.header.panning, {{0, 32}, {16, 48}, {32, 16}});
+        ins.header.panning.loopEnd = 2;
+        ins.header.panning.type = ENVELOPE_ON | ENVELOPE_LOOP;
+        ins.header.fadeout = 200;
+        ins.header.vibratoType = 0;
+        ins.header.vibratoSweep = 16;
+        ins.header.vibratoDepth = 4;
+        ins.header.vibratoRate = 10;
         ins.releases = true;
         ins.baseNote = 37;
         break;
     case 7:
-        ins.vibratoType = 1;
-        ins.vibratoDepth = 2;
-        ins.vibratoRate = 20;
+        ins.header.vibratoType = 1;
+        ins.header.vibratoDepth = 2;
+        ins.header.vibratoRate = 20;
         ins.baseNote = 49;
         break;
     default: break;
@@ -217,101 +194,33 @@ SynthInstrument makeInstrument(int32_t kind, int32_t frames, Random& rng) {
     return ins;
 }
 
-void writeEnvelope(Bytes& out, const Envelope& e) {
-    for (size_t i = 0; i < 12; ++i) {
-        if (i < e.points.size()) {
-            out.u16(e.points[i].first);
-            out.u16(e.points[i].second);
-        } else {
-            out.u32(0);
-        }
-    }
-}
-
-void writeInstrument(Bytes& out, const SynthInstrument& ins, int32_t number) {
+void writeInstrument(xmwrite::Bytes& out, const SynthInstrument& ins, int32_t number) {
     char name[23];
     std::snprintf(name, sizeof name, "synth %d", static_cast<int>(number));
-    out.u32(instrumentHeaderBytes);
-    out.text(name, 22);
-    out.u8(0);
-    out.u16(static_cast<uint32_t>(ins.samples.size()));
-    out.u32(sampleHeaderBytes);
-    for (uint8_t m : ins.sampleMap) out.u8(m);
-    writeEnvelope(out, ins.volume);
-    writeEnvelope(out, ins.panning);
-    out.u8(static_cast<uint32_t>(ins.volume.points.size()));
-    out.u8(static_cast<uint32_t>(ins.panning.points.size()));
-    out.u8(ins.volume.sustain);
-    out.u8(ins.volume.loopStart);
-    out.u8(ins.volume.loopEnd);
-    out.u8(ins.panning.sustain);
-    out.u8(ins.panning.loopStart);
-    out.u8(ins.panning.loopEnd);
-    out.u8(ins.volume.type);
-    out.u8(ins.panning.type);
-    out.u8(ins.vibratoType);
-    out.u8(ins.vibratoSweep);
-    out.u8(ins.vibratoDepth);
-    out.u8(ins.vibratoRate);
-    out.u16(ins.fadeout);
-    out.zeros(instrumentHeaderBytes - 241);
+    xmwrite::InstrumentHeader header = ins.header;
+    header.name = name;
+    header.sampleCount = static_cast<uint16_t>(ins.samples.size());
+    xmwrite::putInstrumentHeader(out, header);
 
     for (const SynthSample& s : ins.samples) {
-        uint32_t width = (s.type & TYPE_16BIT) ? 2 : 1;
-        out.u32(static_cast<uint32_t>(s.frames.size()) * width);
-        out.u32(s.loopStart * width);
-        out.u32(s.loopLength * width);
-        out.u8(s.volume);
-        out.u8(static_cast<uint8_t>(s.finetune));
-        out.u8(s.type);
-        out.u8(s.panning);
-        out.u8(static_cast<uint8_t>(s.relativeNote));
-        out.u8(0);
-        out.text("generated", 22);
+        const uint32_t width = (s.header.type & SAMPLE_16BIT) ? 2 : 1;
+        xmwrite::SampleHeader sample = s.header;
+        sample.lengthBytes = static_cast<uint32_t>(s.frames.size()) * width;
+        sample.loopStartBytes = s.loopStart * width;
+        sample.loopLengthBytes = s.loopLength * width;
+        sample.name = "generated";
+        xmwrite::putSampleHeader(out, sample);
     }
     for (const SynthSample& s : ins.samples) {
-        if (s.type & TYPE_16BIT) {
-            int16_t previous = 0;
-            for (int16_t v : s.frames) {
-                out.u16(static_cast<uint16_t>(v - previous));
-                previous = v;
-            }
+        if (s.header.type & SAMPLE_16BIT) {
+            xmwrite::putDeltas16(out, s.frames);
         } else {
-            int8_t previous = 0;
-            for (int16_t v : s.frames) {
-                int8_t b = static_cast<int8_t>(v >> 8);
-                out.u8(static_cast<uint8_t>(b - previous));
-                previous = b;
-            }
+            std::vector<int8_t> high(s.frames.size());
+            for (size_t i = 0; i < high.size(); ++i)
+                high[i] = static_cast<int8_t>(s.frames[i] >> 8);
+            xmwrite::putDeltas8(out, high);
         }
     }
-}
-
-struct Cell {
-    uint8_t note, instrument, volume, effect, param;
-};
-
-void writeCell(Bytes& out, const Cell& c) {
-    if (c.note && c.instrument && c.volume && c.effect && c.param) {
-        out.u8(c.note);
-        out.u8(c.instrument);
-        out.u8(c.volume);
-        out.u8(c.effect);
-        out.u8(c.param);
-        return;
-    }
-    uint8_t flags = 0x80;
-    if (c.note) flags |= 0x01;
-    if (c.instrument) flags |= 0x02;
-    if (c.volume) flags |= 0x04;
-    if (c.effect) flags |= 0x08;
-    if (c.param) flags |= 0x10;
-    out.u8(flags);
-    if (c.note) out.u8(c.note);
-    if (c.instrument) out.u8(c.instrument);
-    if (c.volume) out.u8(c.volume);
-    if (c.effect) out.u8(c.effect);
-    if (c.param) out.u8(c.param);
 }
 
 // The everyday effects: slides, vibrato, portamento, arpeggio, panning.
@@ -449,38 +358,33 @@ std::vector<uint8_t> generateModule(const SongShape& shape) {
     for (int32_t i = 0; i < shape.instrumentCount; ++i)
         set.push_back(makeInstrument(i % 8, shape.sampleFrames, rng));
 
-    Bytes out;
-    out.text("Extended Module: ", 17);
     char name[21];
     std::snprintf(name, sizeof name, "gen %dch", static_cast<int>(shape.channelCount));
-    out.text(name, 20);
-    out.u8(0x1A);
-    out.text("bench generator", 20);
-    out.u16(0x0104);
-    out.u32(headerSizeBytes);
-    out.u16(static_cast<uint32_t>(shape.patternCount)); // song length: every pattern once
-    out.u16(0);                                         // restart position
-    out.u16(static_cast<uint32_t>(shape.channelCount));
-    out.u16(static_cast<uint32_t>(shape.patternCount));
-    out.u16(static_cast<uint32_t>(shape.instrumentCount));
-    out.u16(shape.linearFrequencies ? 1 : 0);
-    out.u16(defaultTempoTicks);
-    out.u16(defaultBpm);
-    for (int32_t i = 0; i < 256; ++i) out.u8(i < shape.patternCount ? static_cast<uint32_t>(i) : 0);
+    std::vector<uint8_t> orders(static_cast<size_t>(shape.patternCount));
+    for (size_t i = 0; i < orders.size(); ++i) orders[i] = static_cast<uint8_t>(i);
+    xmwrite::Header header;
+    header.name = name;
+    header.tracker = "bench generator";
+    header.songLength = static_cast<uint16_t>(shape.patternCount); // every pattern once
+    header.channelCount = static_cast<uint16_t>(shape.channelCount);
+    header.patternCount = static_cast<uint16_t>(shape.patternCount);
+    header.instrumentCount = static_cast<uint16_t>(shape.instrumentCount);
+    header.flags = shape.linearFrequencies ? 1 : 0;
+    header.tempo = defaultTempoTicks;
+    header.bpm = defaultBpm;
+    header.orders = orders;
+    xmwrite::Bytes out;
+    xmwrite::putHeader(out, header);
 
     for (int32_t p = 0; p < shape.patternCount; ++p) {
-        std::vector<Cell> cells = makePattern(shape, set, p, rng);
-        Bytes packed;
-        for (const Cell& c : cells) writeCell(packed, c);
-        out.u32(9);
-        out.u8(0);
-        out.u16(static_cast<uint32_t>(shape.rowsPerPattern));
-        out.u16(static_cast<uint32_t>(packed.data.size()));
-        out.data.insert(out.data.end(), packed.data.begin(), packed.data.end());
+        const std::vector<Cell> cells = makePattern(shape, set, p, rng);
+        xmwrite::Bytes packed;
+        xmwrite::packCells(packed, cells, xmwrite::CellPacking::shortest);
+        xmwrite::putPattern(out, static_cast<uint16_t>(shape.rowsPerPattern), packed);
     }
     for (int32_t i = 0; i < shape.instrumentCount; ++i)
         writeInstrument(out, set[static_cast<size_t>(i)], i + 1);
-    return out.data;
+    return out;
 }
 
 } // namespace benchgen

@@ -17,60 +17,36 @@
 // with resize() to get a truncated file. Everything is little-endian as in the file.
 #pragma once
 
+// By path, so that a target which only adds this folder to its include path still builds.
+#include "../../tools/xmwrite/xmwrite.h"
+
+#include <algorithm>
 #include <cstdint>
-#include <cstring>
 #include <vector>
 
 namespace xmb {
 
-using Bytes = std::vector<uint8_t>;
+using Bytes = xmwrite::Bytes;
 
-inline void putU8(Bytes& out, uint8_t v) {
-    out.push_back(v);
-}
-inline void putU16(Bytes& out, uint16_t v) {
-    out.push_back(static_cast<uint8_t>(v));
-    out.push_back(static_cast<uint8_t>(v >> 8));
-}
-inline void putU32(Bytes& out, uint32_t v) {
-    for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<uint8_t>(v >> shift));
-}
-inline void putFill(Bytes& out, size_t count, uint8_t v = 0) {
-    out.insert(out.end(), count, v);
-}
-inline void putText(Bytes& out, const char* text, size_t width) {
-    const size_t n = std::strlen(text);
-    for (size_t i = 0; i < width; ++i) out.push_back(i < n ? static_cast<uint8_t>(text[i]) : 0);
-}
+using xmwrite::putFill;
+using xmwrite::putText;
+using xmwrite::putU16;
+using xmwrite::putU32;
+using xmwrite::putU8;
 
-struct Cell {
-    uint8_t note = 0;
-    uint8_t instrument = 0;
-    uint8_t volume = 0;
-    uint8_t effect = 0;
-    uint8_t param = 0;
-};
+using Cell = xmwrite::Cell;
 
 // Packed cells as trackers write them: 0x80 | a bit per non-zero field, then those fields.
 inline Bytes packCells(const std::vector<Cell>& cells) {
     Bytes out;
-    for (const Cell& c : cells) {
-        const uint8_t fields[5] = {c.note, c.instrument, c.volume, c.effect, c.param};
-        uint8_t mask = 0x80;
-        for (int i = 0; i < 5; ++i)
-            if (fields[i] != 0) mask |= static_cast<uint8_t>(1 << i);
-        out.push_back(mask);
-        for (int i = 0; i < 5; ++i)
-            if (fields[i] != 0) out.push_back(fields[i]);
-    }
+    xmwrite::packCells(out, cells, xmwrite::CellPacking::masked);
     return out;
 }
 
 // Five plain bytes per cell; only right when every note byte is below 0x80.
 inline Bytes plainCells(const std::vector<Cell>& cells) {
     Bytes out;
-    for (const Cell& c : cells)
-        out.insert(out.end(), {c.note, c.instrument, c.volume, c.effect, c.param});
+    for (const Cell& c : cells) xmwrite::putPlainCell(out, c);
     return out;
 }
 
@@ -90,15 +66,8 @@ inline Pattern pattern(uint16_t rows, Bytes data) {
     return p;
 }
 
-struct Sample {
-    uint32_t lengthBytes = 0;
-    uint32_t loopStartBytes = 0;
-    uint32_t loopLengthBytes = 0;
-    uint8_t volume = 64;
-    int8_t finetune = 0;
-    uint8_t type = 0; // bit 0 forward loop, bit 1 ping-pong, bit 4 16-bit
-    uint8_t panning = 128;
-    int8_t relativeNote = 0;
+// The header fields as the file states them (an empty name is written as "sample"), and the data.
+struct Sample : xmwrite::SampleHeader {
     Bytes data; // stored bytes (deltas), written after all sample headers of the instrument
 };
 
@@ -130,10 +99,7 @@ template <typename T> std::vector<T> deltasOf(const std::vector<T>& values) {
     return out;
 }
 
-struct Point {
-    uint16_t x = 0;
-    uint16_t y = 0;
-};
+using Point = xmwrite::EnvelopePoint;
 
 struct Instrument {
     uint32_t headerSize = 0;       // 0: the usual 263 with samples, 29 without
@@ -177,70 +143,68 @@ struct Module {
 };
 
 inline void putInstrument(Bytes& out, const Instrument& ins) {
-    const size_t start = out.size();
-    const uint16_t sampleCount = ins.sampleCountField >= 0
-                                     ? static_cast<uint16_t>(ins.sampleCountField)
-                                     : static_cast<uint16_t>(ins.samples.size());
+    const auto envelope = [](const Point(&points)[12], uint8_t pointCount, uint8_t sustain,
+                             uint8_t loopStart, uint8_t loopEnd, uint8_t type) {
+        xmwrite::Envelope e{};
+        std::copy(points, points + 12, e.points);
+        e.pointCount = pointCount; // as set, whatever points were given
+        e.sustain = sustain;
+        e.loopStart = loopStart;
+        e.loopEnd = loopEnd;
+        e.type = type;
+        return e;
+    };
     const bool full = !ins.samples.empty();
-    const uint32_t headerSize = ins.headerSize != 0 ? ins.headerSize : (full ? 263u : 29u);
-    putU32(out, headerSize);
-    putText(out, "instrument", 22);
-    putU8(out, 0);
-    putU16(out, sampleCount);
-    if (full) {
-        putU32(out, ins.sampleHeaderSize);
-        out.insert(out.end(), ins.sampleMap, ins.sampleMap + 96);
-        for (const Point& p : ins.volumeEnvelope) putU16(out, p.x), putU16(out, p.y);
-        for (const Point& p : ins.panningEnvelope) putU16(out, p.x), putU16(out, p.y);
-        out.insert(out.end(),
-                   {ins.volumePointCount, ins.panningPointCount, ins.volumeSustain,
-                    ins.volumeLoopStart, ins.volumeLoopEnd, ins.panningSustain,
-                    ins.panningLoopStart, ins.panningLoopEnd, ins.volumeType, ins.panningType,
-                    ins.vibratoType, ins.vibratoSweep, ins.vibratoDepth, ins.vibratoRate});
-        putU16(out, ins.fadeout);
-    }
-    if (out.size() - start < headerSize)
-        putFill(out, headerSize - (out.size() - start), ins.headerFill);
+    xmwrite::InstrumentHeader h;
+    h.headerSize = ins.headerSize != 0 ? ins.headerSize
+                                       : (full ? xmwrite::instrumentHeaderBytes
+                                               : xmwrite::emptyInstrumentHeaderBytes);
+    h.name = "instrument";
+    h.sampleCount = ins.sampleCountField >= 0 ? static_cast<uint16_t>(ins.sampleCountField)
+                                              : static_cast<uint16_t>(ins.samples.size());
+    h.sampleFields = full;
+    h.sampleHeaderSize = ins.sampleHeaderSize;
+    std::copy(ins.sampleMap, ins.sampleMap + 96, h.sampleMap);
+    h.volume = envelope(ins.volumeEnvelope, ins.volumePointCount, ins.volumeSustain,
+                        ins.volumeLoopStart, ins.volumeLoopEnd, ins.volumeType);
+    h.panning = envelope(ins.panningEnvelope, ins.panningPointCount, ins.panningSustain,
+                         ins.panningLoopStart, ins.panningLoopEnd, ins.panningType);
+    h.vibratoType = ins.vibratoType;
+    h.vibratoSweep = ins.vibratoSweep;
+    h.vibratoDepth = ins.vibratoDepth;
+    h.vibratoRate = ins.vibratoRate;
+    h.fadeout = ins.fadeout;
+    h.fill = ins.headerFill;
+    xmwrite::putInstrumentHeader(out, h);
     for (const Sample& s : ins.samples) {
-        putU32(out, s.lengthBytes);
-        putU32(out, s.loopStartBytes);
-        putU32(out, s.loopLengthBytes);
-        putU8(out, s.volume);
-        putU8(out, static_cast<uint8_t>(s.finetune));
-        putU8(out, s.type);
-        putU8(out, s.panning);
-        putU8(out, static_cast<uint8_t>(s.relativeNote));
-        putU8(out, 0);
-        putText(out, "sample", 22);
+        xmwrite::SampleHeader header = s;
+        if (header.name[0] == '\0') header.name = "sample";
+        xmwrite::putSampleHeader(out, header);
     }
     for (const Sample& s : ins.samples) out.insert(out.end(), s.data.begin(), s.data.end());
 }
 
 inline Bytes build(const Module& m) {
     Bytes out;
-    putText(out, "Extended Module: ", 17);
-    putText(out, "test module", 20);
-    putU8(out, 0x1A);
-    putText(out, "xm builder", 20);
-    putU16(out, 0x0104);
-    putU32(out, m.headerSize);
-    putU16(out, static_cast<uint16_t>(m.songLength >= 0 ? m.songLength : int32_t(m.orders.size())));
-    putU16(out, static_cast<uint16_t>(m.restartPosition));
-    putU16(out, static_cast<uint16_t>(m.channelCount));
-    putU16(out, static_cast<uint16_t>(m.patternCountField >= 0 ? m.patternCountField
-                                                               : int32_t(m.patterns.size())));
-    putU16(out, static_cast<uint16_t>(m.instrumentCountField >= 0 ? m.instrumentCountField
-                                                                  : int32_t(m.instruments.size())));
-    putU16(out, static_cast<uint16_t>(m.flags));
-    putU16(out, static_cast<uint16_t>(m.tempo));
-    putU16(out, static_cast<uint16_t>(m.bpm));
-    const size_t tableBytes = m.headerSize > 20 ? m.headerSize - 20 : 0;
-    for (size_t i = 0; i < tableBytes; ++i) putU8(out, i < m.orders.size() ? m.orders[i] : 0);
+    xmwrite::Header h;
+    h.name = "test module";
+    h.tracker = "xm builder";
+    h.headerSize = m.headerSize;
+    h.songLength =
+        static_cast<uint16_t>(m.songLength >= 0 ? m.songLength : int32_t(m.orders.size()));
+    h.restartPosition = static_cast<uint16_t>(m.restartPosition);
+    h.channelCount = static_cast<uint16_t>(m.channelCount);
+    h.patternCount = static_cast<uint16_t>(m.patternCountField >= 0 ? m.patternCountField
+                                                                    : int32_t(m.patterns.size()));
+    h.instrumentCount = static_cast<uint16_t>(
+        m.instrumentCountField >= 0 ? m.instrumentCountField : int32_t(m.instruments.size()));
+    h.flags = static_cast<uint16_t>(m.flags);
+    h.tempo = static_cast<uint16_t>(m.tempo);
+    h.bpm = static_cast<uint16_t>(m.bpm);
+    h.orders = m.orders;
+    xmwrite::putHeader(out, h);
     for (const Pattern& p : m.patterns) {
-        putU32(out, p.headerLength);
-        putU8(out, p.packingType);
-        putU16(out, p.rows);
-        putU16(out, p.packedSize);
+        xmwrite::putPatternHeader(out, {p.headerLength, p.packingType, p.rows, p.packedSize});
         out.insert(out.end(), p.data.begin(), p.data.end());
     }
     for (const Instrument& ins : m.instruments) putInstrument(out, ins);

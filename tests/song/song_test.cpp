@@ -12,8 +12,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <string>
+#include <unistd.h>
 #include <vector>
 
 #ifdef SONG_TEST_HAVE_LIBXMP
@@ -136,6 +139,25 @@ TEST(SongFile, PackedPatternsAndInstrumentsTileTheFile) {
         at += 40 + length;
     }
     EXPECT_EQ(at, moduleBytes - unreadTailBytes);
+}
+
+// The committed song is the generator's output: an edit to either that the other does not
+// follow shows up here, and the first differing byte says where to look.
+TEST(SongFile, GeneratorRemakesTheCommittedBytesExactly) {
+    std::string folder = (std::filesystem::temp_directory_path() / "gen_song_XXXXXX").string();
+    ASSERT_NE(mkdtemp(folder.data()), nullptr);
+    const std::string path = folder + "/song.xm";
+    const std::string command = std::string("'") + GEN_SONG_PATH + "' '" + path + "' >/dev/null";
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    std::ifstream in(path, std::ios::binary);
+    const std::vector<uint8_t> fresh{std::istreambuf_iterator<char>(in), {}};
+    std::filesystem::remove_all(folder);
+
+    const auto& committed = songBytes();
+    ASSERT_EQ(fresh.size(), committed.size());
+    const auto differs = std::mismatch(fresh.begin(), fresh.end(), committed.begin()).first;
+    EXPECT_TRUE(differs == fresh.end())
+        << "first difference at byte " << (differs - fresh.begin()) << " of " << fresh.size();
 }
 
 TEST(SongLoaded, LoaderSeesTheListedShape) {

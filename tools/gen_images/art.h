@@ -1,7 +1,7 @@
 // Shared drawing helpers for the generated pictures: canvases, dithering, noise and vectors.
 #pragma once
 
-#include "png_encode.h"
+#include "png_write.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,6 +1,6 @@
 // Writes the demo's 22 slideshow pictures, image01.png to image22.png, into a given folder.
 #include "art.h"
-#include "png_encode.h"
+#include "png_write.h"
 
 #include <cstdio>
 #include <filesystem>
