@@ -51,6 +51,33 @@ TEST_F(EffectsPitch, Arpeggio) {
     EXPECT_EQ(channel(0).period + channel(0).periodDelta, amigaPeriod(52, 0));
 }
 
+// A zero nibble is still an offset: on its tick the arpeggio writes 0 over the delta that the
+// volume column's vibrato set earlier on that tick. On ticks with tick mod 3 = 0 the arpeggio
+// writes nothing and the vibrato's delta stands.
+TEST_F(EffectsPitch, ArpeggioZeroNibbleReplacesVolumeColumnVibrato) {
+    put(0, 0, noteC4, 1, 0xA4);
+    put(1, 0, 0, 0, 0xB8, ARPEGGIO, 0x07);
+    for (int16_t flags : {1, 0}) {
+        player.flags = flags;
+        start();
+        tick(7);
+        // Vibrato phases 0, 4, 8, 12, 16 on ticks 1 to 5; depth 8 on a sine gives -24 at 4,
+        // -44 at 8, -56 at 12.
+        tick();
+        EXPECT_EQ(channel(0).periodDelta, 0) << flags;
+        tick();
+        const int32_t sevenUp = flags == 1 ? 448 : amigaPeriod(55, 0) - amigaPeriod(48, 0);
+        EXPECT_EQ(channel(0).periodDelta, sevenUp) << flags;
+        tick();
+        EXPECT_EQ(channel(0).periodDelta, -44) << flags;
+        tick();
+        EXPECT_EQ(channel(0).periodDelta, 0) << flags;
+        EXPECT_EQ(channel(0).vibratoPosition, 16);
+        tick();
+        EXPECT_EQ(channel(0).periodDelta, sevenUp) << flags;
+    }
+}
+
 // Portamento up stops at period 56; portamento down has no limit; both keep their memory.
 TEST_F(EffectsPitch, PortamentoLimits) {
     put(0, 0, noteC4, 1, 0, PORTA_UP, 0xFF);
