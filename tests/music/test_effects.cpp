@@ -329,6 +329,28 @@ TEST_F(EffectsVolume, TremoloLeavesVolume) {
     EXPECT_EQ(channel(0).volumeDelta, 0);
 }
 
+// Three rows of the same 744: the phase runs on from row to row and the volume stays at 32
+// while the tremolo goes on; the first row without it keeps the delta of the last tick.
+TEST_F(EffectsVolume, TremoloOnConsecutiveRows) {
+    put(0, 0, noteC4, 1, 0x30, TREMOLO, 0x44);
+    put(1, 0, 0, 0, 0, TREMOLO, 0x44);
+    put(2, 0, 0, 0, 0, TREMOLO, 0x44);
+    start();
+    // Phases 0..16, 20..28 then -32, -28, and -24..-8 in steps of 4 on the other ticks.
+    const int32_t deltas[3][6] = {
+        {0, 0, 6, 11, 14, 15}, {0, 14, 11, 6, 0, -6}, {0, -11, -14, -15, -14, -11}};
+    for (int32_t row = 0; row < 3; ++row) {
+        for (int32_t k = 0; k < 6; ++k) {
+            tick();
+            EXPECT_EQ(channel(0).volumeDelta, deltas[row][k]) << "row " << row << " tick " << k;
+            EXPECT_EQ(channel(0).volume, 32) << "row " << row << " tick " << k;
+        }
+    }
+    tick();
+    EXPECT_EQ(channel(0).volume, 21);
+    EXPECT_EQ(channel(0).volumeDelta, 0);
+}
+
 // E71 gives the tremolo a ramp: 8 * phase on the rising half, 255 at -32.
 TEST_F(EffectsVolume, TremoloWaveformControl) {
     put(0, 0, noteC4, 1, 0x30, EXTENDED, 0x71);
@@ -593,6 +615,32 @@ TEST_F(EffectsPosition, PatternBreak) {
     tick();
     EXPECT_EQ(player.order, 0);
     EXPECT_EQ(player.row, 10);
+}
+
+// D63 names the last row of a 64-row pattern, which is played; only targets above 63 (D64,
+// D5F = 65, D9F = 105, DFF = 165) become row 0.
+TEST_F(EffectsPosition, PatternBreakToTheLastRow) {
+    player.songLength = 2;
+    player.orderTable[1] = 1;
+    put(0, 0, 0, 0, 0, PATTERN_BREAK, 0x63);
+    cell(1, 63, 0) = Cell{noteC4, 1, 0, SET_VOLUME, 0x21};
+    start();
+    tick();
+    EXPECT_EQ(player.nextRow, 63);
+    EXPECT_EQ(player.nextOrder, 1);
+    tick(6);
+    EXPECT_EQ(player.order, 1);
+    EXPECT_EQ(player.row, 63);
+    EXPECT_EQ(channel(0).volume, 0x21);
+    EXPECT_EQ(player.nextOrder, 0);
+    EXPECT_EQ(player.nextRow, 0);
+    for (uint8_t param : {0x64, 0x5F, 0x9F, 0xFF}) {
+        put(0, 0, 0, 0, 0, PATTERN_BREAK, param);
+        start();
+        tick();
+        EXPECT_EQ(player.nextRow, 0) << int(param);
+        EXPECT_EQ(player.nextOrder, 1) << int(param);
+    }
 }
 
 // B then D in a later channel: order xx at D's row. D then B: order xx at row 0. E6y followed
