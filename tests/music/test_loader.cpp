@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -22,14 +23,30 @@ struct PlayerDeleter {
 using PlayerPtr = std::unique_ptr<Player, PlayerDeleter>;
 
 // Loads from a heap block of exactly the file's size, so that a read past its end is caught.
-PlayerPtr load(const xmb::Bytes& bytes) {
+PlayerPtr load(const xmb::Bytes& bytes, LoadResult* result = nullptr) {
     installMemoryStream();
     auto* block = static_cast<uint8_t*>(std::malloc(bytes.empty() ? 1 : bytes.size()));
     if (!bytes.empty()) std::memcpy(block, bytes.data(), bytes.size());
     const MemoryStream description{static_cast<int32_t>(bytes.size()), 0, block};
-    Player* player = createPlayer(&description);
+    Player* player = result != nullptr ? createPlayerWithResult(&description, result)
+                                       : createPlayer(&description);
     std::free(block);
     return PlayerPtr(player);
+}
+
+// The reason a module is refused; fails the test when it loads.
+LoadResult refusal(const xmb::Bytes& bytes) {
+    LoadResult result{};
+    EXPECT_EQ(load(bytes, &result), nullptr);
+    return result;
+}
+
+LoadResult refusal(const xmb::Module& m) {
+    return refusal(xmb::build(m));
+}
+
+xmb::Bytes cut(const xmb::Bytes& bytes, size_t size) {
+    return xmb::Bytes(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(size));
 }
 
 PlayerPtr load(const xmb::Module& m) {
@@ -279,7 +296,8 @@ TEST(LoaderInstruments, MoreThanSixteenSamplesFailsAndFreesEverything) {
     installMemoryStream();
     const MemoryStream description{static_cast<int32_t>(bytes.size()), 0, bytes.data()};
     auto* player = static_cast<Player*>(std::calloc(1, sizeof(Player)));
-    LoadContext context{memoryOpen(&description)};
+    LoadContext context{};
+    context.stream = memoryOpen(&description);
     EXPECT_FALSE(loadModule(player, &context));
     memoryClose(context.stream);
     ASSERT_NE(player->instruments, nullptr);
@@ -567,6 +585,170 @@ TEST(LoaderTruncation, HeaderSizesPointingPastTheEndFail) {
     EXPECT_NE(load(bytes), nullptr);
     bytes.pop_back(); // the last byte is never read, only skipped over
     EXPECT_EQ(load(bytes), nullptr);
+}
+
+// Refusals in the header name the field and its offset; a file that ends early names the end.
+TEST(LoaderReasons, HeaderRefusals) {
+    EXPECT_EQ(refusal(xmb::Bytes{}).error, LoadError::NotAnXmModule);
+    xmb::Bytes bytes = xmb::build(xmb::Module{});
+    ASSERT_EQ(bytes.size(), 336u);
+    xmb::Bytes wrong = bytes;
+    wrong[5] = 'X';
+    LoadResult r = refusal(wrong);
+    EXPECT_EQ(r.error, LoadError::NotAnXmModule);
+    EXPECT_EQ(r.offset, 0);
+    EXPECT_EQ(refusal(cut(wrong, 10)).error, LoadError::NotAnXmModule);
+    for (size_t size : {10, 17, 40, 70}) {
+        r = refusal(cut(bytes, size));
+        EXPECT_EQ(r.error, LoadError::HeaderCutShort) << size;
+        EXPECT_EQ(r.offset, static_cast<int64_t>(size));
+        EXPECT_EQ(r.item, -1);
+    }
+
+    xmb::Module m;
+    m.songLength = 0;
+    r = refusal(m);
+    EXPECT_EQ(r.error, LoadError::SongLength);
+    EXPECT_EQ(r.value, 0);
+    EXPECT_EQ(r.offset, 64);
+    m.songLength = 300;
+    EXPECT_EQ(refusal(m).value, 300);
+
+    m = xmb::Module{};
+    m.headerSize = 20 + 3;
+    m.orders = {0, 0, 0};
+    r = refusal(cut(xmb::build(m), 82));
+    EXPECT_EQ(r.error, LoadError::OrdersCutShort);
+    EXPECT_EQ(r.value, 3);
+    EXPECT_EQ(r.offset, 82);
+
+    m = xmb::Module{};
+    m.channelCount = 41;
+    r = refusal(m);
+    EXPECT_EQ(r.error, LoadError::ChannelCount);
+    EXPECT_EQ(r.value, 41);
+    EXPECT_EQ(r.offset, 68);
+    m.channelCount = 0;
+    EXPECT_EQ(refusal(m).value, 0);
+
+    m = xmb::Module{};
+    m.patternCountField = 300;
+    r = refusal(m);
+    EXPECT_EQ(r.error, LoadError::PatternCount);
+    EXPECT_EQ(r.value, 300);
+    EXPECT_EQ(r.offset, 70);
+
+    m = xmb::Module{};
+    m.instrumentCountField = 0xFFFF;
+    r = refusal(m);
+    EXPECT_EQ(r.error, LoadError::InstrumentCount);
+    EXPECT_EQ(r.value, -1);
+    EXPECT_EQ(r.offset, 72);
+
+    bytes[61] = 0x02;
+    r = refusal(bytes);
+    EXPECT_EQ(r.error, LoadError::HeaderSize);
+    EXPECT_EQ(r.value, 60 + 0x214);
+    EXPECT_EQ(r.offset, 336);
+}
+
+// Refusals inside patterns and instruments name the pattern, instrument and sample.
+TEST(LoaderReasons, PatternAndInstrumentRefusals) {
+    xmb::Module m;
+    m.patterns.push_back(xmb::pattern(4, {}));
+    m.patterns.push_back(xmb::pattern(2000, {}));
+    LoadResult r = refusal(m);
+    EXPECT_EQ(r.error, LoadError::PatternRows);
+    EXPECT_EQ(r.item, 1);
+    EXPECT_EQ(r.value, 2000);
+    EXPECT_EQ(r.offset, 336 + 9 + 5);
+
+    // everyPart: patterns of 9 + 10, 9 and 9 + 10 bytes from 336, then three instruments: one
+    // without samples (29 bytes), one with a 4-byte sample, one with two samples.
+    const xmb::Bytes full = xmb::build(everyPart());
+    const size_t instrumentsStart = 336 + 19 + 9 + 19;
+    r = refusal(cut(full, 336 + 19 + 9 + 12));
+    EXPECT_EQ(r.error, LoadError::PatternCutShort);
+    EXPECT_EQ(r.item, 2);
+    EXPECT_EQ(r.offset, 336 + 19 + 9 + 12);
+    r = refusal(cut(full, 340));
+    EXPECT_EQ(r.error, LoadError::PatternCutShort);
+    EXPECT_EQ(r.item, 0);
+
+    const size_t second = instrumentsStart + 29;
+    r = refusal(cut(full, second + 150));
+    EXPECT_EQ(r.error, LoadError::InstrumentCutShort);
+    EXPECT_EQ(r.item, 1);
+    EXPECT_EQ(r.sample, -1);
+    EXPECT_EQ(r.offset, static_cast<int64_t>(second + 150));
+
+    const size_t third = second + 263 + 40 + 4;
+    r = refusal(cut(full, third + 263 + 40 + 20));
+    EXPECT_EQ(r.error, LoadError::SampleHeaderCutShort);
+    EXPECT_EQ(r.item, 2);
+    EXPECT_EQ(r.sample, 1);
+    EXPECT_EQ(r.offset, static_cast<int64_t>(third + 263 + 40 + 20));
+
+    xmb::Module many = everyPart();
+    many.instruments[1].samples.assign(17, xmb::sample8({1}));
+    r = refusal(many);
+    EXPECT_EQ(r.error, LoadError::TooManySamples);
+    EXPECT_EQ(r.item, 1);
+    EXPECT_EQ(r.value, 17);
+    EXPECT_EQ(r.offset, static_cast<int64_t>(second + 27));
+
+    xmb::Sample huge = xmb::sample8({1, 2, 3});
+    huge.lengthBytes = 0xFFFFFFFFu;
+    const xmb::Bytes hugeBytes = xmb::build(withSamples({xmb::sample8({1}), huge}));
+    r = refusal(hugeBytes);
+    EXPECT_EQ(r.error, LoadError::SampleDataMissing);
+    EXPECT_EQ(r.item, 0);
+    EXPECT_EQ(r.sample, 1);
+    EXPECT_EQ(r.value, 0xFFFFFFFFll - 3);
+    EXPECT_EQ(r.offset, static_cast<int64_t>(hugeBytes.size()));
+
+    LoadResult loaded{LoadError::PatternRows, 5, 5, 5, 5};
+    EXPECT_NE(load(full, &loaded), nullptr);
+    EXPECT_EQ(loaded.error, LoadError::None);
+}
+
+// Without a stream there is nothing to read.
+TEST(LoaderReasons, NoStream) {
+    const xmb::Bytes bytes = xmb::build(xmb::Module{});
+    const MemoryStream description{static_cast<int32_t>(bytes.size()), 0, bytes.data()};
+    LoadResult r{};
+    streamInterface = StreamInterface{};
+    EXPECT_EQ(createPlayerWithResult(&description, &r), nullptr);
+    EXPECT_EQ(r.error, LoadError::NoStream);
+    installMemoryStream();
+    streamInterface.open = [](const MemoryStream*) -> void* { return nullptr; };
+    r = LoadResult{};
+    EXPECT_EQ(createPlayerWithResult(&description, &r), nullptr);
+    EXPECT_EQ(r.error, LoadError::NoStream);
+    installMemoryStream();
+}
+
+// The words the tools print: the place in bytes, patterns counted from 0, instruments and
+// samples from 1, and a line that is cut to the buffer and still terminated.
+TEST(LoaderReasons, Text) {
+    char text[128];
+    const LoadResult pattern{LoadError::PatternCutShort, 3, -1, 0, 4120};
+    EXPECT_STREQ(loadErrorText(pattern, text, sizeof text), "pattern 3 cut short at byte 4120");
+    const LoadResult channels{LoadError::ChannelCount, -1, -1, 41, 68};
+    EXPECT_STREQ(loadErrorText(channels, text, sizeof text), "41 channels at byte 68: 1 to 32");
+    const LoadResult samples{LoadError::TooManySamples, 4, -1, 20, 999};
+    EXPECT_STREQ(loadErrorText(samples, text, sizeof text),
+                 "instrument 5: 20 samples at byte 999: at most 16");
+    const LoadResult header{LoadError::SampleHeaderCutShort, 0, 1, 0, 700};
+    EXPECT_STREQ(loadErrorText(header, text, sizeof text),
+                 "instrument 1, sample 2: header cut short at byte 700");
+    char small[8];
+    EXPECT_STREQ(loadErrorText(pattern, small, sizeof small), "pattern");
+    // Every code has its own words.
+    for (int code = 0; code <= static_cast<int>(LoadError::SampleTooLong); ++code) {
+        const LoadResult r{static_cast<LoadError>(code), 0, 0, 1, 2};
+        EXPECT_EQ(std::strstr(loadErrorText(r, text, sizeof text), "reason"), nullptr) << code;
+    }
 }
 
 TEST(LoaderLifecycle, CreateAndDestroyEdgeCases) {
