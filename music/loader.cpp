@@ -329,7 +329,10 @@ bool loadInstrument(Reader* r, int32_t index, Instrument* instrument, uint64_t* 
 
     if (sampleCount == 0) {
         for (Sample*& slot : instrument->samples) slot = &emptySample;
-        seekTo(r, headerEnd);
+        // Trackers give an empty instrument its full header size even when they end the file
+        // before the unused rest of it; nothing of that rest is read, so the instrument is whole.
+        // Anything that should follow it is then missing and fails on its own read.
+        seekTo(r, headerEnd < r->fileSize ? headerEnd : r->fileSize);
         return !r->failed;
     }
 

@@ -575,16 +575,47 @@ TEST(LoaderTruncation, ASampleClaimingFarMoreThanTheFileFails) {
     EXPECT_EQ(s->data[99999], 0);
 }
 
-TEST(LoaderTruncation, HeaderSizesPointingPastTheEndFail) {
+// A module header size that puts the first pattern past the end of the file fails.
+TEST(LoaderTruncation, ModuleHeaderSizePastTheEndFails) {
     xmb::Bytes header = xmb::build(xmb::Module{});
     header[61] = 0x02; // header size 0x114 becomes 0x214: past the end of the file
     EXPECT_EQ(load(header), nullptr);
+}
+
+// An instrument without samples whose header size runs past the end of the file loads when
+// nothing follows it, as trackers that drop the unused rest of the last header expect; the file
+// may end anywhere after its sample count. What the file must still hold fails when missing: the
+// sample count itself, a next instrument, or the sample headers of an instrument with samples.
+TEST(LoaderTruncation, LastInstrumentHeaderPastTheEnd) {
     xmb::Instrument empty;
-    empty.headerSize = 33;
-    xmb::Bytes bytes = xmb::build(withInstrument(empty));
-    EXPECT_NE(load(bytes), nullptr);
-    bytes.pop_back(); // the last byte is never read, only skipped over
-    EXPECT_EQ(load(bytes), nullptr);
+    empty.headerSize = 263;
+    xmb::Module m = withInstrument(empty);
+    const xmb::Bytes bytes = xmb::build(m);
+    const size_t start = bytes.size() - 263;
+    for (size_t size = start + 29; size <= bytes.size(); ++size) {
+        PlayerPtr p = load(cut(bytes, size));
+        ASSERT_NE(p, nullptr) << "cut at " << size;
+        ASSERT_EQ(p->instrumentCount, 1);
+        EXPECT_EQ(p->instruments[0].sampleCount, 0);
+        for (const Sample* slot : p->instruments[0].samples) EXPECT_EQ(slot, &emptySample);
+    }
+    LoadResult r = refusal(cut(bytes, start + 28));
+    EXPECT_EQ(r.error, LoadError::InstrumentCutShort);
+    EXPECT_EQ(r.item, 0);
+    EXPECT_EQ(r.offset, static_cast<int64_t>(start + 28));
+
+    m.instruments.push_back(empty);
+    r = refusal(cut(xmb::build(m), start + 100));
+    EXPECT_EQ(r.error, LoadError::InstrumentCutShort);
+    EXPECT_EQ(r.item, 1);
+    EXPECT_EQ(r.offset, static_cast<int64_t>(start + 100));
+
+    xmb::Instrument sounding;
+    sounding.samples.push_back(xmb::sample8({1, 2}));
+    const xmb::Bytes withSample = xmb::build(withInstrument(sounding));
+    r = refusal(cut(withSample, withSample.size() - 42 - 10)); // 40 header bytes, 2 data bytes
+    EXPECT_EQ(r.error, LoadError::InstrumentCutShort);
+    EXPECT_EQ(r.item, 0);
 }
 
 // Refusals in the header name the field and its offset; a file that ends early names the end.
