@@ -45,6 +45,14 @@ LoadResult refusal(const xmb::Module& m) {
     return refusal(xmb::build(m));
 }
 
+void expectResult(const LoadResult& got, const LoadResult& want, const char* what) {
+    EXPECT_EQ(got.error, want.error) << what;
+    EXPECT_EQ(got.item, want.item) << what;
+    EXPECT_EQ(got.sample, want.sample) << what;
+    EXPECT_EQ(got.value, want.value) << what;
+    EXPECT_EQ(got.offset, want.offset) << what;
+}
+
 xmb::Bytes cut(const xmb::Bytes& bytes, size_t size) {
     return xmb::Bytes(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(size));
 }
@@ -599,23 +607,21 @@ TEST(LoaderTruncation, LastInstrumentHeaderPastTheEnd) {
         EXPECT_EQ(p->instruments[0].sampleCount, 0);
         for (const Sample* slot : p->instruments[0].samples) EXPECT_EQ(slot, &emptySample);
     }
-    LoadResult r = refusal(cut(bytes, start + 28));
-    EXPECT_EQ(r.error, LoadError::InstrumentCutShort);
-    EXPECT_EQ(r.item, 0);
-    EXPECT_EQ(r.offset, static_cast<int64_t>(start + 28));
+    const auto at = static_cast<int64_t>(start);
+    expectResult(refusal(cut(bytes, start + 28)),
+                 {LoadError::InstrumentCutShort, 0, -1, 0, at + 28}, "sample count cut");
 
     m.instruments.push_back(empty);
-    r = refusal(cut(xmb::build(m), start + 100));
-    EXPECT_EQ(r.error, LoadError::InstrumentCutShort);
-    EXPECT_EQ(r.item, 1);
-    EXPECT_EQ(r.offset, static_cast<int64_t>(start + 100));
+    expectResult(refusal(cut(xmb::build(m), start + 100)),
+                 {LoadError::InstrumentCutShort, 1, -1, 0, at + 100}, "next instrument missing");
 
     xmb::Instrument sounding;
     sounding.samples.push_back(xmb::sample8({1, 2}));
     const xmb::Bytes withSample = xmb::build(withInstrument(sounding));
-    r = refusal(cut(withSample, withSample.size() - 42 - 10)); // 40 header bytes, 2 data bytes
-    EXPECT_EQ(r.error, LoadError::InstrumentCutShort);
-    EXPECT_EQ(r.item, 0);
+    const size_t size = withSample.size() - 42 - 10; // 40 header bytes, 2 data bytes, 10 more
+    expectResult(refusal(cut(withSample, size)),
+                 {LoadError::InstrumentCutShort, 0, -1, 0, static_cast<int64_t>(size)},
+                 "sample headers missing");
 }
 
 // Refusals in the header name the field and its offset; a file that ends early names the end.
@@ -625,62 +631,39 @@ TEST(LoaderReasons, HeaderRefusals) {
     ASSERT_EQ(bytes.size(), 336u);
     xmb::Bytes wrong = bytes;
     wrong[5] = 'X';
-    LoadResult r = refusal(wrong);
-    EXPECT_EQ(r.error, LoadError::NotAnXmModule);
-    EXPECT_EQ(r.offset, 0);
-    EXPECT_EQ(refusal(cut(wrong, 10)).error, LoadError::NotAnXmModule);
-    for (size_t size : {10, 17, 40, 70}) {
-        r = refusal(cut(bytes, size));
-        EXPECT_EQ(r.error, LoadError::HeaderCutShort) << size;
-        EXPECT_EQ(r.offset, static_cast<int64_t>(size));
-        EXPECT_EQ(r.item, -1);
-    }
+    expectResult(refusal(wrong), {LoadError::NotAnXmModule, -1, -1, 0, 0}, "wrong magic");
+    expectResult(refusal(cut(wrong, 10)), {LoadError::NotAnXmModule, -1, -1, 0, 0}, "cut magic");
+    for (int64_t size : {10, 17, 40, 70})
+        expectResult(refusal(cut(bytes, static_cast<size_t>(size))),
+                     {LoadError::HeaderCutShort, -1, -1, 0, size}, "cut header");
+
+    struct Case {
+        const char* what;
+        xmb::Module module;
+        LoadResult want;
+    };
+    std::vector<Case> cases(6);
+    cases[0] = {"song length 0", {}, {LoadError::SongLength, -1, -1, 0, 64}};
+    cases[0].module.songLength = 0;
+    cases[1] = {"song length 300", {}, {LoadError::SongLength, -1, -1, 300, 64}};
+    cases[1].module.songLength = 300;
+    cases[2] = {"41 channels", {}, {LoadError::ChannelCount, -1, -1, 41, 68}};
+    cases[2].module.channelCount = 41;
+    cases[3] = {"no channels", {}, {LoadError::ChannelCount, -1, -1, 0, 68}};
+    cases[3].module.channelCount = 0;
+    cases[4] = {"300 patterns", {}, {LoadError::PatternCount, -1, -1, 300, 70}};
+    cases[4].module.patternCountField = 300;
+    cases[5] = {"instruments", {}, {LoadError::InstrumentCount, -1, -1, -1, 72}};
+    cases[5].module.instrumentCountField = 0xFFFF;
+    for (const Case& c : cases) expectResult(refusal(c.module), c.want, c.what);
 
     xmb::Module m;
-    m.songLength = 0;
-    r = refusal(m);
-    EXPECT_EQ(r.error, LoadError::SongLength);
-    EXPECT_EQ(r.value, 0);
-    EXPECT_EQ(r.offset, 64);
-    m.songLength = 300;
-    EXPECT_EQ(refusal(m).value, 300);
-
-    m = xmb::Module{};
     m.headerSize = 20 + 3;
     m.orders = {0, 0, 0};
-    r = refusal(cut(xmb::build(m), 82));
-    EXPECT_EQ(r.error, LoadError::OrdersCutShort);
-    EXPECT_EQ(r.value, 3);
-    EXPECT_EQ(r.offset, 82);
-
-    m = xmb::Module{};
-    m.channelCount = 41;
-    r = refusal(m);
-    EXPECT_EQ(r.error, LoadError::ChannelCount);
-    EXPECT_EQ(r.value, 41);
-    EXPECT_EQ(r.offset, 68);
-    m.channelCount = 0;
-    EXPECT_EQ(refusal(m).value, 0);
-
-    m = xmb::Module{};
-    m.patternCountField = 300;
-    r = refusal(m);
-    EXPECT_EQ(r.error, LoadError::PatternCount);
-    EXPECT_EQ(r.value, 300);
-    EXPECT_EQ(r.offset, 70);
-
-    m = xmb::Module{};
-    m.instrumentCountField = 0xFFFF;
-    r = refusal(m);
-    EXPECT_EQ(r.error, LoadError::InstrumentCount);
-    EXPECT_EQ(r.value, -1);
-    EXPECT_EQ(r.offset, 72);
-
+    expectResult(refusal(cut(xmb::build(m), 82)), {LoadError::OrdersCutShort, -1, -1, 3, 82},
+                 "orders");
     bytes[61] = 0x02;
-    r = refusal(bytes);
-    EXPECT_EQ(r.error, LoadError::HeaderSize);
-    EXPECT_EQ(r.value, 60 + 0x214);
-    EXPECT_EQ(r.offset, 336);
+    expectResult(refusal(bytes), {LoadError::HeaderSize, -1, -1, 60 + 0x214, 336}, "header size");
 }
 
 // Refusals inside patterns and instruments name the pattern, instrument and sample.
@@ -688,55 +671,34 @@ TEST(LoaderReasons, PatternAndInstrumentRefusals) {
     xmb::Module m;
     m.patterns.push_back(xmb::pattern(4, {}));
     m.patterns.push_back(xmb::pattern(2000, {}));
-    LoadResult r = refusal(m);
-    EXPECT_EQ(r.error, LoadError::PatternRows);
-    EXPECT_EQ(r.item, 1);
-    EXPECT_EQ(r.value, 2000);
-    EXPECT_EQ(r.offset, 336 + 9 + 5);
+    expectResult(refusal(m), {LoadError::PatternRows, 1, -1, 2000, 336 + 9 + 5}, "rows");
 
     // everyPart: patterns of 9 + 10, 9 and 9 + 10 bytes from 336, then three instruments: one
     // without samples (29 bytes), one with a 4-byte sample, one with two samples.
     const xmb::Bytes full = xmb::build(everyPart());
-    const size_t instrumentsStart = 336 + 19 + 9 + 19;
-    r = refusal(cut(full, 336 + 19 + 9 + 12));
-    EXPECT_EQ(r.error, LoadError::PatternCutShort);
-    EXPECT_EQ(r.item, 2);
-    EXPECT_EQ(r.offset, 336 + 19 + 9 + 12);
-    r = refusal(cut(full, 340));
-    EXPECT_EQ(r.error, LoadError::PatternCutShort);
-    EXPECT_EQ(r.item, 0);
+    const int64_t third = 336 + 19 + 9;
+    expectResult(refusal(cut(full, third + 12)), {LoadError::PatternCutShort, 2, -1, 0, third + 12},
+                 "pattern 2");
+    expectResult(refusal(cut(full, 340)), {LoadError::PatternCutShort, 0, -1, 0, 340}, "pattern 0");
 
-    const size_t second = instrumentsStart + 29;
-    r = refusal(cut(full, second + 150));
-    EXPECT_EQ(r.error, LoadError::InstrumentCutShort);
-    EXPECT_EQ(r.item, 1);
-    EXPECT_EQ(r.sample, -1);
-    EXPECT_EQ(r.offset, static_cast<int64_t>(second + 150));
-
-    const size_t third = second + 263 + 40 + 4;
-    r = refusal(cut(full, third + 263 + 40 + 20));
-    EXPECT_EQ(r.error, LoadError::SampleHeaderCutShort);
-    EXPECT_EQ(r.item, 2);
-    EXPECT_EQ(r.sample, 1);
-    EXPECT_EQ(r.offset, static_cast<int64_t>(third + 263 + 40 + 20));
+    const int64_t second = third + 19 + 29;
+    expectResult(refusal(cut(full, second + 150)),
+                 {LoadError::InstrumentCutShort, 1, -1, 0, second + 150}, "instrument 1");
+    const int64_t last = second + 263 + 40 + 4;
+    expectResult(refusal(cut(full, last + 263 + 40 + 20)),
+                 {LoadError::SampleHeaderCutShort, 2, 1, 0, last + 263 + 40 + 20}, "sample header");
 
     xmb::Module many = everyPart();
     many.instruments[1].samples.assign(17, xmb::sample8({1}));
-    r = refusal(many);
-    EXPECT_EQ(r.error, LoadError::TooManySamples);
-    EXPECT_EQ(r.item, 1);
-    EXPECT_EQ(r.value, 17);
-    EXPECT_EQ(r.offset, static_cast<int64_t>(second + 27));
+    expectResult(refusal(many), {LoadError::TooManySamples, 1, -1, 17, second + 27}, "samples");
 
     xmb::Sample huge = xmb::sample8({1, 2, 3});
     huge.lengthBytes = 0xFFFFFFFFu;
     const xmb::Bytes hugeBytes = xmb::build(withSamples({xmb::sample8({1}), huge}));
-    r = refusal(hugeBytes);
-    EXPECT_EQ(r.error, LoadError::SampleDataMissing);
-    EXPECT_EQ(r.item, 0);
-    EXPECT_EQ(r.sample, 1);
-    EXPECT_EQ(r.value, 0xFFFFFFFFll - 3);
-    EXPECT_EQ(r.offset, static_cast<int64_t>(hugeBytes.size()));
+    expectResult(refusal(hugeBytes),
+                 {LoadError::SampleDataMissing, 0, 1, 0xFFFFFFFFll - 3,
+                  static_cast<int64_t>(hugeBytes.size())},
+                 "sample data");
 
     LoadResult loaded{LoadError::PatternRows, 5, 5, 5, 5};
     EXPECT_NE(load(full, &loaded), nullptr);
