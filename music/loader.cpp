@@ -452,7 +452,8 @@ bool loadModule(Player* player, LoadContext* context) {
         return false;
     }
     if (instrumentCount < 0) {
-        stop(r, LoadError::InstrumentCount, instrumentCount, instrumentCountFieldOffset);
+        stop(r, LoadError::InstrumentCount, static_cast<uint16_t>(instrumentCount),
+             instrumentCountFieldOffset);
         return false;
     }
 

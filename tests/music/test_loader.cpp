@@ -653,7 +653,7 @@ TEST(LoaderReasons, HeaderRefusals) {
     cases[3].module.channelCount = 0;
     cases[4] = {"300 patterns", {}, {LoadError::PatternCount, -1, -1, 300, 70}};
     cases[4].module.patternCountField = 300;
-    cases[5] = {"instruments", {}, {LoadError::InstrumentCount, -1, -1, -1, 72}};
+    cases[5] = {"instruments", {}, {LoadError::InstrumentCount, -1, -1, 0xFFFF, 72}};
     cases[5].module.instrumentCountField = 0xFFFF;
     for (const Case& c : cases) expectResult(refusal(c.module), c.want, c.what);
 
