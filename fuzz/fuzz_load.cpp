@@ -1,4 +1,5 @@
 // libFuzzer target: loads arbitrary bytes as a module, checks what playback relies on, frees it.
+#include "music/load_result.h"
 #include "music/module.h"
 #include "music/stream.h"
 
@@ -82,7 +83,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     music::installMemoryStream();
     const music::MemoryStream description{static_cast<int32_t>(size), 0, block};
-    music::Player* player = music::createPlayer(&description);
+    music::LoadResult result{};
+    music::Player* player = music::createPlayerWithResult(&description, &result);
+    // Every refusal has a reason, every load none, and the place named lies inside the file.
+    require((player == nullptr) == (result.error != music::LoadError::None));
+    require(result.offset >= 0 && result.offset <= static_cast<int64_t>(size));
     if (player != nullptr) checkPlayer(player);
     music::destroyPlayer(player);
     std::free(block);

@@ -317,8 +317,10 @@ void arpeggioOther(const EffectCall& e) {
     if (e.xx == 0) return;
     Channel* channel = e.channel;
     const int32_t phase = e.player->tick % 3;
-    const int32_t semitones = phase == 1 ? e.x : phase == 2 ? e.y : 0;
-    if (semitones != 0) {
+    // Phases 1 and 2 write their offset even when it is 0, replacing a volume-column vibrato of
+    // the same tick; phase 0 leaves periodDelta as the tick has it.
+    if (phase != 0) {
+        const int32_t semitones = phase == 1 ? e.x : e.y;
         if ((e.player->flags & 1) != 0) {
             channel->periodDelta = 64 * semitones;
         } else {

@@ -2,6 +2,7 @@
 #include "module.h"
 
 #include "audio_output.h"
+#include "load_result.h"
 #include "sequencer.h"
 
 #include <atomic>
@@ -20,6 +21,10 @@ constexpr int32_t xmMagicBytes = 17;
 static_assert(sizeof(xmMagic) == xmMagicBytes + 1, "the magic is compared without its NUL");
 
 constexpr int64_t headerFieldsOffsetBytes = 60; // header size and everything after it
+constexpr int64_t songLengthFieldOffset = 64;
+constexpr int64_t channelCountFieldOffset = 68;
+constexpr int64_t patternCountFieldOffset = 70;
+constexpr int64_t instrumentCountFieldOffset = 72;
 constexpr uint8_t initialGlobalVolumeValue = 64;
 constexpr int32_t maxStoredPatterns = orderTableEntries; // the order table names no more
 // Trackers that write XM go up to 1024 rows; above that a count is taken as garbage, so that a
@@ -44,15 +49,41 @@ constexpr uint64_t maxMissingSampleBytes = uint64_t{16} << 20;
 
 // Reads little-endian values through the stream table. A read or seek that cannot be completed
 // sets failed, and every later operation does nothing, so callers test the flag once per block.
+// The first failure is kept in result; a read that runs out of bytes reports the part of the
+// file being read (cutShort, item, sample), which the loader names as it moves on.
 struct Reader {
     void* stream;
     int64_t fileSize;
     bool failed;
+    LoadResult* result;
+    LoadError cutShort;
+    int32_t item;
+    int32_t sample;
 };
+
+int64_t position(Reader* r) {
+    return streamInterface.tell(r->stream);
+}
+
+void reading(Reader* r, LoadError cutShort, int32_t item, int32_t sample) {
+    r->cutShort = cutShort;
+    r->item = item;
+    r->sample = sample;
+}
+
+void stop(Reader* r, LoadError error, int64_t value, int64_t offset) {
+    if (r->failed) return;
+    r->failed = true;
+    *r->result = LoadResult{error, r->item, r->sample, value, offset};
+}
+
+void stopCutShort(Reader* r) {
+    stop(r, r->cutShort, 0, r->fileSize);
+}
 
 void readBytes(Reader* r, void* destination, int32_t byteCount) {
     if (r->failed) return;
-    if (streamInterface.read(destination, byteCount, r->stream) != byteCount) r->failed = true;
+    if (streamInterface.read(destination, byteCount, r->stream) != byteCount) stopCutShort(r);
 }
 
 uint8_t readU8(Reader* r) {
@@ -82,31 +113,27 @@ uint32_t readU32(Reader* r) {
     return littleU32(b);
 }
 
-int64_t position(Reader* r) {
-    return streamInterface.tell(r->stream);
-}
-
 // Every offset the layout points at must lie inside the file: a header that sends the reader past
 // the end is as cut short as one whose bytes run out.
 void seekTo(Reader* r, int64_t target) {
     if (r->failed) return;
     if (target < 0 || target > r->fileSize) {
-        r->failed = true;
+        stopCutShort(r);
         return;
     }
     streamInterface.seek(r->stream, static_cast<int32_t>(target), 0);
-    if (position(r) != target) r->failed = true;
+    if (position(r) != target) stopCutShort(r);
 }
 
 void skip(Reader* r, int32_t byteCount) {
     if (r->failed) return;
     const int64_t target = position(r) + byteCount;
     if (target > r->fileSize) {
-        r->failed = true;
+        stopCutShort(r);
         return;
     }
     streamInterface.seek(r->stream, byteCount, 1);
-    if (position(r) != target) r->failed = true;
+    if (position(r) != target) stopCutShort(r);
 }
 
 void readCell(Reader* r, Cell* cell) {
@@ -130,18 +157,29 @@ void readCell(Reader* r, Cell* cell) {
     if (cell->instrument > maxCellInstrument) cell->instrument = 0;
 }
 
+constexpr int32_t patternRowsFieldOffset = 5;
+
 bool loadPattern(Reader* r, Pattern* pattern, int32_t channelCount) {
+    const int64_t start = position(r);
     readU32(r); // header length: every pattern header is taken as 9 bytes
     readU8(r);  // packing type
     const uint16_t rowCount = readU16(r);
     const uint16_t packedBytes = readU16(r);
-    if (r->failed || rowCount > maxPatternRows) return false;
+    if (r->failed) return false;
+    if (rowCount > maxPatternRows) {
+        stop(r, LoadError::PatternRows, rowCount, start + patternRowsFieldOffset);
+        return false;
+    }
 
     // A pattern of no rows still gets one silent row, so that the row tick always has cells.
     const int32_t storedRows = rowCount == 0 ? 1 : rowCount;
     const size_t cellCount = static_cast<size_t>(storedRows) * static_cast<size_t>(channelCount);
     auto* cells = static_cast<Cell*>(std::calloc(cellCount, sizeof(Cell)));
-    if (cells == nullptr) return false;
+    if (cells == nullptr) {
+        stop(r, LoadError::OutOfMemory, static_cast<int64_t>(cellCount * sizeof(Cell)),
+             position(r));
+        return false;
+    }
     pattern->rowCount = storedRows;
     pattern->cells = cells;
     if (packedBytes == 0) return true;
@@ -221,13 +259,22 @@ bool loadSampleData(Reader* r, Sample* sample, uint64_t* missingBytes) {
         here >= 0 && here < r->fileSize ? static_cast<uint64_t>(r->fileSize - here) : 0;
     const uint64_t presentBytes = neededBytes < availableBytes ? neededBytes : availableBytes;
     *missingBytes += neededBytes - presentBytes;
-    if (*missingBytes > maxMissingSampleBytes) return false;
-    if (frames + sampleGuardValues > std::numeric_limits<size_t>::max() / sizeof(int16_t))
+    if (*missingBytes > maxMissingSampleBytes) {
+        stop(r, LoadError::SampleDataMissing, static_cast<int64_t>(*missingBytes), r->fileSize);
         return false;
+    }
+    if (frames + sampleGuardValues > std::numeric_limits<size_t>::max() / sizeof(int16_t)) {
+        stop(r, LoadError::SampleTooLong, static_cast<int64_t>(frames), here);
+        return false;
+    }
 
     auto* data = static_cast<int16_t*>(
         std::calloc(static_cast<size_t>(frames) + sampleGuardValues, sizeof(int16_t)));
-    if (data == nullptr) return false;
+    if (data == nullptr) {
+        stop(r, LoadError::OutOfMemory,
+             static_cast<int64_t>((frames + sampleGuardValues) * sizeof(int16_t)), here);
+        return false;
+    }
     sample->data = data;
 
     // The stored bytes are read into the value buffer itself and widened in place; presentBytes
@@ -264,18 +311,28 @@ bool loadSampleData(Reader* r, Sample* sample, uint64_t* missingBytes) {
     return true;
 }
 
-bool loadInstrument(Reader* r, Instrument* instrument, uint64_t* missingBytes) {
+constexpr int32_t instrumentSampleCountFieldOffset = 27;
+
+bool loadInstrument(Reader* r, int32_t index, Instrument* instrument, uint64_t* missingBytes) {
+    reading(r, LoadError::InstrumentCutShort, index, -1);
     const int64_t start = position(r);
     const uint32_t headerBytes = readU32(r);
     const int64_t headerEnd = start + headerBytes;
     skip(r, instrumentNameAndTypeBytes);
     const uint16_t sampleCount = readU16(r);
-    if (r->failed || sampleCount > maxSamplesPerInstrument) return false;
+    if (r->failed) return false;
+    if (sampleCount > maxSamplesPerInstrument) {
+        stop(r, LoadError::TooManySamples, sampleCount, start + instrumentSampleCountFieldOffset);
+        return false;
+    }
     instrument->sampleCount = sampleCount;
 
     if (sampleCount == 0) {
         for (Sample*& slot : instrument->samples) slot = &emptySample;
-        seekTo(r, headerEnd);
+        // Trackers give an empty instrument its full header size even when they end the file
+        // before the unused rest of it; nothing of that rest is read, so the instrument is whole.
+        // Anything that should follow it is then missing and fails on its own read.
+        seekTo(r, headerEnd < r->fileSize ? headerEnd : r->fileSize);
         return !r->failed;
     }
 
@@ -311,8 +368,12 @@ bool loadInstrument(Reader* r, Instrument* instrument, uint64_t* missingBytes) {
 
     for (int32_t i = 0; i < sampleCount; ++i) {
         auto* sample = static_cast<Sample*>(std::calloc(1, sizeof(Sample)));
-        if (sample == nullptr) return false;
+        if (sample == nullptr) {
+            stop(r, LoadError::OutOfMemory, sizeof(Sample), position(r));
+            return false;
+        }
         instrument->samples[i] = sample;
+        reading(r, LoadError::SampleHeaderCutShort, index, i);
         loadSampleHeader(r, sample);
         if (r->failed) return false;
     }
@@ -321,6 +382,7 @@ bool loadInstrument(Reader* r, Instrument* instrument, uint64_t* missingBytes) {
 
     for (int32_t i = 0; i < sampleCount; ++i) {
         Sample* sample = instrument->samples[i];
+        reading(r, LoadError::SampleDataMissing, index, i);
         if (sample->length != 0 && !loadSampleData(r, sample, missingBytes)) return false;
     }
     return true;
@@ -329,8 +391,13 @@ bool loadInstrument(Reader* r, Instrument* instrument, uint64_t* missingBytes) {
 } // namespace
 
 bool loadModule(Player* player, LoadContext* context) {
-    if (player == nullptr || context == nullptr || context->stream == nullptr) return false;
-    Reader reader{context->stream, 0, false};
+    if (context == nullptr) return false;
+    context->result = LoadResult{LoadError::None, -1, -1, 0, 0};
+    if (player == nullptr || context->stream == nullptr) {
+        context->result.error = LoadError::NoStream;
+        return false;
+    }
+    Reader reader{context->stream, 0, false, &context->result, LoadError::HeaderCutShort, -1, -1};
     Reader* r = &reader;
 
     // The block's size, so that offsets past its end are caught before they are used.
@@ -338,9 +405,17 @@ bool loadModule(Player* player, LoadContext* context) {
     r->fileSize = position(r);
     streamInterface.seek(r->stream, 0, 0);
 
+    // A file that ends inside the magic but agrees with it so far is a cut header.
     char magic[xmMagicBytes] = {};
-    readBytes(r, magic, xmMagicBytes);
-    if (r->failed || std::memcmp(magic, xmMagic, xmMagicBytes) != 0) return false;
+    const int32_t magicBytes = streamInterface.read(magic, xmMagicBytes, r->stream);
+    if (magicBytes <= 0 || std::memcmp(magic, xmMagic, static_cast<size_t>(magicBytes)) != 0) {
+        stop(r, LoadError::NotAnXmModule, 0, 0);
+        return false;
+    }
+    if (magicBytes < xmMagicBytes) {
+        stopCutShort(r);
+        return false;
+    }
 
     player->tickHandler = sequencerTick;
     player->initialGlobalVolume = initialGlobalVolumeValue;
@@ -360,9 +435,27 @@ bool loadModule(Player* player, LoadContext* context) {
     const int32_t orderBytes =
         streamInterface.read(player->orderTable, orderTableEntries, r->stream);
 
-    if (songLength < 1 || songLength > orderTableEntries || orderBytes < songLength) return false;
-    if (channelCount < 1 || channelCount > maxChannels) return false;
-    if (storedPatterns > maxStoredPatterns || instrumentCount < 0) return false;
+    if (songLength < 1 || songLength > orderTableEntries) {
+        stop(r, LoadError::SongLength, songLength, songLengthFieldOffset);
+        return false;
+    }
+    if (orderBytes < songLength) {
+        stop(r, LoadError::OrdersCutShort, songLength, r->fileSize);
+        return false;
+    }
+    if (channelCount < 1 || channelCount > maxChannels) {
+        stop(r, LoadError::ChannelCount, channelCount, channelCountFieldOffset);
+        return false;
+    }
+    if (storedPatterns > maxStoredPatterns) {
+        stop(r, LoadError::PatternCount, storedPatterns, patternCountFieldOffset);
+        return false;
+    }
+    if (instrumentCount < 0) {
+        stop(r, LoadError::InstrumentCount, static_cast<uint16_t>(instrumentCount),
+             instrumentCountFieldOffset);
+        return false;
+    }
 
     player->songLength = songLength;
     player->restartPosition =
@@ -371,7 +464,12 @@ bool loadModule(Player* player, LoadContext* context) {
     player->flags = flags;
     player->defaultTempo = defaultTempo;
     player->defaultBpm = defaultBpm;
-    seekTo(r, headerFieldsOffsetBytes + headerBytes);
+    const int64_t firstPattern = headerFieldsOffsetBytes + headerBytes;
+    if (firstPattern > r->fileSize) {
+        stop(r, LoadError::HeaderSize, firstPattern, r->fileSize);
+        return false;
+    }
+    seekTo(r, firstPattern);
     if (r->failed) return false;
 
     int32_t highestPattern = 0;
@@ -382,15 +480,25 @@ bool loadModule(Player* player, LoadContext* context) {
         player->patternCount > storedPatterns ? player->patternCount : storedPatterns;
     player->patterns =
         static_cast<Pattern*>(std::calloc(player->patternRecordCount, sizeof(Pattern)));
-    if (player->patterns == nullptr) return false;
+    if (player->patterns == nullptr) {
+        stop(r, LoadError::OutOfMemory,
+             static_cast<int64_t>(player->patternRecordCount * sizeof(Pattern)), position(r));
+        return false;
+    }
 
-    for (int32_t i = 0; i < storedPatterns; ++i)
+    for (int32_t i = 0; i < storedPatterns; ++i) {
+        reading(r, LoadError::PatternCutShort, i, -1);
         if (!loadPattern(r, &player->patterns[i], channelCount)) return false;
+    }
     for (int32_t i = storedPatterns; i < player->patternRecordCount; ++i) {
         Pattern* pattern = &player->patterns[i];
-        pattern->cells = static_cast<Cell*>(
-            std::calloc(static_cast<size_t>(unstoredPatternRows) * channelCount, sizeof(Cell)));
-        if (pattern->cells == nullptr) return false;
+        const size_t cellCount = static_cast<size_t>(unstoredPatternRows) * channelCount;
+        pattern->cells = static_cast<Cell*>(std::calloc(cellCount, sizeof(Cell)));
+        if (pattern->cells == nullptr) {
+            stop(r, LoadError::OutOfMemory, static_cast<int64_t>(cellCount * sizeof(Cell)),
+                 position(r));
+            return false;
+        }
         pattern->rowCount = unstoredPatternRows;
     }
 
@@ -398,15 +506,26 @@ bool loadModule(Player* player, LoadContext* context) {
     if (instrumentCount > 0) {
         player->instruments =
             static_cast<Instrument*>(std::calloc(instrumentCount, sizeof(Instrument)));
-        if (player->instruments == nullptr) return false;
+        if (player->instruments == nullptr) {
+            stop(r, LoadError::OutOfMemory,
+                 static_cast<int64_t>(instrumentCount * sizeof(Instrument)), position(r));
+            return false;
+        }
     }
     uint64_t missingBytes = 0;
     for (int32_t i = 0; i < instrumentCount; ++i)
-        if (!loadInstrument(r, &player->instruments[i], &missingBytes)) return false;
+        if (!loadInstrument(r, i, &player->instruments[i], &missingBytes)) return false;
     return true;
 }
 
 Player* createPlayer(const MemoryStream* description) {
+    return createPlayerWithResult(description, nullptr);
+}
+
+Player* createPlayerWithResult(const MemoryStream* description, LoadResult* result) {
+    LoadResult unused{};
+    LoadResult* out = result != nullptr ? result : &unused;
+    *out = LoadResult{LoadError::NoStream, -1, -1, 0, 0};
     const StreamInterface& s = streamInterface;
     if (!s.open || !s.close || !s.read || !s.seek || !s.tell) return nullptr;
     auto* player = static_cast<Player*>(std::calloc(1, sizeof(Player)));
@@ -414,6 +533,8 @@ Player* createPlayer(const MemoryStream* description) {
     if (player == nullptr || context == nullptr) {
         std::free(context);
         std::free(player);
+        out->error = LoadError::OutOfMemory;
+        out->value = static_cast<int64_t>(sizeof(Player) + sizeof(LoadContext));
         return nullptr;
     }
     context->stream = s.open(description);
@@ -423,6 +544,7 @@ Player* createPlayer(const MemoryStream* description) {
         return nullptr;
     }
     const bool loaded = loadModule(player, context);
+    *out = context->result;
     s.close(context->stream);
     std::free(context);
     if (!loaded) {

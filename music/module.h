@@ -1,6 +1,7 @@
 // The decoded module: Player, Pattern, Instrument and Sample records, and the Player's life.
 #pragma once
 
+#include "load_result.h"
 #include "profile.h"
 #include "stream.h"
 
@@ -125,17 +126,23 @@ inline const ReplayProfile& profileOf(const Player* player) {
 // Stands in for every missing sample; never freed. Not const: effect E5y may write its finetune.
 extern Sample emptySample;
 
-// Carries the open stream from createPlayer into loadModule.
+// Carries the open stream from createPlayer into loadModule, and the loader's verdict back.
 struct LoadContext {
     void* stream;
+    LoadResult result; // written by loadModule: error None on success
 };
 
 // Reads a module through streamInterface into a zero-filled Player. False when the module cannot
-// be loaded; whatever was allocated stays reachable from the Player for destroyPlayer to free.
+// be loaded, with the reason in context->result; whatever was allocated stays reachable from the
+// Player for destroyPlayer to free.
 bool loadModule(Player* player, LoadContext* context);
 
 // Returns a loaded Player, or null when the description names no loadable module.
 Player* createPlayer(const MemoryStream* description);
+
+// As createPlayer, and says why a module was refused: result (when not null) gets error None
+// with a Player, else the reason and the byte at which loading stopped.
+Player* createPlayerWithResult(const MemoryStream* description, LoadResult* result);
 
 // Stops playback (it is global) and frees the Player with everything it owns. False for null.
 bool destroyPlayer(Player* player);

@@ -51,6 +51,33 @@ TEST_F(EffectsPitch, Arpeggio) {
     EXPECT_EQ(channel(0).period + channel(0).periodDelta, amigaPeriod(52, 0));
 }
 
+// A zero nibble is still an offset: on its tick the arpeggio writes 0 over the delta that the
+// volume column's vibrato set earlier on that tick. On ticks with tick mod 3 = 0 the arpeggio
+// writes nothing and the vibrato's delta stands.
+TEST_F(EffectsPitch, ArpeggioZeroNibbleReplacesVolumeColumnVibrato) {
+    put(0, 0, noteC4, 1, 0xA4);
+    put(1, 0, 0, 0, 0xB8, ARPEGGIO, 0x07);
+    for (int16_t flags : {1, 0}) {
+        player.flags = flags;
+        start();
+        tick(7);
+        // Vibrato phases 0, 4, 8, 12, 16 on ticks 1 to 5; depth 8 on a sine gives -24 at 4,
+        // -44 at 8, -56 at 12.
+        tick();
+        EXPECT_EQ(channel(0).periodDelta, 0) << flags;
+        tick();
+        const int32_t sevenUp = flags == 1 ? 448 : amigaPeriod(55, 0) - amigaPeriod(48, 0);
+        EXPECT_EQ(channel(0).periodDelta, sevenUp) << flags;
+        tick();
+        EXPECT_EQ(channel(0).periodDelta, -44) << flags;
+        tick();
+        EXPECT_EQ(channel(0).periodDelta, 0) << flags;
+        EXPECT_EQ(channel(0).vibratoPosition, 16);
+        tick();
+        EXPECT_EQ(channel(0).periodDelta, sevenUp) << flags;
+    }
+}
+
 // Portamento up stops at period 56; portamento down has no limit; both keep their memory.
 TEST_F(EffectsPitch, PortamentoLimits) {
     put(0, 0, noteC4, 1, 0, PORTA_UP, 0xFF);
@@ -299,6 +326,28 @@ TEST_F(EffectsVolume, TremoloLeavesVolume) {
     }
     tick();
     EXPECT_EQ(channel(0).volume, 47);
+    EXPECT_EQ(channel(0).volumeDelta, 0);
+}
+
+// Three rows of the same 744: the phase runs on from row to row and the volume stays at 32
+// while the tremolo goes on; the first row without it keeps the delta of the last tick.
+TEST_F(EffectsVolume, TremoloOnConsecutiveRows) {
+    put(0, 0, noteC4, 1, 0x30, TREMOLO, 0x44);
+    put(1, 0, 0, 0, 0, TREMOLO, 0x44);
+    put(2, 0, 0, 0, 0, TREMOLO, 0x44);
+    start();
+    // Phases 0..16, 20..28 then -32, -28, and -24..-8 in steps of 4 on the other ticks.
+    const int32_t deltas[3][6] = {
+        {0, 0, 6, 11, 14, 15}, {0, 14, 11, 6, 0, -6}, {0, -11, -14, -15, -14, -11}};
+    for (int32_t row = 0; row < 3; ++row) {
+        for (int32_t k = 0; k < 6; ++k) {
+            tick();
+            EXPECT_EQ(channel(0).volumeDelta, deltas[row][k]) << "row " << row << " tick " << k;
+            EXPECT_EQ(channel(0).volume, 32) << "row " << row << " tick " << k;
+        }
+    }
+    tick();
+    EXPECT_EQ(channel(0).volume, 21);
     EXPECT_EQ(channel(0).volumeDelta, 0);
 }
 
@@ -566,6 +615,32 @@ TEST_F(EffectsPosition, PatternBreak) {
     tick();
     EXPECT_EQ(player.order, 0);
     EXPECT_EQ(player.row, 10);
+}
+
+// D63 names the last row of a 64-row pattern, which is played; only targets above 63 (D64,
+// D5F = 65, D9F = 105, DFF = 165) become row 0.
+TEST_F(EffectsPosition, PatternBreakToTheLastRow) {
+    player.songLength = 2;
+    player.orderTable[1] = 1;
+    put(0, 0, 0, 0, 0, PATTERN_BREAK, 0x63);
+    cell(1, 63, 0) = Cell{noteC4, 1, 0, SET_VOLUME, 0x21};
+    start();
+    tick();
+    EXPECT_EQ(player.nextRow, 63);
+    EXPECT_EQ(player.nextOrder, 1);
+    tick(6);
+    EXPECT_EQ(player.order, 1);
+    EXPECT_EQ(player.row, 63);
+    EXPECT_EQ(channel(0).volume, 0x21);
+    EXPECT_EQ(player.nextOrder, 0);
+    EXPECT_EQ(player.nextRow, 0);
+    for (uint8_t param : {0x64, 0x5F, 0x9F, 0xFF}) {
+        put(0, 0, 0, 0, 0, PATTERN_BREAK, param);
+        start();
+        tick();
+        EXPECT_EQ(player.nextRow, 0) << int(param);
+        EXPECT_EQ(player.nextOrder, 1) << int(param);
+    }
 }
 
 // B then D in a later channel: order xx at D's row. D then B: order xx at row 0. E6y followed

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -22,14 +23,38 @@ struct PlayerDeleter {
 using PlayerPtr = std::unique_ptr<Player, PlayerDeleter>;
 
 // Loads from a heap block of exactly the file's size, so that a read past its end is caught.
-PlayerPtr load(const xmb::Bytes& bytes) {
+PlayerPtr load(const xmb::Bytes& bytes, LoadResult* result = nullptr) {
     installMemoryStream();
     auto* block = static_cast<uint8_t*>(std::malloc(bytes.empty() ? 1 : bytes.size()));
     if (!bytes.empty()) std::memcpy(block, bytes.data(), bytes.size());
     const MemoryStream description{static_cast<int32_t>(bytes.size()), 0, block};
-    Player* player = createPlayer(&description);
+    Player* player = result != nullptr ? createPlayerWithResult(&description, result)
+                                       : createPlayer(&description);
     std::free(block);
     return PlayerPtr(player);
+}
+
+// The reason a module is refused; fails the test when it loads.
+LoadResult refusal(const xmb::Bytes& bytes) {
+    LoadResult result{};
+    EXPECT_EQ(load(bytes, &result), nullptr);
+    return result;
+}
+
+LoadResult refusal(const xmb::Module& m) {
+    return refusal(xmb::build(m));
+}
+
+void expectResult(const LoadResult& got, const LoadResult& want, const char* what) {
+    EXPECT_EQ(got.error, want.error) << what;
+    EXPECT_EQ(got.item, want.item) << what;
+    EXPECT_EQ(got.sample, want.sample) << what;
+    EXPECT_EQ(got.value, want.value) << what;
+    EXPECT_EQ(got.offset, want.offset) << what;
+}
+
+xmb::Bytes cut(const xmb::Bytes& bytes, size_t size) {
+    return xmb::Bytes(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(size));
 }
 
 PlayerPtr load(const xmb::Module& m) {
@@ -279,7 +304,8 @@ TEST(LoaderInstruments, MoreThanSixteenSamplesFailsAndFreesEverything) {
     installMemoryStream();
     const MemoryStream description{static_cast<int32_t>(bytes.size()), 0, bytes.data()};
     auto* player = static_cast<Player*>(std::calloc(1, sizeof(Player)));
-    LoadContext context{memoryOpen(&description)};
+    LoadContext context{};
+    context.stream = memoryOpen(&description);
     EXPECT_FALSE(loadModule(player, &context));
     memoryClose(context.stream);
     ASSERT_NE(player->instruments, nullptr);
@@ -557,16 +583,165 @@ TEST(LoaderTruncation, ASampleClaimingFarMoreThanTheFileFails) {
     EXPECT_EQ(s->data[99999], 0);
 }
 
-TEST(LoaderTruncation, HeaderSizesPointingPastTheEndFail) {
+// A module header size that puts the first pattern past the end of the file fails.
+TEST(LoaderTruncation, ModuleHeaderSizePastTheEndFails) {
     xmb::Bytes header = xmb::build(xmb::Module{});
     header[61] = 0x02; // header size 0x114 becomes 0x214: past the end of the file
     EXPECT_EQ(load(header), nullptr);
+}
+
+// An instrument without samples whose header size runs past the end of the file loads when
+// nothing follows it, as trackers that drop the unused rest of the last header expect; the file
+// may end anywhere after its sample count. What the file must still hold fails when missing: the
+// sample count itself, a next instrument, or the sample headers of an instrument with samples.
+TEST(LoaderTruncation, LastInstrumentHeaderPastTheEnd) {
     xmb::Instrument empty;
-    empty.headerSize = 33;
-    xmb::Bytes bytes = xmb::build(withInstrument(empty));
-    EXPECT_NE(load(bytes), nullptr);
-    bytes.pop_back(); // the last byte is never read, only skipped over
-    EXPECT_EQ(load(bytes), nullptr);
+    empty.headerSize = 263;
+    xmb::Module m = withInstrument(empty);
+    const xmb::Bytes bytes = xmb::build(m);
+    const size_t start = bytes.size() - 263;
+    for (size_t size = start + 29; size <= bytes.size(); ++size) {
+        PlayerPtr p = load(cut(bytes, size));
+        ASSERT_NE(p, nullptr) << "cut at " << size;
+        ASSERT_EQ(p->instrumentCount, 1);
+        EXPECT_EQ(p->instruments[0].sampleCount, 0);
+        for (const Sample* slot : p->instruments[0].samples) EXPECT_EQ(slot, &emptySample);
+    }
+    const auto at = static_cast<int64_t>(start);
+    expectResult(refusal(cut(bytes, start + 28)),
+                 {LoadError::InstrumentCutShort, 0, -1, 0, at + 28}, "sample count cut");
+
+    m.instruments.push_back(empty);
+    expectResult(refusal(cut(xmb::build(m), start + 100)),
+                 {LoadError::InstrumentCutShort, 1, -1, 0, at + 100}, "next instrument missing");
+
+    xmb::Instrument sounding;
+    sounding.samples.push_back(xmb::sample8({1, 2}));
+    const xmb::Bytes withSample = xmb::build(withInstrument(sounding));
+    const size_t size = withSample.size() - 42 - 10; // 40 header bytes, 2 data bytes, 10 more
+    expectResult(refusal(cut(withSample, size)),
+                 {LoadError::InstrumentCutShort, 0, -1, 0, static_cast<int64_t>(size)},
+                 "sample headers missing");
+}
+
+// Refusals in the header name the field and its offset; a file that ends early names the end.
+TEST(LoaderReasons, HeaderRefusals) {
+    EXPECT_EQ(refusal(xmb::Bytes{}).error, LoadError::NotAnXmModule);
+    xmb::Bytes bytes = xmb::build(xmb::Module{});
+    ASSERT_EQ(bytes.size(), 336u);
+    xmb::Bytes wrong = bytes;
+    wrong[5] = 'X';
+    expectResult(refusal(wrong), {LoadError::NotAnXmModule, -1, -1, 0, 0}, "wrong magic");
+    expectResult(refusal(cut(wrong, 10)), {LoadError::NotAnXmModule, -1, -1, 0, 0}, "cut magic");
+    for (int64_t size : {10, 17, 40, 70})
+        expectResult(refusal(cut(bytes, static_cast<size_t>(size))),
+                     {LoadError::HeaderCutShort, -1, -1, 0, size}, "cut header");
+
+    struct Case {
+        const char* what;
+        xmb::Module module;
+        LoadResult want;
+    };
+    std::vector<Case> cases(6);
+    cases[0] = {"song length 0", {}, {LoadError::SongLength, -1, -1, 0, 64}};
+    cases[0].module.songLength = 0;
+    cases[1] = {"song length 300", {}, {LoadError::SongLength, -1, -1, 300, 64}};
+    cases[1].module.songLength = 300;
+    cases[2] = {"41 channels", {}, {LoadError::ChannelCount, -1, -1, 41, 68}};
+    cases[2].module.channelCount = 41;
+    cases[3] = {"no channels", {}, {LoadError::ChannelCount, -1, -1, 0, 68}};
+    cases[3].module.channelCount = 0;
+    cases[4] = {"300 patterns", {}, {LoadError::PatternCount, -1, -1, 300, 70}};
+    cases[4].module.patternCountField = 300;
+    cases[5] = {"instruments", {}, {LoadError::InstrumentCount, -1, -1, 0xFFFF, 72}};
+    cases[5].module.instrumentCountField = 0xFFFF;
+    for (const Case& c : cases) expectResult(refusal(c.module), c.want, c.what);
+
+    xmb::Module m;
+    m.headerSize = 20 + 3;
+    m.orders = {0, 0, 0};
+    expectResult(refusal(cut(xmb::build(m), 82)), {LoadError::OrdersCutShort, -1, -1, 3, 82},
+                 "orders");
+    bytes[61] = 0x02;
+    expectResult(refusal(bytes), {LoadError::HeaderSize, -1, -1, 60 + 0x214, 336}, "header size");
+}
+
+// Refusals inside patterns and instruments name the pattern, instrument and sample.
+TEST(LoaderReasons, PatternAndInstrumentRefusals) {
+    xmb::Module m;
+    m.patterns.push_back(xmb::pattern(4, {}));
+    m.patterns.push_back(xmb::pattern(2000, {}));
+    expectResult(refusal(m), {LoadError::PatternRows, 1, -1, 2000, 336 + 9 + 5}, "rows");
+
+    // everyPart: patterns of 9 + 10, 9 and 9 + 10 bytes from 336, then three instruments: one
+    // without samples (29 bytes), one with a 4-byte sample, one with two samples.
+    const xmb::Bytes full = xmb::build(everyPart());
+    const int64_t third = 336 + 19 + 9;
+    expectResult(refusal(cut(full, third + 12)), {LoadError::PatternCutShort, 2, -1, 0, third + 12},
+                 "pattern 2");
+    expectResult(refusal(cut(full, 340)), {LoadError::PatternCutShort, 0, -1, 0, 340}, "pattern 0");
+
+    const int64_t second = third + 19 + 29;
+    expectResult(refusal(cut(full, second + 150)),
+                 {LoadError::InstrumentCutShort, 1, -1, 0, second + 150}, "instrument 1");
+    const int64_t last = second + 263 + 40 + 4;
+    expectResult(refusal(cut(full, last + 263 + 40 + 20)),
+                 {LoadError::SampleHeaderCutShort, 2, 1, 0, last + 263 + 40 + 20}, "sample header");
+
+    xmb::Module many = everyPart();
+    many.instruments[1].samples.assign(17, xmb::sample8({1}));
+    expectResult(refusal(many), {LoadError::TooManySamples, 1, -1, 17, second + 27}, "samples");
+
+    xmb::Sample huge = xmb::sample8({1, 2, 3});
+    huge.lengthBytes = 0xFFFFFFFFu;
+    const xmb::Bytes hugeBytes = xmb::build(withSamples({xmb::sample8({1}), huge}));
+    expectResult(refusal(hugeBytes),
+                 {LoadError::SampleDataMissing, 0, 1, 0xFFFFFFFFll - 3,
+                  static_cast<int64_t>(hugeBytes.size())},
+                 "sample data");
+
+    LoadResult loaded{LoadError::PatternRows, 5, 5, 5, 5};
+    EXPECT_NE(load(full, &loaded), nullptr);
+    EXPECT_EQ(loaded.error, LoadError::None);
+}
+
+// Without a stream there is nothing to read.
+TEST(LoaderReasons, NoStream) {
+    const xmb::Bytes bytes = xmb::build(xmb::Module{});
+    const MemoryStream description{static_cast<int32_t>(bytes.size()), 0, bytes.data()};
+    LoadResult r{};
+    streamInterface = StreamInterface{};
+    EXPECT_EQ(createPlayerWithResult(&description, &r), nullptr);
+    EXPECT_EQ(r.error, LoadError::NoStream);
+    installMemoryStream();
+    streamInterface.open = [](const MemoryStream*) -> void* { return nullptr; };
+    r = LoadResult{};
+    EXPECT_EQ(createPlayerWithResult(&description, &r), nullptr);
+    EXPECT_EQ(r.error, LoadError::NoStream);
+    installMemoryStream();
+}
+
+// The words the tools print: the place in bytes, patterns counted from 0, instruments and
+// samples from 1, and a line that is cut to the buffer and still terminated.
+TEST(LoaderReasons, Text) {
+    char text[128];
+    const LoadResult pattern{LoadError::PatternCutShort, 3, -1, 0, 4120};
+    EXPECT_STREQ(loadErrorText(pattern, text, sizeof text), "pattern 3 cut short at byte 4120");
+    const LoadResult channels{LoadError::ChannelCount, -1, -1, 41, 68};
+    EXPECT_STREQ(loadErrorText(channels, text, sizeof text), "41 channels at byte 68: 1 to 32");
+    const LoadResult samples{LoadError::TooManySamples, 4, -1, 20, 999};
+    EXPECT_STREQ(loadErrorText(samples, text, sizeof text),
+                 "instrument 5: 20 samples at byte 999: at most 16");
+    const LoadResult header{LoadError::SampleHeaderCutShort, 0, 1, 0, 700};
+    EXPECT_STREQ(loadErrorText(header, text, sizeof text),
+                 "instrument 1, sample 2: header cut short at byte 700");
+    char small[8];
+    EXPECT_STREQ(loadErrorText(pattern, small, sizeof small), "pattern");
+    // Every code has its own words.
+    for (int code = 0; code <= static_cast<int>(LoadError::SampleTooLong); ++code) {
+        const LoadResult r{static_cast<LoadError>(code), 0, 0, 1, 2};
+        EXPECT_EQ(std::strstr(loadErrorText(r, text, sizeof text), "reason"), nullptr) << code;
+    }
 }
 
 TEST(LoaderLifecycle, CreateAndDestroyEdgeCases) {

@@ -142,6 +142,30 @@ TEST_F(SequencerNotes, AmigaTableNote) {
     EXPECT_EQ(voiceOf(0).frequency, 14317056 / 1712);
 }
 
+// A negative finetune on the Amiga table moves the period toward the semitone below by |f| / 128
+// of the gap, truncated: C-4 (1712, 1813 one below) and C#4 (1615, 1712 one below) with
+// finetunes -1, -64 and -128.
+TEST_F(SequencerNotes, AmigaTableNegativeFinetune) {
+    player.flags = 0;
+    put(0, 0, noteC4, 1);
+    put(1, 0, noteC4 + 1, 0);
+    struct Case {
+        int8_t finetune;
+        int32_t c4;
+        int32_t cSharp4;
+    };
+    const Case cases[] = {{-1, 1712, 1615}, {-64, 1762, 1663}, {-128, 1813, 1712}};
+    for (const Case& c : cases) {
+        samples[0].finetune = c.finetune;
+        start();
+        tick();
+        EXPECT_EQ(channel(0).period, c.c4) << int(c.finetune);
+        EXPECT_EQ(voiceOf(0).frequency, 14317056 / c.c4) << int(c.finetune);
+        tick(6);
+        EXPECT_EQ(channel(0).period, c.cSharp4) << int(c.finetune);
+    }
+}
+
 // A note with an instrument triggers and resets; a later note without one triggers again with
 // the volume the channel had, and the old note fades on the partner-swapped voice.
 TEST_F(SequencerNotes, NoteWithAndWithoutInstrument) {
@@ -410,6 +434,41 @@ TEST_F(SequencerVolumeColumn, SlidesPerTickAndOnce) {
     EXPECT_EQ(voiceOf(1).voicePanning, 0);
 }
 
+// Volume-column panning slides take the panning outside 0..255. The voice update's
+// q = (128 - |P - 128|) / 32 is then negative, truncated toward zero, and the final panning is
+// clamped, so with envelope outputs of 0..64 the voice stays at the edge. An envelope value
+// above 64, which a file may hold, pulls it back in by (E - 32) * q.
+TEST_F(SequencerVolumeColumn, PanningSlidOutsideTheRange) {
+    const uint16_t envelopeValue[songInstruments] = {64, 0, 200};
+    for (int32_t i = 0; i < songInstruments; ++i) {
+        instruments[i].panningType = 1;
+        instruments[i].panningPointCount = 2;
+        instruments[i].panningEnvelope[0] = EnvelopePoint{0, envelopeValue[i]};
+        instruments[i].panningEnvelope[1] = EnvelopePoint{100, envelopeValue[i]};
+    }
+    put(0, 0, noteC4, 1, 0xCF);
+    put(1, 0, 0, 0, 0xEF);
+    put(0, 1, noteC4, 2, 0xC0);
+    put(1, 1, 0, 0, 0xDF);
+    put(0, 2, noteC4, 3, 0xCF);
+    put(1, 2, 0, 0, 0xEF);
+    start();
+    tick(6);
+    EXPECT_EQ(voiceOf(0).voicePanning, 240);
+    EXPECT_EQ(voiceOf(1).voicePanning, 0);
+    EXPECT_EQ(voiceOf(2).voicePanning, 240);
+    // Channel 0 and 2 slide 255, 270, ..., 330; channel 1 slides -15, -30, ..., -90.
+    const int32_t farRight[6] = {255, 255, 255, 132, 147, 0}; // E = 200: q 0, 0, 0, -1, -1, -2
+    for (int32_t k = 0; k < 6; ++k) {
+        tick();
+        EXPECT_EQ(channel(0).panning, 255 + 15 * k);
+        EXPECT_EQ(voiceOf(0).voicePanning, 255) << "tick " << k;
+        EXPECT_EQ(channel(1).panning, -15 - 15 * k);
+        EXPECT_EQ(voiceOf(1).voicePanning, 0) << "tick " << k;
+        EXPECT_EQ(voiceOf(2).voicePanning, farRight[k]) << "tick " << k;
+    }
+}
+
 // Volume-column vibrato: the row tick only stores the depth; the other ticks apply and advance.
 // Ax stores the speed unscaled.
 TEST_F(SequencerVolumeColumn, VibratoSpeedAndDepth) {
@@ -482,6 +541,27 @@ TEST_F(SequencerVolumeColumn, AutoVibratoWaveformsAndSweep) {
         EXPECT_EQ(channel(0).periodDelta, expected);
     }
     EXPECT_EQ(channel(0).autoVibratoSweepCounter, 4);
+}
+
+// The sweep multiplies before it divides. Depth 8 on the square wave is d = +-512, which a
+// sweep of 6 does not divide: the delta is (c * d / 6) >> 6 for the sweep counter c = 0..6,
+// reaching the full 8 at c = 6. Rate 128 alternates the wave's sign from tick to tick.
+TEST_F(SequencerVolumeColumn, AutoVibratoSweepMultipliesBeforeDividing) {
+    instruments[0].autoVibratoType = 1;
+    instruments[0].autoVibratoDepth = 8;
+    instruments[0].autoVibratoSweep = 6;
+    put(0, 0, noteC4, 1);
+    const int32_t steady[] = {0, 1, 2, 4, 5, 6, 8, 8, 8};
+    const int32_t alternating[] = {0, -2, 2, -4, 5, -7, 8, -8, 8};
+    for (uint8_t rate : {0, 128}) {
+        instruments[0].autoVibratoRate = rate;
+        start();
+        for (int32_t k = 0; k < 9; ++k) {
+            tick();
+            EXPECT_EQ(channel(0).periodDelta, rate == 0 ? steady[k] : alternating[k])
+                << "rate " << int(rate) << " tick " << k;
+        }
+    }
 }
 
 // A pattern break to a row past the end of the next, shorter pattern plays that row as empty

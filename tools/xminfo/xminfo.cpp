@@ -1,4 +1,5 @@
 // xminfo: loads an XM module the way the demo does and prints what the loader made of it.
+#include "music/load_result.h"
 #include "music/module.h"
 #include "music/stream.h"
 
@@ -100,9 +101,12 @@ int main(int argc, char** argv) {
 
     music::installMemoryStream();
     const music::MemoryStream description{static_cast<int32_t>(bytes.size()), 0, bytes.data()};
-    music::Player* player = music::createPlayer(&description);
+    music::LoadResult result{};
+    music::Player* player = music::createPlayerWithResult(&description, &result);
     if (player == nullptr) {
-        std::fprintf(stderr, "xminfo: cannot load %s: not a loadable XM module\n", path);
+        char why[160];
+        std::fprintf(stderr, "xminfo: cannot load %s: %s\n", path,
+                     music::loadErrorText(result, why, sizeof why));
         return exitUnloadable;
     }
     printPlayer(player);

@@ -1,6 +1,7 @@
 // xmrender: renders an XM module to a 16-bit stereo 44100 Hz WAV file through the offline renderer.
 #include "music/channel.h"
 #include "music/format.h"
+#include "music/load_result.h"
 #include "music/module.h"
 #include "music/offline_render.h"
 #include "music/stream.h"
@@ -275,9 +276,12 @@ int main(int argc, char** argv) {
     }
     music::installMemoryStream();
     const music::MemoryStream description{static_cast<int32_t>(module.size()), 0, module.data()};
-    Player* player = music::createPlayer(&description);
+    music::LoadResult result{};
+    Player* player = music::createPlayerWithResult(&description, &result);
     if (player == nullptr) {
-        std::fprintf(stderr, "xmrender: %s is not a module that can be loaded\n", inPath);
+        char why[160];
+        std::fprintf(stderr, "xmrender: cannot load %s: %s\n", inPath,
+                     music::loadErrorText(result, why, sizeof why));
         return exitBadInput;
     }
 
