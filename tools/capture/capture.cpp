@@ -20,6 +20,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -324,14 +325,25 @@ struct Show {
     driver::Scene scene;
 };
 
-void buildShow(Show* show, int32_t width, int32_t height) {
+// False when the shader program could not be made.
+bool buildShow(Show* show, int32_t width, int32_t height) {
     driver::createSlotTextures(driver::imageTable);
     show->mesh = gl::Mesh{};
     driver::pointAtQuad(&show->mesh);
     show->shader = gl::ShaderProgram{};
+    // The shader logs are the demo's diagnostics; the tool's standard output stays clean.
+    std::fflush(stdout);
+    const int savedStdout = dup(STDOUT_FILENO);
+    const int devNull = open("/dev/null", O_WRONLY);
+    if (savedStdout >= 0 && devNull >= 0) dup2(devNull, STDOUT_FILENO);
     driver::buildDemoShader(&show->shader);
+    std::fflush(stdout);
+    if (savedStdout >= 0 && devNull >= 0) dup2(savedStdout, STDOUT_FILENO);
+    if (devNull >= 0) close(devNull);
+    if (savedStdout >= 0) close(savedStdout);
     show->scene = {driver::imageTable, &show->mesh, &show->shader, static_cast<float>(width),
                    static_cast<float>(height)};
+    return show->shader.program != 0;
 }
 
 // Draws and encodes every planned frame with its share of the sound. 0 or the exit code.
@@ -406,16 +418,6 @@ int main(int argc, char** argv) {
         return exitWriteFailed;
     }
 
-    Offscreen offscreen{};
-    if (const char* missing = openOffscreen(&offscreen, options.width, options.height);
-        missing != nullptr) {
-        std::fprintf(stderr, "capture: no offscreen OpenGL rendering (%s)\n", missing);
-        closeOffscreen(&offscreen);
-        return exitNoGl;
-    }
-    Show show{};
-    buildShow(&show, options.width, options.height);
-
     capture::VideoFile video{};
     char message[512] = {};
     const capture::VideoSettings settings = {options.output, options.width, options.height,
@@ -426,6 +428,19 @@ int main(int argc, char** argv) {
     if (opened != capture::VideoFileStatus::Ok) {
         std::fprintf(stderr, "capture: %s\n", message);
         result = opened == capture::VideoFileStatus::WriteFailed ? exitWriteFailed : exitNoEncoder;
+    }
+    // The file is checked first, so that a wrong name or encoder is told before the slow part.
+    Offscreen offscreen{};
+    Show show{};
+    if (result == exitOk) {
+        const char* missing = openOffscreen(&offscreen, options.width, options.height);
+        if (missing == nullptr && !buildShow(&show, options.width, options.height)) {
+            missing = "the shader program";
+        }
+        if (missing != nullptr) {
+            std::fprintf(stderr, "capture: no offscreen OpenGL rendering (%s)\n", missing);
+            result = exitNoGl;
+        }
     }
     FILE* frameLog = nullptr;
     if (result == exitOk && options.frameLog != nullptr) {
@@ -439,6 +454,8 @@ int main(int argc, char** argv) {
     if (result == exitOk) {
         std::signal(SIGINT, onInterrupt);
         std::signal(SIGTERM, onInterrupt);
+        // Past a file size limit a write should fail and be reported, not end the process.
+        std::signal(SIGXFSZ, SIG_IGN);
         result = encodeFrames(options, track, plan, show, &video, frameLog);
         if (result == exitOk && !capture::finishVideoFile(&video)) result = exitWriteFailed;
         if (result == exitWriteFailed) {

@@ -12,6 +12,8 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include <sys/stat.h>
+
 #include <cstdarg>
 #include <cstdio>
 #include <string_view>
@@ -199,9 +201,12 @@ VideoFileStatus openVideoFile(VideoFile* file, const VideoSettings& settings, ch
     *file = VideoFile{};
     file->width = settings.width;
     file->height = settings.height;
+    // The libraries' own complaint about an unknown name would repeat ours less clearly.
+    av_log_set_level(AV_LOG_QUIET);
+    const int allocated =
+        avformat_alloc_output_context2(&file->format, nullptr, nullptr, settings.path);
     av_log_set_level(AV_LOG_ERROR);
-    if (avformat_alloc_output_context2(&file->format, nullptr, nullptr, settings.path) < 0 ||
-        file->format == nullptr) {
+    if (allocated < 0 || file->format == nullptr) {
         say(message, messageSize, "cannot tell a video format from the name %s", settings.path);
         return VideoFileStatus::NoContainer;
     }
@@ -269,7 +274,10 @@ bool finishVideoFile(VideoFile* file) {
 
 void closeVideoFile(VideoFile* file, bool removeFile) {
     if (file->format != nullptr && file->format->pb != nullptr) avio_closep(&file->format->pb);
-    if (removeFile && file->fileCreated && file->format != nullptr) {
+    // Only a regular file is ours to remove: an output such as /dev/null stays where it is.
+    struct stat status {};
+    if (removeFile && file->fileCreated && file->format != nullptr &&
+        lstat(file->format->url, &status) == 0 && S_ISREG(status.st_mode)) {
         std::remove(file->format->url);
     }
     file->fileCreated = false;
