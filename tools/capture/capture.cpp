@@ -46,7 +46,8 @@ constexpr int32_t defaultFramesPerSecond = 60;
 constexpr int32_t largestSide = 8192;
 constexpr int32_t highestFramesPerSecond = 240;
 // The song reaches 48 s of clock after about 50 s of sound; this bound is only a safety net.
-constexpr int64_t longestTrackChunks = int64_t{10} * 60 * music::sampleRate / 884;
+constexpr int64_t longestTrackChunks =
+    int64_t{10} * 60 * music::sampleRate / music::outputSizesForRate(music::sampleRate).chunkFrames;
 
 const char* const usage =
     "usage: capture [options]\n"
@@ -418,6 +419,11 @@ int main(int argc, char** argv) {
         return exitWriteFailed;
     }
 
+    // From here on a file may exist: an interruption ends the work and removes it. Past a file
+    // size limit a write should fail and be reported, not end the process.
+    std::signal(SIGINT, onInterrupt);
+    std::signal(SIGTERM, onInterrupt);
+    std::signal(SIGXFSZ, SIG_IGN);
     capture::VideoFile video{};
     char message[512] = {};
     const capture::VideoSettings settings = {options.output, options.width, options.height,
@@ -452,10 +458,6 @@ int main(int argc, char** argv) {
         }
     }
     if (result == exitOk) {
-        std::signal(SIGINT, onInterrupt);
-        std::signal(SIGTERM, onInterrupt);
-        // Past a file size limit a write should fail and be reported, not end the process.
-        std::signal(SIGXFSZ, SIG_IGN);
         result = encodeFrames(options, track, plan, show, &video, frameLog);
         if (result == exitOk && !capture::finishVideoFile(&video)) result = exitWriteFailed;
         if (result == exitWriteFailed) {
