@@ -61,7 +61,8 @@ const char* const usage =
     "  --start MS          first frame: the first whose clock reaches MS (default 0)\n"
     "  --end MS            last frame: the first whose clock reaches MS (default 48000)\n"
     "  --encoder NAME      H.264 encoder (default libx264, else any the libraries offer)\n"
-    "  --dump-audio FILE   also write the sound track's samples, as encoded, to a WAV file\n"
+    "  --dump-audio FILE   also write the sound track as encoded: raw 16-bit little-endian\n"
+    "                      stereo at 44100 Hz\n"
     "  --frame-log FILE    also write one line per frame: frame, sound time, clock, beat,\n"
     "                      slot, flash\n"
     "  --help, --version\n"
@@ -181,40 +182,18 @@ int parseOptions(int argc, char** argv, Options* options) {
     return 0;
 }
 
-void put16(uint8_t* p, uint32_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-}
-
-void put32(uint8_t* p, uint32_t v) {
-    put16(p, v & 0xFFFFu);
-    put16(p + 2, v >> 16);
-}
-
-bool writeWav(const char* path, const int16_t* samples, int64_t frames) {
+// Little-endian 16-bit stereo, whatever the host's order.
+bool writeRawSound(const char* path, const int16_t* samples, int64_t frames) {
     FILE* f = std::fopen(path, "wb");
     if (f == nullptr) return false;
-    const auto dataBytes = static_cast<uint32_t>(frames * music::bytesPerFrame);
-    uint8_t h[44];
-    std::memcpy(h, "RIFF", 4);
-    put32(h + 4, 36 + dataBytes);
-    std::memcpy(h + 8, "WAVEfmt ", 8);
-    put32(h + 16, 16);
-    put16(h + 20, 1); // PCM
-    put16(h + 22, music::outputChannels);
-    put32(h + 24, music::sampleRate);
-    put32(h + 28, music::sampleRate * music::bytesPerFrame);
-    put16(h + 32, music::bytesPerFrame);
-    put16(h + 34, 16);
-    std::memcpy(h + 36, "data", 4);
-    put32(h + 40, dataBytes);
-    bool ok = std::fwrite(h, 1, sizeof h, f) == sizeof h;
-    std::vector<uint8_t> bytes(static_cast<size_t>(frames) * 4);
-    for (int64_t i = 0; i < frames * 2; ++i) {
-        put16(bytes.data() + i * 2, static_cast<uint16_t>(samples[i]));
+    std::vector<uint8_t> bytes(static_cast<size_t>(frames) * music::bytesPerFrame);
+    for (size_t i = 0; i < bytes.size() / 2; ++i) {
+        const auto v = static_cast<uint16_t>(samples[i]);
+        bytes[i * 2] = static_cast<uint8_t>(v);
+        bytes[i * 2 + 1] = static_cast<uint8_t>(v >> 8);
     }
-    ok = ok && std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    return std::fclose(f) == 0 && ok;
+    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    return std::fclose(f) == 0 && written;
 }
 
 void drawProgress(int64_t done, int64_t total, uint32_t clockMs) {
@@ -413,7 +392,8 @@ int main(int argc, char** argv) {
     const int64_t soundTo =
         capture::soundFrameAtVideoFrame(plan.lastFrame + 1, options.framesPerSecond);
     if (options.dumpAudio != nullptr &&
-        !writeWav(options.dumpAudio, track.samples.data() + soundFrom * 2, soundTo - soundFrom)) {
+        !writeRawSound(options.dumpAudio, track.samples.data() + soundFrom * 2,
+                       soundTo - soundFrom)) {
         std::fprintf(stderr, "capture: cannot write %s: %s\n", options.dumpAudio,
                      std::strerror(errno));
         return exitWriteFailed;
