@@ -23,7 +23,7 @@ namespace {
 
 constexpr int64_t soundBitRate = 192000;
 constexpr const char* x264Preset = "medium";
-constexpr const char* x264Quality = "18"; // constant rate factor: visually lossless for this
+constexpr const char* x264Quality = "18"; // constant rate factor; 18 looks lossless
 // A fixed thread count keeps the bitstream the same on every machine.
 constexpr int32_t videoEncoderThreads = 2;
 constexpr int32_t keyFrameIntervalSeconds = 2;
@@ -69,8 +69,8 @@ bool send(VideoFile* file, AVCodecContext* encoder, AVStream* stream, const AVFr
     }
 }
 
+// writeSound made the buffer writable before filling it.
 bool sendSoundFrame(VideoFile* file) {
-    if (av_frame_make_writable(file->sound) < 0) return false;
     file->sound->nb_samples = file->soundFill;
     file->sound->pts = file->soundFramesWritten;
     file->soundFramesWritten += file->soundFill;
