@@ -211,6 +211,18 @@ errors)
     (ulimit -f 200 && expect 1 "writing .*big.mp4 failed" --size 320x180 --end 6000 -o "$work/big.mp4") ||
         exit 1
     [ -e "$work/big.mp4" ] && fail "the partial file was left"
+    # Ctrl+C half way: exit 130, and the file is gone
+    "$capture" --size 320x180 -o "$work/cut.mp4" >"$work/out" 2>"$work/err" &
+    capture_pid=$!
+    for _ in $(seq 200); do [ -e "$work/cut.mp4" ] && break; sleep 0.05; done
+    [ -e "$work/cut.mp4" ] || fail "no file while capturing"
+    sleep 1
+    kill -INT "$capture_pid"
+    wait "$capture_pid"
+    code=$?
+    [ "$code" = 130 ] || fail "exit $code after an interrupt"
+    grep -q "interrupted" "$work/err" || fail "no word of the interrupt"
+    [ -e "$work/cut.mp4" ] && fail "the interrupted file was left"
     expect 2 "--size wants" --size 641x360
     expect 2 "--end wants" --end 48001
     expect 2 "is after" --start 2000 --end 1000
