@@ -32,7 +32,7 @@ bool stillOurs() {
 bool offlineBegin(Player* player) {
     if (player == nullptr) return false;
     offlineEnd();
-    stopPlayback(player);
+    haltPlayback(player);
     offline = OfflineState{};
     // Each chunk is handed out before the next is rendered, so a ring of one chunk is enough.
     if (!resetPlayback(player, offlineRingChunks) || !allocateRenderBuffers()) {

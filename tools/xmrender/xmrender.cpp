@@ -24,10 +24,10 @@ constexpr int exitOutputFailed = 1;
 constexpr int exitBadInput = 2;
 
 constexpr int64_t maxInputBytes = 64 * 1024 * 1024;
-constexpr int64_t songBoundFrames = int64_t{20} * 60 * music::sampleRate;
+constexpr int64_t songBoundFrames = int64_t{20} * 60 * music::defaultSampleRateHz;
 // A row never lasts this long (31 ticks, 15 pattern delays, BPM 32 is about 39 s), so a position
 // that stays put for longer has stopped for good.
-constexpr int64_t stuckFrames = int64_t{60} * music::sampleRate;
+constexpr int64_t stuckFrames = int64_t{60} * music::defaultSampleRateHz;
 // The WAV size fields are 32 bits.
 constexpr double maxSeconds = 6.0 * 3600.0;
 constexpr int32_t blockFrames = 4096;
