@@ -1,6 +1,7 @@
 // The public interface as an embedder meets it: opening and its failures, rendering at other
 // rates, the end rule with a play count, seeking, snapshots and the facts as stored.
 #include "beatxm.h"
+#include "music/xm_facts.h"
 #include "xm_builder.h"
 
 #include <gtest/gtest.h>
@@ -345,6 +346,51 @@ TEST(ApiPosition, SeekGoesToTheOrderAndItsTime) {
     EXPECT_LE(p.row, 1);
     EXPECT_NEAR(p.time_ms, order5Ms, 60);
     EXPECT_EQ(p.frame, 44100 + 2 * 884);
+}
+
+} // namespace
+
+namespace {
+
+// The stored-facts reader takes any bytes: every prefix of a module and every single-byte change
+// of its headers read without going outside the block (the sanitizer build checks that), and a
+// cut file says it was cut.
+TEST(ApiFacts, ReaderStaysInsideAnyBytes) {
+    xmb::Module m;
+    xmb::Instrument ins;
+    ins.samples.push_back(xmb::sample8({1, 2, 3, 4}));
+    ins.samples.push_back(xmb::sample16({5, 6, 7}));
+    m.patterns.push_back(xmb::pattern(4, xmb::packCells(std::vector<xmb::Cell>(8))));
+    m.instruments.push_back(ins);
+    m.instruments.push_back(xmb::Instrument{});
+    const std::vector<uint8_t> whole = xmb::build(m);
+
+    music::XmFacts facts{};
+    ASSERT_TRUE(music::readXmFacts(whole.data(), static_cast<int64_t>(whole.size()), &facts));
+    EXPECT_FALSE(facts.truncated);
+    EXPECT_EQ(facts.instrumentCount, 2);
+    EXPECT_EQ(facts.instruments[0].sampleCount, 2);
+    EXPECT_EQ(facts.instruments[0].samples[1].lengthBytes, 6u);
+    music::freeXmFacts(&facts);
+
+    for (size_t cut = 0; cut < whole.size(); ++cut) {
+        std::vector<uint8_t> prefix(whole.begin(), whole.begin() + static_cast<long>(cut));
+        ASSERT_TRUE(music::readXmFacts(prefix.data(), static_cast<int64_t>(prefix.size()), &facts));
+        // The last bytes are the second sample's data, which the reader never looks at.
+        if (cut < whole.size() - 6) {
+            EXPECT_TRUE(facts.truncated) << cut;
+        }
+        music::freeXmFacts(&facts);
+    }
+    for (size_t at = 0; at < whole.size(); ++at) {
+        for (uint8_t value : {uint8_t{0}, uint8_t{0x7F}, uint8_t{0xFF}}) {
+            std::vector<uint8_t> changed = whole;
+            changed[at] = value;
+            ASSERT_TRUE(
+                music::readXmFacts(changed.data(), static_cast<int64_t>(changed.size()), &facts));
+            music::freeXmFacts(&facts);
+        }
+    }
 }
 
 } // namespace
