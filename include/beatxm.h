@@ -198,7 +198,9 @@ typedef struct bxm_sample_info {
 BXM_API int32_t bxm_get_sample_info(const bxm_player* player, int32_t instrument, int32_t sample,
                                     bxm_sample_info* info);
 
-/* Where playback is, as of the frames rendered so far. */
+/* Where playback is. order, pattern, row, tempo and bpm are the sequencer's as of the last tick
+ * rendered, which runs up to one chunk (20 ms) ahead of the frames handed out; frame and time_ms
+ * count the frames handed out. */
 typedef struct bxm_position {
     int32_t order;
     int32_t pattern;
