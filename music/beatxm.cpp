@@ -180,11 +180,14 @@ bool measureSong(bxm_player* p) {
 
 // ---------------------------------------------------------------------------------------------
 // LOAD FAILURE ADAPTER. The one place that turns the loader's verdict into a reason code and a
-// byte offset. The loader says only "loaded" or "not loaded" today, so every refusal is reported
-// as BXM_ERROR_CANNOT_LOAD at an unknown offset; once the loader reports why and where, map its
-// result here and nowhere else.
-bxm_error loadFailure(const music::Player* loaded) {
+// byte offset. The loader says only "loaded" or "not loaded" today, so a refusal is reported as
+// BXM_ERROR_CANNOT_LOAD at an unknown offset, unless the first bytes already show the file is
+// no XM module at all; once the loader reports why and where, map its result here and nowhere
+// else.
+bxm_error loadFailure(const music::Player* loaded, const uint8_t* bytes, size_t size) {
     if (loaded != nullptr) return bxm_error{BXM_OK, -1};
+    if (size < moduleMagicBytes || std::memcmp(bytes, "Extended Module: ", moduleMagicBytes) != 0)
+        return bxm_error{BXM_ERROR_NOT_XM, 0};
     return bxm_error{BXM_ERROR_CANNOT_LOAD, -1};
 }
 // ---------------------------------------------------------------------------------------------
@@ -279,15 +282,10 @@ bxm_player* bxm_open(const void* data, size_t size, const bxm_options* options, 
     music::installMemoryStream();
     const music::MemoryStream description{static_cast<int32_t>(size), 0, bytes};
     p->player = music::createPlayer(&description);
-    const bxm_error verdict = loadFailure(p->player);
+    const bxm_error verdict = loadFailure(p->player, bytes, size);
     if (verdict.code != BXM_OK) {
         std::free(p);
         playerOpen.store(false);
-        // What the bytes say for themselves beats a verdict without a reason.
-        if (size < moduleMagicBytes ||
-            std::memcmp(bytes, "Extended Module: ", moduleMagicBytes) != 0) {
-            return fail(error, BXM_ERROR_NOT_XM, 0);
-        }
         return fail(error, verdict.code, verdict.offset);
     }
     p->profile = o.profile;
