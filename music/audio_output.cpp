@@ -1,4 +1,7 @@
-// Audio output: playback start and stop, chunk rendering, the render thread and the music clock.
+// Audio output, the half without a device: output sizes, playback reset, chunk rendering, the
+// float-to-16-bit conversion and the music clock. Starting and stopping the device and the render
+// thread live in playback.cpp, which is linked with the device backend, so a program that only
+// renders offline needs no device library.
 //
 // Threads. The main thread starts, pre-renders, stops and reads the clock; the render thread
 // re-renders chunks behind the play position. They share only the atomics of AudioOutput, stored
@@ -10,11 +13,8 @@
 // k + 1 and publishes index and song time of stamp k + 1 as one 64-bit atomic, and only then
 // rewrites chunk k and its stamp. So the stamp that audibleChunk names is never the one being
 // rewritten, and the clock, one atomic load, can never see a half-written or a next-pass stamp.
-//
-// The device counts its position in 64 bits, so the play chunk never jumps at a counter wrap.
 #include "audio_output.h"
 
-#include "audio_device.h"
 #include "channel.h"
 #include "format.h"
 #include "module.h"
@@ -22,12 +22,9 @@
 #include "stream.h"
 #include "voice.h"
 
-#include <sched.h>
-
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
-#include <ctime>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -36,27 +33,13 @@
 namespace music {
 
 AudioOutput audioOutput;
+int32_t sampleRate = defaultSampleRateHz;
 
 namespace {
-
-void sleepMs(int32_t ms) {
-    timespec t{};
-    t.tv_sec = ms / 1000;
-    t.tv_nsec = static_cast<long>(ms % 1000) * 1000000L;
-    while (nanosleep(&t, &t) != 0) {
-    }
-}
 
 uint64_t packStamp(int32_t chunk, int32_t songTimeMs) {
     return (static_cast<uint64_t>(static_cast<uint32_t>(chunk)) << 32) |
            static_cast<uint32_t>(songTimeMs);
-}
-
-void publishAudible(int32_t chunk) {
-    const ChunkStamp* stamps = audioOutput.stamps.load(std::memory_order_acquire);
-    const int32_t time = stamps != nullptr ? stamps[chunk].songTimeMs : 0;
-    audioOutput.audibleChunk.store(chunk, std::memory_order_release);
-    audioOutput.audibleStamp.store(packStamp(chunk, time), std::memory_order_release);
 }
 
 bool streamInterfaceComplete() {
@@ -65,20 +48,20 @@ bool streamInterfaceComplete() {
            s.tell != nullptr;
 }
 
-void* renderThreadEntry(void*) {
-    renderThread();
-    return nullptr;
-}
-
-// The render thread should get the highest priority the system grants; without the right to
-// real-time scheduling it keeps the default, which still works with a 2 s buffer.
-void raisePriority(pthread_t thread) {
-    sched_param param{};
-    param.sched_priority = sched_get_priority_max(SCHED_FIFO);
-    if (param.sched_priority >= 0) pthread_setschedparam(thread, SCHED_FIFO, &param);
-}
-
 } // namespace
+
+void publishAudible(int32_t chunk) {
+    const ChunkStamp* stamps = audioOutput.stamps.load(std::memory_order_acquire);
+    const int32_t time = stamps != nullptr ? stamps[chunk].songTimeMs : 0;
+    audioOutput.audibleChunk.store(chunk, std::memory_order_release);
+    audioOutput.audibleStamp.store(packStamp(chunk, time), std::memory_order_release);
+}
+
+bool setSampleRate(int32_t rateHz) {
+    if (rateHz < minSampleRateHz || rateHz > maxSampleRateHz) return false;
+    sampleRate = rateHz;
+    return true;
+}
 
 int16_t pcmFromMix(float value) {
     const float r = std::nearbyint(value);
@@ -122,7 +105,7 @@ bool resetPlayback(Player* player, int32_t ringChunks) {
     audioOutput.secondsPerFrame = sizes.secondsPerFrame;
     audioOutput.bufferFrames = sizes.chunkFrames * ringChunks;
     audioOutput.chunkCount = ringChunks;
-    setRampConstants(sampleRate);
+    setMixerRate(sampleRate);
 
     for (int32_t i = 0; i < voiceTableSize; ++i) {
         voiceTable[i] = Voice{};
@@ -189,37 +172,6 @@ void releasePlayback() {
     audioOutput.audibleStamp.store(0, std::memory_order_release);
 }
 
-bool startPlayback(Player* player) {
-    if (player == nullptr) return false;
-    stopPlayback(player);
-    if (!resetPlayback(player, chunksPerBuffer)) return false;
-
-    if (!audioDeviceOpen()) return false;
-    if (!allocateRenderBuffers()) {
-        stopPlayback(player);
-        return false;
-    }
-
-    const int32_t chunkCount = audioOutput.chunkCount;
-    for (int32_t i = 0; i < chunkCount; ++i) renderChunk();
-    publishAudible(0);
-
-    audioDeviceStart(audioOutput.outputBuffer, audioOutput.bufferFrames);
-
-    audioOutput.stopRequested.store(0, std::memory_order_release);
-    audioOutput.renderThreadDone.store(0, std::memory_order_release);
-    if (pthread_create(&audioOutput.renderThreadHandle, nullptr, renderThreadEntry, nullptr) != 0) {
-        // A device looping 2 s of pre-rendered audio forever with a frozen clock is worse than
-        // silence: give everything back.
-        audioOutput.renderThreadDone.store(1, std::memory_order_release);
-        stopPlayback(player);
-        return false;
-    }
-    audioOutput.renderThreadRunning = true;
-    raisePriority(audioOutput.renderThreadHandle);
-    return true;
-}
-
 void renderChunk() {
     Player* player = audioOutput.activePlayer;
     ChunkStamp* stamps = audioOutput.stamps.load(std::memory_order_acquire);
@@ -266,55 +218,18 @@ void renderChunk() {
     audioOutput.writeChunk.store(next, std::memory_order_release);
 }
 
-int32_t renderThread() {
-    audioOutput.renderThreadDone.store(0, std::memory_order_release);
-    const int32_t chunkFrames = audioOutput.chunkFrames;
-    const int32_t bufferFrames = audioOutput.bufferFrames;
-    const int32_t chunkCount = audioOutput.chunkCount;
-    while (audioOutput.stopRequested.load(std::memory_order_acquire) == 0) {
-        const uint64_t bytes = audioDevicePosition();
-        const int32_t playChunk = playChunkForPosition(bytes, chunkFrames, bufferFrames);
-        while (audioOutput.writeChunk.load(std::memory_order_acquire) != playChunk) {
-            audioOutput.renderBusy.store(1, std::memory_order_release);
-            int32_t audible = audioOutput.audibleChunk.load(std::memory_order_acquire) + 1;
-            if (audible >= chunkCount) audible = 0;
-            publishAudible(audible);
-            renderChunk();
-            audioOutput.renderBusy.store(0, std::memory_order_release);
-        }
-        sleepMs(renderPollMs);
-    }
-    audioOutput.renderThreadDone.store(1, std::memory_order_release);
-    return 0;
-}
-
-bool stopPlayback(Player* player) {
-    if (player == nullptr) return false;
-    audioOutput.stopRequested.store(1, std::memory_order_release);
-    while (audioOutput.renderBusy.load(std::memory_order_acquire) != 0) {
-    }
-    if (audioOutput.renderThreadRunning) {
-        while (audioOutput.renderThreadDone.load(std::memory_order_acquire) == 0) {
-            sleepMs(stopPollMs);
-        }
-        pthread_join(audioOutput.renderThreadHandle, nullptr);
-        audioOutput.renderThreadRunning = false;
-    }
-    // The device still reads the output buffer until it is reset; the mix buffer it never sees.
-    std::free(audioOutput.mixAllocation);
-    audioOutput.mixAllocation = nullptr;
-    audioOutput.mixBuffer = nullptr;
-    audioDeviceReset();
-    releasePlayback();
-    audioDeviceClose();
-    return true;
-}
-
 uint32_t musicClockMs() {
     int32_t chunk = 0;
     int32_t time = 0;
     audibleChunkStamp(&chunk, &time);
     return static_cast<uint32_t>(time);
+}
+
+bool haltPlayback(Player* player) {
+    if (player == nullptr) return false;
+    if (audioOutput.stopDevicePlayback != nullptr) return audioOutput.stopDevicePlayback(player);
+    releasePlayback();
+    return true;
 }
 
 bool audibleChunkStamp(int32_t* chunk, int32_t* songTimeMs) {

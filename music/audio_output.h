@@ -88,12 +88,22 @@ struct AudioOutput {
     std::atomic<uint8_t> renderThreadDone{1};
     bool renderThreadRunning;
     pthread_t renderThreadHandle;
+    // Set by startPlayback to stopPlayback, cleared when that has run: the device-free half
+    // reaches the device only through it.
+    bool (*stopDevicePlayback)(Player* player);
 };
 
 extern AudioOutput audioOutput;
 
+// Device playback (playback.cpp, linked with the device backend). startPlayback first stops
+// whatever plays; both are false for a null Player.
 bool startPlayback(Player* player);
 bool stopPlayback(Player* player);
+// Stops whatever plays: the device through stopPlayback when a device playback was started,
+// otherwise only the offline state is released. False for a null Player. Safe at any time.
+bool haltPlayback(Player* player);
+// Moves the clock to chunk: publishes its index and its stamp's song time together.
+void publishAudible(int32_t chunk);
 // Renders chunk writeChunk of activePlayer and advances writeChunk. Allocates nothing.
 void renderChunk();
 // The render thread's routine: refills every chunk the device has finished. Returns 0.

@@ -558,7 +558,7 @@ bool destroyPlayer(Player* player) {
     if (player == nullptr) return false;
     while (audioOutput.renderBusy.load(std::memory_order_acquire) != 0) {
     }
-    stopPlayback(player);
+    haltPlayback(player);
 
     if (player->instruments != nullptr) {
         for (int32_t i = 0; i < player->instrumentCount; ++i) {

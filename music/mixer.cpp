@@ -38,8 +38,16 @@ constexpr uint64_t lowestBit = 1;
 constexpr uint32_t stepWholeLimitFrames = 256;
 constexpr uint64_t maxStep = (uint64_t{stepWholeLimitFrames} << fractionBits) - 1;
 
-// A step too small to count (zero, or below 2^-24 frame) is counted as a 256 Hz voice.
-constexpr uint64_t substituteCountStep = uint64_t{0x017C6F8Cu} >> 8;
+// A step too small to count (zero, or below 2^-24 frame) is counted as a 256 Hz voice would be,
+// at 24 fractional bits: 0x017C6F8C >> 8 at 44100 Hz.
+constexpr uint64_t substituteFrequencyHz = 256;
+uint64_t substituteStepFor(int32_t outputRate) {
+    if (outputRate <= 0) return 1;
+    const uint64_t step =
+        (substituteFrequencyHz << fractionBits) / static_cast<uint64_t>(outputRate);
+    return (step >> 8) > 0 ? step >> 8 : 1;
+}
+uint64_t substituteCountStep = substituteStepFor(referenceRateHz);
 constexpr uint64_t farBoundaryFrames = uint64_t{1} << 24;
 
 // The sample data as the mixer may read it: elements 0 .. readable - 1.
@@ -486,6 +494,11 @@ void setRampConstants(int32_t outputRate) {
     rampLength = static_cast<int32_t>(frames);
     // A rate too low for a single ramp frame changes levels at once.
     rampLengthReciprocal = rampLength > 0 ? 1.0f / static_cast<float>(rampLength) : 0.0f;
+}
+
+void setMixerRate(int32_t outputRate) {
+    setRampConstants(outputRate);
+    substituteCountStep = substituteStepFor(outputRate);
 }
 
 void mixVoices(float* mixBuffer, int32_t frameCount) {

@@ -9,6 +9,8 @@ namespace music {
 namespace {
 
 constexpr int32_t offlineRingChunks = 1;
+// The mix is in 16-bit units; float output has 16-bit full scale at 1.0.
+constexpr float mixToUnit = 1.0f / 32768.0f;
 
 struct OfflineState {
     Player* player;
@@ -32,7 +34,7 @@ bool stillOurs() {
 bool offlineBegin(Player* player) {
     if (player == nullptr) return false;
     offlineEnd();
-    stopPlayback(player);
+    haltPlayback(player);
     offline = OfflineState{};
     // Each chunk is handed out before the next is rendered, so a ring of one chunk is enough.
     if (!resetPlayback(player, offlineRingChunks) || !allocateRenderBuffers()) {
@@ -45,7 +47,11 @@ bool offlineBegin(Player* player) {
     return true;
 }
 
-int32_t offlineRender(int16_t* out, int32_t frameCount) {
+namespace {
+
+// Hands out frames of the chunks rendered, rendering the next chunk whenever one is used up;
+// copy moves n frames from the chunk's place at frame offset into out.
+template <typename Copy> int32_t handOut(int32_t frameCount, Copy copy) {
     if (!stillOurs() || frameCount <= 0) return 0;
     const int32_t chunkFrames = audioOutput.chunkFrames;
     int32_t written = 0;
@@ -59,15 +65,29 @@ int32_t offlineRender(int16_t* out, int32_t frameCount) {
         }
         int32_t n = chunkFrames - offline.framesHandedOut;
         if (n > frameCount - written) n = frameCount - written;
-        const int16_t* from =
-            audioOutput.outputBuffer +
+        const size_t from =
             (static_cast<size_t>(offline.chunk) * chunkFrames + offline.framesHandedOut) * 2;
-        std::memcpy(out + static_cast<size_t>(written) * 2, from,
-                    static_cast<size_t>(n) * 2 * sizeof(int16_t));
+        copy(static_cast<size_t>(written) * 2, from, n);
         offline.framesHandedOut += n;
         written += n;
     }
     return written;
+}
+
+} // namespace
+
+int32_t offlineRender(int16_t* out, int32_t frameCount) {
+    return handOut(frameCount, [out](size_t to, size_t from, int32_t n) {
+        std::memcpy(out + to, audioOutput.outputBuffer + from,
+                    static_cast<size_t>(n) * 2 * sizeof(int16_t));
+    });
+}
+
+int32_t offlineRenderFloat(float* out, int32_t frameCount) {
+    return handOut(frameCount, [out](size_t to, size_t from, int32_t n) {
+        const float* mix = audioOutput.mixBuffer + from;
+        for (int32_t i = 0; i < n * 2; ++i) out[to + i] = mix[i] * mixToUnit;
+    });
 }
 
 ChunkStamp offlineLastStamp() {

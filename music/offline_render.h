@@ -18,6 +18,10 @@ bool offlineBegin(Player* player);
 // or 0 when no offline render is running.
 int32_t offlineRender(int16_t* out, int32_t frameCount);
 
+// The same frames before their conversion to 16 bits, scaled so that 1.0 is 16-bit full scale and
+// not clipped. Either call may follow the other; they hand out one stream of frames.
+int32_t offlineRenderFloat(float* out, int32_t frameCount);
+
 // The stamp of the chunk rendered last; zeros before the first chunk.
 ChunkStamp offlineLastStamp();
 // Chunks rendered since offlineBegin.

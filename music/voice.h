@@ -49,6 +49,10 @@ extern float rampLengthReciprocal;
 // rampLength = rate * 128 / 44100 (integer), rampLengthReciprocal = 1 / rampLength (single).
 void setRampConstants(int32_t outputRate);
 
+// Everything in the mixer that follows the output rate: the ramp constants above and the step
+// a 256 Hz voice has at that rate, which stands in for a step too small to count frames with.
+void setMixerRate(int32_t outputRate);
+
 // Adds frameCount frames of voices 0..63 into mixBuffer (interleaved left, right floats).
 // Never clears, never clamps; frameCount <= 0 does nothing.
 void mixVoices(float* mixBuffer, int32_t frameCount);

@@ -6,6 +6,7 @@
 #include "music/format.h"
 #include "music/module.h"
 #include "music/offline_render.h"
+#include "music/sequencer.h"
 #include "music/stream.h"
 #include "music/voice.h"
 #include "music/voice_update.h"
@@ -129,6 +130,7 @@ class AudioOutputTest : public ::testing::Test {
         offlineEnd();
         stopPlayback(&none);
         testDeviceReset();
+        setSampleRate(defaultSampleRateHz);
     }
 };
 
@@ -557,6 +559,47 @@ TEST_F(AudioOutputTest, OfflineRenderEqualsTheDevicePath) {
     offlineEnd();
     offlineEnd();
     EXPECT_EQ(audioOutput.stamps.load(), nullptr);
+}
+
+// Another rate changes every size that follows from it at the next start, offline and on the
+// device alike; a rate outside 8000 .. 192000 Hz is refused and changes nothing.
+TEST_F(AudioOutputTest, OtherRatesSizeEverythingFromTheRate) {
+    EXPECT_EQ(sampleRate, 44100);
+    EXPECT_FALSE(setSampleRate(7999));
+    EXPECT_FALSE(setSampleRate(192001));
+    EXPECT_EQ(sampleRate, 44100);
+
+    ASSERT_TRUE(setSampleRate(48000));
+    EXPECT_EQ(samplesPerTickForBpm(125), 960);
+    Player p = makePlayer(countingTick);
+    ASSERT_TRUE(offlineBegin(&p));
+    EXPECT_EQ(audioOutput.chunkFrames, 960);
+    EXPECT_EQ(audioOutput.secondsPerFrame, 1.0f / 48000.0f);
+    EXPECT_EQ(rampLength, 139);
+    EXPECT_EQ(rampLengthReciprocal, 1.0f / 139.0f);
+    EXPECT_EQ(p.samplesPerTick, samplesPerTickForBpm(p.bpm));
+    std::vector<int16_t> out(960 * 2);
+    EXPECT_EQ(offlineRender(out.data(), 960), 960);
+    EXPECT_EQ(offlineLastStamp().songTimeMs, 20); // 960 frames at 48000 Hz
+    offlineEnd();
+
+    ASSERT_TRUE(startPlayback(&p));
+    EXPECT_EQ(audioOutput.bufferFrames, 96000);
+    EXPECT_EQ(testDeviceFrameCount(), 96000);
+    EXPECT_TRUE(stopPlayback(&p));
+
+    ASSERT_TRUE(setSampleRate(22050));
+    ASSERT_TRUE(offlineBegin(&p));
+    EXPECT_EQ(audioOutput.chunkFrames, 444);
+    EXPECT_EQ(rampLength, 64);
+    offlineEnd();
+
+    // Back at the demo's rate, the demo's figures.
+    ASSERT_TRUE(setSampleRate(defaultSampleRateHz));
+    ASSERT_TRUE(offlineBegin(&p));
+    EXPECT_EQ(audioOutput.chunkFrames, 884);
+    EXPECT_EQ(rampLength, 128);
+    EXPECT_EQ(samplesPerTickForBpm(132), 835);
 }
 
 TEST_F(AudioOutputTest, OfflineRenderNeedsABegin) {

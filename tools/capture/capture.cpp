@@ -47,7 +47,8 @@ constexpr int32_t largestSide = 8192;
 constexpr int32_t highestFramesPerSecond = 240;
 // The song reaches 48 s of clock after about 50 s of sound; this bound is only a safety net.
 constexpr int64_t longestTrackChunks =
-    int64_t{10} * 60 * music::sampleRate / music::outputSizesForRate(music::sampleRate).chunkFrames;
+    int64_t{10} * 60 * music::defaultSampleRateHz /
+    music::outputSizesForRate(music::defaultSampleRateHz).chunkFrames;
 
 const char* const usage =
     "usage: capture [options]\n"

@@ -1,81 +1,94 @@
-// xminfo: loads an XM module the way the demo does and prints what the loader made of it.
-#include "music/load_result.h"
-#include "music/module.h"
-#include "music/stream.h"
+// xminfo: what an XM module says about itself, as stored in the file, and how long it plays.
+#include "beatxm.h"
+#include "tools/common/tool_common.h"
 
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <limits>
-#include <vector>
 
 namespace {
 
-constexpr int exitUnloadable = 2;
-
-const char* loopName(uint8_t mode) {
-    switch (mode) {
-    case music::LOOP_FORWARD: return "forward";
-    case music::LOOP_PINGPONG: return "ping-pong";
+const char* loopName(int32_t type) {
+    switch (type) {
+    case BXM_LOOP_FORWARD: return "forward";
+    case BXM_LOOP_PINGPONG: return "ping-pong";
     default: return "none";
     }
 }
 
 void printUsage(FILE* out) {
     std::fprintf(out, "usage: xminfo FILE.xm\n"
-                      "Loads FILE.xm with the demo's loader and prints channels, song length,\n"
-                      "restart position, orders, patterns with their rows, instruments and\n"
-                      "samples (length, loop start, loop length and mode in sample frames, bits\n"
-                      "after decoding). Exit code 2 when the file cannot be read or loaded.\n");
+                      "Prints what FILE.xm says about itself, as stored in the file: title,\n"
+                      "tracker, channels, song length, restart position, orders, patterns with\n"
+                      "their rows, instruments with their envelopes and samples (length, loop\n"
+                      "start and length in sample frames, loop type and bits as stored, volume,\n"
+                      "finetune, panning, relative note), and the song's duration as xmrender\n"
+                      "renders it (once through, demo profile, 44100 Hz).\n"
+                      "  --version  print the version and exit\n"
+                      "Exit codes: 0 done; 2 the file cannot be read or loaded, or a wrong\n"
+                      "command line.\n");
 }
 
-// The whole file, or false when it cannot be read or is too large for a stream.
-bool readFile(const char* path, std::vector<uint8_t>* bytes, const char** reason) {
-    FILE* f = std::fopen(path, "rb");
-    if (f == nullptr) {
-        *reason = std::strerror(errno);
-        return false;
-    }
-    uint8_t chunk[65536];
-    size_t got = 0;
-    while ((got = std::fread(chunk, 1, sizeof(chunk), f)) > 0) {
-        bytes->insert(bytes->end(), chunk, chunk + got);
-        if (bytes->size() > static_cast<size_t>(std::numeric_limits<int32_t>::max())) {
-            std::fclose(f);
-            *reason = "file too large";
-            return false;
-        }
-    }
-    const bool failed = std::ferror(f) != 0;
-    std::fclose(f);
-    if (failed) *reason = "read error";
-    return !failed;
-}
-
-void printPlayer(const music::Player* p) {
-    std::printf("channels: %d\n", p->channelCount);
-    std::printf("song length: %d\n", p->songLength);
-    std::printf("restart: %d\n", p->restartPosition);
-    std::printf("orders:");
-    for (int32_t i = 0; i < p->songLength; ++i) std::printf(" %d", p->orderTable[i]);
+void printEnvelope(const char* name, const bxm_envelope& e) {
+    std::printf("  %s envelope: %d point%s, type %d (%s%s%s)", name, e.point_count,
+                e.point_count == 1 ? "" : "s", e.type, e.type & 1 ? "on" : "off",
+                e.type & 2 ? ", sustain" : "", e.type & 4 ? ", loop" : "");
+    if (e.type & 2) std::printf(", sustain point %d", e.sustain_point);
+    if (e.type & 4) std::printf(", loop points %d-%d", e.loop_start_point, e.loop_end_point);
     std::printf("\n");
-    std::printf("flags: %d (%s frequency table)\n", p->flags, p->flags & 1 ? "linear" : "Amiga");
-    std::printf("tempo: %d\nbpm: %d\n", p->defaultTempo, p->defaultBpm);
-    std::printf("patterns: %d (%d named by the orders)\n", p->patternRecordCount, p->patternCount);
-    for (int32_t i = 0; i < p->patternRecordCount; ++i)
-        std::printf("  pattern %d: %d rows\n", i, p->patterns[i].rowCount);
-    std::printf("instruments: %d\n", p->instrumentCount);
-    for (int32_t i = 0; i < p->instrumentCount; ++i) {
-        const music::Instrument& ins = p->instruments[i];
-        std::printf("instrument %d: %d sample%s\n", i + 1, ins.sampleCount,
-                    ins.sampleCount == 1 ? "" : "s");
-        for (int32_t s = 0; s < ins.sampleCount; ++s) {
-            const music::Sample* smp = ins.samples[s];
-            std::printf("  sample %d: length %u, loop start %u, loop length %u, loop %s, "
-                        "%d bits\n",
-                        s + 1, smp->length, smp->loopStart, smp->loopLength,
-                        loopName(smp->loopMode), smp->bits);
+    const int32_t shown = e.point_count < 12 ? e.point_count : 12;
+    if (shown <= 0) return;
+    std::printf("   ");
+    for (int32_t i = 0; i < shown; ++i) std::printf(" (%u,%u)", e.x[i], e.y[i]);
+    std::printf("\n");
+}
+
+void printModule(const bxm_player* player) {
+    bxm_module_info m{};
+    bxm_get_module_info(player, &m);
+    std::printf("title: %s\n", m.title);
+    std::printf("tracker: %s\n", m.tracker);
+    std::printf("format version: %x.%02x\n", m.version >> 8, m.version & 0xFF);
+    std::printf("channels: %d\n", m.channels);
+    std::printf("song length: %d\n", m.orders);
+    std::printf("restart: %d\n", m.restart_order);
+    std::printf("orders:");
+    for (int32_t i = 0; i < m.orders; ++i) std::printf(" %d", bxm_get_order(player, i));
+    std::printf("\n");
+    std::printf("frequency table: %s\n", m.linear_frequencies ? "linear" : "Amiga");
+    std::printf("tempo: %d\nbpm: %d\n", m.initial_tempo, m.initial_bpm);
+    char time[32];
+    tools::formatTime(m.duration_ms, time, sizeof time);
+    std::printf("duration: %s (%d ms)%s\n", time, m.duration_ms,
+                m.duration_limited ? ", no end within 20 minutes" : "");
+    std::printf("patterns: %d stored", m.stored_patterns);
+    if (m.patterns > m.stored_patterns)
+        std::printf(", %d more named by the orders", m.patterns - m.stored_patterns);
+    std::printf("\n");
+    for (int32_t i = 0; i < m.patterns; ++i) {
+        const int32_t rows = bxm_get_pattern_rows(player, i);
+        std::printf("  pattern %d: %d row%s\n", i, rows, rows == 1 ? "" : "s");
+    }
+    std::printf("instruments: %d\n", m.instruments);
+    for (int32_t i = 0; i < m.instruments; ++i) {
+        bxm_instrument_info ins{};
+        if (bxm_get_instrument_info(player, i, &ins) != 0) continue;
+        std::printf("instrument %d: %d sample%s, \"%s\"\n", i + 1, ins.sample_count,
+                    ins.sample_count == 1 ? "" : "s", ins.name);
+        if (ins.sample_count == 0) continue;
+        printEnvelope("volume", ins.volume_envelope);
+        printEnvelope("panning", ins.panning_envelope);
+        std::printf("  fadeout %d, vibrato type %d sweep %d depth %d rate %d\n", ins.fadeout,
+                    ins.vibrato_type, ins.vibrato_sweep, ins.vibrato_depth, ins.vibrato_rate);
+        for (int32_t s = 0; s < ins.sample_count; ++s) {
+            bxm_sample_info smp{};
+            if (bxm_get_sample_info(player, i, s, &smp) != 0) continue;
+            std::printf("  sample %d: \"%s\", length %u, loop %s", s + 1, smp.name, smp.length,
+                        loopName(smp.loop_type));
+            if (smp.loop_type != BXM_LOOP_NONE)
+                std::printf(" start %u length %u", smp.loop_start, smp.loop_length);
+            std::printf(", %d bits, volume %d, finetune %d, panning %d, relative note %d\n",
+                        smp.bits, smp.volume, smp.finetune, smp.panning, smp.relative_note);
         }
     }
 }
@@ -85,31 +98,22 @@ void printPlayer(const music::Player* p) {
 int main(int argc, char** argv) {
     if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
         printUsage(stdout);
-        return 0;
+        return tools::exitOk;
     }
-    if (argc != 2) {
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        tools::printVersion("xminfo");
+        return tools::exitOk;
+    }
+    if (argc != 2 || (argv[1][0] == '-' && argv[1][1] != 0)) {
         printUsage(stderr);
-        return exitUnloadable;
+        return tools::exitBadInput;
     }
     const char* path = argv[1];
-    std::vector<uint8_t> bytes;
-    const char* reason = "";
-    if (!readFile(path, &bytes, &reason)) {
-        std::fprintf(stderr, "xminfo: cannot read %s: %s\n", path, reason);
-        return exitUnloadable;
-    }
-
-    music::installMemoryStream();
-    const music::MemoryStream description{static_cast<int32_t>(bytes.size()), 0, bytes.data()};
-    music::LoadResult result{};
-    music::Player* player = music::createPlayerWithResult(&description, &result);
-    if (player == nullptr) {
-        char why[160];
-        std::fprintf(stderr, "xminfo: cannot load %s: %s\n", path,
-                     music::loadErrorText(result, why, sizeof why));
-        return exitUnloadable;
-    }
-    printPlayer(player);
-    music::destroyPlayer(player);
-    return 0;
+    bxm_options options{};
+    options.profile = BXM_PROFILE_DEMO;
+    bxm_player* player = tools::openModuleFile("xminfo", path, options);
+    if (player == nullptr) return tools::exitBadInput;
+    printModule(player);
+    bxm_close(player);
+    return tools::exitOk;
 }

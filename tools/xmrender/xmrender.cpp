@@ -1,10 +1,7 @@
-// xmrender: renders an XM module to a 16-bit stereo 44100 Hz WAV file through the offline renderer.
-#include "music/channel.h"
-#include "music/format.h"
-#include "music/load_result.h"
-#include "music/module.h"
-#include "music/offline_render.h"
-#include "music/stream.h"
+// xmrender: renders an XM module to a 16-bit stereo WAV file through the music library's public
+// interface, the same chunk renderer the demo plays with.
+#include "beatxm.h"
+#include "tools/common/tool_common.h"
 
 #include <unistd.h>
 
@@ -18,104 +15,31 @@
 
 namespace {
 
-using music::Player;
+using tools::exitBadInput;
+using tools::exitOk;
+using tools::exitOutputFailed;
 
-constexpr int exitOk = 0;
-constexpr int exitOutputFailed = 1;
-constexpr int exitBadInput = 2;
-
-constexpr int64_t maxInputBytes = 64 * 1024 * 1024;
-constexpr int64_t songBoundFrames = int64_t{20} * 60 * music::sampleRate;
-// A row never lasts this long (31 ticks, 15 pattern delays, BPM 32 is about 39 s), so a position
-// that stays put for longer has stopped for good.
-constexpr int64_t stuckFrames = int64_t{60} * music::sampleRate;
+constexpr int32_t bytesPerFrame = 4; // 16-bit stereo
+constexpr int32_t outputChannels = 2;
 // The WAV size fields are 32 bits.
 constexpr double maxSeconds = 6.0 * 3600.0;
 constexpr int32_t blockFrames = 4096;
 constexpr int32_t wavHeaderBytes = 44;
 
 const char* const usage =
-    "usage: xmrender IN.xm OUT.wav [--seconds N]\n"
-    "Renders an XM module to a 16-bit stereo 44100 Hz WAV file (OUT may be - for stdout).\n"
+    "usage: xmrender IN.xm OUT.wav [--seconds N] [--profile demo|ft2] [--rate HZ]\n"
+    "Renders an XM module to a 16-bit stereo WAV file (OUT may be - for stdout).\n"
     "Without --seconds the song is rendered once, until it comes back to a row already\n"
-    "played (at most 20 minutes).\n";
+    "played (at most 20 minutes). A progress bar shows on standard error when it is a\n"
+    "terminal.\n"
+    "  --seconds N     render exactly N seconds, repeating the song as it does\n"
+    "  --profile NAME  playback rules: demo (default, what the demo plays) or ft2\n"
+    "  --rate HZ       output rate, 8000 to 192000 (default 44100)\n"
+    "  --version       print the version and exit\n"
+    "Exit codes: 0 done; 1 the output cannot be written; 2 the module cannot be read or\n"
+    "loaded, or a wrong command line.\n";
 
-// What the tick observer learns about the song's position. Ticks follow each other without
-// gaps from frame 0, so the frame each tick starts at is the sum of the lengths before it.
-struct SongWatch {
-    music::TickHandler sequencerTick;
-    std::vector<uint8_t> visited; // one byte per (order, row)
-    int64_t tickStartFrame;
-    int64_t nextTickFrame;
-    int32_t lastOrder;
-    int32_t lastRow;
-    int64_t lastMoveFrame;
-    bool ended;
-    int64_t endFrame;
-};
-
-SongWatch watch;
-
-bool patternLoopRunning(const Player* player) {
-    for (int32_t c = 0; c < player->channelCount && c < music::channelTableSize; ++c) {
-        if (music::channelTable[c].loopCounter != 0) return true;
-    }
-    return false;
-}
-
-void observingTick(Player* player) {
-    watch.tickStartFrame = watch.nextTickFrame;
-    watch.sequencerTick(player);
-    // The renderer takes a tick of less than one frame as one frame.
-    watch.nextTickFrame += player->samplesPerTick > 0 ? player->samplesPerTick : 1;
-    if (watch.ended) return;
-
-    const int32_t order = player->order;
-    const int32_t row = player->row;
-    if (order == watch.lastOrder && row == watch.lastRow) {
-        if (watch.tickStartFrame - watch.lastMoveFrame >= stuckFrames) {
-            watch.ended = true;
-            watch.endFrame = watch.tickStartFrame;
-        }
-        return;
-    }
-    watch.lastOrder = order;
-    watch.lastRow = row;
-    watch.lastMoveFrame = watch.tickStartFrame;
-    if (order < 0 || order > 255 || row < 0 || row > 255) return;
-    uint8_t& seen = watch.visited[static_cast<size_t>(order) * 256 + static_cast<size_t>(row)];
-    // Rows repeated by a pattern loop are part of the song, not its end.
-    if (seen != 0 && !patternLoopRunning(player)) {
-        watch.ended = true;
-        watch.endFrame = watch.tickStartFrame;
-        return;
-    }
-    seen = 1;
-}
-
-bool readWholeFile(const char* path, std::vector<uint8_t>* bytes) {
-    FILE* f = std::fopen(path, "rb");
-    if (f == nullptr) return false;
-    uint8_t block[65536];
-    bool ok = true;
-    for (;;) {
-        const size_t n = std::fread(block, 1, sizeof block, f);
-        bytes->insert(bytes->end(), block, block + n);
-        if (static_cast<int64_t>(bytes->size()) > maxInputBytes) {
-            errno = EFBIG;
-            ok = false;
-            break;
-        }
-        if (n < sizeof block) {
-            if (std::ferror(f)) ok = false;
-            break;
-        }
-    }
-    const int savedErrno = errno;
-    std::fclose(f);
-    errno = savedErrno;
-    return ok;
-}
+int32_t outputRate = BXM_RATE_DEFAULT;
 
 void put16(uint8_t* p, uint32_t v) {
     p[0] = static_cast<uint8_t>(v);
@@ -128,17 +52,17 @@ void put32(uint8_t* p, uint32_t v) {
 }
 
 bool writeWavHeader(FILE* f, int64_t frames) {
-    const uint32_t dataBytes = static_cast<uint32_t>(frames * music::bytesPerFrame);
+    const uint32_t dataBytes = static_cast<uint32_t>(frames * bytesPerFrame);
     uint8_t h[wavHeaderBytes];
     std::memcpy(h, "RIFF", 4);
     put32(h + 4, 36 + dataBytes);
     std::memcpy(h + 8, "WAVEfmt ", 8);
     put32(h + 16, 16);
     put16(h + 20, 1); // PCM
-    put16(h + 22, music::outputChannels);
-    put32(h + 24, music::sampleRate);
-    put32(h + 28, music::sampleRate * music::bytesPerFrame);
-    put16(h + 32, music::bytesPerFrame);
+    put16(h + 22, outputChannels);
+    put32(h + 24, static_cast<uint32_t>(outputRate));
+    put32(h + 28, static_cast<uint32_t>(outputRate * bytesPerFrame));
+    put16(h + 32, bytesPerFrame);
     put16(h + 34, 16);
     std::memcpy(h + 36, "data", 4);
     put32(h + 40, dataBytes);
@@ -155,40 +79,20 @@ bool writeFrames(FILE* f, const int16_t* samples, int32_t frames) {
 }
 
 void drawProgress(double fraction, int64_t frames) {
-    if (fraction < 0.0) fraction = 0.0;
-    if (fraction > 1.0) fraction = 1.0;
-    constexpr int width = 40;
-    const int filled = static_cast<int>(fraction * width);
-    char bar[width + 1];
-    for (int i = 0; i < width; ++i) bar[i] = i < filled ? '#' : '.';
-    bar[width] = 0;
-    const int64_t seconds = frames / music::sampleRate;
-    std::fprintf(stderr, "\r[%s] %3d%% %02d:%02d", bar, static_cast<int>(fraction * 100.0),
-                 static_cast<int>(seconds / 60), static_cast<int>(seconds % 60));
+    char bar[41];
+    tools::formatBar(fraction, 40, bar);
+    char time[32];
+    tools::formatTime(frames * 1000 / outputRate, time, sizeof time);
+    std::fprintf(stderr, "\r[%s] %3d%% %s", bar, static_cast<int>(fraction * 100.0), time);
     std::fflush(stderr);
 }
 
-// How far through the order list the song is; the bound is what a song that never repeats runs
-// into, so this is only a guide.
-double songFraction(const Player* player) {
-    if (player->songLength <= 0 || player->order < 0 || player->order >= player->songLength) {
-        return 0.0;
-    }
-    double withinOrder = 0.0;
-    const int32_t pattern = player->orderTable[player->order];
-    if (player->patterns != nullptr && pattern < player->patternRecordCount) {
-        const int32_t rows = player->patterns[pattern].rowCount;
-        if (rows > 0 && player->row >= 0 && player->row < rows) {
-            withinOrder = static_cast<double>(player->row) / rows;
-        }
-    }
-    return (player->order + withinOrder) / player->songLength;
-}
-
-// Renders into f; returns the frames written, or -1 when writing failed.
-int64_t render(Player* player, FILE* f, int64_t fixedFrames) {
-    const bool wholeSong = fixedFrames < 0;
-    const int64_t limit = wholeSong ? songBoundFrames : fixedFrames;
+// Renders into f; returns the frames written, or -1 when writing failed. A whole song ends
+// where the library says it does; a fixed length is rendered in full.
+int64_t render(bxm_player* player, FILE* f, int64_t fixedFrames) {
+    bxm_module_info info{};
+    bxm_get_module_info(player, &info);
+    const int64_t limit = fixedFrames >= 0 ? fixedFrames : info.duration_frames;
     const bool progress = isatty(STDERR_FILENO) != 0;
     std::vector<int16_t> block(static_cast<size_t>(blockFrames) * 2);
     int64_t written = 0;
@@ -196,18 +100,12 @@ int64_t render(Player* player, FILE* f, int64_t fixedFrames) {
     while (written < limit) {
         int32_t n = blockFrames;
         if (n > limit - written) n = static_cast<int32_t>(limit - written);
-        if (music::offlineRender(block.data(), n) != n) return -1;
-        if (wholeSong && watch.ended) {
-            const int64_t keep = watch.endFrame - written;
-            if (keep < n) n = static_cast<int32_t>(keep < 0 ? 0 : keep);
-        }
-        if (n > 0 && !writeFrames(f, block.data(), n)) return -1;
+        n = bxm_render_s16(player, block.data(), n);
+        if (n <= 0) break;
+        if (!writeFrames(f, block.data(), n)) return -1;
         written += n;
-        if (wholeSong && watch.ended && written >= watch.endFrame) break;
-        if (progress && written - lastDrawn >= music::sampleRate / 2) {
-            double fraction = static_cast<double>(written) / static_cast<double>(limit);
-            if (wholeSong) fraction = songFraction(player);
-            drawProgress(fraction, written);
+        if (progress && written - lastDrawn >= outputRate / 2) {
+            drawProgress(limit > 0 ? static_cast<double>(written) / limit : 1.0, written);
             lastDrawn = written;
         }
     }
@@ -234,22 +132,41 @@ int main(int argc, char** argv) {
     const char* inPath = nullptr;
     const char* outPath = nullptr;
     double seconds = -1.0;
+    bxm_options options{};
+    options.profile = BXM_PROFILE_DEMO;
     for (int i = 1; i < argc; ++i) {
         const char* a = argv[i];
         if (std::strcmp(a, "--help") == 0 || std::strcmp(a, "-h") == 0) {
             std::fputs(usage, stdout);
             return exitOk;
         }
+        if (std::strcmp(a, "--version") == 0) {
+            tools::printVersion("xmrender");
+            return exitOk;
+        }
+        const bool takesValue = std::strcmp(a, "--seconds") == 0 ||
+                                std::strcmp(a, "--profile") == 0 || std::strcmp(a, "--rate") == 0;
+        if (takesValue && i + 1 >= argc) {
+            std::fprintf(stderr, "xmrender: %s needs a value\n", a);
+            return exitBadInput;
+        }
         if (std::strcmp(a, "--seconds") == 0) {
-            if (i + 1 >= argc) {
-                std::fputs("xmrender: --seconds needs a number\n", stderr);
-                return exitBadInput;
-            }
             char* end = nullptr;
             seconds = std::strtod(argv[++i], &end);
             if (end == argv[i] || *end != 0 || !(seconds > 0.0) || !(seconds <= maxSeconds)) {
                 std::fprintf(stderr, "xmrender: --seconds wants a number above 0 and up to %g\n",
                              maxSeconds);
+                return exitBadInput;
+            }
+        } else if (std::strcmp(a, "--profile") == 0) {
+            if (!tools::parseProfile(argv[++i], &options.profile)) {
+                std::fprintf(stderr, "xmrender: --profile wants demo or ft2, not %s\n", argv[i]);
+                return exitBadInput;
+            }
+        } else if (std::strcmp(a, "--rate") == 0) {
+            if (!tools::parseRate(argv[++i], &options.sample_rate)) {
+                std::fprintf(stderr, "xmrender: --rate wants %d to %d Hz, not %s\n", BXM_RATE_MIN,
+                             BXM_RATE_MAX, argv[i]);
                 return exitBadInput;
             }
         } else if (a[0] == '-' && a[1] != 0) {
@@ -268,51 +185,23 @@ int main(int argc, char** argv) {
         std::fputs(usage, stderr);
         return exitBadInput;
     }
+    if (options.sample_rate != 0) outputRate = options.sample_rate;
+    // A fixed length goes on through the song's end, as often as it takes.
+    options.play_count = seconds > 0.0 ? -1 : 1;
 
-    std::vector<uint8_t> module;
-    if (!readWholeFile(inPath, &module)) {
-        std::fprintf(stderr, "xmrender: cannot read %s: %s\n", inPath, std::strerror(errno));
-        return exitBadInput;
-    }
-    music::installMemoryStream();
-    const music::MemoryStream description{static_cast<int32_t>(module.size()), 0, module.data()};
-    music::LoadResult result{};
-    Player* player = music::createPlayerWithResult(&description, &result);
-    if (player == nullptr) {
-        char why[160];
-        std::fprintf(stderr, "xmrender: cannot load %s: %s\n", inPath,
-                     music::loadErrorText(result, why, sizeof why));
-        return exitBadInput;
-    }
-
-    watch = SongWatch{};
-    watch.sequencerTick = player->tickHandler;
-    watch.visited.assign(256 * 256, 0);
-    watch.lastOrder = -1;
-    watch.lastRow = -1;
-    if (watch.sequencerTick == nullptr) {
-        std::fprintf(stderr, "xmrender: %s has no player for its song\n", inPath);
-        music::destroyPlayer(player);
-        return exitBadInput;
-    }
-    player->tickHandler = observingTick;
-    if (!music::offlineBegin(player)) {
-        std::fputs("xmrender: cannot start rendering (out of memory)\n", stderr);
-        music::destroyPlayer(player);
-        return exitOutputFailed;
-    }
+    bxm_player* player = tools::openModuleFile("xmrender", inPath, options);
+    if (player == nullptr) return exitBadInput;
 
     const bool toStdout = std::strcmp(outPath, "-") == 0;
     FILE* out = toStdout ? stdout : std::fopen(outPath, "wb");
     if (out == nullptr) {
         std::fprintf(stderr, "xmrender: cannot write %s: %s\n", outPath, std::strerror(errno));
-        music::offlineEnd();
-        music::destroyPlayer(player);
+        bxm_close(player);
         return exitOutputFailed;
     }
 
     const int64_t fixedFrames =
-        seconds > 0.0 ? static_cast<int64_t>(std::llround(seconds * music::sampleRate)) : -1;
+        seconds > 0.0 ? static_cast<int64_t>(std::llround(seconds * outputRate)) : -1;
     bool ok = true;
     if (fixedFrames >= 0) {
         ok = writeWavHeader(out, fixedFrames) && render(player, out, fixedFrames) == fixedFrames;
@@ -330,8 +219,7 @@ int main(int argc, char** argv) {
     }
     if (std::fflush(out) != 0) ok = false;
     if (!toStdout && std::fclose(out) != 0) ok = false;
-    music::offlineEnd();
-    music::destroyPlayer(player);
+    bxm_close(player);
     if (!ok) {
         std::fprintf(stderr, "xmrender: writing %s failed\n", toStdout ? "stdout" : outPath);
         return exitOutputFailed;

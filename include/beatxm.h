@@ -1,0 +1,256 @@
+/* beatxm: plays XM (FastTracker 2 "Extended Module") music from memory into a PCM buffer.
+ *
+ * A C interface (C99 and C++11 or later, and foreign-function layers): one opaque handle, plain
+ * records, every public name starting with bxm_ or BXM_. Nothing here needs an audio device;
+ * bxm_render_s16 and bxm_render_f32 fill the caller's buffer and the caller plays it.
+ *
+ *     bxm_error error;
+ *     bxm_player* player = bxm_open(bytes, size, NULL, &error);
+ *     if (!player) { fprintf(stderr, "%s at byte %lld\n", bxm_error_text(error.code),
+ *                            (long long)error.offset); return 1; }
+ *     int16_t frames[2 * 1024];
+ *     int32_t n;
+ *     while ((n = bxm_render_s16(player, frames, 1024)) > 0) write_somewhere(frames, n);
+ *     bxm_close(player);
+ *
+ * Threads and instances. The mixer's voice table, the channel table and the render state exist
+ * once per process, so AT MOST ONE PLAYER IS OPEN AT A TIME: bxm_open fails with
+ * BXM_ERROR_BUSY while another player is open, and two players can never render at the same
+ * time. The output rate is part of that shared state too. Calls on the open player may come
+ * from any thread, one call at a time (the caller serialises them, for example an audio
+ * callback that renders and a user interface thread that seeks take the same lock). No call
+ * blocks or sleeps; bxm_render_* allocates nothing.
+ *
+ * Numbering: orders, patterns, rows, channels, instruments and samples are counted from 0 in
+ * this interface (a tracker shows instruments from 1).
+ */
+#ifndef BEATXM_H
+#define BEATXM_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#define BXM_VERSION_MAJOR 1
+#define BXM_VERSION_MINOR 0
+#define BXM_VERSION_PATCH 0
+#define BXM_VERSION_STRING "1.0.0"
+
+#if defined(_WIN32) && defined(BXM_BUILDING_SHARED)
+#define BXM_API __declspec(dllexport)
+#elif defined(__GNUC__)
+#define BXM_API __attribute__((visibility("default")))
+#else
+#define BXM_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+typedef struct bxm_player bxm_player;
+
+/* Replay profiles: which playback rules apply. */
+enum {
+    BXM_PROFILE_FT2 = 0, /* FastTracker 2's behaviour; the default of this interface */
+    BXM_PROFILE_DEMO = 1 /* the rules of the demo this library comes from, bit for bit */
+};
+
+/* Output rates in frames per second. */
+enum { BXM_RATE_DEFAULT = 44100, BXM_RATE_MIN = 8000, BXM_RATE_MAX = 192000 };
+
+/* How long a song may run before the end rule gives up looking for its end, in seconds. */
+enum { BXM_SONG_LIMIT_SECONDS = 20 * 60 };
+
+/* Options of bxm_open. A zero-filled record (or NULL) means every default. */
+typedef struct bxm_options {
+    int32_t profile;     /* BXM_PROFILE_FT2 (0) or BXM_PROFILE_DEMO */
+    int32_t sample_rate; /* BXM_RATE_MIN .. BXM_RATE_MAX; 0 means BXM_RATE_DEFAULT */
+    int32_t play_count;  /* times the song is played through before rendering ends:
+                            0 or 1 once, n > 1 n times, negative never ends */
+} bxm_options;
+
+/* Why bxm_open failed. */
+enum {
+    BXM_OK = 0,
+    BXM_ERROR_ARGUMENT = 1,  /* NULL data, size 0, or an option out of range */
+    BXM_ERROR_BUSY = 2,      /* another player is open (see Threads above) */
+    BXM_ERROR_NO_MEMORY = 3, /* an allocation failed */
+    BXM_ERROR_TOO_LARGE = 4, /* the module is 2 GiB or larger */
+    BXM_ERROR_NOT_XM = 5,    /* the file does not start with "Extended Module: " */
+    BXM_ERROR_TRUNCATED = 6, /* the file ends inside a header, a pattern or sample data */
+    BXM_ERROR_BAD_VALUE = 7, /* a field beyond what the player holds (channels, song length) */
+    BXM_ERROR_TOO_MANY_SAMPLES = 8, /* an instrument with more than 16 samples */
+    BXM_ERROR_CANNOT_LOAD = 9       /* the loader refused the module; the reason is not known */
+};
+
+typedef struct bxm_error {
+    int32_t code;    /* BXM_OK or one of BXM_ERROR_* */
+    int64_t offset;  /* byte offset in the module where loading failed; -1 when not known */
+    char reason[96]; /* the refusal in words, naming the part and the place ("pattern 3 cut
+                        short at byte 4120", "41 channels at byte 68: 1 to 32"); empty when
+                        the code says all there is (busy, bad argument) */
+} bxm_error;
+
+/* "1.0.0": the version of the library that is linked, which may differ from
+ * BXM_VERSION_STRING of the header a program was built with. */
+BXM_API const char* bxm_version(void);
+
+/* One line of English for a BXM_* code ("not an XM module"); never NULL, also for unknown
+ * codes. The text is static. */
+BXM_API const char* bxm_error_text(int32_t code);
+
+/* Loads a module from size bytes at data. The bytes are read during this call only and neither
+ * copied nor kept: the caller may free them as soon as it returns. options may be NULL for the
+ * defaults. Also works out the song's duration (see bxm_module_info), which takes one pass over
+ * the song's ticks without mixing (milliseconds for a typical song).
+ * Returns the player, or NULL with the reason in *error when error is not NULL; on success
+ * *error is {BXM_OK, -1}. */
+BXM_API bxm_player* bxm_open(const void* data, size_t size, const bxm_options* options,
+                             bxm_error* error);
+
+/* Frees the player and everything it holds; after it another player may be opened. NULL does
+ * nothing. */
+BXM_API void bxm_close(bxm_player* player);
+
+/* Renders the next frames frames as interleaved stereo (left, right) into buffer, which holds
+ * 2 * frames values. Returns the frames written: frames, fewer when the song ended within them
+ * (the rest of buffer is untouched), 0 once it has ended, -1 for a NULL player or buffer or a
+ * negative count. The song ends by the end rule (see bxm_position.ended) after play_count
+ * passes. 16-bit samples are the ones the demo plays, rounded to nearest (ties to even) and
+ * clipped; float samples are the same mix before rounding, scaled so that 1.0 is 16-bit full
+ * scale, and are not clipped. Either call may follow the other. */
+BXM_API int32_t bxm_render_s16(bxm_player* player, int16_t* buffer, int32_t frames);
+BXM_API int32_t bxm_render_f32(bxm_player* player, float* buffer, int32_t frames);
+
+/* What the module says about itself, as stored in the file. */
+typedef struct bxm_module_info {
+    char title[21];   /* the module name, trailing blanks dropped, NUL-terminated */
+    char tracker[21]; /* the tracker that wrote it, likewise */
+    int32_t version;  /* format version as stored, 0x0104 for most files */
+    int32_t channels;
+    int32_t orders;          /* song length: order-table entries in use */
+    int32_t restart_order;   /* where the song goes on after its last order */
+    int32_t patterns;        /* patterns the player holds: those stored plus any the orders name
+                                beyond them (empty, 64 rows) */
+    int32_t stored_patterns; /* patterns stored in the file */
+    int32_t instruments;
+    int32_t linear_frequencies; /* 1: linear frequency table, 0: Amiga periods */
+    int32_t initial_tempo;      /* ticks per row */
+    int32_t initial_bpm;
+    int32_t sample_rate; /* the rate the player renders at */
+    /* Once through by the end rule, at this player's rate and profile: */
+    int64_t duration_frames;
+    int32_t duration_ms;      /* duration_frames in ms, rounded down */
+    int32_t duration_limited; /* 1: no end within BXM_SONG_LIMIT_SECONDS; the duration is that */
+} bxm_module_info;
+
+/* Fills *info. Returns 0, or -1 for a NULL argument. */
+BXM_API int32_t bxm_get_module_info(const bxm_player* player, bxm_module_info* info);
+
+/* The order table entry for order (0 .. orders - 1), or -1 outside it. */
+BXM_API int32_t bxm_get_order(const bxm_player* player, int32_t order);
+/* Rows of pattern (0 .. patterns - 1), or -1 outside them. */
+BXM_API int32_t bxm_get_pattern_rows(const bxm_player* player, int32_t pattern);
+
+/* An envelope as stored: up to 12 points, its sustain and loop points and type bits. */
+typedef struct bxm_envelope {
+    int32_t point_count; /* as stored; only the first 12 points exist in the file */
+    int32_t sustain_point;
+    int32_t loop_start_point;
+    int32_t loop_end_point;
+    int32_t type;   /* bit 0 on, bit 1 sustain, bit 2 loop, as stored */
+    uint16_t x[12]; /* tick */
+    uint16_t y[12]; /* value, 0..64 */
+} bxm_envelope;
+
+typedef struct bxm_instrument_info {
+    char name[23]; /* trailing blanks dropped, NUL-terminated */
+    int32_t sample_count;
+    uint8_t note_samples[96]; /* sample for each note 1..96 (index note - 1), as stored */
+    bxm_envelope volume_envelope;
+    bxm_envelope panning_envelope;
+    int32_t vibrato_type, vibrato_sweep, vibrato_depth, vibrato_rate;
+    int32_t fadeout; /* as stored */
+} bxm_instrument_info;
+
+/* Fills *info for instrument (0 .. instruments - 1) as the file stores it. Returns 0, or -1 for
+ * a NULL argument or an index outside the module. A file that ends early gives zeros for what
+ * it does not hold. */
+BXM_API int32_t bxm_get_instrument_info(const bxm_player* player, int32_t instrument,
+                                        bxm_instrument_info* info);
+
+/* Loop types as stored in a sample's type byte. */
+enum { BXM_LOOP_NONE = 0, BXM_LOOP_FORWARD = 1, BXM_LOOP_PINGPONG = 2 };
+
+typedef struct bxm_sample_info {
+    char name[23];     /* trailing blanks dropped, NUL-terminated */
+    int32_t bits;      /* 8 or 16, as stored */
+    int32_t loop_type; /* BXM_LOOP_*: bits 0 and 1 of the type byte; 3 is taken as ping-pong */
+    int32_t type;      /* the type byte itself */
+    /* Lengths as stored, in bytes, and in sample frames (bytes halved for 16-bit data): */
+    uint32_t length_bytes, loop_start_bytes, loop_length_bytes;
+    uint32_t length, loop_start, loop_length;
+    int32_t volume;        /* 0..64 */
+    int32_t finetune;      /* -128..127 */
+    int32_t panning;       /* 0..255 */
+    int32_t relative_note; /* semitones, -128..127 */
+} bxm_sample_info;
+
+/* Fills *info for sample (0 .. sample_count - 1) of instrument, as the file stores it. Returns 0,
+ * or -1 for a NULL argument or an index outside the module. */
+BXM_API int32_t bxm_get_sample_info(const bxm_player* player, int32_t instrument, int32_t sample,
+                                    bxm_sample_info* info);
+
+/* Where playback is. order, pattern, row, tempo and bpm are the sequencer's as of the last tick
+ * rendered, which runs up to one chunk (20 ms) ahead of the frames handed out; frame and time_ms
+ * count the frames handed out. */
+typedef struct bxm_position {
+    int32_t order;
+    int32_t pattern;
+    int32_t row;
+    int32_t tempo;   /* ticks per row now */
+    int32_t bpm;     /* now */
+    int32_t pass;    /* passes through the song completed so far */
+    int32_t ended;   /* 1 once rendering has ended (see play_count) */
+    int64_t frame;   /* frames rendered since bxm_open */
+    int32_t time_ms; /* song time: where the frames rendered lie in the song's first pass,
+                        that is the start time of the order last sought plus what was played
+                        since; it starts over at each new pass */
+} bxm_position;
+
+/* Fills *position. Returns 0, or -1 for a NULL argument.
+ * The end rule: a pass through the song ends when playback comes back to an order and row it
+ * has already played in that pass (rows repeated by a pattern loop, E6x, do not count), or when
+ * the position has not moved for 60 seconds, or after BXM_SONG_LIMIT_SECONDS. */
+BXM_API int32_t bxm_get_position(const bxm_player* player, bxm_position* position);
+
+/* Continues playback at row 0 of order (0 .. orders - 1) from the next tick on; notes sounding
+ * go on until the new rows replace them. The rows played so far are forgotten by the end rule,
+ * time_ms jumps to the order's start time in the song's first pass (or stays when that pass
+ * never reaches the order), and a song that had ended plays again. Returns 0, or -1 for a NULL
+ * player or an order outside the song. Up to one chunk of audio (20 ms) already rendered is
+ * still handed out from the old position. */
+BXM_API int32_t bxm_seek_order(bxm_player* player, int32_t order);
+
+/* One channel as of the last tick rendered, for visualisers. */
+typedef struct bxm_channel_state {
+    int32_t active;       /* 1 while the channel's voice plays a sample audibly */
+    int32_t note;         /* last note played, 1..96 (C-0 is 1), 0 before the first */
+    int32_t instrument;   /* 0-based instrument of that note, -1 before the first */
+    int32_t volume;       /* channel volume 0..64 (before envelopes and global volume) */
+    int32_t level;        /* what the mixer plays at: 0..127 after envelope, fadeout and global
+                             volume */
+    int32_t panning;      /* 0 left .. 255 right, after the panning envelope */
+    int32_t frequency_hz; /* playback frequency of the sample; 0 when silent */
+} bxm_channel_state;
+
+/* Fills *state for channel (0 .. channels - 1). Returns 0, or -1 for a NULL argument or a
+ * channel outside the module. */
+BXM_API int32_t bxm_get_channel_state(const bxm_player* player, int32_t channel,
+                                      bxm_channel_state* state);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* BEATXM_H */

@@ -1,0 +1,521 @@
+// The public C interface: a thin layer over the loader, the offline renderer and the stored-facts
+// reader, plus the song-end rule the tools have always used.
+#include "beatxm.h"
+
+#include "audio_output.h"
+#include "channel.h"
+#include "format.h"
+#include "load_result.h"
+#include "module.h"
+#include "offline_render.h"
+#include "profile.h"
+#include "stream.h"
+#include "voice.h"
+#include "xm_facts.h"
+
+#include <atomic>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+
+namespace {
+
+using music::Player;
+
+constexpr int32_t positionsPerOrder = 256; // rows the end rule tracks per order
+constexpr int32_t trackedOrders = 256;
+// A row never lasts this long (31 ticks, 15 pattern delays, BPM 32 is about 39 s), so a position
+// that stays put for longer has stopped for good.
+constexpr int64_t stuckSeconds = 60;
+constexpr int32_t renderPieceFrames = 4096;
+
+// The end rule, watching every tick. Ticks follow each other without gaps from frame 0, so the
+// frame each tick starts at is the sum of the lengths before it.
+struct SongWatch {
+    music::TickHandler sequencerTick;
+    int64_t tickStartFrame;
+    int64_t nextTickFrame;
+    int64_t lastMoveFrame;
+    int64_t stuckFrames;
+    int64_t limitFrames;
+    int32_t lastOrder;
+    int32_t lastRow;
+    int32_t passes;    // passes completed
+    int32_t playCount; // passes wanted; <= 0 endless
+    bool ended;
+    int64_t endFrame;
+    int64_t* recordOrderStart;      // while measuring: first frame of each order, -1 before
+    const int64_t* orderStartFrame; // what measuring found, for the song time of a new pass
+    // The song time line: render frame anchorFrame lies at anchorSongFrame of the first pass.
+    int64_t anchorFrame;
+    int64_t anchorSongFrame;
+    uint8_t visited[trackedOrders * positionsPerOrder];
+};
+
+} // namespace
+
+struct bxm_player {
+    Player* player;
+    music::XmFacts facts;
+    int32_t profile;
+    int32_t rate;
+    int64_t durationFrames;
+    bool durationLimited;
+    int64_t framesOut; // frames handed to the caller since open
+    int64_t orderStartFrame[trackedOrders];
+    SongWatch watch;
+};
+
+namespace {
+
+std::atomic<bool> playerOpen{false};
+// The player whose ticks the watch sees; the tick handler has no room for more than the Player.
+bxm_player* watched;
+
+bool patternLoopRunning(const Player* player) {
+    for (int32_t c = 0; c < player->channelCount && c < music::channelTableSize; ++c) {
+        if (music::channelTable[c].loopCounter != 0) return true;
+    }
+    return false;
+}
+
+void forgetVisited(SongWatch& w) {
+    std::memset(w.visited, 0, sizeof w.visited);
+    w.lastOrder = -1;
+    w.lastRow = -1;
+}
+
+// From frame on, the song time runs from the start of order in the first pass (rows are taken
+// to start at their order's start; a new pass or a seek starts at row 0 in nearly every song).
+void moveAnchor(SongWatch& w, int32_t order, int64_t frame) {
+    if (w.orderStartFrame == nullptr || order < 0 || order >= trackedOrders ||
+        w.orderStartFrame[order] < 0) {
+        return;
+    }
+    w.anchorFrame = frame;
+    w.anchorSongFrame = w.orderStartFrame[order];
+}
+
+// The end of a pass: the song came back to a row it has played, or stopped moving.
+void passEnded(SongWatch& w, const Player* player, bool stuck) {
+    ++w.passes;
+    // An endless render goes on even where the song has stopped moving.
+    if (w.playCount > 0 && (stuck || w.passes >= w.playCount)) {
+        w.ended = true;
+        w.endFrame = w.tickStartFrame;
+        return;
+    }
+    forgetVisited(w);
+    w.lastOrder = player->order;
+    w.lastRow = player->row;
+    w.lastMoveFrame = w.tickStartFrame;
+    w.visited[static_cast<size_t>(player->order) * positionsPerOrder + player->row] = 1;
+    moveAnchor(w, player->order, w.tickStartFrame);
+}
+
+void observingTick(Player* player) {
+    SongWatch& w = watched->watch;
+    w.tickStartFrame = w.nextTickFrame;
+    w.sequencerTick(player);
+    // The renderer takes a tick of less than one frame as one frame.
+    w.nextTickFrame += player->samplesPerTick > 0 ? player->samplesPerTick : 1;
+    if (w.ended) return;
+    if (w.playCount > 0 && w.tickStartFrame >= w.limitFrames) {
+        w.ended = true;
+        w.endFrame = w.limitFrames;
+        return;
+    }
+
+    const int32_t order = player->order;
+    const int32_t row = player->row;
+    if (order == w.lastOrder && row == w.lastRow) {
+        if (w.tickStartFrame - w.lastMoveFrame >= w.stuckFrames) passEnded(w, player, true);
+        return;
+    }
+    w.lastOrder = order;
+    w.lastRow = row;
+    w.lastMoveFrame = w.tickStartFrame;
+    if (order < 0 || order >= trackedOrders || row < 0 || row >= positionsPerOrder) return;
+    if (w.recordOrderStart != nullptr && w.recordOrderStart[order] < 0)
+        w.recordOrderStart[order] = w.tickStartFrame;
+    uint8_t& seen = w.visited[static_cast<size_t>(order) * positionsPerOrder + row];
+    // Rows repeated by a pattern loop are part of the song, not its end.
+    if (seen != 0 && !patternLoopRunning(player)) {
+        passEnded(w, player, false);
+        return;
+    }
+    seen = 1;
+}
+
+void startWatch(bxm_player* p, int32_t playCount, int64_t* recordOrderStart) {
+    SongWatch& w = p->watch;
+    const music::TickHandler tick = w.sequencerTick;
+    std::memset(&w, 0, sizeof w);
+    w.sequencerTick = tick;
+    w.stuckFrames = stuckSeconds * p->rate;
+    w.limitFrames = int64_t{BXM_SONG_LIMIT_SECONDS} * p->rate;
+    w.playCount = playCount;
+    w.recordOrderStart = recordOrderStart;
+    w.orderStartFrame = recordOrderStart != nullptr ? nullptr : p->orderStartFrame;
+    forgetVisited(w);
+    watched = p;
+}
+
+// One pass of ticks without mixing: the frames a pass lasts and where each order starts. The
+// sequence of ticks and their lengths do not depend on what the mixer does with the voices.
+bool measureSong(bxm_player* p) {
+    for (int64_t& f : p->orderStartFrame) f = -1;
+    startWatch(p, 1, p->orderStartFrame);
+    if (!music::resetPlayback(p->player, 1)) {
+        music::releasePlayback();
+        return false;
+    }
+    while (!p->watch.ended) p->player->tickHandler(p->player);
+    music::releasePlayback();
+    p->durationFrames = p->watch.endFrame;
+    p->durationLimited = p->watch.endFrame >= p->watch.limitFrames;
+    return true;
+}
+
+// The loader's refusal as the public code, offset and words. Every reason maps to one code;
+// the words name the part and the place ("pattern 3 cut short at byte 4120").
+int32_t publicCode(music::LoadError error) {
+    using music::LoadError;
+    switch (error) {
+    case LoadError::None: return BXM_OK;
+    case LoadError::NoStream: return BXM_ERROR_CANNOT_LOAD;
+    case LoadError::OutOfMemory: return BXM_ERROR_NO_MEMORY;
+    case LoadError::NotAnXmModule: return BXM_ERROR_NOT_XM;
+    case LoadError::HeaderCutShort:
+    case LoadError::OrdersCutShort:
+    case LoadError::PatternCutShort:
+    case LoadError::InstrumentCutShort:
+    case LoadError::SampleHeaderCutShort:
+    case LoadError::SampleDataMissing: return BXM_ERROR_TRUNCATED;
+    case LoadError::TooManySamples: return BXM_ERROR_TOO_MANY_SAMPLES;
+    case LoadError::SongLength:
+    case LoadError::ChannelCount:
+    case LoadError::PatternCount:
+    case LoadError::InstrumentCount:
+    case LoadError::HeaderSize:
+    case LoadError::PatternRows:
+    case LoadError::SampleTooLong: return BXM_ERROR_BAD_VALUE;
+    }
+    return BXM_ERROR_CANNOT_LOAD;
+}
+
+bxm_error loadFailure(const music::Player* loaded, const music::LoadResult& result) {
+    bxm_error verdict{};
+    verdict.code = BXM_OK;
+    verdict.offset = -1;
+    if (loaded != nullptr) return verdict;
+    verdict.code = publicCode(result.error);
+    if (verdict.code == BXM_OK) verdict.code = BXM_ERROR_CANNOT_LOAD;
+    verdict.offset = result.error == music::LoadError::None ? -1 : result.offset;
+    if (result.error != music::LoadError::None)
+        music::loadErrorText(result, verdict.reason, static_cast<int32_t>(sizeof verdict.reason));
+    return verdict;
+}
+
+bxm_player* fail(bxm_error* error, int32_t code, int64_t offset) {
+    if (error != nullptr) {
+        *error = bxm_error{};
+        error->code = code;
+        error->offset = offset;
+    }
+    return nullptr;
+}
+
+// The facts' names are NUL-terminated in buffers of the same size as the public ones.
+template <size_t N> void copyName(char (&to)[N], const char (&from)[N]) {
+    std::memcpy(to, from, N);
+    to[N - 1] = 0;
+}
+
+void fillEnvelope(const music::StoredEnvelope& from, bxm_envelope* to) {
+    to->point_count = from.pointCount;
+    to->sustain_point = from.sustain;
+    to->loop_start_point = from.loopStart;
+    to->loop_end_point = from.loopEnd;
+    to->type = from.type;
+    for (int32_t i = 0; i < music::xmEnvelopePoints; ++i) {
+        to->x[i] = from.x[i];
+        to->y[i] = from.y[i];
+    }
+}
+
+template <typename Sample>
+int32_t renderFrames(bxm_player* p, Sample* buffer, int32_t frames,
+                     int32_t (*render)(Sample*, int32_t)) {
+    if (p == nullptr || buffer == nullptr || frames < 0) return -1;
+    watched = p;
+    int32_t written = 0;
+    while (written < frames) {
+        if (p->watch.ended && p->framesOut >= p->watch.endFrame) break;
+        int32_t n = frames - written;
+        if (n > renderPieceFrames) n = renderPieceFrames;
+        if (render(buffer + static_cast<size_t>(written) * 2, n) != n) break;
+        if (p->watch.ended) {
+            const int64_t keep = p->watch.endFrame - p->framesOut;
+            if (keep < n) n = static_cast<int32_t>(keep < 0 ? 0 : keep);
+        }
+        p->framesOut += n;
+        written += n;
+    }
+    return written;
+}
+
+} // namespace
+
+extern "C" {
+
+const char* bxm_version(void) {
+    return BXM_VERSION_STRING;
+}
+
+const char* bxm_error_text(int32_t code) {
+    switch (code) {
+    case BXM_OK: return "no error";
+    case BXM_ERROR_ARGUMENT: return "invalid argument";
+    case BXM_ERROR_BUSY: return "another module is open";
+    case BXM_ERROR_NO_MEMORY: return "out of memory";
+    case BXM_ERROR_TOO_LARGE: return "file too large";
+    case BXM_ERROR_NOT_XM: return "not an XM module";
+    case BXM_ERROR_TRUNCATED: return "file ends early";
+    case BXM_ERROR_BAD_VALUE: return "value out of range";
+    case BXM_ERROR_TOO_MANY_SAMPLES: return "instrument with more than 16 samples";
+    case BXM_ERROR_CANNOT_LOAD: return "not a loadable XM module";
+    default: return "unknown error";
+    }
+}
+
+bxm_player* bxm_open(const void* data, size_t size, const bxm_options* options, bxm_error* error) {
+    bxm_options o{};
+    if (options != nullptr) o = *options;
+    if (o.sample_rate == 0) o.sample_rate = BXM_RATE_DEFAULT;
+    if (data == nullptr || size == 0 || o.sample_rate < BXM_RATE_MIN ||
+        o.sample_rate > BXM_RATE_MAX ||
+        (o.profile != BXM_PROFILE_FT2 && o.profile != BXM_PROFILE_DEMO)) {
+        return fail(error, BXM_ERROR_ARGUMENT, -1);
+    }
+    if (size > static_cast<size_t>(std::numeric_limits<int32_t>::max()))
+        return fail(error, BXM_ERROR_TOO_LARGE, -1);
+    if (playerOpen.exchange(true)) return fail(error, BXM_ERROR_BUSY, -1);
+
+    bxm_player* p = static_cast<bxm_player*>(std::calloc(1, sizeof(bxm_player)));
+    if (p == nullptr) {
+        playerOpen.store(false);
+        return fail(error, BXM_ERROR_NO_MEMORY, -1);
+    }
+    const uint8_t* bytes = static_cast<const uint8_t*>(data);
+    music::installMemoryStream();
+    const music::MemoryStream description{static_cast<int32_t>(size), 0, bytes};
+    music::LoadResult loadResult{};
+    p->player = music::createPlayerWithResult(&description, &loadResult);
+    const bxm_error verdict = loadFailure(p->player, loadResult);
+    if (verdict.code != BXM_OK) {
+        std::free(p);
+        playerOpen.store(false);
+        if (error != nullptr) *error = verdict;
+        return nullptr;
+    }
+    p->profile = o.profile;
+    p->rate = o.sample_rate;
+    music::setReplayProfile(p->player, o.profile == BXM_PROFILE_DEMO ? music::ProfileId::Demo
+                                                                     : music::ProfileId::Ft2);
+    music::setSampleRate(p->rate);
+    p->watch.sequencerTick = p->player->tickHandler;
+    p->player->tickHandler = observingTick;
+    if (!music::readXmFacts(bytes, static_cast<int64_t>(size), &p->facts) || !measureSong(p)) {
+        bxm_close(p);
+        return fail(error, BXM_ERROR_NO_MEMORY, -1);
+    }
+    startWatch(p, o.play_count == 0 ? 1 : o.play_count, nullptr);
+    if (!music::offlineBegin(p->player)) {
+        bxm_close(p);
+        return fail(error, BXM_ERROR_NO_MEMORY, -1);
+    }
+    if (error != nullptr) {
+        *error = bxm_error{};
+        error->code = BXM_OK;
+        error->offset = -1;
+    }
+    return p;
+}
+
+void bxm_close(bxm_player* player) {
+    if (player == nullptr) return;
+    music::offlineEnd();
+    music::destroyPlayer(player->player);
+    music::freeXmFacts(&player->facts);
+    if (watched == player) watched = nullptr;
+    std::free(player);
+    playerOpen.store(false);
+}
+
+int32_t bxm_render_s16(bxm_player* player, int16_t* buffer, int32_t frames) {
+    return renderFrames(player, buffer, frames, music::offlineRender);
+}
+
+int32_t bxm_render_f32(bxm_player* player, float* buffer, int32_t frames) {
+    return renderFrames(player, buffer, frames, music::offlineRenderFloat);
+}
+
+int32_t bxm_get_module_info(const bxm_player* player, bxm_module_info* info) {
+    if (player == nullptr || info == nullptr) return -1;
+    const Player* p = player->player;
+    *info = bxm_module_info{};
+    copyName(info->title, player->facts.title);
+    copyName(info->tracker, player->facts.tracker);
+    info->version = player->facts.version;
+    info->channels = p->channelCount;
+    info->orders = p->songLength;
+    info->restart_order = p->restartPosition;
+    info->patterns = p->patternRecordCount;
+    info->stored_patterns = player->facts.storedPatterns;
+    info->instruments = p->instrumentCount;
+    info->linear_frequencies = p->flags & 1;
+    info->initial_tempo = p->defaultTempo;
+    info->initial_bpm = p->defaultBpm;
+    info->sample_rate = player->rate;
+    info->duration_frames = player->durationFrames;
+    info->duration_ms = static_cast<int32_t>(player->durationFrames * 1000 / player->rate);
+    info->duration_limited = player->durationLimited ? 1 : 0;
+    return 0;
+}
+
+int32_t bxm_get_order(const bxm_player* player, int32_t order) {
+    if (player == nullptr || order < 0 || order >= player->player->songLength) return -1;
+    return player->player->orderTable[order];
+}
+
+int32_t bxm_get_pattern_rows(const bxm_player* player, int32_t pattern) {
+    if (player == nullptr || pattern < 0 || pattern >= player->player->patternRecordCount)
+        return -1;
+    return player->player->patterns[pattern].rowCount;
+}
+
+int32_t bxm_get_instrument_info(const bxm_player* player, int32_t instrument,
+                                bxm_instrument_info* info) {
+    if (player == nullptr || info == nullptr || instrument < 0 ||
+        instrument >= player->player->instrumentCount || player->facts.instruments == nullptr ||
+        instrument >= player->facts.instrumentCount) {
+        return -1;
+    }
+    const music::StoredInstrument& s = player->facts.instruments[instrument];
+    *info = bxm_instrument_info{};
+    copyName(info->name, s.name);
+    info->sample_count = s.sampleCount;
+    std::memcpy(info->note_samples, s.noteSamples, sizeof info->note_samples);
+    fillEnvelope(s.volume, &info->volume_envelope);
+    fillEnvelope(s.panning, &info->panning_envelope);
+    info->vibrato_type = s.vibratoType;
+    info->vibrato_sweep = s.vibratoSweep;
+    info->vibrato_depth = s.vibratoDepth;
+    info->vibrato_rate = s.vibratoRate;
+    info->fadeout = s.fadeout;
+    return 0;
+}
+
+int32_t bxm_get_sample_info(const bxm_player* player, int32_t instrument, int32_t sample,
+                            bxm_sample_info* info) {
+    bxm_instrument_info unused;
+    if (bxm_get_instrument_info(player, instrument, &unused) != 0 || info == nullptr ||
+        sample < 0 || sample >= unused.sample_count || sample >= music::xmMaxSamplesKept) {
+        return -1;
+    }
+    const music::StoredSample& s = player->facts.instruments[instrument].samples[sample];
+    *info = bxm_sample_info{};
+    copyName(info->name, s.name);
+    info->type = s.type;
+    info->bits = (s.type & 0x10) != 0 ? 16 : 8;
+    const int32_t loopBits = s.type & 3;
+    info->loop_type = loopBits == 0   ? BXM_LOOP_NONE
+                      : loopBits == 1 ? BXM_LOOP_FORWARD
+                                      : BXM_LOOP_PINGPONG;
+    info->length_bytes = s.lengthBytes;
+    info->loop_start_bytes = s.loopStartBytes;
+    info->loop_length_bytes = s.loopLengthBytes;
+    const uint32_t shift = info->bits == 16 ? 1 : 0;
+    info->length = s.lengthBytes >> shift;
+    info->loop_start = s.loopStartBytes >> shift;
+    info->loop_length = s.loopLengthBytes >> shift;
+    info->volume = s.volume;
+    info->finetune = s.finetune;
+    info->panning = s.panning;
+    info->relative_note = s.relativeNote;
+    return 0;
+}
+
+int32_t bxm_get_position(const bxm_player* player, bxm_position* position) {
+    if (player == nullptr || position == nullptr) return -1;
+    const Player* p = player->player;
+    *position = bxm_position{};
+    position->order = p->order;
+    position->pattern =
+        p->order >= 0 && p->order < music::orderTableEntries ? p->orderTable[p->order] : 0;
+    position->row = p->row;
+    position->tempo = p->tempo;
+    position->bpm = p->bpm;
+    position->pass = player->watch.passes;
+    position->ended = player->watch.ended && player->framesOut >= player->watch.endFrame;
+    position->frame = player->framesOut;
+    const SongWatch& w = player->watch;
+    int64_t songFrame = w.anchorSongFrame + (player->framesOut - w.anchorFrame);
+    if (songFrame < 0) songFrame = 0;
+    position->time_ms = static_cast<int32_t>(songFrame * 1000 / player->rate);
+    return 0;
+}
+
+int32_t bxm_seek_order(bxm_player* player, int32_t order) {
+    if (player == nullptr || order < 0 || order >= player->player->songLength) return -1;
+    Player* p = player->player;
+    p->nextOrder = order;
+    p->nextRow = 0;
+    p->tick = 0;
+    p->patternDelayTicks = 0;
+    p->tickSamplesLeft = 0;
+    for (int32_t c = 0; c < p->channelCount && c < music::channelTableSize; ++c)
+        music::channelTable[c].loopCounter = 0;
+
+    SongWatch& w = player->watch;
+    const int32_t passes = w.passes;
+    const int64_t anchorFrame = w.anchorFrame;
+    const int64_t anchorSongFrame = w.anchorSongFrame;
+    startWatch(player, w.playCount, nullptr);
+    w.passes = passes;
+    w.anchorFrame = anchorFrame;
+    w.anchorSongFrame = anchorSongFrame;
+    // The next tick comes at the start of the next chunk.
+    const int64_t nextChunkFrame =
+        music::offlineChunksRendered() * static_cast<int64_t>(music::audioOutput.chunkFrames);
+    w.tickStartFrame = nextChunkFrame;
+    w.nextTickFrame = nextChunkFrame;
+    w.lastMoveFrame = nextChunkFrame;
+    w.limitFrames += nextChunkFrame;
+    moveAnchor(w, order, nextChunkFrame);
+    return 0;
+}
+
+int32_t bxm_get_channel_state(const bxm_player* player, int32_t channel, bxm_channel_state* state) {
+    if (player == nullptr || state == nullptr || channel < 0 ||
+        channel >= player->player->channelCount || channel >= music::channelTableSize) {
+        return -1;
+    }
+    const music::Channel& c = music::channelTable[channel];
+    *state = bxm_channel_state{};
+    state->note = c.notePeriod != 0 ? c.note + 1 : 0;
+    state->instrument = state->note != 0 ? c.instrument : -1;
+    state->volume = c.volume;
+    const music::Voice* v = c.voice;
+    if (v != nullptr) {
+        state->active = v->sample != nullptr && (v->leftTarget != 0 || v->rightTarget != 0);
+        state->level = v->voiceVolume;
+        state->panning = v->voicePanning;
+        state->frequency_hz = state->active ? v->frequency : 0;
+    }
+    return 0;
+}
+
+} // extern "C"

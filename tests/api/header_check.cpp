@@ -1,0 +1,11 @@
+// The public header alone, as a C++11 program sees it.
+#include "beatxm.h"
+
+int header_check_cxx();
+int header_check_cxx() {
+    bxm_options options{BXM_PROFILE_FT2, BXM_RATE_DEFAULT, 0};
+    bxm_error error{BXM_OK, -1, {0}};
+    bxm_player* player = bxm_open(nullptr, 0, &options, &error);
+    bxm_close(player);
+    return error.code;
+}

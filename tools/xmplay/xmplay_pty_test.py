@@ -1,0 +1,178 @@
+#!/usr/bin/env python3
+"""xmplay on a pseudo-terminal with SDL's disk audio driver: what it plays against xmrender, the
+status line, the keys, and the terminal settings after q and after Ctrl-C.
+
+Arguments: xmplay, xmrender, a module, a scratch folder."""
+import fcntl
+import os
+import re
+import select
+import subprocess
+import sys
+import termios
+import time
+
+XMPLAY, XMRENDER, SONG, WORK = sys.argv[1:5]
+STATUS = re.compile(rb"order (\d+)/(\d+) row (\d+)  (\d+):(\d+) / (\d+):(\d+) \[[#.]+\]( paused)?")
+failures = []
+
+
+def check(condition, what):
+    print(("ok   " if condition else "FAIL ") + what)
+    if not condition:
+        failures.append(what)
+
+
+class Session:
+    """xmplay as the foreground program of its own terminal."""
+
+    def __init__(self, args, disk_file, delay_ms=None):
+        self.master, self.slave = os.openpty()
+        self.settings_before = termios.tcgetattr(self.slave)
+        env = dict(os.environ, SDL_AUDIODRIVER="disk", SDL_DISKAUDIOFILE=disk_file)
+        if delay_ms is not None:
+            env["SDL_DISKAUDIODELAY"] = str(delay_ms)
+
+        def own_terminal():
+            os.setsid()
+            fcntl.ioctl(0, termios.TIOCSCTTY, 0)
+
+        self.proc = subprocess.Popen([XMPLAY] + args, stdin=self.slave, stdout=self.slave,
+                                     stderr=self.slave, env=env, preexec_fn=own_terminal)
+        self.output = b""
+
+    def read_for(self, seconds):
+        end = time.monotonic() + seconds
+        while time.monotonic() < end:
+            ready, _, _ = select.select([self.master], [], [], 0.05)
+            if ready:
+                try:
+                    self.output += os.read(self.master, 65536)
+                except OSError:
+                    break
+        return self.output
+
+    def statuses(self, since=0):
+        return [m for m in STATUS.finditer(self.output, since)]
+
+    def send(self, keys):
+        os.write(self.master, keys)
+
+    def finish(self, timeout=30):
+        end = time.monotonic() + timeout
+        while self.proc.poll() is None and time.monotonic() < end:
+            self.read_for(0.1)
+        if self.proc.poll() is None:
+            self.proc.kill()
+        self.proc.wait()
+        self.read_for(0.2)
+        settings_after = termios.tcgetattr(self.slave)
+        os.close(self.master)
+        os.close(self.slave)
+        return self.proc.returncode, settings_after
+
+    def echo_is_off(self):
+        return termios.tcgetattr(self.slave)[3] & termios.ECHO == 0
+
+
+def seconds_of(match):
+    return int(match.group(4)) * 60 + int(match.group(5))
+
+
+os.makedirs(WORK, exist_ok=True)
+
+# 1. What it plays is what xmrender renders, for the same profile and rate; then the terminal is
+#    as it was. The disk driver without delay runs as fast as the player renders.
+for profile, rate in (("ft2", "44100"), ("demo", "48000")):
+    disk = os.path.join(WORK, f"played_{profile}_{rate}.raw")
+    wav = os.path.join(WORK, f"rendered_{profile}_{rate}.wav")
+    subprocess.run([XMRENDER, SONG, wav, "--profile", profile, "--rate", rate], check=True)
+    s = Session(["--profile", profile, "--rate", rate, SONG], disk, delay_ms=0)
+    code, after = s.finish(timeout=60)
+    check(code == 0, f"{profile} {rate}: plays to the end and exits 0 (got {code})")
+    check(after == s.settings_before, f"{profile} {rate}: terminal settings restored")
+    with open(disk, "rb") as f:
+        played = f.read()
+    with open(wav, "rb") as f:
+        rendered = f.read()[44:]
+    # SDL writes silence for as long as the device is paused, before playback starts: whole
+    # device buffers of 1024 frames.
+    lead = 0
+    while played[lead:lead + 4096] == bytes(4096) and played[lead:lead + len(rendered)] != rendered:
+        lead += 4096
+    check(played[lead:lead + len(rendered)] == rendered,
+          f"{profile} {rate}: the device got xmrender's {len(rendered)} bytes"
+          f" (after {lead // 4} frames of silence)")
+    check(played[lead + len(rendered):].count(0) == len(played) - lead - len(rendered),
+          f"{profile} {rate}: only silence after the song")
+
+# 2. In real time: the status line advances, the keys act, q quits and restores the terminal.
+disk = os.path.join(WORK, "keys.raw")
+s = Session([SONG, SONG], disk)
+s.read_for(1.5)
+check(s.echo_is_off(), "echo is off while playing")
+seen = s.statuses()
+check(len(seen) >= 5, f"status lines drawn ({len(seen)} in 1.5 s)")
+if len(seen) >= 2:
+    first, last = seen[0], seen[-1]
+    check((int(last.group(1)), int(last.group(3))) > (int(first.group(1)), int(first.group(3))),
+          "the status line's order/row advances")
+    check(last.group(6) == b"1" and last.group(7) == b"40", "the total time is the song's 1:40")
+mark = len(s.output)
+s.send(b"\x1b[C")
+s.read_for(0.6)
+after_next = s.statuses(mark)
+check(after_next and int(after_next[-1].group(1)) == 1, "right arrow goes to order 1")
+check(after_next and seconds_of(after_next[-1]) >= 11,
+      "the time jumps to order 1's start (0:11)")
+mark = len(s.output)
+s.send(b"\x1b[D")
+s.read_for(0.6)
+after_prev = s.statuses(mark)
+check(after_prev and int(after_prev[-1].group(1)) == 0, "left arrow goes back to order 0")
+mark = len(s.output)
+s.send(b" ")
+s.read_for(0.6)
+paused = s.statuses(mark)
+check(paused and paused[-1].group(8) == b" paused", "space pauses")
+held = paused[-1].group(0) if paused else b""
+s.read_for(0.6)
+check(s.statuses(mark)[-1].group(0) == held, "nothing moves while paused")
+mark = len(s.output)
+s.send(b" ")
+s.read_for(0.6)
+resumed = s.statuses(mark)
+check(resumed and resumed[-1].group(8) is None, "space again resumes")
+mark = len(s.output)
+s.send(b"n")
+s.read_for(1.0)
+check(s.output.count(SONG.encode() + b": ") == 2, "n starts the next file")
+s.send(b"q")
+code, after = s.finish()
+check(code == 0, f"q quits with 0 (got {code})")
+check(after == s.settings_before, "terminal settings restored after q")
+
+# 3. Ctrl-C: the terminal's interrupt character, exit code 130, terminal restored.
+s = Session([SONG], os.path.join(WORK, "interrupt.raw"))
+s.read_for(0.8)
+check(s.echo_is_off(), "echo is off before Ctrl-C")
+s.send(b"\x03")
+code, after = s.finish()
+check(code == 130, f"Ctrl-C ends with 130 (got {code})")
+check(after == s.settings_before, "terminal settings restored after Ctrl-C")
+
+# 4. A file that cannot be loaded: its line, the next file still plays, exit code 2.
+s = Session([WORK, SONG], os.path.join(WORK, "bad.raw"), delay_ms=0)
+code, _ = s.finish(timeout=60)
+check(b"xmplay: cannot read " + WORK.encode() + b": Is a directory" in s.output,
+      "a directory gets the shared failure line")
+check(code == 2, f"exit code 2 after an unreadable file (got {code})")
+check(s.output.count(SONG.encode() + b": ") == 1, "the file after it still plays")
+
+# 5. No audio device.
+proc = subprocess.run([XMPLAY, SONG], env=dict(os.environ, SDL_AUDIODRIVER="no-such-driver"),
+                      stdin=subprocess.DEVNULL, capture_output=True)
+check(proc.returncode == 1, f"no audio device: exit code 1 (got {proc.returncode})")
+check(proc.stderr.startswith(b"xmplay: no audio device: "), "no audio device: one clear line")
+
+sys.exit(1 if failures else 0)
