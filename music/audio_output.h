@@ -1,7 +1,7 @@
 // Audio output: the looping chunk buffer, the render thread, chunk stamps and the music clock.
 #pragma once
 
-#include <pthread.h>
+#include "thread.h"
 
 #include <atomic>
 #include <cstdint>
@@ -87,7 +87,7 @@ struct AudioOutput {
     std::atomic<uint8_t> stopRequested;
     std::atomic<uint8_t> renderThreadDone{1};
     bool renderThreadRunning;
-    pthread_t renderThreadHandle;
+    ThreadHandle renderThreadHandle;
 };
 
 extern AudioOutput audioOutput;
