@@ -16,6 +16,7 @@ linux_demo=${7:-}
 work=$(mktemp -d)
 xvfb_pid=""
 demo_pid=""
+declare -A rmse
 
 export WINEPREFIX="$state/prefix"
 export WINEDEBUG=-all
@@ -108,6 +109,10 @@ wait_demo() {
     status=$?
     end_ms=$(date +%s%3N)
     demo_pid=""
+    # Wine's console ends lines with CR LF.
+    for f in "$work/out" "$work/err"; do
+        [ -f "$f" ] && sed -i 's/\r$//' "$f"
+    done
 }
 
 # Waits up to $2 seconds for a line matching $1 on the demo's standard error.
@@ -166,7 +171,9 @@ prefix)
     mkdir -p "$state"
     start_xvfb 1280x720x24
     make_home null
-    if out=$(timeout 300 wine "$find32" 0 2>/dev/null) && [ "$out" = "window none" ]; then
+    # Wine's console ends lines with CR LF.
+    out=$(timeout 300 wine "$find32" 0 2>/dev/null | tr -d '\r')
+    if [ "$out" = "window none" ]; then
         printf 'wine=wine\nbits=32\ndemo=%q\nfind=%q\n' "$demo32" "$find32" >"$state/choice"
     else
         echo "[prefix] 32-bit Wine does not run here (${out:-no output}); using the 64-bit build" >&2
@@ -174,7 +181,7 @@ prefix)
         rm -rf "$WINEPREFIX"
         wine64=/usr/lib/wine/wine64
         command -v wine64 >/dev/null && wine64=$(command -v wine64)
-        out=$(timeout 300 "$wine64" "$find64" 0 2>/dev/null)
+        out=$(timeout 300 "$wine64" "$find64" 0 2>/dev/null | tr -d '\r')
         [ "$out" = "window none" ] || fail "64-bit Wine does not run the helper either: $out"
         printf 'wine=%q\nbits=64\ndemo=%q\nfind=%q\n' "$wine64" "$demo64" "$find64" >"$state/choice"
     fi
@@ -236,7 +243,7 @@ fullscreen_refused)
     make_home null
     start_demo
     expect_box "Could not initialize fullscreen window." 
-    grep -qx 'Could not initialize fullscreen window.' <(tr -d '\r' <"$work/err") ||
+    grep -qx 'Could not initialize fullscreen window.' "$work/err" ||
         fail "the caption did not reach standard error"
     ;;
 
@@ -263,13 +270,15 @@ no_gl)
     ;;
 
 flash_frame)
-    # Just past the start of beat 16: slot 8 in inverted colours (phase 0.002). The same frame
-    # from the Linux build must match it, so nothing is flipped, mirrored or tinted on Windows.
+    # Just past the start of beat 17: slot 9 (image 9, two tori on a floor, nothing symmetric)
+    # in inverted colours (phase 0.001). It must look like the inverted picture the right way
+    # up, and the same frame from the Linux build must match it, so nothing is flipped,
+    # mirrored or tinted on Windows.
     load_choice
     [ -n "$linux_demo" ] && [ -x "$linux_demo" ] || fail "no Linux demo at '$linux_demo'"
     start_xvfb 1280x720x24
     make_home null
-    export DEMO_CLOCK_MS=5334
+    export DEMO_CLOCK_MS=5667
     start_demo
     wait_for_line '^startup:' 60 || fail "no first frame"
     sleep 1
@@ -277,6 +286,19 @@ flash_frame)
     xdotool key Escape
     wait_demo 30
     [ "$status" = 0 ] || fail "exit status $status after Escape"
+    picture="$(dirname "$0")/../../driver/assets/image09.png"
+    convert "$picture" -negate -resize '1280x720!' "$work/upright.png"
+    convert "$work/upright.png" -flip "$work/flipped.png"
+    convert "$work/upright.png" -flop "$work/mirrored.png"
+    for view in upright flipped mirrored; do
+        rmse[$view]=$(compare -metric RMSE "$state/flash_wine.png" "$work/$view.png" null: 2>&1 |
+            sed -n 's/.*(\([0-9.e-]*\)).*/\1/p')
+    done
+    echo "[$case_name] against the inverted picture: upright ${rmse[upright]}," \
+        "flipped ${rmse[flipped]}, mirrored ${rmse[mirrored]}"
+    awk -v u="${rmse[upright]}" -v f="${rmse[flipped]}" -v m="${rmse[mirrored]}" \
+        'BEGIN {exit !(u != "" && u < 0.1 && u * 2 < f && u * 2 < m)}' ||
+        fail "the frame is not the inverted picture the right way up"
     SDL_VIDEODRIVER=x11 SDL_AUDIODRIVER=dummy "$linux_demo" >"$work/out" 2>"$work/err" &
     demo_pid=$!
     wait_for_line '^startup:' 60 || fail "no first frame from the Linux demo"
