@@ -82,6 +82,7 @@ load_choice() {
     [ -s "$state/choice" ] || fail "no Wine prefix: the case prefix runs first"
     # shellcheck disable=SC1091
     . "$state/choice"
+    launcher="$(dirname "$find")/launch_refused.exe"
     echo "[$case_name] running $demo under $wine ($bits-bit)"
 }
 
@@ -113,6 +114,14 @@ wait_demo() {
     for f in "$work/out" "$work/err"; do
         [ -f "$f" ] && sed -i 's/\r$//' "$f"
     done
+}
+
+# The key ended the demo, not the end of the song.
+ended_early() {
+    local last
+    last=$(sed -n 's/^diag: frames .*, last clock \([0-9]*\) ms$/\1/p' "$work/err")
+    [ -n "$last" ] && [ "$last" -lt 48000 ] || fail "ended at clock ${last:-?} ms, not by the key"
+    echo "[$case_name] ended by the key at clock $last ms"
 }
 
 # Waits up to $2 seconds for a line matching $1 on the demo's standard error.
@@ -148,9 +157,11 @@ wait_for_box() {
     echo "$id"
 }
 
-# A fatal start-up path: the box titled $1 appears, Return dismisses it, the exit code is 1.
+# A fatal start-up path: the box titled $1 appears, Return dismisses it, and the exit status is
+# $2 (default 1).
 expect_box() {
     local title=$1
+    local expected=${2:-1}
     local id
     id=$(wait_for_box "$title" 60)
     [ -n "$id" ] || fail "no box titled \"$title\""
@@ -159,7 +170,13 @@ expect_box() {
     xdotool windowactivate --sync "$id" 2>/dev/null || xdotool windowfocus --sync "$id"
     xdotool key --clearmodifiers Return
     wait_demo 30
-    [ "$status" = 1 ] || fail "exit status $status after the box, expected 1"
+    [ "$status" = "$expected" ] || fail "exit status $status after the box, expected $expected"
+}
+
+# The demo started by the launcher whose window system refuses it ($1: class or window).
+start_refused_demo() {
+    (cd "$work" && exec "$wine" "$launcher" "$1" "Z:$demo" >"$work/out" 2>"$work/err") &
+    demo_pid=$!
 }
 
 export DEMO_DIAGNOSTICS=1
@@ -201,10 +218,24 @@ window_escape)
     sleep 1
     screenshot "$state/running.png"
     xdotool key Escape
-    wait_demo 30
+    wait_demo 5
     [ "$status" = 0 ] || fail "exit status $status after Escape"
+    ended_early
     grep -q '^diag: gl context current' "$work/err" || fail "no GL context"
     grep -q '^diag: entry points fetched 20 of 32' "$work/err" || fail "entry points incomplete"
+    ;;
+
+alt_f4)
+    # Alt+F4 goes to DefWindowProcA, which closes the window; its WM_DESTROY ends the demo.
+    load_choice
+    start_xvfb 1280x720x24
+    make_home null
+    start_demo
+    wait_for_line '^startup:' 60 || fail "no first frame"
+    xdotool key alt+F4
+    wait_demo 5
+    [ "$status" = 0 ] || fail "exit status $status after Alt+F4"
+    ended_early
     ;;
 
 clock_end)
@@ -267,6 +298,29 @@ no_gl)
     start_demo
     expect_box "Error"
     grep -q 'No OpenGL context could be created.' "$work/err" || fail "no word of the context"
+    ;;
+
+class_refused)
+    # The class name is taken before the demo registers it: RegisterClassExA fails.
+    load_choice
+    start_xvfb 1280x720x24
+    make_home null
+    start_refused_demo class
+    # Windows reports 1001; a Unix exit status keeps its low 8 bits, 233.
+    expect_box "Error" 233
+    grep -qx 'exit 1001' "$work/out" || fail "the launcher saw no exit code 1001"
+    grep -qx 'RegisterClassEx Failed!' "$work/err" || fail "no word of the class"
+    ;;
+
+window_refused)
+    # A CBT hook refuses the demo's window: CreateWindowExA fails after the mode change.
+    load_choice
+    start_xvfb 1280x720x24
+    make_home null
+    start_refused_demo window
+    expect_box "Error"
+    grep -qx 'exit 1' "$work/out" || fail "the launcher saw no exit code 1"
+    grep -qx 'cannot create window' "$work/err" || fail "no word of the window"
     ;;
 
 flash_frame)
