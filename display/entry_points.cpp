@@ -78,7 +78,7 @@ int32_t fetchEntryPoints(ProcLookup lookup, const ContextFeatures& features) {
     int32_t fetched = 0;
     for (int32_t i = 0; i < entryPointSlots; ++i) {
         void* address = lookup(entryPointNames[i]);
-        if (!entryPointAdvertised(i, features)) address = nullptr;
+        if (!features.lookupIsExact && !entryPointAdvertised(i, features)) address = nullptr;
         entryPoints[i] = reinterpret_cast<GlProc>(address);
         if (address == nullptr) break;
         ++fetched;
@@ -95,7 +95,7 @@ void initialiseRenderState(int32_t width, int32_t height) {
     const auto* version = reinterpret_cast<const char*>(glGetString(GL_VERSION));
     const auto* extensions =
         version != nullptr ? reinterpret_cast<const char*>(glGetString(GL_EXTENSIONS)) : nullptr;
-    fetchEntryPoints(platformGetProcAddress, {version, extensions});
+    fetchEntryPoints(platformGetProcAddress, {version, extensions, platformSpeaksWgl()});
 }
 
 const char* firstMissingEntryPoint() {
@@ -119,12 +119,25 @@ bool advertisesMultisample(const char* platformExtensions, const char* glExtensi
     return false;
 }
 
+bool wglAdvertisesMultisample(const char* wglExtensions, const char* glExtensions) {
+    const char* list = wglExtensions != nullptr ? wglExtensions : glExtensions;
+    return list != nullptr && std::strstr(list, "WGL_ARB_multisample") != nullptr;
+}
+
 bool multisampleProbe() {
-    // The window system's own list stands where the WGL one would be; no WGL call is made.
     const char* platformList = platformExtensionString();
-    const auto* glList = reinterpret_cast<const char*>(glGetString(GL_EXTENSIONS));
-    if (platformList == nullptr && glList == nullptr) return false;
-    if (!advertisesMultisample(platformList, glList)) return false;
+    if (platformSpeaksWgl()) {
+        // GL's list is asked for only when WGL has none.
+        const auto* glList = platformList == nullptr
+                                 ? reinterpret_cast<const char*>(glGetString(GL_EXTENSIONS))
+                                 : nullptr;
+        if (!wglAdvertisesMultisample(platformList, glList)) return false;
+    } else {
+        // The window system's own list stands where the WGL one would be.
+        const auto* glList = reinterpret_cast<const char*>(glGetString(GL_EXTENSIONS));
+        if (platformList == nullptr && glList == nullptr) return false;
+        if (!advertisesMultisample(platformList, glList)) return false;
+    }
     multisampleChooser =
         reinterpret_cast<GlProc>(platformGetProcAddress(platformMultisampleChooserName()));
     return multisampleChooser != nullptr;

@@ -93,8 +93,9 @@ extern RenderState renderState;
 
 // What the current context says it offers, read once before the fetch.
 struct ContextFeatures {
-    const char* version;    // GL_VERSION, null without a context
-    const char* extensions; // GL_EXTENSIONS
+    const char* version;        // GL_VERSION, null without a context
+    const char* extensions;     // GL_EXTENSIONS
+    bool lookupIsExact = false; // the lookup's null is the only miss (WGL); version and list unused
 };
 
 // True when the context advertises the function of that slot (version or extension); never for
@@ -118,5 +119,7 @@ extern GlProc multisampleChooser;
 bool multisampleProbe();
 // The probe's test on the lists it gathered; plain substring searches.
 bool advertisesMultisample(const char* platformExtensions, const char* glExtensions);
+// WGL's probe searches one list: the WGL one, or GL's when there is no WGL list.
+bool wglAdvertisesMultisample(const char* wglExtensions, const char* glExtensions);
 
 } // namespace display

@@ -20,7 +20,12 @@ enum class MessageType : uint8_t {
 struct Message {
     MessageType type;
     uint32_t key; // virtual-key code (27 Escape, 'A'..'Z', 0x73 F4); 256 and above are unnamed keys
+    // The platform's own message, for its default procedure; null where there is none.
+    const void* native = nullptr;
 };
+
+// The class the window is registered under (where the platform has window classes).
+inline constexpr char windowClassName[] = "Dorn Rulez!";
 
 constexpr uint32_t VK_ESCAPE_CODE = 27;
 constexpr uint32_t VK_F4_CODE = 0x73;
@@ -51,15 +56,26 @@ void* platformCreateWindow(const char* title, int32_t width, int32_t height,
 void platformDestroyWindow(void* window);
 void platformClientSize(void* window, int32_t* width, int32_t* height);
 void platformShowWindow(void* window, bool shown);
-void* platformCreateContext(void* window);
+// What the window is drawn and swapped through (its device context), and its release.
+void* platformDeviceContext(void* window);
+void platformReleaseDeviceContext(void* window, void* deviceContext);
+// The pixel format is chosen here, on the device context, where the platform allows it.
+void* platformCreateContext(void* deviceContext);
 bool platformMakeCurrent(void* window, void* context); // null context releases
 void platformDeleteContext(void* context);
 void platformSwapBuffers(void* window);
-// Removes the next pending message; false when none is pending.
-bool platformPeekMessage(Message* message);
+// Removes the next pending message, translates it and hands it to the window procedure; false
+// when none is pending. *quit tells whether it was the quit request.
+bool platformDispatchMessage(bool* quit);
 void platformPostQuitMessage();
+// What the window system does with a message the window procedure passes on.
+int64_t platformDefaultWindowProcedure(void* window, const Message& message);
 void* platformGetProcAddress(const char* name);
-// The window system's own GL extension list (GLX or EGL), or null.
+// WGL: the lookup answers null for a function the context lacks, and the window system's own
+// extension list stands in for GL's. Elsewhere (GLX, EGL) every name gets an address, so the
+// context's version and extensions decide, and both lists are searched.
+bool platformSpeaksWgl();
+// The window system's own GL extension list (WGL, GLX or EGL), or null.
 const char* platformExtensionString();
 // Name of the platform's multisample pixel-format chooser (fetched, never called).
 const char* platformMultisampleChooserName();

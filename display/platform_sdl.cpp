@@ -1,6 +1,8 @@
 // The window-system seam on SDL2: every SDL call of the display lives in this file.
 #include "platform.h"
 
+#include "window.h"
+
 #include <SDL.h>
 #include <SDL_syswm.h>
 
@@ -138,8 +140,16 @@ void platformShowWindow(void* window, bool shown) {
     }
 }
 
-void* platformCreateContext(void* window) {
-    return SDL_GL_CreateContext(static_cast<SDL_Window*>(window));
+// SDL swaps and makes current on the window itself; there is no separate device context.
+void* platformDeviceContext(void* window) {
+    return window;
+}
+
+void platformReleaseDeviceContext(void*, void*) {}
+
+// SDL fixed the pixel format when it made the window.
+void* platformCreateContext(void* deviceContext) {
+    return SDL_GL_CreateContext(static_cast<SDL_Window*>(deviceContext));
 }
 
 bool platformMakeCurrent(void* window, void* context) {
@@ -159,10 +169,14 @@ void platformSwapBuffers(void* window) {
 // SDL stops each polling pass at the events that were pending when it began.
 static bool quitPosted = false;
 
-bool platformPeekMessage(Message* message) {
+namespace {
+
+// Removes the next pending event as the message the window procedure would see.
+bool nextMessage(Message* message) {
     SDL_Event event;
     message->type = MessageType::Other;
     message->key = 0;
+    message->native = nullptr;
     if (SDL_PollEvent(&event) == 0) {
         if (!quitPosted) return false;
         quitPosted = false;
@@ -191,12 +205,40 @@ bool platformPeekMessage(Message* message) {
     return true;
 }
 
+} // namespace
+
+bool platformDispatchMessage(bool* quit) {
+    Message message;
+    if (!nextMessage(&message)) return false;
+    *quit = message.type == MessageType::Quit;
+    // A quit request belongs to no window, so there is no one to dispatch it to.
+    if (!*quit) windowProcedure(nullptr, message);
+    return true;
+}
+
 void platformPostQuitMessage() {
     quitPosted = true;
 }
 
+// What Win32's default procedure does with the messages ours passes on: Alt+F4 asks to close,
+// and a close request destroys the window, which tells the procedure.
+int64_t platformDefaultWindowProcedure(void* window, const Message& message) {
+    if (message.type == MessageType::SysKeyDown && message.key == VK_F4_CODE) {
+        return platformDefaultWindowProcedure(window, {MessageType::Close, 0, nullptr});
+    }
+    if (message.type == MessageType::Close) {
+        // The platform window itself goes in teardown, which the quit request leads to at once.
+        return windowProcedure(window, {MessageType::Destroy, 0, nullptr});
+    }
+    return 0;
+}
+
 void* platformGetProcAddress(const char* name) {
     return SDL_GL_GetProcAddress(name);
+}
+
+bool platformSpeaksWgl() {
+    return false;
 }
 
 const char* platformExtensionString() {

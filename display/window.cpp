@@ -12,7 +12,7 @@
 namespace display {
 namespace {
 
-const WindowSettings settingsRecord = {"Dorn Rulez!"};
+const WindowSettings settingsRecord = {windowClassName};
 
 // Whether the box could be shown matters to no one: the text has gone to standard error already.
 void platformBox(const char* text, const char* caption, bool warningIcon) {
@@ -95,7 +95,7 @@ void openFullscreen(Window* window, int32_t* width, int32_t* height) {
     if (window->hwnd == nullptr) {
         fatalStartupError("cannot create window", "Error", true, exitCreateWindowFailed);
     }
-    window->hdc = window->hwnd;
+    window->hdc = platformDeviceContext(window->hwnd);
     platformClientSize(window->hwnd, &window->clientWidth, &window->clientHeight);
     platformShowWindow(window->hwnd, false);
 }
@@ -120,14 +120,8 @@ void quitOnConsoleSignals() {
 bool drainMessages() {
     if (consoleQuitRequested.exchange(false, std::memory_order_relaxed)) platformPostQuitMessage();
     bool quit = false;
-    Message message;
-    while (platformPeekMessage(&message)) {
-        if (message.type == MessageType::Quit) {
-            quit = true;
-            continue; // a quit request belongs to no window, so there is no one to dispatch it to
-        }
-        windowProcedure(nullptr, message);
-    }
+    bool wasQuit = false;
+    while (platformDispatchMessage(&wasQuit)) quit = quit || wasQuit;
     return quit;
 }
 
@@ -140,6 +134,7 @@ void tearDownWindow(Window* window) {
                 platformDeleteContext(window->hglrc);
                 window->hglrc = nullptr;
             }
+            platformReleaseDeviceContext(window->hwnd, window->hdc);
             window->hdc = nullptr;
         }
         platformDestroyWindow(window->hwnd);
@@ -167,17 +162,8 @@ int64_t windowProcedure(void* hwnd, const Message& message) {
     return defaultWindowProcedure(hwnd, message);
 }
 
-// What the window system does with messages the procedure passes on: Alt+F4 asks to close,
-// and a close request destroys the window, which tells the procedure.
 int64_t defaultWindowProcedure(void* hwnd, const Message& message) {
-    if (message.type == MessageType::SysKeyDown && message.key == VK_F4_CODE) {
-        return defaultWindowProcedure(hwnd, {MessageType::Close, 0});
-    }
-    if (message.type == MessageType::Close) {
-        // The platform window itself goes in teardown, which the quit request leads to at once.
-        return windowProcedure(hwnd, {MessageType::Destroy, 0});
-    }
-    return 0;
+    return platformDefaultWindowProcedure(hwnd, message);
 }
 
 } // namespace display

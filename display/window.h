@@ -22,7 +22,7 @@ struct Window {
     int32_t clientWidth;
     bool fullscreen;
     void* hwnd;  // the platform's window
-    void* hdc;   // what buffers are swapped on; the window itself on this platform
+    void* hdc;   // what buffers are swapped on: the device context, the window itself on SDL
     void* hglrc; // the GL context
 };
 

@@ -1,7 +1,7 @@
 // Audio output: the looping chunk buffer, the render thread, chunk stamps and the music clock.
 #pragma once
 
-#include <pthread.h>
+#include "thread.h"
 
 #include <atomic>
 #include <cstdint>
@@ -87,7 +87,7 @@ struct AudioOutput {
     std::atomic<uint8_t> stopRequested;
     std::atomic<uint8_t> renderThreadDone{1};
     bool renderThreadRunning;
-    pthread_t renderThreadHandle;
+    ThreadHandle renderThreadHandle;
     // Set by startPlayback to stopPlayback, cleared when that has run: the device-free half
     // reaches the device only through it.
     bool (*stopDevicePlayback)(Player* player);

@@ -4,39 +4,12 @@
 // The device counts its position in 64 bits, so the play chunk never jumps at a counter wrap.
 #include "audio_device.h"
 #include "audio_output.h"
-
-#include <pthread.h>
-#include <sched.h>
+#include "thread.h"
 
 #include <cstdint>
 #include <cstdlib>
-#include <ctime>
 
 namespace music {
-namespace {
-
-void sleepMs(int32_t ms) {
-    timespec t{};
-    t.tv_sec = ms / 1000;
-    t.tv_nsec = static_cast<long>(ms % 1000) * 1000000L;
-    while (nanosleep(&t, &t) != 0) {
-    }
-}
-
-void* renderThreadEntry(void*) {
-    renderThread();
-    return nullptr;
-}
-
-// The render thread should get the highest priority the system grants; without the right to
-// real-time scheduling it keeps the default, which still works with a 2 s buffer.
-void raisePriority(pthread_t thread) {
-    sched_param param{};
-    param.sched_priority = sched_get_priority_max(SCHED_FIFO);
-    if (param.sched_priority >= 0) pthread_setschedparam(thread, SCHED_FIFO, &param);
-}
-
-} // namespace
 
 bool startPlayback(Player* player) {
     if (player == nullptr) return false;
@@ -60,7 +33,7 @@ bool startPlayback(Player* player) {
 
     audioOutput.stopRequested.store(0, std::memory_order_release);
     audioOutput.renderThreadDone.store(0, std::memory_order_release);
-    if (pthread_create(&audioOutput.renderThreadHandle, nullptr, renderThreadEntry, nullptr) != 0) {
+    if (!startThread(&audioOutput.renderThreadHandle, renderThread)) {
         // A device looping 2 s of pre-rendered audio forever with a frozen clock is worse than
         // silence: give everything back.
         audioOutput.renderThreadDone.store(1, std::memory_order_release);
@@ -68,7 +41,6 @@ bool startPlayback(Player* player) {
         return false;
     }
     audioOutput.renderThreadRunning = true;
-    raisePriority(audioOutput.renderThreadHandle);
     return true;
 }
 
@@ -103,7 +75,7 @@ bool stopPlayback(Player* player) {
         while (audioOutput.renderThreadDone.load(std::memory_order_acquire) == 0) {
             sleepMs(stopPollMs);
         }
-        pthread_join(audioOutput.renderThreadHandle, nullptr);
+        joinThread(audioOutput.renderThreadHandle);
         audioOutput.renderThreadRunning = false;
     }
     // The device still reads the output buffer until it is reset; the mix buffer it never sees.
