@@ -68,6 +68,10 @@ struct Channel {
     uint8_t fineVolumeSlideMemory;
     uint8_t finePortaUpMemory;
     uint8_t finePortaDownMemory;
+    // Used by some replay profiles only.
+    int32_t heldVibratoDelta;     // periodDelta of the last vibrato tick
+    int32_t autoVibratoAmplitude; // depth << 8 once swept in
+    int32_t autoVibratoSweepStep; // added per tick while sweeping in; 0 when done
 };
 
 constexpr int32_t channelTableSize = 32;

@@ -4,6 +4,7 @@
 
 #include "channel.h"
 #include "module.h"
+#include "profile.h"
 #include "sequencer.h"
 #include "voice.h"
 
@@ -190,10 +191,22 @@ void tonePortaRow(const EffectCall& e) {
     e.channel->updateFlags &= ~(UPDATE_TRIGGER | UPDATE_FREQUENCY);
 }
 
+// FT2 leaves the row tick of a vibrato at the last vibrato pitch when the previous row vibrated
+// too and no note starts, and at the plain pitch otherwise.
+void vibratoOnRowTick(const EffectCall& e) {
+    if (!profileOf(e.player).vibratoHoldsOnRowTick) {
+        applyVibrato(e.channel);
+        return;
+    }
+    const bool continued = e.row->previousEffect == 4 || e.row->previousEffect == 6;
+    e.channel->periodDelta = continued && !e.row->note ? e.channel->heldVibratoDelta : 0;
+    raiseFlags(e.channel, UPDATE_FREQUENCY);
+}
+
 void vibratoRow(const EffectCall& e) {
     store(e.channel->vibratoSpeed, e.x);
     store(e.channel->vibratoDepth, e.y);
-    applyVibrato(e.channel);
+    vibratoOnRowTick(e);
 }
 
 void tonePortaVolumeSlideRow(const EffectCall& e) {
@@ -204,7 +217,7 @@ void tonePortaVolumeSlideRow(const EffectCall& e) {
 
 void vibratoVolumeSlideRow(const EffectCall& e) {
     store(e.channel->volumeSlideMemory, e.xx);
-    applyVibrato(e.channel);
+    vibratoOnRowTick(e);
 }
 
 void tremoloRow(const EffectCall& e) {
@@ -237,6 +250,7 @@ void volumeSlideRow(const EffectCall& e) {
 
 void positionJumpRow(const EffectCall& e) {
     Player* player = e.player;
+    player->pendingBreakRow = 0;
     player->nextOrder = e.xx < player->songLength ? e.xx : 0;
     player->nextRow = 0;
     e.row->positionJump = true;
@@ -249,6 +263,7 @@ void setVolumeRow(const EffectCall& e) {
 
 void patternBreakRow(const EffectCall& e) {
     Player* player = e.player;
+    player->pendingBreakRow = 0;
     const int32_t target = 10 * e.x + e.y;
     player->nextRow = target > maxBreakRow ? 0 : target;
     if (!e.row->positionJump) player->nextOrder = player->order + 1;
@@ -267,6 +282,7 @@ void setSpeedRow(const EffectCall& e) {
 }
 
 void setGlobalVolumeRow(const EffectCall& e) {
+    e.player->globalVolumeTouched = 1;
     e.player->globalVolume = e.xx < maxVolume ? e.xx : maxVolume;
     raiseFlags(e.channel, UPDATE_VOLUME);
 }
@@ -276,7 +292,7 @@ void globalVolumeSlideRow(const EffectCall& e) {
 }
 
 void setEnvelopePositionRow(const EffectCall& e) {
-    if ((e.instrument->volumeType & 1) == 0) return;
+    if ((volumeEnvelopeType(e.player, e.instrument) & 1) == 0) return;
     setEnvelopePosition(e.channel, e.instrument, e.xx);
 }
 
@@ -313,12 +329,30 @@ void extraFinePortaRow(const EffectCall& e) {
 
 // ---- Main commands, other ticks ----
 
+// FT2's arpeggio table: 16 entries of tick mod 3, then the bytes that follow it in FT2's
+// program, which its tick counter reaches at speeds above 15.
+constexpr uint8_t ft2ArpeggioTable[32] = {
+    0,    1,    2,    0,    1,    2,    0,    1,    2,    0,    1,    2,    0,    1,    2,    0,
+    0x00, 0x18, 0x31, 0x4A, 0x61, 0x78, 0x8D, 0xA1, 0xB4, 0xC5, 0xD4, 0xE0, 0xEB, 0xF4, 0xFA, 0xFD};
+
+// 0 base note, 1 the x offset, anything else the y offset.
+int32_t arpeggioPhase(const Player* player) {
+    if (!profileOf(player).arpeggioCountsDown) return player->tick % 3;
+    // FT2's counter runs from the speed down to 1, starting over on each repeat of a delayed row.
+    const int32_t speed = player->tempo > 0 ? player->tempo : 1;
+    const int32_t counter = speed - player->tick % speed;
+    return ft2ArpeggioTable[counter & 31];
+}
+
 void arpeggioOther(const EffectCall& e) {
     if (e.xx == 0) return;
     Channel* channel = e.channel;
-    const int32_t phase = e.player->tick % 3;
-    const int32_t semitones = phase == 1 ? e.x : phase == 2 ? e.y : 0;
-    if (semitones != 0) {
+    const int32_t phase = arpeggioPhase(e.player);
+    const int32_t semitones = phase == 0 ? 0 : phase == 1 ? e.x : e.y;
+    if (phase != 0 && (e.player->flags & 1) != 0 && profileOf(e.player).arpeggioFromNoteTable) {
+        const int32_t target = linearArpeggioPeriod(channel->period, e.sample->finetune, semitones);
+        channel->periodDelta = channel->period - target;
+    } else if (semitones != 0) {
         if ((e.player->flags & 1) != 0) {
             channel->periodDelta = 64 * semitones;
         } else {
@@ -352,6 +386,7 @@ void tonePortaOther(const EffectCall& e) {
 
 void vibratoOther(const EffectCall& e) {
     applyVibrato(e.channel);
+    e.channel->heldVibratoDelta = e.channel->periodDelta;
     stepVibratoPosition(e.channel);
 }
 
@@ -364,6 +399,7 @@ void tonePortaVolumeSlideOther(const EffectCall& e) {
 
 void vibratoVolumeSlideOther(const EffectCall& e) {
     applyVibrato(e.channel);
+    e.channel->heldVibratoDelta = e.channel->periodDelta;
     stepVibratoPosition(e.channel);
     volumeSlide(e.channel);
 }
@@ -375,7 +411,15 @@ void volumeSlideOther(const EffectCall& e) {
     volumeSlide(e.channel);
 }
 void globalVolumeSlideOther(const EffectCall& e) {
+    e.player->globalVolumeTouched = 1;
     globalVolumeSlide(e.player);
+}
+
+// FT2 releases on the tick the parameter names (counted within each repeat of a delayed row).
+void keyOffOther(const EffectCall& e) {
+    if (!profileOf(e.player).keyOffAtTick) return;
+    const int32_t speed = e.player->tempo > 0 ? e.player->tempo : 1;
+    if (e.player->tick % speed == (e.xx & 31)) releaseNote(e.player, e.channel, e.instrument);
 }
 
 void panningSlideOther(const EffectCall& e) {
@@ -417,8 +461,10 @@ void vibratoWaveformRow(const EffectCall& e) {
     e.channel->waveControl = static_cast<uint8_t>((e.channel->waveControl & 0xF0) | e.y);
 }
 
-// Kept in the Sample record, so every later note of this sample on any channel hears it.
+// Kept in the Sample record, so every later note of this sample on any channel hears it. FT2
+// instead uses it for the note in its own cell only (taken when the row's note is read).
 void setFinetuneRow(const EffectCall& e) {
+    if (profileOf(e.player).finetuneForNoteOnly) return;
     e.sample->finetune = static_cast<int8_t>(e.y);
 }
 
@@ -429,7 +475,12 @@ void patternLoopRow(const EffectCall& e) {
         return;
     }
     channel->loopCounter = channel->loopCounter == 0 ? e.y : channel->loopCounter - 1;
-    if (channel->loopCounter != 0) e.player->nextRow = channel->loopRow;
+    if (channel->loopCounter != 0) {
+        e.player->nextRow = channel->loopRow;
+        // FT2 keeps the row pending: the next pattern will start there.
+        if (profileOf(e.player).patternLoopSetsBreakRow)
+            e.player->pendingBreakRow = channel->loopRow;
+    }
 }
 
 void tremoloWaveformRow(const EffectCall& e) {
@@ -493,7 +544,7 @@ void noteDelayOther(const EffectCall& e) {
     resetChannel(channel, e.sample);
     channel->period = channel->notePeriod;
     raiseFlags(channel, UPDATE_FREQUENCY);
-    if (e.cell->volume != 0) volumeColumnRow(channel, e.cell->volume);
+    if (e.cell->volume != 0) volumeColumnRow(channel, e.cell->volume, &profileOf(e.player));
     raiseFlags(channel, UPDATE_TRIGGER);
 }
 
@@ -600,7 +651,7 @@ constexpr EffectHalf otherTickTable[effectTypeCount] = {
     globalVolumeSlideOther,    // 17 Hxy global volume slide
     nothing,                   // 18 I
     nothing,                   // 19 J
-    nothing,                   // 20 Kxx key off
+    keyOffOther,               // 20 Kxx key off (FT2: on tick xx)
     nothing,                   // 21 Lxx set envelope position
     nothing,                   // 22 M
     nothing,                   // 23 N

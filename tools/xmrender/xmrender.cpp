@@ -3,6 +3,7 @@
 #include "music/format.h"
 #include "music/module.h"
 #include "music/offline_render.h"
+#include "music/profile.h"
 #include "music/stream.h"
 
 #include <unistd.h>
@@ -34,10 +35,11 @@ constexpr int32_t blockFrames = 4096;
 constexpr int32_t wavHeaderBytes = 44;
 
 const char* const usage =
-    "usage: xmrender IN.xm OUT.wav [--seconds N]\n"
+    "usage: xmrender IN.xm OUT.wav [--seconds N] [--profile ft2|demo]\n"
     "Renders an XM module to a 16-bit stereo 44100 Hz WAV file (OUT may be - for stdout).\n"
     "Without --seconds the song is rendered once, until it comes back to a row already\n"
-    "played (at most 20 minutes).\n";
+    "played (at most 20 minutes). --profile chooses the replay rules: ft2 (the default)\n"
+    "plays as FastTracker 2 does, demo exactly as the demo plays its own song.\n";
 
 // What the tick observer learns about the song's position. Ticks follow each other without
 // gaps from frame 0, so the frame each tick starts at is the sum of the lengths before it.
@@ -233,6 +235,7 @@ int main(int argc, char** argv) {
     const char* inPath = nullptr;
     const char* outPath = nullptr;
     double seconds = -1.0;
+    music::ProfileId profile = music::ProfileId::Ft2;
     for (int i = 1; i < argc; ++i) {
         const char* a = argv[i];
         if (std::strcmp(a, "--help") == 0 || std::strcmp(a, "-h") == 0) {
@@ -249,6 +252,11 @@ int main(int argc, char** argv) {
             if (end == argv[i] || *end != 0 || !(seconds > 0.0) || !(seconds <= maxSeconds)) {
                 std::fprintf(stderr, "xmrender: --seconds wants a number above 0 and up to %g\n",
                              maxSeconds);
+                return exitBadInput;
+            }
+        } else if (std::strcmp(a, "--profile") == 0) {
+            if (i + 1 >= argc || !music::parseProfileName(argv[++i], &profile)) {
+                std::fputs("xmrender: --profile wants ft2 or demo\n", stderr);
                 return exitBadInput;
             }
         } else if (a[0] == '-' && a[1] != 0) {
@@ -281,6 +289,7 @@ int main(int argc, char** argv) {
         return exitBadInput;
     }
 
+    music::setReplayProfile(player, profile);
     watch = SongWatch{};
     watch.sequencerTick = player->tickHandler;
     watch.visited.assign(256 * 256, 0);
