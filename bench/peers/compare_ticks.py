@@ -1,0 +1,236 @@
+#!/usr/bin/env python3
+"""Holds the player against libxmp tick by tick, and checks self-checking test modules.
+
+  compare_ticks.py ticks XMINFO XMP_TICKS FILE.xm...   per-tick table against libxmp
+  compare_ticks.py sides XMRENDER|ffmpeg FILE.xm...     silence / equal-sides check
+
+ticks: runs `xminfo --ticks --profile P` (P from --profile, ft2 by default) and `xmp_ticks` on
+each file, pairs the lines by tick number and counts, per file, the ticks on which every channel
+agrees: pitch within 1 cent (channels sounding on both sides), volume within 2 (of 64) and
+panning within 2 (of 255, channels sounding on both sides). With --diff it prints the first
+disagreeing ticks of each file.
+
+sides: renders each file with `xmrender --profile P` (or with ffmpeg's libopenmpt, for a
+reference) and reports whether it is silent or plays the same on the left and right: the test
+modules put the player's output on one side and a recording of FastTracker 2 (or an inverted
+copy) on the other.
+"""
+import array
+import math
+import os
+import subprocess
+import sys
+import tempfile
+import wave
+
+CENT = 1.0
+VOLUME_TOLERANCE = 2.0
+PANNING_TOLERANCE = 2.0
+
+
+def run(cmd):
+    return subprocess.run(cmd, capture_output=True, text=True, timeout=600).stdout
+
+
+def parse(text):
+    ticks = {}
+    for line in text.splitlines():
+        head, _, rest = line.partition("|")
+        fields = head.split()
+        values = rest.split()
+        if len(fields) != 7 or len(values) % 3 != 0:
+            continue
+        channels = [tuple(float(v) for v in values[i:i + 3]) for i in range(0, len(values), 3)]
+        ticks[int(fields[0])] = ([int(f) for f in fields[1:6]], channels)
+    return ticks
+
+
+def compare_file(xminfo, xmp_ticks, path, profile, max_ticks, show_diff):
+    ours = parse(run([xminfo, "--ticks", path, "--profile", profile, "--max-ticks", str(max_ticks)]))
+    peer = parse(run([xmp_ticks, path, "--max-ticks", str(max_ticks)]))
+    common = sorted(set(ours) & set(peer))
+    counts = {"pitch": 0, "volume": 0, "panning": 0, "position": 0}
+    shown = 0
+    for t in common:
+        (pos_a, ch_a), (pos_b, ch_b) = ours[t], peer[t]
+        ok = {"pitch": True, "volume": True, "panning": True}
+        ok_position = pos_a[:4] == pos_b[:4]
+        for a, b in zip(ch_a, ch_b):
+            sounding = a[1] > 0 and b[1] > 0 and a[0] > 0 and b[0] > 0
+            if sounding and abs(1200.0 * math.log2(a[0] / b[0])) > CENT:
+                ok["pitch"] = False
+            if abs(a[1] - b[1]) > VOLUME_TOLERANCE:
+                ok["volume"] = False
+            if sounding and abs(a[2] - b[2]) > PANNING_TOLERANCE:
+                ok["panning"] = False
+        for k, v in ok.items():
+            counts[k] += v
+        counts["position"] += ok_position
+        if show_diff and shown < show_diff and not (all(ok.values()) and ok_position):
+            shown += 1
+            bad = [k for k, v in ok.items() if not v] + ([] if ok_position else ["position"])
+            print(f"  {os.path.basename(path)} tick {t} {','.join(bad)}")
+            print(f"    ours: {pos_a} {ch_a}")
+            print(f"    xmp:  {pos_b} {ch_b}")
+    return len(ours), len(peer), len(common), counts
+
+
+def ticks_main(args):
+    profile, max_ticks, show_diff = "ft2", 20000, 0
+    files = []
+    it = iter(args[2:])
+    for a in it:
+        if a == "--profile":
+            profile = next(it)
+        elif a == "--max-ticks":
+            max_ticks = int(next(it))
+        elif a == "--diff":
+            show_diff = int(next(it))
+        else:
+            files.append(a)
+    xminfo, xmp_ticks = args[0], args[1]
+    totals = {"pitch": 0, "volume": 0, "panning": 0, "position": 0, "ticks": 0}
+    print(f"{'file':36} {'ours':>6} {'xmp':>6} {'compared':>8} {'pitch':>7} {'volume':>7} "
+          f"{'panning':>7} {'position':>8}")
+    for path in files:
+        n_ours, n_peer, n, c = compare_file(xminfo, xmp_ticks, path, profile, max_ticks, show_diff)
+        totals["ticks"] += n
+        for k in ("pitch", "volume", "panning", "position"):
+            totals[k] += c[k]
+
+        def pct(k):
+            return f"{100.0 * c[k] / n:6.1f}%" if n else "    -  "
+
+        print(f"{os.path.basename(path)[:36]:36} {n_ours:6d} {n_peer:6d} {n:8d} {pct('pitch')} "
+              f"{pct('volume')} {pct('panning')} {pct('position'):>8}")
+    n = totals["ticks"]
+    if n:
+        print(f"{'all':36} {'':6} {'':6} {n:8d} " + " ".join(
+            f"{100.0 * totals[k] / n:6.1f}%" for k in ("pitch", "volume", "panning")) +
+            f" {100.0 * totals['position'] / n:7.1f}%")
+
+
+def read_wav(path):
+    with wave.open(path, "rb") as w:
+        frames = w.readframes(w.getnframes())
+    samples = array.array("h")
+    samples.frombytes(frames)
+    return samples[0::2], samples[1::2]
+
+
+def rms(values):
+    return math.sqrt(sum(v * v for v in values) / len(values)) if values else 0.0
+
+
+WINDOW_FRAMES = 1024  # about 23 ms
+LOUD_RMS = 32.8  # -60 dBFS
+LEVEL_DB = 2.0
+CROSSINGS_SHARE = 0.05
+
+
+def crossings(values):
+    return sum(1 for a, b in zip(values, values[1:]) if (a < 0) != (b < 0))
+
+
+def window_match(left, right):
+    """Share of loud windows in which both sides have the same level (within 2 dB) and the same
+    zero-crossing count (within 5 %, at least 2): a recording cannot match sample by sample."""
+    loud = matched = 0
+    for start in range(0, len(left) - WINDOW_FRAMES + 1, WINDOW_FRAMES):
+        l = left[start:start + WINDOW_FRAMES]
+        r = right[start:start + WINDOW_FRAMES]
+        rl, rr = rms(l), rms(r)
+        if max(rl, rr) < LOUD_RMS:
+            continue
+        loud += 1
+        if min(rl, rr) < LOUD_RMS / 4:
+            continue
+        if abs(20.0 * math.log10(rl / rr)) > LEVEL_DB:
+            continue
+        cl, cr = crossings(l), crossings(r)
+        if abs(cl - cr) > max(2, CROSSINGS_SHARE * max(cl, cr)):
+            continue
+        matched += 1
+    return loud, matched
+
+
+def render(tool, path, out, profile):
+    if tool == "ffmpeg":
+        cmd = ["ffmpeg", "-hide_banner", "-loglevel", "error", "-y", "-i", path, "-ar", "44100",
+               "-ac", "2", "-c:a", "pcm_s16le", out]
+    else:
+        cmd = [tool, path, out, "--profile", profile]
+    subprocess.run(cmd, capture_output=True, timeout=600)
+
+
+def verdict_of(path_wav):
+    try:
+        left, right = read_wav(path_wav)
+    except (OSError, EOFError, wave.Error):
+        return "failed", 0, 0
+    l, r = rms(left), rms(right)
+    diff = rms([a - b for a, b in zip(left, right)])
+    total = rms([a + b for a, b in zip(left, right)])
+    loud, matched = window_match(left, right)
+    # Silent below -60 dBFS; equal when the sides cancel or coincide within 20 dB; similar when
+    # 90 % of the loud windows agree in level and zero crossings.
+    if max(l, r) < LOUD_RMS:
+        return "silent", loud, matched
+    if min(diff, total) < 0.1 * max(l, r):
+        return "equal", loud, matched
+    if loud and matched >= 0.9 * loud:
+        return "similar", loud, matched
+    return "differ", loud, matched
+
+
+def sides_main(args):
+    """Renders each file with xmrender and, as the reference for what the case wants, with
+    ffmpeg's libopenmpt: a case libopenmpt plays silent is a silence case (ours must be silent
+    too), any other case wants equal or similar sides."""
+    profile = "ft2"
+    files = []
+    it = iter(args[1:])
+    for a in it:
+        if a == "--profile":
+            profile = next(it)
+        else:
+            files.append(a)
+    tool = args[0]
+    passed = reference_passed = 0
+    print(f"{'file':30} {'kind':8} {'ours':>8} {'windows':>8} {'matched':>8} {'openmpt':>8} "
+          f"{'result':>6}")
+    with tempfile.TemporaryDirectory() as tmp:
+        for path in files:
+            ours_wav = os.path.join(tmp, "ours.wav")
+            ref_wav = os.path.join(tmp, "ref.wav")
+            for f in (ours_wav, ref_wav):
+                if os.path.exists(f):
+                    os.remove(f)
+            render(tool, path, ours_wav, profile)
+            render("ffmpeg", path, ref_wav, profile)
+            ours, loud, matched = verdict_of(ours_wav)
+            ref, _, _ = verdict_of(ref_wav)
+            kind = "silence" if ref == "silent" else "sides"
+            ok = ours == "silent" if kind == "silence" else ours in ("equal", "similar")
+            ref_ok = kind == "silence" or ref in ("equal", "similar")
+            passed += ok
+            reference_passed += ref_ok
+            print(f"{os.path.basename(path)[:30]:30} {kind:8} {ours:>8} {loud:8d} {matched:8d} "
+                  f"{ref:>8} {'pass' if ok else 'FAIL':>6}")
+    print(f"passed {passed} of {len(files)} (libopenmpt by the same measure: "
+          f"{reference_passed})")
+
+
+def main():
+    if len(sys.argv) < 3 or sys.argv[1] not in ("ticks", "sides"):
+        print(__doc__)
+        return 2
+    if sys.argv[1] == "ticks":
+        ticks_main(sys.argv[2:])
+    else:
+        sides_main(sys.argv[2:])
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
