@@ -691,6 +691,15 @@ int32_t limitPeriod(int64_t period) {
 void applyVibrato(Channel* channel) {
     const int32_t position = channel->vibratoPosition;
     const int32_t amplitude = vibratoAmplitude(position, channel->waveControl & 3);
+    if (channel->vibratoFt2Depth != 0) {
+        // FT2 adds the offset to the period (lower pitch) in the first half of the wave, on both
+        // tables; a positive periodDelta raises the pitch on the linear table only.
+        const int32_t depth = (channel->vibratoDepth * amplitude) >> 5;
+        const int32_t periodOffset = position >= 0 ? depth : -depth;
+        channel->periodDelta = channel->amigaTable != 0 ? periodOffset : -periodOffset;
+        raiseFlags(channel, UPDATE_FREQUENCY);
+        return;
+    }
     const int32_t depth = ((channel->vibratoDepth * amplitude) >> 5) & ~3;
     channel->periodDelta = position >= 0 ? -depth : depth;
     raiseFlags(channel, UPDATE_FREQUENCY);

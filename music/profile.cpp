@@ -37,6 +37,8 @@ constexpr ReplayProfile makeFt2Profile() {
     p.globalVolumeFt2Timing = true;
     p.finetuneSixteenthSteps = true;
     p.vibratoHoldsOnRowTick = true;
+    p.vibratoFt2Depth = true;
+    p.instrumentWaitsForNote = true;
     return p;
 }
 

@@ -58,6 +58,12 @@ struct ReplayProfile {
     bool finetuneSixteenthSteps;
     // FT2: on the row tick of a continued vibrato the last vibrato pitch stays.
     bool vibratoHoldsOnRowTick;
+    // FT2: the vibrato offset keeps its low bits ((depth x amplitude) >> 5) and its first half
+    // lowers the pitch on the Amiga table as on the linear one.
+    bool vibratoFt2Depth;
+    // FT2: an instrument number takes effect with the next note; without a note it resets volume,
+    // panning and envelopes of the instrument and sample already playing.
+    bool instrumentWaitsForNote;
 };
 
 // The two fixed profiles; never null.

@@ -494,8 +494,19 @@ void processRow(Player* player) {
                                                          (cell->effect == 20 && cell->param == 0));
         const bool note = isNote(cell->note) && !(releaseOnRow && cell->effect == 20);
         row.note = note;
-        if (cell->instrument != 0 && !tonePortamento) channel->instrument = cell->instrument - 1;
+        if (rules.instrumentWaitsForNote) {
+            if (cell->instrument != 0) channel->selectedInstrument = cell->instrument;
+            if (note && !tonePortamento) {
+                // No instrument number yet: FT2 plays its empty instrument.
+                channel->instrument =
+                    channel->selectedInstrument != 0 ? channel->selectedInstrument - 1 : 0xFF;
+            }
+        } else if (cell->instrument != 0 && !tonePortamento) {
+            channel->instrument = cell->instrument - 1;
+        }
         if (note && !tonePortamento) channel->note = cell->note - 1;
+        channel->vibratoFt2Depth = rules.vibratoFt2Depth ? 1 : 0;
+        channel->amigaTable = linearTable(player) ? 0 : 1;
 
         Instrument* instrument;
         Sample* sample;

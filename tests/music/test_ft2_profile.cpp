@@ -368,9 +368,43 @@ TEST_F(Ft2Pitch, ContinuedVibratoHoldsItsPitchOnTheRowTick) {
     for (ProfileId id : bothProfiles) {
         begin(id);
         tick(6);
-        EXPECT_EQ(channel(0).periodDelta, -60); // phase 16, depth 8
+        // Phase 16, depth 8: (8 x 255) >> 5 = 63; the demo clears the two low bits.
+        EXPECT_EQ(channel(0).periodDelta, ft2() ? -63 : -60);
         tick();
-        EXPECT_EQ(channel(0).periodDelta, ft2() ? -60 : -56) << profileName(id);
+        EXPECT_EQ(channel(0).periodDelta, ft2() ? -63 : -56) << profileName(id);
+    }
+}
+
+// FT2's vibrato lowers the pitch in the first half of its wave on the Amiga table as on the
+// linear one; under the demo's rules the Amiga table bends the other way.
+TEST_F(Ft2Pitch, VibratoStartsDownwardsOnTheAmigaTable) {
+    player.flags = 0;
+    put(0, 0, noteC4, 1, 0, 4, 0x88);
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        tick(3); // tick 2 reads phase 8: sine amplitude 180
+        const int32_t bend = channel(0).periodDelta;
+        // A positive periodDelta lowers the pitch on the Amiga table.
+        EXPECT_EQ(bend, ft2() ? (8 * 180) >> 5 : -(((8 * 180) >> 5) & ~3)) << profileName(id);
+    }
+}
+
+// An instrument number without a note: FT2 keeps the playing instrument and sample (their volume
+// and envelopes are reset) and takes the new instrument with the next note; the demo switches
+// at once.
+TEST_F(Ft2Pitch, InstrumentNumberWaitsForTheNote) {
+    put(0, 0, noteC4, 1);
+    put(1, 0, 0, 2);
+    put(2, 0, noteC4);
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        tick(7);
+        // Sample 1 plays at 48; instrument 2's sample has volume 32.
+        EXPECT_EQ(channel(0).instrument, ft2() ? 0 : 1) << profileName(id);
+        EXPECT_EQ(channel(0).volume, ft2() ? 48 : 32) << profileName(id);
+        tick(6);
+        EXPECT_EQ(channel(0).instrument, 1);
+        EXPECT_EQ(voiceOf(0).sample, &samples[1]);
     }
 }
 
