@@ -232,6 +232,14 @@ void setPanningRow(const EffectCall& e) {
 
 void sampleOffsetRow(const EffectCall& e) {
     Channel* channel = e.channel;
+    if (profileOf(e.player).sampleOffsetWithNoteOnly) {
+        if ((channel->updateFlags & UPDATE_TRIGGER) == 0) return;
+        if (e.xx != 0) channel->sampleOffsetMemory = e.xx;
+        // Past the end the note start leaves the voice silent.
+        channel->voice->startOffset = static_cast<uint32_t>(channel->sampleOffsetMemory) *
+                                      static_cast<uint32_t>(sampleOffsetUnitFrames);
+        return;
+    }
     if (e.xx != 0) channel->sampleOffsetMemory = e.xx;
     const uint32_t offset = static_cast<uint32_t>(channel->sampleOffsetMemory) *
                             static_cast<uint32_t>(sampleOffsetUnitFrames);

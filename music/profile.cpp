@@ -39,6 +39,7 @@ constexpr ReplayProfile makeFt2Profile() {
     p.vibratoHoldsOnRowTick = true;
     p.vibratoFt2Depth = true;
     p.instrumentWaitsForNote = true;
+    p.sampleOffsetWithNoteOnly = true;
     return p;
 }
 

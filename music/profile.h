@@ -64,6 +64,9 @@ struct ReplayProfile {
     // FT2: an instrument number takes effect with the next note; without a note it resets volume,
     // panning and envelopes of the instrument and sample already playing.
     bool instrumentWaitsForNote;
+    // FT2: 9xx acts only with a note (its memory too), and an offset at or past the sample's end
+    // (its loop end when it loops) leaves the note silent.
+    bool sampleOffsetWithNoteOnly;
 };
 
 // The two fixed profiles; never null.

@@ -45,7 +45,7 @@ int32_t linearFrequency(int32_t period, int32_t periodDelta) {
     return static_cast<int32_t>(hz);
 }
 
-void startNote(Channel* channel, Sample* sample) {
+void startNote(Channel* channel, Sample* sample, bool offsetPastEndSilences) {
     Voice* current = &voiceTable[channel->voice->index];
     Voice* target = current;
     if (current->sample != nullptr) {
@@ -64,7 +64,10 @@ void startNote(Channel* channel, Sample* sample) {
         target = partner;
     }
     target->sample = sample;
-    if (target->startOffset >= sample->loopStart + sample->loopLength) target->startOffset = 0;
+    if (target->startOffset >= sample->loopStart + sample->loopLength) {
+        target->startOffset = 0;
+        if (offsetPastEndSilences) target->sample = nullptr;
+    }
     target->positionWhole = static_cast<int32_t>(target->startOffset);
     target->positionFraction = 0;
     target->direction = DIRECTION_FORWARD;
@@ -129,7 +132,8 @@ void updateFrequency(const Channel* channel, Voice* voice, const Player* player)
 void updateVoice(Channel* channel, Sample* sample, const Player* player) {
     if (channel->period + channel->periodDelta == 0) channel->updateFlags &= ~UPDATE_FREQUENCY;
     const uint8_t flags = channel->updateFlags;
-    if (flags & UPDATE_TRIGGER) startNote(channel, sample);
+    if (flags & UPDATE_TRIGGER)
+        startNote(channel, sample, profileOf(player).sampleOffsetWithNoteOnly);
     if (flags & UPDATE_VOLUME) updateVolume(channel, channel->voice, player);
     if (flags & UPDATE_PANNING) updatePanning(channel, channel->voice, player);
     if (flags & UPDATE_FREQUENCY) updateFrequency(channel, channel->voice, player);

@@ -408,6 +408,26 @@ TEST_F(Ft2Pitch, InstrumentNumberWaitsForTheNote) {
     }
 }
 
+// 9xx past the sample's end: FT2 starts the note silent; the demo plays the sample already
+// playing from its start. Without a note FT2 ignores 9xx, memory included.
+TEST_F(Ft2Pitch, SampleOffsetPastTheEndSilencesTheNote) {
+    put(0, 0, noteC4, 1);
+    put(1, 0, noteC4, 2, 0, 9, 0x10); // 4096 frames, past the 1000 of sample 2
+    put(0, 1, noteC4, 1);
+    put(1, 1, 0, 0, 0, 9, 0x02); // no note
+    put(2, 1, noteC4, 0, 0, 9, 0x00);
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        tick(7);
+        EXPECT_EQ(voiceOf(0).sample, ft2() ? nullptr : &samples[0]) << profileName(id);
+        EXPECT_EQ(voiceOf(0).positionWhole, 0);
+        tick(6);
+        // Demo: offset memory 2 from row 1; FT2: the memory was never written, so 0.
+        EXPECT_EQ(channel(1).sampleOffsetMemory, ft2() ? 0 : 2) << profileName(id);
+        EXPECT_EQ(voiceOf(1).positionWhole, ft2() ? 0 : 512) << profileName(id);
+    }
+}
+
 // A pattern loop leaves its row pending in FT2: once it is done, the next pattern starts at the
 // loop's row. The demo starts it at row 0.
 TEST_F(Ft2Position, NextPatternStartsAtTheLoopRow) {
