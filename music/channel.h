@@ -75,6 +75,7 @@ struct Channel {
     uint8_t selectedInstrument;   // last instrument number of a cell (1-based), 0 none yet
     uint8_t vibratoFt2Depth;      // the vibrato keeps its low bits and FT2's direction
     uint8_t amigaTable;           // the song plays on the Amiga frequency table
+    uint8_t tremorMuted;          // the last tremor tick silenced the channel
 };
 
 constexpr int32_t channelTableSize = 32;

@@ -165,7 +165,8 @@ int32_t retrigVolume(int32_t volume, int32_t mode) {
 }
 
 void tremorStep(Channel* channel) {
-    if (channel->tremorCounter >= channel->tremorOnTicks) channel->volumeDelta = -channel->volume;
+    channel->tremorMuted = channel->tremorCounter >= channel->tremorOnTicks ? 1 : 0;
+    if (channel->tremorMuted != 0) channel->volumeDelta = -channel->volume;
     channel->tremorCounter += 1;
     if (channel->tremorCounter >= channel->tremorOnTicks + channel->tremorOffTicks)
         channel->tremorCounter = 0;
@@ -320,6 +321,11 @@ void tremorRow(const EffectCall& e) {
     if (e.xx != 0) {
         e.channel->tremorOnTicks = static_cast<uint8_t>(e.x + 1);
         e.channel->tremorOffTicks = static_cast<uint8_t>(e.y + 1);
+    }
+    if (profileOf(e.player).tremorSkipsRowTick) {
+        if (e.channel->tremorMuted != 0) e.channel->volumeDelta = -e.channel->volume;
+        raiseFlags(e.channel, UPDATE_VOLUME);
+        return;
     }
     tremorStep(e.channel);
 }

@@ -40,6 +40,7 @@ constexpr ReplayProfile makeFt2Profile() {
     p.vibratoFt2Depth = true;
     p.instrumentWaitsForNote = true;
     p.sampleOffsetWithNoteOnly = true;
+    p.tremorSkipsRowTick = true;
     return p;
 }
 

@@ -67,6 +67,8 @@ struct ReplayProfile {
     // FT2: 9xx acts only with a note (its memory too), and an offset at or past the sample's end
     // (its loop end when it loops) leaves the note silent.
     bool sampleOffsetWithNoteOnly;
+    // FT2: tremor counts only on the other ticks; the row tick keeps the last tick's muting.
+    bool tremorSkipsRowTick;
 };
 
 // The two fixed profiles; never null.

@@ -2,6 +2,7 @@
 """Holds the player against libxmp tick by tick, and checks self-checking test modules.
 
   compare_ticks.py ticks XMINFO XMP_TICKS FILE.xm...   per-tick table against libxmp
+  compare_ticks.py data XMINFO FILE.xm=FILE.data...    against libxmp's recorded test data
   compare_ticks.py sides XMRENDER|ffmpeg FILE.xm...     silence / equal-sides check
 
 ticks: runs `xminfo --ticks --profile P` (P from --profile, ft2 by default) and `xmp_ticks` on
@@ -9,6 +10,11 @@ each file, pairs the lines by tick number and counts, per file, the ticks on whi
 agrees: pitch within 1 cent (channels sounding on both sides), volume within 2 (of 64) and
 panning within 2 (of 255, channels sounding on both sides). With --diff it prints the first
 disagreeing ticks of each file.
+
+data: the same counts against the per-tick expectations libxmp's test suite keeps next to its
+test modules (newer than Debian's libxmp 4.5, fixed against FastTracker 2): lines of time (ms
+at the tick's end), row, frame, channel, period x 4096, note, instrument, volume (x 16), panning
+(-128..127), position; a channel without a line is silent on that tick.
 
 sides: renders each file with `xmrender --profile P` (or with ffmpeg's libopenmpt, for a
 reference) and reports whether it is silent or plays the same on the left and right: the test
@@ -108,6 +114,100 @@ def ticks_main(args):
         print(f"{'all':36} {'':6} {'':6} {n:8d} " + " ".join(
             f"{100.0 * totals[k] / n:6.1f}%" for k in ("pitch", "volume", "panning")) +
             f" {100.0 * totals['position'] / n:7.1f}%")
+
+
+def parse_data(path):
+    """Groups libxmp's expectation lines into ticks: [(time, row, frame, {channel: (hz, vol, pan)})]."""
+    ticks = []
+    with open(path) as f:
+        for line in f:
+            v = line.split()
+            if len(v) < 9:
+                continue
+            time, row, frame, chan, period = (int(x) for x in v[:5])
+            vol, pan = int(v[7]), int(v[8])
+            hz = PERIOD_CLOCK_HZ * 4096.0 / period if period > 0 else 0.0
+            if not ticks or ticks[-1][:3] != (time, row, frame):
+                ticks.append((time, row, frame, {}))
+            ticks[-1][3][chan] = (hz, vol / 16.0, pan + 128.0)
+    return ticks
+
+
+PERIOD_CLOCK_HZ = 428.0 * 8363.0
+
+
+def data_main(args):
+    profile, show_diff = "ft2", 0
+    pairs = []
+    it = iter(args[1:])
+    for a in it:
+        if a == "--profile":
+            profile = next(it)
+        elif a == "--diff":
+            show_diff = int(next(it))
+        else:
+            pairs.append(a.split("="))
+    xminfo = args[0]
+    totals = {"pitch": 0, "volume": 0, "panning": 0, "ticks": 0, "expected": 0}
+    print(f"{'file':36} {'expected':>8} {'matched':>8} {'pitch':>7} {'volume':>7} {'panning':>7}")
+    for module, data in pairs:
+        expected = parse_data(data)
+        ours_text = run([xminfo, "--ticks", module, "--profile", profile, "--max-ticks", "20000"])
+        ours = [parse_line for parse_line in ours_text.splitlines()]
+        parsed = parse(ours_text)
+        order = sorted(parsed)
+        # tick end times: the next tick's start
+        starts = [float(ours[i].split()[6]) for i in range(len(ours)) if len(ours[i].split()) > 6]
+        if not starts:
+            print(f"{os.path.basename(module)[:36]:36} {len(expected):8d}        0   (not played)")
+            totals["expected"] += len(expected)
+            continue
+        ends = starts[1:] + [starts[-1] + (starts[-1] - starts[-2] if len(starts) > 1 else 0)]
+        counts = {"pitch": 0, "volume": 0, "panning": 0}
+        n = 0
+        k = 0
+        shown = 0
+        for time, row, frame, chans in expected:
+            while k < len(order) and not (parsed[order[k]][0][1] == row and
+                                          parsed[order[k]][0][2] == frame and
+                                          abs(ends[k] - time) <= 2.0):
+                if ends[k] > time + 2.0:
+                    break
+                k += 1
+            if k >= len(order) or ends[k] > time + 2.0:
+                continue
+            n += 1
+            channels = parsed[order[k]][1]
+            ok = {"pitch": True, "volume": True, "panning": True}
+            for c, a in enumerate(channels):
+                b = chans.get(c, (0.0, 0.0, a[2]))
+                sounding = a[1] > 0 and b[1] > 0 and a[0] > 0 and b[0] > 0
+                if sounding and abs(1200.0 * math.log2(a[0] / b[0])) > CENT:
+                    ok["pitch"] = False
+                if abs(a[1] - b[1]) > VOLUME_TOLERANCE:
+                    ok["volume"] = False
+                if sounding and abs(a[2] - b[2]) > PANNING_TOLERANCE:
+                    ok["panning"] = False
+            for key, value in ok.items():
+                counts[key] += value
+            if show_diff and shown < show_diff and not all(ok.values()):
+                shown += 1
+                print(f"  tick {order[k]} row {row} frame {frame}: ours {channels} libxmp {chans}")
+            k += 1
+        totals["ticks"] += n
+        totals["expected"] += len(expected)
+        for key in counts:
+            totals[key] += counts[key]
+
+        def pct(key):
+            return f"{100.0 * counts[key] / n:6.1f}%" if n else "    -  "
+
+        print(f"{os.path.basename(module)[:36]:36} {len(expected):8d} {n:8d} {pct('pitch')} "
+              f"{pct('volume')} {pct('panning')}")
+    n = totals["ticks"]
+    if n:
+        print(f"{'all':36} {totals['expected']:8d} {n:8d} " + " ".join(
+            f"{100.0 * totals[k] / n:6.1f}%" for k in ("pitch", "volume", "panning")))
 
 
 def read_wav(path):
@@ -222,11 +322,13 @@ def sides_main(args):
 
 
 def main():
-    if len(sys.argv) < 3 or sys.argv[1] not in ("ticks", "sides"):
+    if len(sys.argv) < 3 or sys.argv[1] not in ("ticks", "data", "sides"):
         print(__doc__)
         return 2
     if sys.argv[1] == "ticks":
         ticks_main(sys.argv[2:])
+    elif sys.argv[1] == "data":
+        data_main(sys.argv[2:])
     else:
         sides_main(sys.argv[2:])
     return 0

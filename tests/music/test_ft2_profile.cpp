@@ -428,6 +428,26 @@ TEST_F(Ft2Pitch, SampleOffsetPastTheEndSilencesTheNote) {
     }
 }
 
+// T21: FT2 counts the tremor on the other ticks only, the row tick keeping the last state; the
+// demo counts the row tick too. Three ticks on, two off in both.
+TEST_F(Ft2Pitch, TremorCountsOnTheOtherTicks) {
+    put(0, 0, noteC4, 1, 0, 29, 0x21);
+    put(1, 0, 0, 0, 0, 29, 0x00);
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        std::vector<int32_t> audible;
+        for (int32_t t = 0; t < 12; ++t) {
+            tick();
+            audible.push_back(voiceOf(0).voiceVolume != 0 ? 1 : 0);
+        }
+        const std::vector<int32_t> demo = {1, 1, 1, 0, 0, 1, 1, 1, 0, 0, 1, 1};
+        // FT2: row tick 0 audible (nothing muted yet), ticks 1-3 on, 4-5 off, row tick 6 keeps
+        // the muting, 7-9 on, 10-11 off.
+        const std::vector<int32_t> ft2Ticks = {1, 1, 1, 1, 0, 0, 0, 1, 1, 1, 0, 0};
+        EXPECT_EQ(audible, ft2() ? ft2Ticks : demo) << profileName(id);
+    }
+}
+
 // A pattern loop leaves its row pending in FT2: once it is done, the next pattern starts at the
 // loop's row. The demo starts it at row 0.
 TEST_F(Ft2Position, NextPatternStartsAtTheLoopRow) {
