@@ -93,9 +93,9 @@ void volumeSlide(Channel* channel) {
     raiseFlags(channel, UPDATE_VOLUME);
 }
 
-void globalVolumeSlide(Player* player) {
-    const int32_t x = player->globalVolumeSlideMemory >> 4;
-    const int32_t y = player->globalVolumeSlideMemory & 15;
+void globalVolumeSlide(Player* player, uint8_t memory) {
+    const int32_t x = memory >> 4;
+    const int32_t y = memory & 15;
     if (x != 0) {
         player->globalVolume =
             player->globalVolume + x < maxVolume ? player->globalVolume + x : maxVolume;
@@ -297,6 +297,10 @@ void setGlobalVolumeRow(const EffectCall& e) {
 }
 
 void globalVolumeSlideRow(const EffectCall& e) {
+    if (profileOf(e.player).separateSlideMemories) {
+        store(e.channel->globalVolumeSlideMemory, e.xx);
+        return;
+    }
     store(e.player->globalVolumeSlideMemory, e.xx);
 }
 
@@ -426,7 +430,9 @@ void volumeSlideOther(const EffectCall& e) {
 }
 void globalVolumeSlideOther(const EffectCall& e) {
     e.player->globalVolumeTouched = 1;
-    globalVolumeSlide(e.player);
+    globalVolumeSlide(e.player, profileOf(e.player).separateSlideMemories
+                                    ? e.channel->globalVolumeSlideMemory
+                                    : e.player->globalVolumeSlideMemory);
 }
 
 // FT2 releases on the tick the parameter names (counted within each repeat of a delayed row).
@@ -516,8 +522,10 @@ void fineVolumeUpRow(const EffectCall& e) {
 
 void fineVolumeDownRow(const EffectCall& e) {
     Channel* channel = e.channel;
-    store(channel->fineVolumeSlideMemory, e.y);
-    const int32_t volume = channel->volume - channel->fineVolumeSlideMemory;
+    uint8_t& memory = profileOf(e.player).separateSlideMemories ? channel->fineVolumeDownMemory
+                                                                : channel->fineVolumeSlideMemory;
+    store(memory, e.y);
+    const int32_t volume = channel->volume - memory;
     channel->volume = volume > 0 ? volume : 0;
     raiseFlags(channel, UPDATE_VOLUME);
 }

@@ -41,6 +41,7 @@ constexpr ReplayProfile makeFt2Profile() {
     p.instrumentWaitsForNote = true;
     p.sampleOffsetWithNoteOnly = true;
     p.tremorSkipsRowTick = true;
+    p.separateSlideMemories = true;
     return p;
 }
 

@@ -69,6 +69,8 @@ struct ReplayProfile {
     bool sampleOffsetWithNoteOnly;
     // FT2: tremor counts only on the other ticks; the row tick keeps the last tick's muting.
     bool tremorSkipsRowTick;
+    // FT2: EAy and EBy keep a memory each, and every channel keeps its own Hxy memory.
+    bool separateSlideMemories;
 };
 
 // The two fixed profiles; never null.

@@ -448,6 +448,25 @@ TEST_F(Ft2Pitch, TremorCountsOnTheOtherTicks) {
     }
 }
 
+// EA0 after EB3: the demo's shared memory raises by 3; FT2 keeps a memory for each, and EA has
+// none yet. H00 on channel 1 after H02 on channel 0: the demo's one memory slides channel 1 down
+// too; FT2's channel 1 has no memory of its own yet.
+TEST_F(Ft2Pitch, SlideMemoriesAreSeparate) {
+    put(0, 0, noteC4, 1, 0, 14, 0xB3);
+    put(1, 0, 0, 0, 0, 14, 0xA0);
+    put(2, 0, 0, 0, 0, 17, 0x02);
+    put(3, 1, 0, 0, 0, 17, 0x00);
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        tick(7);
+        EXPECT_EQ(channel(0).volume, ft2() ? 45 : 48) << profileName(id);
+        tick(6 * 2);
+        EXPECT_EQ(player.globalVolume, 64 - 2 * 5);
+        tick(6);
+        EXPECT_EQ(player.globalVolume, ft2() ? 54 : 44) << profileName(id);
+    }
+}
+
 // A pattern loop leaves its row pending in FT2: once it is done, the next pattern starts at the
 // loop's row. The demo starts it at row 0.
 TEST_F(Ft2Position, NextPatternStartsAtTheLoopRow) {
