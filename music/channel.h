@@ -78,6 +78,7 @@ struct Channel {
     uint8_t tremorMuted;             // the last tremor tick silenced the channel
     uint8_t fineVolumeDownMemory;    // EBy's own memory where it has one
     uint8_t globalVolumeSlideMemory; // Hxy's memory where each channel has one
+    uint8_t glissando;               // E3y set: tone portamentos move in semitones
 };
 
 constexpr int32_t channelTableSize = 32;

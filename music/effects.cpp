@@ -396,9 +396,18 @@ void portaDownOther(const EffectCall& e) {
     raiseFlags(e.channel, UPDATE_FREQUENCY);
 }
 
+// With glissando on, the slide sounds at the nearest note of the table (linear table only).
+void applyGlissando(const EffectCall& e) {
+    Channel* channel = e.channel;
+    if (channel->glissando == 0 || (e.player->flags & 1) == 0) return;
+    channel->periodDelta =
+        channel->period - linearArpeggioPeriod(channel->period, e.sample->finetune, 0);
+}
+
 void tonePortaOther(const EffectCall& e) {
     e.channel->periodDelta = 0;
     tonePortamentoStep(e.channel);
+    applyGlissando(e);
     raiseFlags(e.channel, UPDATE_FREQUENCY);
 }
 
@@ -411,6 +420,7 @@ void vibratoOther(const EffectCall& e) {
 void tonePortaVolumeSlideOther(const EffectCall& e) {
     e.channel->periodDelta = 0;
     tonePortamentoStep(e.channel);
+    applyGlissando(e);
     volumeSlide(e.channel);
     raiseFlags(e.channel, UPDATE_FREQUENCY | UPDATE_VOLUME);
 }
@@ -563,18 +573,34 @@ void noteDelayOther(const EffectCall& e) {
         channel->updateFlags &= ~noteDelayClearedFlags;
         return;
     }
+    const ReplayProfile& rules = profileOf(e.player);
+    const int32_t volume = channel->volume;
+    const int32_t panning = channel->panning;
     resetChannel(channel, e.sample);
     channel->period = channel->notePeriod;
     raiseFlags(channel, UPDATE_FREQUENCY);
-    if (e.cell->volume != 0) volumeColumnRow(channel, e.cell->volume, &profileOf(e.player));
+    if (rules.noteDelayKeepsVolume) {
+        if (e.cell->instrument == 0) {
+            channel->volume = volume;
+            channel->panning = panning;
+        }
+        const uint8_t v = e.cell->volume;
+        if ((v >= 0x10 && v <= 0x50) || (v >> 4) == 0xC) volumeColumnRow(channel, v, &rules);
+    } else if (e.cell->volume != 0) {
+        volumeColumnRow(channel, e.cell->volume, &rules);
+    }
     raiseFlags(channel, UPDATE_TRIGGER);
+}
+
+void glissandoRow(const EffectCall& e) {
+    if (profileOf(e.player).glissando) e.channel->glissando = e.y != 0 ? 1 : 0;
 }
 
 constexpr EffectHalf extendedRowTable[16] = {
     nothing,            // E0y
     finePortaUpRow,     // E1y fine portamento up
     finePortaDownRow,   // E2y fine portamento down
-    nothing,            // E3y
+    glissandoRow,       // E3y glissando control
     vibratoWaveformRow, // E4y vibrato waveform
     setFinetuneRow,     // E5y set finetune
     patternLoopRow,     // E6y pattern loop

@@ -42,6 +42,8 @@ constexpr ReplayProfile makeFt2Profile() {
     p.sampleOffsetWithNoteOnly = true;
     p.tremorSkipsRowTick = true;
     p.separateSlideMemories = true;
+    p.noteDelayKeepsVolume = true;
+    p.glissando = true;
     return p;
 }
 

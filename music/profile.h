@@ -71,6 +71,11 @@ struct ReplayProfile {
     bool tremorSkipsRowTick;
     // FT2: EAy and EBy keep a memory each, and every channel keeps its own Hxy memory.
     bool separateSlideMemories;
+    // FT2: a delayed note without instrument number keeps the channel's volume and panning, and
+    // of its volume column only set-volume and set-panning are taken.
+    bool noteDelayKeepsVolume;
+    // FT2: E3y (y not 0) makes tone portamentos on the linear table sound in whole semitones.
+    bool glissando;
 };
 
 // The two fixed profiles; never null.

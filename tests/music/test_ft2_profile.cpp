@@ -467,6 +467,39 @@ TEST_F(Ft2Pitch, SlideMemoriesAreSeparate) {
     }
 }
 
+// A delayed note without instrument number: FT2 keeps the channel's volume (here 20 from the
+// earlier row); the demo resets it to the sample's 48.
+TEST_F(Ft2Pitch, DelayedNoteKeepsTheVolumeWithoutInstrument) {
+    put(0, 0, noteC4, 1, 0x24);
+    put(1, 0, noteC4 + 2, 0, 0, 14, 0xD2);
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        tick(6 + 3);
+        EXPECT_EQ(channel(0).volume, ft2() ? 20 : 48) << profileName(id);
+        EXPECT_EQ(channel(0).period, 4608 - 128);
+    }
+}
+
+// E31 with a tone portamento: FT2 plays the slide in whole semitones (the nearest note of its
+// table); the demo slides smoothly either way.
+TEST_F(Ft2Pitch, GlissandoSoundsInSemitones) {
+    put(0, 0, noteC4, 1, 0, 14, 0x31);
+    put(1, 0, noteC4 + 12, 0, 0, 3, 0x06); // 24 period units a tick
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        tick(7);
+        const int32_t heard[] = {4608 - 24, 4608 - 48};
+        const int32_t ft2Heard[] = {4608, 4544}; // the nearer of C-4 and C#-4
+        for (int32_t t = 0; t < 2; ++t) {
+            tick();
+            const int32_t sounding = channel(0).period - channel(0).periodDelta;
+            EXPECT_EQ(channel(0).period, heard[t]);
+            EXPECT_EQ(ft2() ? sounding : channel(0).period, ft2() ? ft2Heard[t] : heard[t])
+                << profileName(id) << " tick " << t;
+        }
+    }
+}
+
 // A pattern loop leaves its row pending in FT2: once it is done, the next pattern starts at the
 // loop's row. The demo starts it at row 0.
 TEST_F(Ft2Position, NextPatternStartsAtTheLoopRow) {
