@@ -44,7 +44,6 @@ constexpr ReplayProfile makeFt2Profile() {
     p.separateSlideMemories = true;
     p.noteDelayKeepsVolume = true;
     p.glissando = true;
-    p.squareRootPanning = true;
     return p;
 }
 

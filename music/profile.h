@@ -76,9 +76,6 @@ struct ReplayProfile {
     bool noteDelayKeepsVolume;
     // FT2: E3y (y not 0) makes tone portamentos on the linear table sound in whole semitones.
     bool glissando;
-    // FT2: panning shares the level out by square roots: left sqrt((256 - p) / 256), right
-    // sqrt(p / 256), each root rounded to 16 fractional bits (the centre is 3 dB louder).
-    bool squareRootPanning;
 };
 
 // The two fixed profiles; never null.

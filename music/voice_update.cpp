@@ -23,22 +23,9 @@ float volumeScale() {
     return scale;
 }
 
-// sqrt(share / 256) in 16.16 as FT2 rounds it, share 0..256.
-int64_t squareRootShare(int32_t share) {
-    return std::lround(65536.0 * std::sqrt(static_cast<double>(share) / 256.0));
-}
-
 // The demo's rules send panning 255 to the left output; the file format (and FT2) to the right.
-void setTargets(Voice* voice, const ReplayProfile& rules) {
+void setTargets(Voice* voice, bool panningZeroIsLeft) {
     const int32_t v = voice->voiceVolume;
-    if (rules.squareRootPanning) {
-        // FT2's share of panning p is p / 256 on the right (so 255 is not quite all of it).
-        const int32_t p = voice->voicePanning;
-        voice->leftTarget = static_cast<int32_t>((v * squareRootShare(256 - p)) >> 16);
-        voice->rightTarget = static_cast<int32_t>((v * squareRootShare(p)) >> 16);
-        return;
-    }
-    const bool panningZeroIsLeft = rules.panningZeroIsLeft;
     const int32_t p = panningZeroIsLeft ? 255 - voice->voicePanning : voice->voicePanning;
     voice->leftTarget = v * p / 255;
     voice->rightTarget = v * (255 - p) / 255;
@@ -102,7 +89,7 @@ void updateVolume(const Channel* channel, Voice* voice, const Player* player) {
     voice->fineLevels = rules.fineVoiceLevels ? 1 : 0;
     voice->voiceVolume = v;
     voice->volumeCopy = v;
-    setTargets(voice, rules);
+    setTargets(voice, rules.panningZeroIsLeft);
 }
 
 void updatePanning(const Channel* channel, Voice* voice, const Player* player) {
@@ -118,7 +105,7 @@ void updatePanning(const Channel* channel, Voice* voice, const Player* player) {
     if (finalPanning > 255) finalPanning = 255;
     voice->voicePanning = finalPanning;
     voice->panningCopy = finalPanning;
-    setTargets(voice, rules);
+    setTargets(voice, rules.panningZeroIsLeft);
 }
 
 constexpr int32_t minimumFrequencyHz = 100;
