@@ -51,6 +51,26 @@ def parse(text):
     return ticks
 
 
+def channels_agree(ours, theirs):
+    """Which of pitch, volume and panning agree on every channel: ours a list of (hz, vol, pan),
+    theirs a function from channel number to the same."""
+    ok = {"pitch": True, "volume": True, "panning": True}
+    for c, a in enumerate(ours):
+        b = theirs(c, a)
+        sounding = a[1] > 0 and b[1] > 0 and a[0] > 0 and b[0] > 0
+        if sounding and abs(1200.0 * math.log2(a[0] / b[0])) > CENT:
+            ok["pitch"] = False
+        if abs(a[1] - b[1]) > VOLUME_TOLERANCE:
+            ok["volume"] = False
+        if sounding and abs(a[2] - b[2]) > PANNING_TOLERANCE:
+            ok["panning"] = False
+    return ok
+
+
+def percent(count, n):
+    return f"{100.0 * count / n:6.1f}%" if n else "    -  "
+
+
 def compare_file(xminfo, xmp_ticks, path, profile, max_ticks, show_diff):
     ours = parse(run([xminfo, "--ticks", path, "--profile", profile, "--max-ticks", str(max_ticks)]))
     peer = parse(run([xmp_ticks, path, "--max-ticks", str(max_ticks)]))
@@ -59,16 +79,8 @@ def compare_file(xminfo, xmp_ticks, path, profile, max_ticks, show_diff):
     shown = 0
     for t in common:
         (pos_a, ch_a), (pos_b, ch_b) = ours[t], peer[t]
-        ok = {"pitch": True, "volume": True, "panning": True}
+        ok = channels_agree(ch_a, lambda c, a: ch_b[c] if c < len(ch_b) else (0.0, 0.0, a[2]))
         ok_position = pos_a[:4] == pos_b[:4]
-        for a, b in zip(ch_a, ch_b):
-            sounding = a[1] > 0 and b[1] > 0 and a[0] > 0 and b[0] > 0
-            if sounding and abs(1200.0 * math.log2(a[0] / b[0])) > CENT:
-                ok["pitch"] = False
-            if abs(a[1] - b[1]) > VOLUME_TOLERANCE:
-                ok["volume"] = False
-            if sounding and abs(a[2] - b[2]) > PANNING_TOLERANCE:
-                ok["panning"] = False
         for k, v in ok.items():
             counts[k] += v
         counts["position"] += ok_position
@@ -103,17 +115,13 @@ def ticks_main(args):
         totals["ticks"] += n
         for k in ("pitch", "volume", "panning", "position"):
             totals[k] += c[k]
-
-        def pct(k):
-            return f"{100.0 * c[k] / n:6.1f}%" if n else "    -  "
-
-        print(f"{os.path.basename(path)[:36]:36} {n_ours:6d} {n_peer:6d} {n:8d} {pct('pitch')} "
-              f"{pct('volume')} {pct('panning')} {pct('position'):>8}")
+        print(f"{os.path.basename(path)[:36]:36} {n_ours:6d} {n_peer:6d} {n:8d} " +
+              " ".join(percent(c[k], n) for k in ("pitch", "volume", "panning")) +
+              f" {percent(c['position'], n):>8}")
     n = totals["ticks"]
-    if n:
-        print(f"{'all':36} {'':6} {'':6} {n:8d} " + " ".join(
-            f"{100.0 * totals[k] / n:6.1f}%" for k in ("pitch", "volume", "panning")) +
-            f" {100.0 * totals['position'] / n:7.1f}%")
+    print(f"{'all':36} {'':6} {'':6} {n:8d} " +
+          " ".join(percent(totals[k], n) for k in ("pitch", "volume", "panning")) +
+          f" {percent(totals['position'], n):>8}")
 
 
 def parse_data(path):
@@ -178,16 +186,7 @@ def data_main(args):
                 continue
             n += 1
             channels = parsed[order[k]][1]
-            ok = {"pitch": True, "volume": True, "panning": True}
-            for c, a in enumerate(channels):
-                b = chans.get(c, (0.0, 0.0, a[2]))
-                sounding = a[1] > 0 and b[1] > 0 and a[0] > 0 and b[0] > 0
-                if sounding and abs(1200.0 * math.log2(a[0] / b[0])) > CENT:
-                    ok["pitch"] = False
-                if abs(a[1] - b[1]) > VOLUME_TOLERANCE:
-                    ok["volume"] = False
-                if sounding and abs(a[2] - b[2]) > PANNING_TOLERANCE:
-                    ok["panning"] = False
+            ok = channels_agree(channels, lambda c, a: chans.get(c, (0.0, 0.0, a[2])))
             for key, value in ok.items():
                 counts[key] += value
             if show_diff and shown < show_diff and not all(ok.values()):
@@ -198,16 +197,11 @@ def data_main(args):
         totals["expected"] += len(expected)
         for key in counts:
             totals[key] += counts[key]
-
-        def pct(key):
-            return f"{100.0 * counts[key] / n:6.1f}%" if n else "    -  "
-
-        print(f"{os.path.basename(module)[:36]:36} {len(expected):8d} {n:8d} {pct('pitch')} "
-              f"{pct('volume')} {pct('panning')}")
+        print(f"{os.path.basename(module)[:36]:36} {len(expected):8d} {n:8d} " +
+              " ".join(percent(counts[k], n) for k in ("pitch", "volume", "panning")))
     n = totals["ticks"]
-    if n:
-        print(f"{'all':36} {totals['expected']:8d} {n:8d} " + " ".join(
-            f"{100.0 * totals[k] / n:6.1f}%" for k in ("pitch", "volume", "panning")))
+    print(f"{'all':36} {totals['expected']:8d} {n:8d} " +
+          " ".join(percent(totals[k], n) for k in ("pitch", "volume", "panning")))
 
 
 def read_wav(path):
