@@ -212,6 +212,13 @@ def read_wav(path):
     return samples[0::2], samples[1::2]
 
 
+def ac_rms(values):
+    if not values:
+        return 0.0
+    mean = sum(values) / len(values)
+    return math.sqrt(sum((v - mean) ** 2 for v in values) / len(values))
+
+
 def rms(values):
     return math.sqrt(sum(v * v for v in values) / len(values)) if values else 0.0
 
@@ -262,9 +269,10 @@ def verdict_of(path_wav):
         left, right = read_wav(path_wav)
     except (OSError, EOFError, wave.Error):
         return "failed", 0, 0
-    l, r = rms(left), rms(right)
-    diff = rms([a - b for a, b in zip(left, right)])
-    total = rms([a + b for a, b in zip(left, right)])
+    # A constant offset is inaudible (two samples that cancel but for their lowest bit leave one).
+    l, r = ac_rms(left), ac_rms(right)
+    diff = ac_rms([a - b for a, b in zip(left, right)])
+    total = ac_rms([a + b for a, b in zip(left, right)])
     loud, matched = window_match(left, right)
     # Silent below -60 dBFS; equal when the sides cancel or coincide within 20 dB; similar when
     # 90 % of the loud windows agree in level and zero crossings.
