@@ -365,21 +365,25 @@ void handleBoundary(Voice& voice, const Sample& sample, bool forward) {
     mirrorIntoLoop(voice, loopStart, loopEnd, forward);
 }
 
-int32_t levelFromGain(float gain, bool fineLevels) {
+template <bool FineLevels> int32_t levelFromGain(float gain) {
     const float level = gain * 255.0f * 256.0f;
-    return static_cast<int32_t>(std::lrint(fineLevels ? level * 256.0f : level));
+    return static_cast<int32_t>(std::lrint(FineLevels ? level * 256.0f : level));
 }
 
 int32_t settledLevel(int32_t target) {
     return static_cast<int32_t>(static_cast<uint32_t>(target) * 256u);
 }
 
-float rampIncrement(int64_t difference, float unitGain) {
+template <bool FineLevels> float rampIncrement(int64_t difference) {
     if (difference == 0) return 0.0f;
-    return static_cast<float>(difference) * unitGain * rampLengthReciprocal;
+    return static_cast<float>(difference) * (FineLevels ? fineLevelToGain : levelToGain) *
+           rampLengthReciprocal;
 }
 
-void mixVoice(Voice& voice, float* out, int32_t frameCount) {
+// One voice's run; fine-level voices (levels in 1/256 units) get their own copy so that the
+// usual one stays exactly as it was.
+template <bool FineLevels> void mixVoice(Voice& voice, float* out, int32_t frameCount) {
+    constexpr float unitGain = FineLevels ? fineLevelToGain : levelToGain;
     int32_t framesLeft = frameCount;
     while (framesLeft > 0 && voice.sample != nullptr) {
         const Sample& sample = *voice.sample;
@@ -387,8 +391,6 @@ void mixVoice(Voice& voice, float* out, int32_t frameCount) {
         const uint64_t loopEnd = loopStart + sample.loopLength;
         const bool forward = voice.direction == DIRECTION_FORWARD;
         const uint64_t stepSize = playedStep(voice);
-        const bool fineLevels = voice.fineLevels != 0;
-        const float unitGain = fineLevels ? fineLevelToGain : levelToGain;
         uint64_t position = (uint64_t{static_cast<uint32_t>(voice.positionWhole)} << fractionBits) |
                             voice.positionFraction;
 
@@ -429,8 +431,8 @@ void mixVoice(Voice& voice, float* out, int32_t frameCount) {
                 static_cast<int64_t>(voice.leftTarget) - (voice.leftLevel >> 8);
             const int64_t rightDifference =
                 static_cast<int64_t>(voice.rightTarget) - (voice.rightLevel >> 8);
-            voice.leftRampIncrement = rampIncrement(leftDifference, unitGain);
-            voice.rightRampIncrement = rampIncrement(rightDifference, unitGain);
+            voice.leftRampIncrement = rampIncrement<FineLevels>(leftDifference);
+            voice.rightRampIncrement = rampIncrement<FineLevels>(rightDifference);
             ramping = leftDifference != 0 || rightDifference != 0;
             if (ramping) voice.rampFramesLeft = rampLength > 0 ? rampLength : 0;
         }
@@ -464,8 +466,8 @@ void mixVoice(Voice& voice, float* out, int32_t frameCount) {
 
         if (ramping) {
             if (frames > 0) {
-                voice.leftLevel = levelFromGain(gains.left, fineLevels);
-                voice.rightLevel = levelFromGain(gains.right, fineLevels);
+                voice.leftLevel = levelFromGain<FineLevels>(gains.left);
+                voice.rightLevel = levelFromGain<FineLevels>(gains.right);
             }
             voice.rampFramesLeft -= frames;
             if (voice.rampFramesLeft == 0) {
@@ -496,7 +498,12 @@ void mixVoices(float* mixBuffer, int32_t frameCount) {
     if (frameCount <= 0 || mixBuffer == nullptr) return;
     for (int32_t i = 0; i < mixedVoiceCount; ++i) {
         Voice& voice = voiceTable[i];
-        if (voice.sample != nullptr) mixVoice(voice, mixBuffer, frameCount);
+        if (voice.sample == nullptr) continue;
+        if (voice.fineLevels != 0) {
+            mixVoice<true>(voice, mixBuffer, frameCount);
+        } else {
+            mixVoice<false>(voice, mixBuffer, frameCount);
+        }
     }
 }
 
