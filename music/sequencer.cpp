@@ -487,9 +487,11 @@ void processRow(Player* player) {
         row.heldPanning = channel->panning;
         row.previousEffect = channel->lastEffect;
 
+        // FT2 leaves a row with a note delay alone until the delay fires, Fx included.
+        const bool noteDelayed = cell->effect == 14 && cell->param >= 0xD1 && cell->param <= 0xDF;
         const bool tonePortamento =
             cell->effect == 3 || cell->effect == 5 ||
-            (rules.volumeColumnTonePortamento && (cell->volume >> 4) == 0xF);
+            (rules.volumeColumnTonePortamento && (cell->volume >> 4) == 0xF && !noteDelayed);
         // FT2 releases with K00 on the row tick as with a key-off note, and then plays no note.
         const bool releaseOnRow = rules.keyOffAtTick && (cell->note == KEY_OFF ||
                                                          (cell->effect == 20 && cell->param == 0));

@@ -170,6 +170,19 @@ TEST_F(Ft2VolumeColumn, FxSlidesToTheRowsNote) {
     }
 }
 
+// Fx next to a note delay: FT2 leaves the row alone until the delay, which then starts the note
+// as any note (instrument 2's sample); the demo's rules do the same, Fx being no portamento there.
+TEST_F(Ft2VolumeColumn, FxWithNoteDelayStartsTheNote) {
+    put(0, 0, noteC4, 1);
+    put(1, 0, noteC4 + 1, 2, 0xFF, 14, 0xD1);
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        tick(8);
+        EXPECT_EQ(voiceOf(0).sample, &samples[1]) << profileName(id);
+        EXPECT_EQ(channel(0).period, 4608 - 64 - 12 * 64) << profileName(id);
+    }
+}
+
 // Kxx releases on tick xx in FT2; the demo releases on the row tick whatever xx is.
 TEST_F(Ft2KeyOff, KxxReleasesOnItsTick) {
     put(0, 0, noteC4, 1, 0, 20, 3);
