@@ -68,6 +68,17 @@ struct Channel {
     uint8_t fineVolumeSlideMemory;
     uint8_t finePortaUpMemory;
     uint8_t finePortaDownMemory;
+    // Used by some replay profiles only.
+    int32_t heldVibratoDelta;        // periodDelta of the last vibrato tick
+    int32_t autoVibratoAmplitude;    // depth << 8 once swept in
+    int32_t autoVibratoSweepStep;    // added per tick while sweeping in; 0 when done
+    uint8_t selectedInstrument;      // last instrument number of a cell (1-based), 0 none yet
+    uint8_t vibratoFt2Depth;         // the vibrato keeps its low bits and FT2's direction
+    uint8_t amigaTable;              // the song plays on the Amiga frequency table
+    uint8_t tremorMuted;             // the last tremor tick silenced the channel
+    uint8_t fineVolumeDownMemory;    // EBy's own memory where it has one
+    uint8_t globalVolumeSlideMemory; // Hxy's memory where each channel has one
+    uint8_t glissando;               // E3y set: tone portamentos move in semitones
 };
 
 constexpr int32_t channelTableSize = 32;

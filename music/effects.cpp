@@ -4,6 +4,7 @@
 
 #include "channel.h"
 #include "module.h"
+#include "profile.h"
 #include "sequencer.h"
 #include "voice.h"
 
@@ -92,9 +93,9 @@ void volumeSlide(Channel* channel) {
     raiseFlags(channel, UPDATE_VOLUME);
 }
 
-void globalVolumeSlide(Player* player) {
-    const int32_t x = player->globalVolumeSlideMemory >> 4;
-    const int32_t y = player->globalVolumeSlideMemory & 15;
+void globalVolumeSlide(Player* player, uint8_t memory) {
+    const int32_t x = memory >> 4;
+    const int32_t y = memory & 15;
     if (x != 0) {
         player->globalVolume =
             player->globalVolume + x < maxVolume ? player->globalVolume + x : maxVolume;
@@ -164,7 +165,8 @@ int32_t retrigVolume(int32_t volume, int32_t mode) {
 }
 
 void tremorStep(Channel* channel) {
-    if (channel->tremorCounter >= channel->tremorOnTicks) channel->volumeDelta = -channel->volume;
+    channel->tremorMuted = channel->tremorCounter >= channel->tremorOnTicks ? 1 : 0;
+    if (channel->tremorMuted != 0) channel->volumeDelta = -channel->volume;
     channel->tremorCounter += 1;
     if (channel->tremorCounter >= channel->tremorOnTicks + channel->tremorOffTicks)
         channel->tremorCounter = 0;
@@ -190,10 +192,22 @@ void tonePortaRow(const EffectCall& e) {
     e.channel->updateFlags &= ~(UPDATE_TRIGGER | UPDATE_FREQUENCY);
 }
 
+// FT2 leaves the row tick of a vibrato at the last vibrato pitch when the previous row vibrated
+// too and no note starts, and at the plain pitch otherwise.
+void vibratoOnRowTick(const EffectCall& e) {
+    if (!profileOf(e.player).vibratoHoldsOnRowTick) {
+        applyVibrato(e.channel);
+        return;
+    }
+    const bool continued = e.row->previousEffect == 4 || e.row->previousEffect == 6;
+    e.channel->periodDelta = continued && !e.row->note ? e.channel->heldVibratoDelta : 0;
+    raiseFlags(e.channel, UPDATE_FREQUENCY);
+}
+
 void vibratoRow(const EffectCall& e) {
     store(e.channel->vibratoSpeed, e.x);
     store(e.channel->vibratoDepth, e.y);
-    applyVibrato(e.channel);
+    vibratoOnRowTick(e);
 }
 
 void tonePortaVolumeSlideRow(const EffectCall& e) {
@@ -204,7 +218,7 @@ void tonePortaVolumeSlideRow(const EffectCall& e) {
 
 void vibratoVolumeSlideRow(const EffectCall& e) {
     store(e.channel->volumeSlideMemory, e.xx);
-    applyVibrato(e.channel);
+    vibratoOnRowTick(e);
 }
 
 void tremoloRow(const EffectCall& e) {
@@ -219,6 +233,14 @@ void setPanningRow(const EffectCall& e) {
 
 void sampleOffsetRow(const EffectCall& e) {
     Channel* channel = e.channel;
+    if (profileOf(e.player).sampleOffsetWithNoteOnly) {
+        if ((channel->updateFlags & UPDATE_TRIGGER) == 0) return;
+        if (e.xx != 0) channel->sampleOffsetMemory = e.xx;
+        // Past the end the note start leaves the voice silent.
+        channel->voice->startOffset = static_cast<uint32_t>(channel->sampleOffsetMemory) *
+                                      static_cast<uint32_t>(sampleOffsetUnitFrames);
+        return;
+    }
     if (e.xx != 0) channel->sampleOffsetMemory = e.xx;
     const uint32_t offset = static_cast<uint32_t>(channel->sampleOffsetMemory) *
                             static_cast<uint32_t>(sampleOffsetUnitFrames);
@@ -237,6 +259,7 @@ void volumeSlideRow(const EffectCall& e) {
 
 void positionJumpRow(const EffectCall& e) {
     Player* player = e.player;
+    player->pendingBreakRow = 0;
     player->nextOrder = e.xx < player->songLength ? e.xx : 0;
     player->nextRow = 0;
     e.row->positionJump = true;
@@ -249,6 +272,7 @@ void setVolumeRow(const EffectCall& e) {
 
 void patternBreakRow(const EffectCall& e) {
     Player* player = e.player;
+    player->pendingBreakRow = 0;
     const int32_t target = 10 * e.x + e.y;
     player->nextRow = target > maxBreakRow ? 0 : target;
     if (!e.row->positionJump) player->nextOrder = player->order + 1;
@@ -267,16 +291,21 @@ void setSpeedRow(const EffectCall& e) {
 }
 
 void setGlobalVolumeRow(const EffectCall& e) {
+    e.player->globalVolumeTouched = 1;
     e.player->globalVolume = e.xx < maxVolume ? e.xx : maxVolume;
     raiseFlags(e.channel, UPDATE_VOLUME);
 }
 
 void globalVolumeSlideRow(const EffectCall& e) {
+    if (profileOf(e.player).separateSlideMemories) {
+        store(e.channel->globalVolumeSlideMemory, e.xx);
+        return;
+    }
     store(e.player->globalVolumeSlideMemory, e.xx);
 }
 
 void setEnvelopePositionRow(const EffectCall& e) {
-    if ((e.instrument->volumeType & 1) == 0) return;
+    if ((volumeEnvelopeType(e.player, e.instrument) & 1) == 0) return;
     setEnvelopePosition(e.channel, e.instrument, e.xx);
 }
 
@@ -297,6 +326,11 @@ void tremorRow(const EffectCall& e) {
         e.channel->tremorOnTicks = static_cast<uint8_t>(e.x + 1);
         e.channel->tremorOffTicks = static_cast<uint8_t>(e.y + 1);
     }
+    if (profileOf(e.player).tremorSkipsRowTick) {
+        if (e.channel->tremorMuted != 0) e.channel->volumeDelta = -e.channel->volume;
+        raiseFlags(e.channel, UPDATE_VOLUME);
+        return;
+    }
     tremorStep(e.channel);
 }
 
@@ -313,15 +347,34 @@ void extraFinePortaRow(const EffectCall& e) {
 
 // ---- Main commands, other ticks ----
 
+// FT2's arpeggio table: 16 entries of tick mod 3, then the bytes that follow it in FT2's
+// program, which its tick counter reaches at speeds above 15.
+constexpr uint8_t ft2ArpeggioTable[32] = {
+    0,    1,    2,    0,    1,    2,    0,    1,    2,    0,    1,    2,    0,    1,    2,    0,
+    0x00, 0x18, 0x31, 0x4A, 0x61, 0x78, 0x8D, 0xA1, 0xB4, 0xC5, 0xD4, 0xE0, 0xEB, 0xF4, 0xFA, 0xFD};
+
+// 0 base note, 1 the x offset, anything else the y offset.
+int32_t arpeggioPhase(const Player* player) {
+    if (!profileOf(player).arpeggioCountsDown) return player->tick % 3;
+    // FT2's counter runs from the speed down to 1, starting over on each repeat of a delayed row.
+    const int32_t speed = player->tempo > 0 ? player->tempo : 1;
+    const int32_t counter = speed - player->tick % speed;
+    return ft2ArpeggioTable[counter & 31];
+}
+
 void arpeggioOther(const EffectCall& e) {
     if (e.xx == 0) return;
     Channel* channel = e.channel;
-    const int32_t phase = e.player->tick % 3;
+    const int32_t phase = arpeggioPhase(e.player);
     // Phases 1 and 2 write their offset even when it is 0, replacing a volume-column vibrato of
     // the same tick; phase 0 leaves periodDelta as the tick has it.
     if (phase != 0) {
         const int32_t semitones = phase == 1 ? e.x : e.y;
-        if ((e.player->flags & 1) != 0) {
+        if ((e.player->flags & 1) != 0 && profileOf(e.player).arpeggioFromNoteTable) {
+            const int32_t target =
+                linearArpeggioPeriod(channel->period, e.sample->finetune, semitones);
+            channel->periodDelta = channel->period - target;
+        } else if ((e.player->flags & 1) != 0) {
             channel->periodDelta = 64 * semitones;
         } else {
             const int32_t finetune = e.sample->finetune;
@@ -346,26 +399,38 @@ void portaDownOther(const EffectCall& e) {
     raiseFlags(e.channel, UPDATE_FREQUENCY);
 }
 
+// With glissando on, the slide sounds at the nearest note of the table (linear table only).
+void applyGlissando(const EffectCall& e) {
+    Channel* channel = e.channel;
+    if (channel->glissando == 0 || (e.player->flags & 1) == 0) return;
+    channel->periodDelta =
+        channel->period - linearArpeggioPeriod(channel->period, e.sample->finetune, 0);
+}
+
 void tonePortaOther(const EffectCall& e) {
     e.channel->periodDelta = 0;
     tonePortamentoStep(e.channel);
+    applyGlissando(e);
     raiseFlags(e.channel, UPDATE_FREQUENCY);
 }
 
 void vibratoOther(const EffectCall& e) {
     applyVibrato(e.channel);
+    e.channel->heldVibratoDelta = e.channel->periodDelta;
     stepVibratoPosition(e.channel);
 }
 
 void tonePortaVolumeSlideOther(const EffectCall& e) {
     e.channel->periodDelta = 0;
     tonePortamentoStep(e.channel);
+    applyGlissando(e);
     volumeSlide(e.channel);
     raiseFlags(e.channel, UPDATE_FREQUENCY | UPDATE_VOLUME);
 }
 
 void vibratoVolumeSlideOther(const EffectCall& e) {
     applyVibrato(e.channel);
+    e.channel->heldVibratoDelta = e.channel->periodDelta;
     stepVibratoPosition(e.channel);
     volumeSlide(e.channel);
 }
@@ -377,7 +442,17 @@ void volumeSlideOther(const EffectCall& e) {
     volumeSlide(e.channel);
 }
 void globalVolumeSlideOther(const EffectCall& e) {
-    globalVolumeSlide(e.player);
+    e.player->globalVolumeTouched = 1;
+    globalVolumeSlide(e.player, profileOf(e.player).separateSlideMemories
+                                    ? e.channel->globalVolumeSlideMemory
+                                    : e.player->globalVolumeSlideMemory);
+}
+
+// FT2 releases on the tick the parameter names (counted within each repeat of a delayed row).
+void keyOffOther(const EffectCall& e) {
+    if (!profileOf(e.player).keyOffAtTick) return;
+    const int32_t speed = e.player->tempo > 0 ? e.player->tempo : 1;
+    if (e.player->tick % speed == (e.xx & 31)) releaseNote(e.player, e.channel, e.instrument);
 }
 
 void panningSlideOther(const EffectCall& e) {
@@ -419,8 +494,10 @@ void vibratoWaveformRow(const EffectCall& e) {
     e.channel->waveControl = static_cast<uint8_t>((e.channel->waveControl & 0xF0) | e.y);
 }
 
-// Kept in the Sample record, so every later note of this sample on any channel hears it.
+// Kept in the Sample record, so every later note of this sample on any channel hears it. FT2
+// instead uses it for the note in its own cell only (taken when the row's note is read).
 void setFinetuneRow(const EffectCall& e) {
+    if (profileOf(e.player).finetuneForNoteOnly) return;
     e.sample->finetune = static_cast<int8_t>(e.y);
 }
 
@@ -431,7 +508,12 @@ void patternLoopRow(const EffectCall& e) {
         return;
     }
     channel->loopCounter = channel->loopCounter == 0 ? e.y : channel->loopCounter - 1;
-    if (channel->loopCounter != 0) e.player->nextRow = channel->loopRow;
+    if (channel->loopCounter != 0) {
+        e.player->nextRow = channel->loopRow;
+        // FT2 keeps the row pending: the next pattern will start there.
+        if (profileOf(e.player).patternLoopSetsBreakRow)
+            e.player->pendingBreakRow = channel->loopRow;
+    }
 }
 
 void tremoloWaveformRow(const EffectCall& e) {
@@ -453,8 +535,10 @@ void fineVolumeUpRow(const EffectCall& e) {
 
 void fineVolumeDownRow(const EffectCall& e) {
     Channel* channel = e.channel;
-    store(channel->fineVolumeSlideMemory, e.y);
-    const int32_t volume = channel->volume - channel->fineVolumeSlideMemory;
+    uint8_t& memory = profileOf(e.player).separateSlideMemories ? channel->fineVolumeDownMemory
+                                                                : channel->fineVolumeSlideMemory;
+    store(memory, e.y);
+    const int32_t volume = channel->volume - memory;
     channel->volume = volume > 0 ? volume : 0;
     raiseFlags(channel, UPDATE_VOLUME);
 }
@@ -492,18 +576,34 @@ void noteDelayOther(const EffectCall& e) {
         channel->updateFlags &= ~noteDelayClearedFlags;
         return;
     }
+    const ReplayProfile& rules = profileOf(e.player);
+    const int32_t volume = channel->volume;
+    const int32_t panning = channel->panning;
     resetChannel(channel, e.sample);
     channel->period = channel->notePeriod;
     raiseFlags(channel, UPDATE_FREQUENCY);
-    if (e.cell->volume != 0) volumeColumnRow(channel, e.cell->volume);
+    if (rules.noteDelayKeepsVolume) {
+        if (e.cell->instrument == 0) {
+            channel->volume = volume;
+            channel->panning = panning;
+        }
+        const uint8_t v = e.cell->volume;
+        if ((v >= 0x10 && v <= 0x50) || (v >> 4) == 0xC) volumeColumnRow(channel, v, &rules);
+    } else if (e.cell->volume != 0) {
+        volumeColumnRow(channel, e.cell->volume, &rules);
+    }
     raiseFlags(channel, UPDATE_TRIGGER);
+}
+
+void glissandoRow(const EffectCall& e) {
+    if (profileOf(e.player).glissando) e.channel->glissando = e.y != 0 ? 1 : 0;
 }
 
 constexpr EffectHalf extendedRowTable[16] = {
     nothing,            // E0y
     finePortaUpRow,     // E1y fine portamento up
     finePortaDownRow,   // E2y fine portamento down
-    nothing,            // E3y
+    glissandoRow,       // E3y glissando control
     vibratoWaveformRow, // E4y vibrato waveform
     setFinetuneRow,     // E5y set finetune
     patternLoopRow,     // E6y pattern loop
@@ -602,7 +702,7 @@ constexpr EffectHalf otherTickTable[effectTypeCount] = {
     globalVolumeSlideOther,    // 17 Hxy global volume slide
     nothing,                   // 18 I
     nothing,                   // 19 J
-    nothing,                   // 20 Kxx key off
+    keyOffOther,               // 20 Kxx key off (FT2: on tick xx)
     nothing,                   // 21 Lxx set envelope position
     nothing,                   // 22 M
     nothing,                   // 23 N
@@ -642,6 +742,15 @@ int32_t limitPeriod(int64_t period) {
 void applyVibrato(Channel* channel) {
     const int32_t position = channel->vibratoPosition;
     const int32_t amplitude = vibratoAmplitude(position, channel->waveControl & 3);
+    if (channel->vibratoFt2Depth != 0) {
+        // FT2 adds the offset to the period (lower pitch) in the first half of the wave, on both
+        // tables; a positive periodDelta raises the pitch on the linear table only.
+        const int32_t depth = (channel->vibratoDepth * amplitude) >> 5;
+        const int32_t periodOffset = position >= 0 ? depth : -depth;
+        channel->periodDelta = channel->amigaTable != 0 ? periodOffset : -periodOffset;
+        raiseFlags(channel, UPDATE_FREQUENCY);
+        return;
+    }
     const int32_t depth = ((channel->vibratoDepth * amplitude) >> 5) & ~3;
     channel->periodDelta = position >= 0 ? -depth : depth;
     raiseFlags(channel, UPDATE_FREQUENCY);

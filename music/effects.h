@@ -20,6 +20,8 @@ struct RowContext {
     int32_t heldVolume;
     int32_t heldPeriod;
     int32_t heldPanning;
+    uint8_t previousEffect; // the effect type of this channel's previous row
+    bool note;              // the row starts a note on this channel
 };
 
 // The row-tick and other-tick halves of the cell's effect for one channel, with the instrument

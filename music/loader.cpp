@@ -354,6 +354,9 @@ bool loadInstrument(Reader* r, int32_t index, Instrument* instrument, uint64_t* 
     instrument->panningLoopEnd = fields[7];
     instrument->volumeType = fields[8];
     instrument->panningType = fields[9];
+    // The limits below switch off a one-point envelope; FT2 keeps it, so the flags stay too.
+    instrument->volumeTypeAsRead = fields[8];
+    instrument->panningTypeAsRead = fields[9];
     instrument->autoVibratoType = fields[10];
     instrument->autoVibratoSweep = fields[11];
     instrument->autoVibratoDepth = fields[12];

@@ -26,9 +26,10 @@ namespace {
 constexpr int64_t rampFramesAtReferenceRate = 128;
 constexpr int64_t referenceRateHz = 44100;
 
-constexpr float levelToGain = 1.0f / 255.0f;          // the nearest float to 1/255
-constexpr float levelFractionToLevel = 1.0f / 256.0f; // 8.8 level to a whole level
-constexpr float fractionToWeight = 0x1p-31f;          // upper 31 bits of a fraction to 0..1
+constexpr float levelToGain = 1.0f / 255.0f;            // the nearest float to 1/255
+constexpr float fineLevelToGain = levelToGain / 256.0f; // fine levels: 256 units per level
+constexpr float levelFractionToLevel = 1.0f / 256.0f;   // 8.8 level to a whole level
+constexpr float fractionToWeight = 0x1p-31f;            // upper 31 bits of a fraction to 0..1
 
 constexpr int fractionBits = 32;
 constexpr uint64_t lowestBit = 1;
@@ -372,20 +373,25 @@ void handleBoundary(Voice& voice, const Sample& sample, bool forward) {
     mirrorIntoLoop(voice, loopStart, loopEnd, forward);
 }
 
-int32_t levelFromGain(float gain) {
-    return static_cast<int32_t>(std::lrint(gain * 255.0f * 256.0f));
+template <bool FineLevels> int32_t levelFromGain(float gain) {
+    const float level = gain * 255.0f * 256.0f;
+    return static_cast<int32_t>(std::lrint(FineLevels ? level * 256.0f : level));
 }
 
 int32_t settledLevel(int32_t target) {
     return static_cast<int32_t>(static_cast<uint32_t>(target) * 256u);
 }
 
-float rampIncrement(int64_t difference) {
+template <bool FineLevels> float rampIncrement(int64_t difference) {
     if (difference == 0) return 0.0f;
-    return static_cast<float>(difference) * levelToGain * rampLengthReciprocal;
+    return static_cast<float>(difference) * (FineLevels ? fineLevelToGain : levelToGain) *
+           rampLengthReciprocal;
 }
 
-void mixVoice(Voice& voice, float* out, int32_t frameCount) {
+// One voice's run; fine-level voices (levels in 1/256 units) get their own copy so that the
+// usual one stays exactly as it was.
+template <bool FineLevels> void mixVoice(Voice& voice, float* out, int32_t frameCount) {
+    constexpr float unitGain = FineLevels ? fineLevelToGain : levelToGain;
     int32_t framesLeft = frameCount;
     while (framesLeft > 0 && voice.sample != nullptr) {
         const Sample& sample = *voice.sample;
@@ -433,8 +439,8 @@ void mixVoice(Voice& voice, float* out, int32_t frameCount) {
                 static_cast<int64_t>(voice.leftTarget) - (voice.leftLevel >> 8);
             const int64_t rightDifference =
                 static_cast<int64_t>(voice.rightTarget) - (voice.rightLevel >> 8);
-            voice.leftRampIncrement = rampIncrement(leftDifference);
-            voice.rightRampIncrement = rampIncrement(rightDifference);
+            voice.leftRampIncrement = rampIncrement<FineLevels>(leftDifference);
+            voice.rightRampIncrement = rampIncrement<FineLevels>(rightDifference);
             ramping = leftDifference != 0 || rightDifference != 0;
             if (ramping) voice.rampFramesLeft = rampLength > 0 ? rampLength : 0;
         }
@@ -447,8 +453,8 @@ void mixVoice(Voice& voice, float* out, int32_t frameCount) {
             sample.data, sample.data != nullptr ? int64_t{sample.length} + sampleGuardValues : 0};
         PassGains gains;
         if (ramping) {
-            gains.left = static_cast<float>(voice.leftLevel) * levelFractionToLevel * levelToGain;
-            gains.right = static_cast<float>(voice.rightLevel) * levelFractionToLevel * levelToGain;
+            gains.left = static_cast<float>(voice.leftLevel) * levelFractionToLevel * unitGain;
+            gains.right = static_cast<float>(voice.rightLevel) * levelFractionToLevel * unitGain;
             gains.leftIncrement = voice.leftRampIncrement;
             gains.rightIncrement = voice.rightRampIncrement;
             position = mixPassFrames<true>(view, out, frames, position, stepSize, !forward, gains);
@@ -457,8 +463,8 @@ void mixVoice(Voice& voice, float* out, int32_t frameCount) {
             // leave every sum as it is: only its position moves on.
             position = advanceSilently(position, forward ? stepSize : 0 - stepSize, frames);
         } else {
-            gains.left = static_cast<float>(voice.leftTarget) * levelToGain;
-            gains.right = static_cast<float>(voice.rightTarget) * levelToGain;
+            gains.left = static_cast<float>(voice.leftTarget) * unitGain;
+            gains.right = static_cast<float>(voice.rightTarget) * unitGain;
             gains.leftIncrement = 0.0f;
             gains.rightIncrement = 0.0f;
             position = mixPassFrames<false>(view, out, frames, position, stepSize, !forward, gains);
@@ -468,8 +474,8 @@ void mixVoice(Voice& voice, float* out, int32_t frameCount) {
 
         if (ramping) {
             if (frames > 0) {
-                voice.leftLevel = levelFromGain(gains.left);
-                voice.rightLevel = levelFromGain(gains.right);
+                voice.leftLevel = levelFromGain<FineLevels>(gains.left);
+                voice.rightLevel = levelFromGain<FineLevels>(gains.right);
             }
             voice.rampFramesLeft -= frames;
             if (voice.rampFramesLeft == 0) {
@@ -505,7 +511,12 @@ void mixVoices(float* mixBuffer, int32_t frameCount) {
     if (frameCount <= 0 || mixBuffer == nullptr) return;
     for (int32_t i = 0; i < mixedVoiceCount; ++i) {
         Voice& voice = voiceTable[i];
-        if (voice.sample != nullptr) mixVoice(voice, mixBuffer, frameCount);
+        if (voice.sample == nullptr) continue;
+        if (voice.fineLevels != 0) {
+            mixVoice<true>(voice, mixBuffer, frameCount);
+        } else {
+            mixVoice<false>(voice, mixBuffer, frameCount);
+        }
     }
 }
 

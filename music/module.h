@@ -77,6 +77,9 @@ struct Instrument {
     uint8_t autoVibratoDepth;
     uint8_t autoVibratoRate;
     uint16_t fadeout; // the file's fadeout doubled
+    // The envelope flags as the file has them, before a one-point envelope is switched off.
+    uint8_t volumeTypeAsRead;
+    uint8_t panningTypeAsRead;
 };
 
 struct Player;
@@ -113,6 +116,10 @@ struct Player {
     // Not in the file: which rules playback follows. Null (a zero-filled Player) plays the demo
     // profile. Set with setReplayProfile before playback starts.
     const ReplayProfile* profile;
+    // Playback state of some profiles only; zero at playback start.
+    int32_t tickFractionCarry;   // frames x 2 x BPM still owed to the next ticks
+    int32_t pendingBreakRow;     // where the next pattern starts after a pattern loop
+    uint8_t globalVolumeTouched; // G or H ran on this tick
 };
 
 // Chooses the rules a Player is played by; takes effect at the next playback start.

@@ -9,8 +9,45 @@ namespace music {
 
 namespace {
 
-constexpr ReplayProfile demoProfile = {ProfileId::Demo};
-constexpr ReplayProfile ft2Profile = {ProfileId::Ft2};
+constexpr ReplayProfile makeDemoProfile() {
+    ReplayProfile p{};
+    p.id = ProfileId::Demo;
+    return p;
+}
+
+constexpr ReplayProfile demoProfile = makeDemoProfile();
+
+constexpr ReplayProfile makeFt2Profile() {
+    ReplayProfile p{};
+    p.id = ProfileId::Ft2;
+    p.panningZeroIsLeft = true;
+    p.fractionalTickLength = true;
+    p.volumeColumnSlidesSkipRowTick = true;
+    p.volumeColumnTonePortamento = true;
+    p.keyOffAtTick = true;
+    p.arpeggioCountsDown = true;
+    p.arpeggioFromNoteTable = true;
+    p.keyOffZeroesVolume = true;
+    p.onePointEnvelopes = true;
+    p.panningEnvelopeScaleExact = true;
+    p.finetuneForNoteOnly = true;
+    p.patternLoopSetsBreakRow = true;
+    p.fineVoiceLevels = true;
+    p.autoVibratoFt2 = true;
+    p.globalVolumeFt2Timing = true;
+    p.finetuneSixteenthSteps = true;
+    p.vibratoHoldsOnRowTick = true;
+    p.vibratoFt2Depth = true;
+    p.instrumentWaitsForNote = true;
+    p.sampleOffsetWithNoteOnly = true;
+    p.tremorSkipsRowTick = true;
+    p.separateSlideMemories = true;
+    p.noteDelayKeepsVolume = true;
+    p.glissando = true;
+    return p;
+}
+
+constexpr ReplayProfile ft2Profile = makeFt2Profile();
 
 } // namespace
 

@@ -16,7 +16,66 @@ enum class ProfileId : uint8_t {
 
 struct ReplayProfile {
     ProfileId id;
-    // Switches are added here, one per behaviour, each with a line saying what FT2 does.
+    // FT2: panning 0 is the left output and 255 the right, as the file format names them.
+    bool panningZeroIsLeft;
+    // FT2: a tick lasts rate x 2.5 / BPM frames, its fraction carried from tick to tick.
+    bool fractionalTickLength;
+    // FT2: volume-column 6x, 7x, Bx, Dx, Ex and Fx do nothing on the row tick; Ax, Bx keep
+    // their memory on 0; Dx and Ex clamp to 0..255 (D0 sets 0).
+    bool volumeColumnSlidesSkipRowTick;
+    // FT2: volume-column Fx is a tone portamento: the row's note becomes the slide target.
+    bool volumeColumnTonePortamento;
+    // FT2: Kxx releases the note on tick xx of the row; K00 on the row tick skips its note.
+    bool keyOffAtTick;
+    // FT2: the arpeggio reads its table with a tick counter that runs down from the speed, and
+    // the table is 16 entries long with FT2's following bytes behind it.
+    bool arpeggioCountsDown;
+    // FT2: arpeggio notes are snapped to the note table from the period playing.
+    bool arpeggioFromNoteTable;
+    // FT2: a release without volume envelope sets the channel volume to 0, so a later volume
+    // command is heard again; a key-off note with an instrument resets only volume and panning.
+    bool keyOffZeroesVolume;
+    // FT2: a volume or panning envelope of one point stays on and holds that point's value.
+    bool onePointEnvelopes;
+    // FT2: the panning envelope's offset is (E - 32) x (128 - |P - 128|) / 32, rounded down,
+    // without truncating the scale first.
+    bool panningEnvelopeScaleExact;
+    // FT2: E5y sets finetune y x 16 - 128 for the note in its own cell only.
+    bool finetuneForNoteOnly;
+    // FT2: after a pattern loop the next pattern starts at the loop's row (a pattern loop jump
+    // is a pattern break whose row stays pending).
+    bool patternLoopSetsBreakRow;
+    // FT2: voice levels keep 8 more fractional bits, so quiet notes are not truncated away.
+    bool fineVoiceLevels;
+    // FT2: auto-vibrato advances its phase before reading it, sweeps its amplitude in by
+    // (depth << 8) / sweep per tick, holds it after key-off, and moves the period the way FT2's
+    // waves do.
+    bool autoVibratoFt2;
+    // FT2: G and H reach every channel from the one carrying them rightwards on the same tick;
+    // a row tick does not refresh a channel's volume by itself.
+    bool globalVolumeFt2Timing;
+    // FT2: notes use a sample's finetune in steps of 1/16 semitone (low three bits dropped).
+    bool finetuneSixteenthSteps;
+    // FT2: on the row tick of a continued vibrato the last vibrato pitch stays.
+    bool vibratoHoldsOnRowTick;
+    // FT2: the vibrato offset keeps its low bits ((depth x amplitude) >> 5) and its first half
+    // lowers the pitch on the Amiga table as on the linear one.
+    bool vibratoFt2Depth;
+    // FT2: an instrument number takes effect with the next note; without a note it resets volume,
+    // panning and envelopes of the instrument and sample already playing.
+    bool instrumentWaitsForNote;
+    // FT2: 9xx acts only with a note (its memory too), and an offset at or past the sample's end
+    // (its loop end when it loops) leaves the note silent.
+    bool sampleOffsetWithNoteOnly;
+    // FT2: tremor counts only on the other ticks; the row tick keeps the last tick's muting.
+    bool tremorSkipsRowTick;
+    // FT2: EAy and EBy keep a memory each, and every channel keeps its own Hxy memory.
+    bool separateSlideMemories;
+    // FT2: a delayed note without instrument number keeps the channel's volume and panning, and
+    // of its volume column only set-volume and set-panning are taken.
+    bool noteDelayKeepsVolume;
+    // FT2: E3y (y not 0) makes tone portamentos on the linear table sound in whole semitones.
+    bool glissando;
 };
 
 // The two fixed profiles; never null.

@@ -6,6 +6,7 @@
 #include "effects.h"
 #include "format.h"
 #include "module.h"
+#include "profile.h"
 #include "voice_update.h"
 
 #include <cmath>
@@ -76,18 +77,16 @@ int32_t pointsUsable(int32_t pointCount) {
     return pointCount < envelopePointsStored ? pointCount : envelopePointsStored;
 }
 
-void stepVolumeEnvelope(Channel* channel, const Instrument* instrument) {
+void stepVolumeEnvelope(Channel* channel, const Instrument* instrument, uint8_t type) {
     stepEnvelope(channel, volumeEnvelopeState(channel), instrument->volumeEnvelope,
                  instrument->volumePointCount, instrument->volumeSustain,
-                 instrument->volumeLoopStart, instrument->volumeLoopEnd, instrument->volumeType,
-                 UPDATE_VOLUME);
+                 instrument->volumeLoopStart, instrument->volumeLoopEnd, type, UPDATE_VOLUME);
 }
 
-void stepPanningEnvelope(Channel* channel, const Instrument* instrument) {
+void stepPanningEnvelope(Channel* channel, const Instrument* instrument, uint8_t type) {
     stepEnvelope(channel, panningEnvelopeState(channel), instrument->panningEnvelope,
                  instrument->panningPointCount, instrument->panningSustain,
-                 instrument->panningLoopStart, instrument->panningLoopEnd, instrument->panningType,
-                 UPDATE_PANNING);
+                 instrument->panningLoopStart, instrument->panningLoopEnd, type, UPDATE_PANNING);
 }
 
 void stepFadeout(Channel* channel, const Instrument* instrument) {
@@ -112,6 +111,66 @@ void slideVolumeUp(Channel* channel, int32_t amount) {
 void slidePanning(Channel* channel, int32_t amount) {
     channel->panning += amount;
     channel->updateFlags |= UPDATE_PANNING;
+}
+
+// FT2's volume-column panning slides stay within 0..255; a slide left by 0 lands on 0.
+void slidePanningLeftClamped(Channel* channel, int32_t amount) {
+    channel->panning = amount != 0 && channel->panning >= amount ? channel->panning - amount : 0;
+    channel->updateFlags |= UPDATE_PANNING;
+}
+
+void slidePanningRightClamped(Channel* channel, int32_t amount) {
+    const int32_t panning = channel->panning + amount;
+    channel->panning = panning < 255 ? panning : 255;
+    channel->updateFlags |= UPDATE_PANNING;
+}
+
+// FT2's auto-vibrato waves at phase 0..255, -64..64; a positive value lowers the pitch.
+int32_t ft2AutoVibratoWave(int32_t type, int32_t position) {
+    switch (type) {
+    case 1: return position > 127 ? 64 : -64;
+    case 2: return (((position >> 1) + 64) & 127) - 64;
+    case 3: return ((64 - (position >> 1)) & 127) - 64;
+    default: {
+        constexpr double twoPi = 6.283185307179586;
+        return static_cast<int32_t>(std::lround(64.0 * std::sin(-position * twoPi / 256.0)));
+    }
+    }
+}
+
+// FT2's auto-vibrato: the amplitude sweeps in from the reset on (held once the note is released,
+// when only the sweep step itself is heard), the phase moves before it is read.
+void stepAutoVibratoFt2(Channel* channel, const Instrument* instrument, bool linearTable) {
+    channel->updateFlags |= UPDATE_FREQUENCY;
+    const int32_t depth = instrument->autoVibratoDepth;
+    if (depth == 0) return;
+    const int32_t fullAmplitude = depth << 8;
+    if (channel->autoVibratoSweepCounter == 0) {
+        // First tick since the reset.
+        const int32_t sweep = instrument->autoVibratoSweep;
+        channel->autoVibratoAmplitude = sweep > 0 ? 0 : fullAmplitude;
+        channel->autoVibratoSweepStep = sweep > 0 ? fullAmplitude / sweep : 0;
+        channel->autoVibratoSweepCounter = 1;
+    }
+    int32_t amplitude = channel->autoVibratoAmplitude;
+    if (channel->autoVibratoSweepStep > 0) {
+        amplitude = channel->autoVibratoSweepStep;
+        if (channel->keyOff == 0) {
+            amplitude += channel->autoVibratoAmplitude;
+            if ((amplitude >> 8) > depth) {
+                amplitude = fullAmplitude;
+                channel->autoVibratoSweepStep = 0;
+            }
+            channel->autoVibratoAmplitude = amplitude;
+        }
+    }
+    channel->autoVibratoPosition =
+        (channel->autoVibratoPosition + instrument->autoVibratoRate) & 255;
+    const int32_t wave =
+        ft2AutoVibratoWave(instrument->autoVibratoType, channel->autoVibratoPosition);
+    const int32_t periodOffset = (wave * amplitude) >> 14;
+    // A positive periodDelta raises the pitch on the linear table and lowers it on the Amiga one.
+    channel->periodDelta += linearTable ? -periodOffset : periodOffset;
 }
 
 // Wave value -64..64 of the auto-vibrato at phase 0..255; types above 3 give no wave.
@@ -162,9 +221,61 @@ int32_t amigaPeriod(int32_t realNote, int32_t finetune) {
 }
 
 int32_t notePeriodFor(const Player* player, int32_t realNote, int32_t finetune) {
+    if (profileOf(player).finetuneSixteenthSteps) {
+        // Steps of 1/16 semitone: 4 linear period units each.
+        const int32_t step = finetune >> 3;
+        if (linearTable(player))
+            return linearPeriodOfNoteZero - linearPeriodsPerSemitone * realNote - 4 * step;
+        return amigaPeriod(realNote, step * 8);
+    }
     if (linearTable(player))
         return linearPeriodOfNoteZero - linearPeriodsPerSemitone * realNote - finetune / 2;
     return amigaPeriod(realNote, finetune);
+}
+
+int32_t linearArpeggioPeriod(int32_t period, int32_t finetune, int32_t semitones) {
+    // FT2's linear note table: entry i is 7744 - 4 i, a note n at finetune step f sits at
+    // 16 n + 16 + f. The search compares with the point half a semitone below each note.
+    constexpr int32_t tableTop = 7744;
+    constexpr int32_t entriesPerNote = 16;
+    constexpr int32_t searchedNotes = 96;
+    constexpr int32_t lastReachable = 1550; // from here on FT2 plays entry 1551
+    const int32_t offset = (finetune >> 3) + entriesPerNote;
+    int32_t low = 0;
+    int32_t high = searchedNotes * entriesPerNote;
+    for (int32_t i = 0; i < 8; ++i) {
+        const int32_t middle = ((low + high) >> 1) & ~(entriesPerNote - 1);
+        int32_t halfBelow = middle + offset - entriesPerNote / 2;
+        if (halfBelow < 0) halfBelow = 0;
+        if (period >= tableTop - 4 * halfBelow) {
+            high = middle;
+        } else {
+            low = middle;
+        }
+    }
+    int32_t entry = low + offset + semitones * entriesPerNote;
+    if (entry >= lastReachable) entry = lastReachable + 1;
+    return tableTop - 4 * entry;
+}
+
+uint8_t volumeEnvelopeType(const Player* player, const Instrument* instrument) {
+    if (instrument->volumePointCount == 1 && profileOf(player).onePointEnvelopes)
+        return instrument->volumeTypeAsRead;
+    return instrument->volumeType;
+}
+
+uint8_t panningEnvelopeType(const Player* player, const Instrument* instrument) {
+    if (instrument->panningPointCount == 1 && profileOf(player).onePointEnvelopes)
+        return instrument->panningTypeAsRead;
+    return instrument->panningType;
+}
+
+void releaseNote(const Player* player, Channel* channel, const Instrument* instrument) {
+    channel->keyOff = 1;
+    if (profileOf(player).keyOffZeroesVolume && (volumeEnvelopeType(player, instrument) & 1) == 0) {
+        channel->volume = 0;
+        channel->updateFlags |= UPDATE_VOLUME;
+    }
 }
 
 void lookUpInstrument(const Player* player, const Channel* channel, Instrument** instrument,
@@ -202,6 +313,7 @@ void resetChannel(Channel* channel, const Sample* sample) {
     if ((channel->waveControl & 0x0F) < 4) channel->vibratoPosition = 0;
     if ((channel->waveControl >> 4) < 4) channel->tremoloPosition = 0;
     channel->tremorCounter = 0;
+    channel->tremorMuted = 0;
     channel->updateFlags |= UPDATE_VOLUME | UPDATE_PANNING;
 }
 
@@ -255,8 +367,21 @@ void stepEnvelope(Channel* channel, EnvelopeState state, const EnvelopePoint* po
     channel->updateFlags |= flag;
 }
 
-void volumeColumnRow(Channel* channel, uint8_t v) {
+void volumeColumnRow(Channel* channel, uint8_t v, const ReplayProfile* rules) {
     const int32_t y = v & 15;
+    if (rules != nullptr && rules->volumeColumnSlidesSkipRowTick) {
+        switch (v >> 4) {
+        case 0x6:
+        case 0x7:
+        case 0xB:
+        case 0xD:
+        case 0xE: return; // these run on the other ticks only
+        case 0xA:
+            if (y != 0) channel->vibratoSpeed = static_cast<uint8_t>(y);
+            return;
+        default: break;
+        }
+    }
     switch (v >> 4) {
     case 0x1:
     case 0x2:
@@ -288,8 +413,21 @@ void volumeColumnRow(Channel* channel, uint8_t v) {
     }
 }
 
-void volumeColumnTick(Channel* channel, uint8_t v) {
+void volumeColumnTick(Channel* channel, uint8_t v, const ReplayProfile* rules) {
     const int32_t y = v & 15;
+    if (rules != nullptr && rules->volumeColumnSlidesSkipRowTick) {
+        switch (v >> 4) {
+        case 0xB:
+            if (y != 0) channel->vibratoDepth = static_cast<uint8_t>(y);
+            applyVibrato(channel);
+            channel->heldVibratoDelta = channel->periodDelta;
+            stepVibratoPosition(channel);
+            return;
+        case 0xD: slidePanningLeftClamped(channel, y); return;
+        case 0xE: slidePanningRightClamped(channel, y); return;
+        default: break;
+        }
+    }
     switch (v >> 4) {
     case 0x6: slideVolumeDown(channel, y); return;
     case 0x7: slideVolumeUp(channel, y); return;
@@ -308,7 +446,12 @@ void volumeColumnTick(Channel* channel, uint8_t v) {
     }
 }
 
-void stepAutoVibrato(Channel* channel, const Instrument* instrument) {
+void stepAutoVibrato(Channel* channel, const Instrument* instrument, const ReplayProfile* rules,
+                     bool linearTable) {
+    if (rules != nullptr && rules->autoVibratoFt2) {
+        stepAutoVibratoFt2(channel, instrument, linearTable);
+        return;
+    }
     const int32_t wave = autoVibratoWave(instrument->autoVibratoType, channel->autoVibratoPosition);
     int32_t depth = instrument->autoVibratoDepth * wave;
     const int32_t sweep = instrument->autoVibratoSweep;
@@ -321,7 +464,16 @@ void stepAutoVibrato(Channel* channel, const Instrument* instrument) {
     channel->updateFlags |= UPDATE_FREQUENCY;
 }
 
+// FT2 recomputes a channel's volume on every tick while its volume envelope is on and after a
+// G or H further left on the same tick; the demo's rules leave that to the flags raised so far.
+void raiseFt2VolumeRefresh(const Player* player, Channel* channel, uint8_t volumeType) {
+    if (!profileOf(player).globalVolumeFt2Timing) return;
+    if ((volumeType & 1) != 0 || player->globalVolumeTouched != 0)
+        channel->updateFlags |= UPDATE_VOLUME;
+}
+
 void processRow(Player* player) {
+    const ReplayProfile& rules = profileOf(player);
     player->nextRow = -1;
     player->nextOrder = -1;
     RowContext row{}; // no position jump yet on this row
@@ -333,15 +485,37 @@ void processRow(Player* player) {
         row.heldVolume = channel->volume;
         row.heldPeriod = channel->period;
         row.heldPanning = channel->panning;
+        row.previousEffect = channel->lastEffect;
 
-        const bool tonePortamento = cell->effect == 3 || cell->effect == 5;
-        const bool note = isNote(cell->note);
-        if (cell->instrument != 0 && !tonePortamento) channel->instrument = cell->instrument - 1;
+        // FT2 leaves a row with a note delay alone until the delay fires, Fx included.
+        const bool noteDelayed = cell->effect == 14 && cell->param >= 0xD1 && cell->param <= 0xDF;
+        const bool tonePortamento =
+            cell->effect == 3 || cell->effect == 5 ||
+            (rules.volumeColumnTonePortamento && (cell->volume >> 4) == 0xF && !noteDelayed);
+        // FT2 releases with K00 on the row tick as with a key-off note, and then plays no note.
+        const bool releaseOnRow = rules.keyOffAtTick && (cell->note == KEY_OFF ||
+                                                         (cell->effect == 20 && cell->param == 0));
+        const bool note = isNote(cell->note) && !(releaseOnRow && cell->effect == 20);
+        row.note = note;
+        if (rules.instrumentWaitsForNote) {
+            if (cell->instrument != 0) channel->selectedInstrument = cell->instrument;
+            if (note && !tonePortamento) {
+                // No instrument number yet: FT2 plays its empty instrument.
+                channel->instrument =
+                    channel->selectedInstrument != 0 ? channel->selectedInstrument - 1 : 0xFF;
+            }
+        } else if (cell->instrument != 0 && !tonePortamento) {
+            channel->instrument = cell->instrument - 1;
+        }
         if (note && !tonePortamento) channel->note = cell->note - 1;
+        channel->vibratoFt2Depth = rules.vibratoFt2Depth ? 1 : 0;
+        channel->amigaTable = linearTable(player) ? 0 : 1;
 
         Instrument* instrument;
         Sample* sample;
         lookUpInstrument(player, channel, &instrument, &sample);
+        const uint8_t volumeType = volumeEnvelopeType(player, instrument);
+        const uint8_t panningType = panningEnvelopeType(player, instrument);
 
         // The volume stays where the tremolo's last tick left it.
         if (channel->lastEffect == 7 && cell->effect != 7) channel->volume += channel->volumeDelta;
@@ -351,33 +525,53 @@ void processRow(Player* player) {
 
         if (note) {
             channel->realNote = static_cast<uint8_t>(cell->note + sample->relativeNote - 1);
-            channel->notePeriod = notePeriodFor(player, channel->realNote, sample->finetune);
+            int32_t finetune = sample->finetune;
+            if (rules.finetuneForNoteOnly && cell->effect == 14 && (cell->param >> 4) == 5)
+                finetune = (cell->param & 15) * 16 - 128;
+            channel->notePeriod = notePeriodFor(player, channel->realNote, finetune);
             channel->updateFlags = UPDATE_TRIGGER;
             if (!tonePortamento) channel->period = channel->notePeriod;
         }
-        channel->updateFlags |= UPDATE_FREQUENCY | UPDATE_VOLUME;
+        // FT2 refreshes the volume on a note, not on every row.
+        const bool refreshVolume = !rules.globalVolumeFt2Timing || note;
+        channel->updateFlags |= refreshVolume ? UPDATE_FREQUENCY | UPDATE_VOLUME : UPDATE_FREQUENCY;
         channel->periodDelta = 0;
 
-        if (cell->instrument != 0) resetChannel(channel, sample);
-        if (cell->volume != 0) volumeColumnRow(channel, cell->volume);
-        if (cell->note == KEY_OFF || cell->effect == 20) channel->keyOff = 1;
+        if (releaseOnRow) {
+            // FT2 releases first; an instrument number then brings back only volume and panning.
+            releaseNote(player, channel, instrument);
+            if (cell->instrument != 0) {
+                channel->volume = sample->volume;
+                channel->panning = sample->panning;
+                channel->updateFlags |= UPDATE_VOLUME | UPDATE_PANNING;
+            }
+            if (cell->volume != 0) volumeColumnRow(channel, cell->volume, &rules);
+        } else {
+            if (cell->instrument != 0) resetChannel(channel, sample);
+            if (cell->volume != 0) volumeColumnRow(channel, cell->volume, &rules);
+            if (cell->note == KEY_OFF || (cell->effect == 20 && !rules.keyOffAtTick))
+                releaseNote(player, channel, instrument);
+        }
 
-        if ((instrument->volumeType & 1) != 0) {
-            if (channel->volumeEnvelopeDone != 1) stepVolumeEnvelope(channel, instrument);
-        } else if (channel->keyOff == 1) {
+        if ((volumeType & 1) != 0) {
+            if (channel->volumeEnvelopeDone != 1)
+                stepVolumeEnvelope(channel, instrument, volumeType);
+        } else if (channel->keyOff == 1 && !rules.keyOffZeroesVolume) {
             channel->volumeEnvelopeOutput = 0; // released without an envelope: cut
         }
-        if ((instrument->panningType & 1) != 0 && channel->panningEnvelopeDone == 0)
-            stepPanningEnvelope(channel, instrument);
+        if ((panningType & 1) != 0 && channel->panningEnvelopeDone == 0)
+            stepPanningEnvelope(channel, instrument, panningType);
         stepFadeout(channel, instrument);
 
         effectRowTick(player, channel, cell, instrument, sample, &row);
-        stepAutoVibrato(channel, instrument);
+        stepAutoVibrato(channel, instrument, &rules, linearTable(player));
+        raiseFt2VolumeRefresh(player, channel, volumeType);
         updateVoice(channel, sample, player);
     }
 }
 
 void processTick(Player* player) {
+    const ReplayProfile& rules = profileOf(player);
     const Cell* cells = currentRowCells(player);
     const int32_t count = channelsToPlay(player);
     for (int32_t c = 0; c < count; ++c) {
@@ -386,25 +580,47 @@ void processTick(Player* player) {
         Instrument* instrument;
         Sample* sample;
         lookUpInstrument(player, channel, &instrument, &sample);
+        const uint8_t volumeType = volumeEnvelopeType(player, instrument);
+        const uint8_t panningType = panningEnvelopeType(player, instrument);
 
         channel->volumeDelta = 0;
         channel->periodDelta = 0;
         channel->updateFlags = 0;
 
-        if ((instrument->volumeType & 1) != 0 && channel->volumeEnvelopeDone == 0)
-            stepVolumeEnvelope(channel, instrument);
-        if ((instrument->panningType & 1) != 0 && channel->panningEnvelopeDone == 0)
-            stepPanningEnvelope(channel, instrument);
+        if ((volumeType & 1) != 0 && channel->volumeEnvelopeDone == 0)
+            stepVolumeEnvelope(channel, instrument, volumeType);
+        if ((panningType & 1) != 0 && channel->panningEnvelopeDone == 0)
+            stepPanningEnvelope(channel, instrument, panningType);
         stepFadeout(channel, instrument);
-        volumeColumnTick(channel, cell->volume);
+        volumeColumnTick(channel, cell->volume, &rules);
 
         effectOtherTick(player, channel, cell, instrument, sample);
-        stepAutoVibrato(channel, instrument);
+        stepAutoVibrato(channel, instrument, &rules, linearTable(player));
+        raiseFt2VolumeRefresh(player, channel, volumeType);
         updateVoice(channel, sample, player);
     }
 }
 
+namespace {
+
+// rate x 2.5 / BPM frames per tick, the remainder carried on, as FT2 times its ticks.
+void setFractionalTickLength(Player* player) {
+    const int32_t bpm = player->bpm > 0 ? player->bpm : 1;
+    const int32_t numerator = sampleRate * 5;
+    const int32_t denominator = 2 * bpm;
+    int32_t frames = numerator / denominator;
+    player->tickFractionCarry += numerator % denominator;
+    while (player->tickFractionCarry >= denominator) {
+        player->tickFractionCarry -= denominator;
+        frames += 1;
+    }
+    player->samplesPerTick = frames;
+}
+
+} // namespace
+
 void sequencerTick(Player* player) {
+    player->globalVolumeTouched = 0;
     if (player->tick != 0) {
         processTick(player);
     } else {
@@ -421,6 +637,18 @@ void sequencerTick(Player* player) {
                 if (next < 0 || next >= orderCount(player)) next = 0;
                 player->nextOrder = next;
                 player->nextRow = 0;
+                if (profileOf(player).patternLoopSetsBreakRow) {
+                    // FT2 starts the next pattern at the row its last pattern loop jumped to.
+                    player->nextRow = player->pendingBreakRow;
+                    player->pendingBreakRow = 0;
+                    const Pattern* pattern =
+                        next < orderTableEntries &&
+                                player->orderTable[next] < player->patternRecordCount
+                            ? &player->patterns[player->orderTable[next]]
+                            : nullptr;
+                    if (pattern == nullptr || player->nextRow >= pattern->rowCount)
+                        player->nextRow = 0;
+                }
             }
         }
     }
@@ -429,6 +657,7 @@ void sequencerTick(Player* player) {
         player->patternDelayTicks = 0;
         player->tick = 0;
     }
+    if (profileOf(player).fractionalTickLength) setFractionalTickLength(player);
 }
 
 } // namespace music

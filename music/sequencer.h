@@ -11,6 +11,7 @@ struct Channel;
 struct Instrument;
 struct Sample;
 struct EnvelopePoint;
+struct ReplayProfile;
 
 // All zero: no samples, no envelopes, no fadeout. Stands in for a missing instrument.
 extern Instrument emptyInstrument;
@@ -65,12 +66,27 @@ void stepEnvelope(Channel* channel, EnvelopeState state, const EnvelopePoint* po
                   int32_t pointCount, int32_t sustain, int32_t loopStart, int32_t loopEnd,
                   int32_t type, uint8_t flag);
 
-// The volume column on the row tick (only for a non-zero byte) and on every other tick.
-void volumeColumnRow(Channel* channel, uint8_t v);
-void volumeColumnTick(Channel* channel, uint8_t v);
+// The volume column on the row tick (only for a non-zero byte) and on every other tick; no
+// profile means the demo's rules.
+void volumeColumnRow(Channel* channel, uint8_t v, const ReplayProfile* rules = nullptr);
+void volumeColumnTick(Channel* channel, uint8_t v, const ReplayProfile* rules = nullptr);
 
 // The instrument's auto-vibrato, once per tick for every channel; always raises
-// UPDATE_FREQUENCY.
-void stepAutoVibrato(Channel* channel, const Instrument* instrument);
+// UPDATE_FREQUENCY. linearTable tells the FT2 rule which way a period moves the pitch.
+void stepAutoVibrato(Channel* channel, const Instrument* instrument,
+                     const ReplayProfile* rules = nullptr, bool linearTable = true);
+
+// The envelope flags playback uses: the loaded ones, or for a profile that keeps one-point
+// envelopes the file's flags of such an envelope.
+uint8_t volumeEnvelopeType(const Player* player, const Instrument* instrument);
+uint8_t panningEnvelopeType(const Player* player, const Instrument* instrument);
+
+// Releases the note as a key-off does in profiles where that zeroes the volume of a channel
+// without volume envelope (FT2); other profiles only set keyOff here.
+void releaseNote(const Player* player, Channel* channel, const Instrument* instrument);
+
+// Arpeggio period on the linear table as FT2 finds it: the playing period snapped to the
+// nearest note at the finetune (in 1/16 semitone steps), semitones added, capped at FT2's top.
+int32_t linearArpeggioPeriod(int32_t period, int32_t finetune, int32_t semitones);
 
 } // namespace music

@@ -33,6 +33,8 @@ struct Voice {
     float leftRampIncrement; // gain change per frame while ramping
     float rightRampIncrement;
     int32_t rampFramesLeft; // 0: no ramp running
+    // Targets and levels in units of 1/256 of the usual ones, for quiet notes kept exact.
+    uint8_t fineLevels;
 };
 
 constexpr int32_t voiceTableSize = 256;

@@ -5,6 +5,7 @@
 #include "channel.h"
 #include "format.h"
 #include "module.h"
+#include "profile.h"
 #include "voice.h"
 
 #include <cmath>
@@ -22,12 +23,16 @@ float volumeScale() {
     return scale;
 }
 
-void setTargets(Voice* voice) {
+// The demo's rules send panning 255 to the left output; the file format (and FT2) to the right.
+void setTargets(Voice* voice, bool panningZeroIsLeft) {
     const int32_t v = voice->voiceVolume;
-    const int32_t p = voice->voicePanning;
+    const int32_t p = panningZeroIsLeft ? 255 - voice->voicePanning : voice->voicePanning;
     voice->leftTarget = v * p / 255;
     voice->rightTarget = v * (255 - p) / 255;
 }
+
+// Fine levels carry 8 more fractional bits: 256 units of them make one of the usual.
+constexpr float fineLevelUnits = 256.0f;
 
 // Frequencies are kept below this so that the conversion to int32 stays defined; such rates are
 // far beyond anything audible and the mixer limits the step anyway.
@@ -40,7 +45,7 @@ int32_t linearFrequency(int32_t period, int32_t periodDelta) {
     return static_cast<int32_t>(hz);
 }
 
-void startNote(Channel* channel, Sample* sample) {
+void startNote(Channel* channel, Sample* sample, bool offsetPastEndSilences) {
     Voice* current = &voiceTable[channel->voice->index];
     Voice* target = current;
     if (current->sample != nullptr) {
@@ -59,7 +64,10 @@ void startNote(Channel* channel, Sample* sample) {
         target = partner;
     }
     target->sample = sample;
-    if (target->startOffset >= sample->loopStart + sample->loopLength) target->startOffset = 0;
+    if (target->startOffset >= sample->loopStart + sample->loopLength) {
+        target->startOffset = 0;
+        if (offsetPastEndSilences) target->sample = nullptr;
+    }
     target->positionWhole = static_cast<int32_t>(target->startOffset);
     target->positionFraction = 0;
     target->direction = DIRECTION_FORWARD;
@@ -70,27 +78,34 @@ void startNote(Channel* channel, Sample* sample) {
 }
 
 void updateVolume(const Channel* channel, Voice* voice, const Player* player) {
+    const ReplayProfile& rules = profileOf(player);
     float product = static_cast<float>(channel->volume + channel->volumeDelta);
     product *= static_cast<float>(channel->volumeEnvelopeOutput);
     product *= static_cast<float>(channel->fadeoutVolume);
     product *= static_cast<float>(player->globalVolume);
     product *= volumeScale();
+    if (rules.fineVoiceLevels) product *= fineLevelUnits;
     const int32_t v = static_cast<int32_t>(product);
+    voice->fineLevels = rules.fineVoiceLevels ? 1 : 0;
     voice->voiceVolume = v;
     voice->volumeCopy = v;
-    setTargets(voice);
+    setTargets(voice, rules.panningZeroIsLeft);
 }
 
-void updatePanning(const Channel* channel, Voice* voice) {
+void updatePanning(const Channel* channel, Voice* voice, const Player* player) {
+    const ReplayProfile& rules = profileOf(player);
     const int32_t p = channel->panning;
     const int32_t e = channel->panningEnvelopeOutput;
-    const int32_t q = (128 - std::abs(p - 128)) / 32;
-    int32_t finalPanning = p + (e - 32) * q;
+    const int32_t room = 128 - std::abs(p - 128);
+    // FT2 scales the envelope's offset by the room left before multiplying, rounding down.
+    const int32_t offset =
+        rules.panningEnvelopeScaleExact ? ((e - 32) * room * 8) >> 8 : (e - 32) * (room / 32);
+    int32_t finalPanning = p + offset;
     if (finalPanning < 0) finalPanning = 0;
     if (finalPanning > 255) finalPanning = 255;
     voice->voicePanning = finalPanning;
     voice->panningCopy = finalPanning;
-    setTargets(voice);
+    setTargets(voice, rules.panningZeroIsLeft);
 }
 
 constexpr int32_t minimumFrequencyHz = 100;
@@ -117,9 +132,10 @@ void updateFrequency(const Channel* channel, Voice* voice, const Player* player)
 void updateVoice(Channel* channel, Sample* sample, const Player* player) {
     if (channel->period + channel->periodDelta == 0) channel->updateFlags &= ~UPDATE_FREQUENCY;
     const uint8_t flags = channel->updateFlags;
-    if (flags & UPDATE_TRIGGER) startNote(channel, sample);
+    if (flags & UPDATE_TRIGGER)
+        startNote(channel, sample, profileOf(player).sampleOffsetWithNoteOnly);
     if (flags & UPDATE_VOLUME) updateVolume(channel, channel->voice, player);
-    if (flags & UPDATE_PANNING) updatePanning(channel, channel->voice);
+    if (flags & UPDATE_PANNING) updatePanning(channel, channel->voice, player);
     if (flags & UPDATE_FREQUENCY) updateFrequency(channel, channel->voice, player);
     if (flags & UPDATE_RESTART) {
         Voice* voice = channel->voice;

@@ -50,6 +50,6 @@ cp "$src/examples/render_wav.c" "$work/consumer/"
     -DCMAKE_C_COMPILER="$cc" >"$work/consumer.log"
 "$cmake" --build "$work/consumer/build" >>"$work/consumer.log"
 "$work/consumer/build/render_wav" "$song" "$work/consumer.wav" demo 44100
-"$xmrender" "$song" "$work/xmrender.wav"
+"$xmrender" "$song" "$work/xmrender.wav" --profile demo
 cmp "$work/consumer.wav" "$work/xmrender.wav"
 echo "CMake package consumer: identical"

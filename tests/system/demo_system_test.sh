@@ -239,7 +239,7 @@ disk_audio)
     wait_demo 90
     [ "$status" = 0 ] || fail "exit status $status"
     grep -Eq "diag: frames [0-9]+, last clock (4[89][0-9]{3}) ms" "$work/err" || fail "did not end at 48 s"
-    "$xmrender" "$song" "$work/render.wav" --seconds 52 >/dev/null 2>&1 || fail "xmrender failed"
+    "$xmrender" "$song" "$work/render.wav" --seconds 52 --profile demo >/dev/null 2>&1 || fail "xmrender failed"
     "$comparer" "$work/device.raw" "$work/render.wav" 47.9 || fail "audio differs"
     ;;
 *)

@@ -1,10 +1,18 @@
 // xminfo: what an XM module says about itself, as stored in the file, and how long it plays.
 #include "beatxm.h"
+#include "tick_trace.h"
 #include "tools/common/tool_common.h"
+
+#include "music/load_result.h"
+#include "music/module.h"
+#include "music/profile.h"
+#include "music/stream.h"
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -16,17 +24,30 @@ const char* loopName(int32_t type) {
     }
 }
 
+constexpr int64_t defaultMaxTicks = 100000;
+
 void printUsage(FILE* out) {
-    std::fprintf(out, "usage: xminfo FILE.xm\n"
-                      "Prints what FILE.xm says about itself, as stored in the file: title,\n"
-                      "tracker, channels, song length, restart position, orders, patterns with\n"
-                      "their rows, instruments with their envelopes and samples (length, loop\n"
-                      "start and length in sample frames, loop type and bits as stored, volume,\n"
-                      "finetune, panning, relative note), and the song's duration as xmrender\n"
-                      "renders it (once through, demo profile, 44100 Hz).\n"
-                      "  --version  print the version and exit\n"
-                      "Exit codes: 0 done; 2 the file cannot be read or loaded, or a wrong\n"
-                      "command line.\n");
+    std::fprintf(out,
+                 "usage: xminfo [--profile ft2|demo] FILE.xm\n"
+                 "       xminfo --ticks [--max-ticks N] [--profile ft2|demo] FILE.xm\n"
+                 "Prints what FILE.xm says about itself, as stored in the file: title,\n"
+                 "tracker, channels, song length, restart position, orders, patterns with\n"
+                 "their rows, instruments with their envelopes and samples (length, loop\n"
+                 "start and length in sample frames, loop type and bits as stored, volume,\n"
+                 "finetune, panning, relative note), and the song's duration as xmrender\n"
+                 "renders it with the same profile (once through, 44100 Hz).\n"
+                 "  --profile P    ft2 (FastTracker 2's rules, the default) or demo (the\n"
+                 "                 demo's own rules, what the demo plays)\n"
+                 "  --ticks        play the song instead and print one line per tick until it\n"
+                 "                 comes back to a row it has played, or N ticks are done:\n"
+                 "                 tick order row frame speed bpm timeMs | and then for each\n"
+                 "                 channel: hz vol pan (hz 0 when silent, vol 0..64 after\n"
+                 "                 envelope, fadeout and global volume, pan 0..255 with 0 left)\n"
+                 "  --max-ticks N  at most N lines with --ticks (default %lld)\n"
+                 "  --version      print the version and exit\n"
+                 "Exit codes: 0 done; 2 the file cannot be read or loaded, or a wrong\n"
+                 "command line.\n",
+                 static_cast<long long>(defaultMaxTicks));
 }
 
 void printEnvelope(const char* name, const bxm_envelope& e) {
@@ -93,6 +114,35 @@ void printModule(const bxm_player* player) {
     }
 }
 
+// Loads the file as the player's own Player and prints its ticks.
+int traceTicks(const char* path, int32_t profile, int64_t maxTicks) {
+    std::vector<uint8_t> bytes;
+    const char* reason = "";
+    if (!tools::readModuleFile(path, &bytes, &reason)) {
+        std::fprintf(stderr, "xminfo: cannot read %s: %s\n", path, reason);
+        return tools::exitBadInput;
+    }
+    music::installMemoryStream();
+    const music::MemoryStream description{static_cast<int32_t>(bytes.size()), 0, bytes.data()};
+    music::LoadResult result{};
+    music::Player* player = music::createPlayerWithResult(&description, &result);
+    if (player == nullptr) {
+        char text[128];
+        std::fprintf(stderr, "xminfo: cannot load %s: %s\n", path,
+                     music::loadErrorText(result, text, static_cast<int32_t>(sizeof text)));
+        return tools::exitBadInput;
+    }
+    music::setReplayProfile(player, profile == BXM_PROFILE_DEMO ? music::ProfileId::Demo
+                                                                : music::ProfileId::Ft2);
+    const bool played = tools::printTicks(player, maxTicks);
+    music::destroyPlayer(player);
+    if (!played) {
+        std::fprintf(stderr, "xminfo: cannot play %s\n", path);
+        return tools::exitBadInput;
+    }
+    return tools::exitOk;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -104,13 +154,40 @@ int main(int argc, char** argv) {
         tools::printVersion("xminfo");
         return tools::exitOk;
     }
-    if (argc != 2 || (argv[1][0] == '-' && argv[1][1] != 0)) {
+    const char* path = nullptr;
+    int32_t profile = BXM_PROFILE_FT2;
+    bool ticks = false;
+    int64_t maxTicks = defaultMaxTicks;
+    for (int i = 1; i < argc; ++i) {
+        const char* a = argv[i];
+        if (std::strcmp(a, "--ticks") == 0) {
+            ticks = true;
+        } else if (std::strcmp(a, "--profile") == 0 && i + 1 < argc) {
+            if (!tools::parseProfile(argv[++i], &profile)) {
+                std::fprintf(stderr, "xminfo: --profile wants ft2 or demo\n");
+                return tools::exitBadInput;
+            }
+        } else if (std::strcmp(a, "--max-ticks") == 0 && i + 1 < argc) {
+            char* end = nullptr;
+            maxTicks = std::strtoll(argv[++i], &end, 10);
+            if (end == argv[i] || *end != 0 || maxTicks < 1) {
+                std::fprintf(stderr, "xminfo: --max-ticks wants a whole number above 0\n");
+                return tools::exitBadInput;
+            }
+        } else if ((a[0] == '-' && a[1] != 0) || path != nullptr) {
+            printUsage(stderr);
+            return tools::exitBadInput;
+        } else {
+            path = a;
+        }
+    }
+    if (path == nullptr) {
         printUsage(stderr);
         return tools::exitBadInput;
     }
-    const char* path = argv[1];
+    if (ticks) return traceTicks(path, profile, maxTicks);
     bxm_options options{};
-    options.profile = BXM_PROFILE_DEMO;
+    options.profile = profile;
     bxm_player* player = tools::openModuleFile("xminfo", path, options);
     if (player == nullptr) return tools::exitBadInput;
     printModule(player);

@@ -27,13 +27,14 @@ constexpr int32_t blockFrames = 4096;
 constexpr int32_t wavHeaderBytes = 44;
 
 const char* const usage =
-    "usage: xmrender IN.xm OUT.wav [--seconds N] [--profile demo|ft2] [--rate HZ]\n"
+    "usage: xmrender IN.xm OUT.wav [--seconds N] [--profile ft2|demo] [--rate HZ]\n"
     "Renders an XM module to a 16-bit stereo WAV file (OUT may be - for stdout).\n"
     "Without --seconds the song is rendered once, until it comes back to a row already\n"
     "played (at most 20 minutes). A progress bar shows on standard error when it is a\n"
     "terminal.\n"
     "  --seconds N     render exactly N seconds, repeating the song as it does\n"
-    "  --profile NAME  playback rules: demo (default, what the demo plays) or ft2\n"
+    "  --profile NAME  playback rules: ft2 (default, FastTracker 2's) or demo (what the\n"
+    "                  demo plays, bit for bit)\n"
     "  --rate HZ       output rate, 8000 to 192000 (default 44100)\n"
     "  --version       print the version and exit\n"
     "Exit codes: 0 done; 1 the output cannot be written; 2 the module cannot be read or\n"
@@ -133,7 +134,7 @@ int main(int argc, char** argv) {
     const char* outPath = nullptr;
     double seconds = -1.0;
     bxm_options options{};
-    options.profile = BXM_PROFILE_DEMO;
+    options.profile = BXM_PROFILE_FT2;
     for (int i = 1; i < argc; ++i) {
         const char* a = argv[i];
         if (std::strcmp(a, "--help") == 0 || std::strcmp(a, "-h") == 0) {

@@ -1,0 +1,660 @@
+// The FT2 replay profile against the demo's rules: every switch on a song built in memory, each
+// case played in both profiles, with the numbers FastTracker 2 gives.
+#include "sequencer_fixture.h"
+
+#include "music/channel.h"
+#include "music/format.h"
+#include "music/module.h"
+#include "music/profile.h"
+#include "music/sequencer.h"
+#include "music/voice.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace music::testing {
+namespace {
+
+constexpr ProfileId bothProfiles[] = {ProfileId::Demo, ProfileId::Ft2};
+
+// Voice volume of a sample at volume 48 with every other factor full: 95 in the demo's units,
+// 95.625 x 256 truncated with FT2's finer levels.
+constexpr int32_t volume48Demo = 95;
+constexpr int32_t volume48Fine = 24480;
+
+class Ft2Profile : public SongTest {
+  protected:
+    void begin(ProfileId id) {
+        setReplayProfile(&player, id);
+        start();
+    }
+    bool ft2() const { return player.profile != nullptr && player.profile->id == ProfileId::Ft2; }
+};
+
+using Ft2Stereo = Ft2Profile;
+using Ft2Timing = Ft2Profile;
+using Ft2VolumeColumn = Ft2Profile;
+using Ft2KeyOff = Ft2Profile;
+using Ft2Arpeggio = Ft2Profile;
+using Ft2Envelopes = Ft2Profile;
+using Ft2Pitch = Ft2Profile;
+using Ft2Position = Ft2Profile;
+using Ft2Levels = Ft2Profile;
+using Ft2AutoVibrato = Ft2Profile;
+using Ft2GlobalVolume = Ft2Profile;
+
+TEST(ReplayProfiles, NamesParseAndZeroFilledPlayersPlayTheDemoRules) {
+    ProfileId id = ProfileId::Demo;
+    EXPECT_TRUE(parseProfileName("ft2", &id));
+    EXPECT_EQ(id, ProfileId::Ft2);
+    EXPECT_TRUE(parseProfileName("demo", &id));
+    EXPECT_EQ(id, ProfileId::Demo);
+    EXPECT_FALSE(parseProfileName("FT2", &id));
+    EXPECT_FALSE(parseProfileName(nullptr, &id));
+    EXPECT_STREQ(profileName(ProfileId::Ft2), "ft2");
+    Player zeroFilled{};
+    EXPECT_EQ(profileOf(&zeroFilled).id, ProfileId::Demo);
+    EXPECT_FALSE(profileOf(&zeroFilled).panningZeroIsLeft);
+    EXPECT_TRUE(replayProfile(ProfileId::Ft2)->panningZeroIsLeft);
+}
+
+// A sample panned to 0 sounds on the left in FT2 and on the right under the demo's rules; 255
+// the other way round.
+TEST_F(Ft2Stereo, PanningZeroIsLeftInFt2) {
+    samples[0].panning = 0;
+    samples[1].panning = 255;
+    put(0, 0, noteC4, 1);
+    put(0, 1, noteC4, 2);
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        tick();
+        const Voice& hardLeftInFile = voiceOf(0);
+        const Voice& hardRightInFile = voiceOf(1);
+        if (ft2()) {
+            EXPECT_EQ(hardLeftInFile.leftTarget, volume48Fine);
+            EXPECT_EQ(hardLeftInFile.rightTarget, 0);
+            EXPECT_EQ(hardRightInFile.leftTarget, 0);
+            EXPECT_GT(hardRightInFile.rightTarget, 0);
+        } else {
+            EXPECT_EQ(hardLeftInFile.leftTarget, 0);
+            EXPECT_EQ(hardLeftInFile.rightTarget, volume48Demo);
+            EXPECT_GT(hardRightInFile.leftTarget, 0);
+            EXPECT_EQ(hardRightInFile.rightTarget, 0);
+        }
+    }
+}
+
+// FT2 makes a tick rate x 2.5 / BPM frames long and carries the fraction: 875 at BPM 126 where
+// the demo's single-precision rule gives 874, and 64 ticks at BPM 128 last exactly 55125 frames.
+TEST_F(Ft2Timing, TickLengthKeepsItsFraction) {
+    for (ProfileId id : bothProfiles) {
+        player.defaultBpm = 126;
+        begin(id);
+        for (int32_t i = 0; i < 6; ++i) {
+            tick();
+            EXPECT_EQ(player.samplesPerTick, ft2() ? 875 : 874) << profileName(id);
+        }
+        player.defaultBpm = 128;
+        begin(id);
+        int64_t frames = 0;
+        std::vector<int32_t> lengths;
+        for (int32_t i = 0; i < 64; ++i) {
+            tick();
+            frames += player.samplesPerTick;
+            lengths.push_back(player.samplesPerTick);
+        }
+        EXPECT_EQ(frames, ft2() ? 55125 : 64 * 861) << profileName(id);
+        if (ft2()) {
+            // 861.328125 frames: mostly 861, every third tick or so 862.
+            EXPECT_EQ(lengths[0], 861);
+            EXPECT_EQ(lengths[2], 861);
+            EXPECT_EQ(lengths[3], 862);
+        }
+    }
+}
+
+// Volume-column slides and panning slides wait for tick 1 in FT2; the demo slides on the row
+// tick too.
+TEST_F(Ft2VolumeColumn, SlidesSkipTheRowTick) {
+    put(0, 0, noteC4, 1, 0x65); // volume slide down 5
+    put(0, 1, noteC4, 1, 0xD3); // panning slide left 3
+    put(0, 2, noteC4, 1, 0x73); // volume slide up 3
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        tick();
+        EXPECT_EQ(channel(0).volume, ft2() ? 48 : 43);
+        EXPECT_EQ(channel(1).panning, ft2() ? 128 : 125);
+        EXPECT_EQ(channel(2).volume, ft2() ? 48 : 51);
+        tick();
+        EXPECT_EQ(channel(0).volume, ft2() ? 43 : 38);
+        EXPECT_EQ(channel(1).panning, ft2() ? 125 : 122);
+        EXPECT_EQ(channel(2).volume, ft2() ? 51 : 54);
+    }
+}
+
+// FT2's panning slides stay within 0..255, and a slide left by 0 lands on 0; Ax and Bx with 0
+// keep the vibrato memory.
+TEST_F(Ft2VolumeColumn, PanningSlidesClampAndZeroKeepsVibratoMemory) {
+    samples[0].panning = 2;
+    put(0, 0, noteC4, 1, 0xD5);
+    put(0, 1, noteC4, 1, 0xD0);
+    put(0, 2, noteC4, 1, 0, 4, 0x35);
+    put(1, 2, 0, 0, 0xA0);
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        tick(2);
+        EXPECT_EQ(channel(0).panning, ft2() ? 0 : -8);
+        EXPECT_EQ(channel(1).panning, ft2() ? 0 : 2);
+        tick(5);
+        EXPECT_EQ(channel(2).vibratoSpeed, ft2() ? 3 : 0);
+    }
+}
+
+// Fx in the volume column is a tone portamento in FT2: the note becomes the target and the
+// period slides to it by 4 x 16 x y per tick. The demo takes the note's pitch at once.
+TEST_F(Ft2VolumeColumn, FxSlidesToTheRowsNote) {
+    put(0, 0, noteC4, 1);
+    put(1, 0, noteC4 + 12, 0, 0xF8);
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        tick(6);
+        const Voice* before = channel(0).voice;
+        tick();
+        EXPECT_EQ(channel(0).voice, before) << "no new note";
+        EXPECT_EQ(channel(0).period, ft2() ? 4608 : 3840);
+        tick();
+        EXPECT_EQ(channel(0).period, ft2() ? 4096 : 3840);
+        tick();
+        EXPECT_EQ(channel(0).period, 3840);
+    }
+}
+
+// Fx next to a note delay: FT2 leaves the row alone until the delay, which then starts the note
+// as any note (instrument 2's sample); the demo's rules do the same, Fx being no portamento there.
+TEST_F(Ft2VolumeColumn, FxWithNoteDelayStartsTheNote) {
+    put(0, 0, noteC4, 1);
+    put(1, 0, noteC4 + 1, 2, 0xFF, 14, 0xD1);
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        tick(8);
+        EXPECT_EQ(voiceOf(0).sample, &samples[1]) << profileName(id);
+        EXPECT_EQ(channel(0).period, 4608 - 64 - 12 * 64) << profileName(id);
+    }
+}
+
+// Kxx releases on tick xx in FT2; the demo releases on the row tick whatever xx is.
+TEST_F(Ft2KeyOff, KxxReleasesOnItsTick) {
+    put(0, 0, noteC4, 1, 0, 20, 3);
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        for (int32_t t = 0; t < 6; ++t) {
+            tick();
+            const bool released = !ft2() || t >= 3;
+            EXPECT_EQ(channel(0).keyOff, released ? 1 : 0) << profileName(id) << " tick " << t;
+            // Without a volume envelope a release silences the channel in both profiles.
+            EXPECT_EQ(voiceOf(0).voiceVolume == 0, released) << profileName(id) << " tick " << t;
+        }
+    }
+}
+
+// K00 with a note: FT2 releases and starts no note; the demo starts it and releases it.
+TEST_F(Ft2KeyOff, K00SkipsTheNoteInFt2) {
+    put(0, 0, noteC4, 1, 0, 20, 0);
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        tick();
+        EXPECT_EQ(channel(0).keyOff, 1);
+        EXPECT_EQ(voiceOf(0).sample == nullptr, ft2()) << profileName(id);
+    }
+}
+
+// After a release without volume envelope FT2 has set the volume to 0, so a later volume
+// command is heard again; under the demo's rules the envelope output stays 0.
+TEST_F(Ft2KeyOff, VolumeAfterReleaseWithoutEnvelopeIsHeardInFt2) {
+    put(0, 0, noteC4, 1);
+    put(1, 0, KEY_OFF);
+    put(2, 0, 0, 0, 0x30);
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        tick(7);
+        EXPECT_EQ(voiceOf(0).voiceVolume, 0);
+        tick(6);
+        EXPECT_EQ(channel(0).volume, 32);
+        // 32 / 64 x 127.5 = 63.75.
+        EXPECT_EQ(voiceOf(0).voiceVolume, ft2() ? 16320 : 0) << profileName(id);
+    }
+}
+
+// A key-off note with an instrument number: FT2 releases, then restores only the sample's
+// volume and panning (no envelope restart, the note stays released and audible); the demo resets
+// the channel and releases it, silent without envelope.
+TEST_F(Ft2KeyOff, KeyOffWithInstrumentRestoresVolumeInFt2) {
+    put(0, 0, noteC4, 1, 0x20);
+    put(1, 0, KEY_OFF, 1);
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        tick(7);
+        EXPECT_EQ(channel(0).keyOff, 1);
+        EXPECT_EQ(channel(0).volume, 48);
+        EXPECT_EQ(voiceOf(0).voiceVolume, ft2() ? volume48Fine : 0) << profileName(id);
+    }
+}
+
+// FT2 reads its arpeggio table with a counter that runs down from the speed: at speed 6 the two
+// offsets swap against the demo's tick mod 3, at speed 5 the base note moves.
+TEST_F(Ft2Arpeggio, TableIsReadWithTheFallingCounter) {
+    struct Case {
+        int16_t speed;
+        std::vector<int32_t> demo;
+        std::vector<int32_t> ft2;
+    };
+    const Case cases[] = {
+        {6, {256, 448, 0, 256, 448}, {448, 256, 0, 448, 256}},
+        {5, {256, 448, 0, 256}, {256, 0, 448, 256}},
+        // Counters 17 and 16 read the bytes behind FT2's 16-entry table: 0x18 (an y offset) and 0.
+        {18, {256, 448, 0}, {448, 0, 0}},
+    };
+    for (const Case& c : cases) {
+        put(0, 0, noteC4, 1, 0, 0, 0x47);
+        player.defaultTempo = c.speed;
+        for (ProfileId id : bothProfiles) {
+            begin(id);
+            tick();
+            EXPECT_EQ(channel(0).periodDelta, 0);
+            const std::vector<int32_t>& expected = ft2() ? c.ft2 : c.demo;
+            for (size_t t = 0; t < expected.size(); ++t) {
+                tick();
+                EXPECT_EQ(channel(0).periodDelta, expected[t])
+                    << profileName(id) << " speed " << c.speed << " tick " << t + 1;
+            }
+        }
+    }
+}
+
+// Off the note grid (after a fine slide), FT2's arpeggio plays notes of its table: the playing
+// period snapped to the nearest note, plus the offset. The demo adds 64 per semitone.
+TEST_F(Ft2Arpeggio, NotesComeFromTheNoteTable) {
+    put(0, 0, noteC4, 1, 0, 14, 0x15); // E15: period 4608 - 20
+    put(1, 0, 0, 0, 0, 0, 0x40);
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        tick(7);
+        EXPECT_EQ(channel(0).period, 4588);
+        tick(); // tick 1: FT2's counter 5 gives the y offset (0): the snapped note C-4 itself
+        EXPECT_EQ(4588 + (ft2() ? -channel(0).periodDelta : channel(0).periodDelta),
+                  ft2() ? 4608 : 4844);
+        tick(); // tick 2: FT2's counter 4 gives x: E-4 of the table
+        EXPECT_EQ(channel(0).periodDelta, ft2() ? 4588 - 4352 : 0);
+    }
+    EXPECT_EQ(linearArpeggioPeriod(4608, 0, 0), 4608);
+    EXPECT_EQ(linearArpeggioPeriod(4608 + 31, 0, 1), 4608 - 64);   // within half a semitone
+    EXPECT_EQ(linearArpeggioPeriod(4608 + 33, 0, 1), 4608);        // nearer to B-3
+    EXPECT_EQ(linearArpeggioPeriod(4608, -16, 0), 4616);           // finetune step -2
+    EXPECT_EQ(linearArpeggioPeriod(1600, 0, 15), 7744 - 4 * 1551); // FT2's top entry
+}
+
+// A one-point volume envelope: the loader switches it off, so the demo cuts a released note;
+// FT2 keeps it and holds the point's value, also after the release.
+TEST_F(Ft2Envelopes, OnePointEnvelopeHoldsItsValue) {
+    Instrument& in = instruments[0];
+    in.volumePointCount = 1;
+    in.volumeEnvelope[0] = {0, 32};
+    in.volumeType = 0; // as the loader leaves it
+    in.volumeTypeAsRead = 1;
+    put(0, 0, noteC4, 1);
+    put(1, 0, KEY_OFF);
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        tick();
+        EXPECT_EQ(channel(0).volumeEnvelopeOutput, ft2() ? 32 : 64);
+        tick(6);
+        EXPECT_EQ(channel(0).volumeEnvelopeOutput, ft2() ? 32 : 0);
+        // 48 x 32 / 64 / 64 x 127.5 = 47.8: FT2 still sounds at half volume.
+        EXPECT_EQ(voiceOf(0).voiceVolume, ft2() ? 12240 : 0) << profileName(id);
+    }
+}
+
+// The panning envelope's offset: the demo truncates (128 - |P - 128|) / 32 first, FT2 multiplies
+// first and rounds down: panning 100 with envelope 40 gives 124 and 125.
+TEST_F(Ft2Envelopes, PanningEnvelopeScalesBeforeDividing) {
+    Instrument& in = instruments[0];
+    in.panningPointCount = 2;
+    in.panningEnvelope[0] = {0, 40};
+    in.panningEnvelope[1] = {10, 40};
+    in.panningType = 1;
+    samples[0].panning = 100;
+    put(0, 0, noteC4, 1);
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        tick();
+        EXPECT_EQ(channel(0).panningEnvelopeOutput, 40);
+        EXPECT_EQ(voiceOf(0).voicePanning, ft2() ? 125 : 124) << profileName(id);
+    }
+    // Below centre the offset rounds down in FT2: envelope 20 on panning 100 gives 100 - 38.
+    in.panningEnvelope[0].y = 20;
+    in.panningEnvelope[1].y = 20;
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        tick();
+        EXPECT_EQ(voiceOf(0).voicePanning, ft2() ? 62 : 64) << profileName(id);
+    }
+}
+
+// E5y: FT2 plays the note of its own cell at finetune y x 16 - 128 and changes nothing for
+// later notes; the demo keeps y as the sample's finetune for all later notes.
+TEST_F(Ft2Pitch, E5yTunesOnlyItsOwnNote) {
+    put(0, 0, noteC4, 1, 0, 14, 0x5F);
+    put(1, 0, noteC4);
+    for (ProfileId id : bothProfiles) {
+        samples[0].finetune = 0;
+        begin(id);
+        tick();
+        // FT2: finetune 112, step 14 of 1/16 semitone: 4608 - 56.
+        EXPECT_EQ(channel(0).period, ft2() ? 4552 : 4608) << profileName(id);
+        tick(6);
+        EXPECT_EQ(channel(0).period, ft2() ? 4608 : 4601) << profileName(id);
+        EXPECT_EQ(samples[0].finetune, ft2() ? 0 : 15);
+    }
+}
+
+// FT2 uses finetune in steps of 1/16 semitone (finetune >> 3, 4 linear period units a step).
+TEST_F(Ft2Pitch, FinetuneInSixteenthSemitoneSteps) {
+    const int32_t finetunes[] = {7, -1, 127, -128, 20};
+    const int32_t demoPeriods[] = {4605, 4608, 4545, 4672, 4598};
+    const int32_t ft2Periods[] = {4608, 4612, 4548, 4672, 4600};
+    for (size_t i = 0; i < std::size(finetunes); ++i) {
+        for (ProfileId id : bothProfiles) {
+            setReplayProfile(&player, id);
+            EXPECT_EQ(notePeriodFor(&player, 48, finetunes[i]),
+                      ft2() ? ft2Periods[i] : demoPeriods[i])
+                << profileName(id) << " finetune " << finetunes[i];
+        }
+    }
+}
+
+// On the row tick of a vibrato that goes on from the previous row FT2 keeps the last vibrato
+// pitch; the demo plays the offset of the phase the vibrato has reached.
+TEST_F(Ft2Pitch, ContinuedVibratoHoldsItsPitchOnTheRowTick) {
+    put(0, 0, noteC4, 1, 0, 4, 0x48);
+    put(1, 0, 0, 0, 0, 4, 0x00);
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        tick(6);
+        // Phase 16, depth 8: (8 x 255) >> 5 = 63; the demo clears the two low bits.
+        EXPECT_EQ(channel(0).periodDelta, ft2() ? -63 : -60);
+        tick();
+        EXPECT_EQ(channel(0).periodDelta, ft2() ? -63 : -56) << profileName(id);
+    }
+}
+
+// FT2's vibrato lowers the pitch in the first half of its wave on the Amiga table as on the
+// linear one; under the demo's rules the Amiga table bends the other way.
+TEST_F(Ft2Pitch, VibratoStartsDownwardsOnTheAmigaTable) {
+    player.flags = 0;
+    put(0, 0, noteC4, 1, 0, 4, 0x88);
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        tick(3); // tick 2 reads phase 8: sine amplitude 180
+        const int32_t bend = channel(0).periodDelta;
+        // A positive periodDelta lowers the pitch on the Amiga table.
+        EXPECT_EQ(bend, ft2() ? (8 * 180) >> 5 : -(((8 * 180) >> 5) & ~3)) << profileName(id);
+    }
+}
+
+// An instrument number without a note: FT2 keeps the playing instrument and sample (their volume
+// and envelopes are reset) and takes the new instrument with the next note; the demo switches
+// at once.
+TEST_F(Ft2Pitch, InstrumentNumberWaitsForTheNote) {
+    put(0, 0, noteC4, 1);
+    put(1, 0, 0, 2);
+    put(2, 0, noteC4);
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        tick(7);
+        // Sample 1 plays at 48; instrument 2's sample has volume 32.
+        EXPECT_EQ(channel(0).instrument, ft2() ? 0 : 1) << profileName(id);
+        EXPECT_EQ(channel(0).volume, ft2() ? 48 : 32) << profileName(id);
+        tick(6);
+        EXPECT_EQ(channel(0).instrument, 1);
+        EXPECT_EQ(voiceOf(0).sample, &samples[1]);
+    }
+}
+
+// 9xx past the sample's end: FT2 starts the note silent; the demo plays the sample already
+// playing from its start. Without a note FT2 ignores 9xx, memory included.
+TEST_F(Ft2Pitch, SampleOffsetPastTheEndSilencesTheNote) {
+    put(0, 0, noteC4, 1);
+    put(1, 0, noteC4, 2, 0, 9, 0x10); // 4096 frames, past the 1000 of sample 2
+    put(0, 1, noteC4, 1);
+    put(1, 1, 0, 0, 0, 9, 0x02); // no note
+    put(2, 1, noteC4, 0, 0, 9, 0x00);
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        tick(7);
+        EXPECT_EQ(voiceOf(0).sample, ft2() ? nullptr : &samples[0]) << profileName(id);
+        EXPECT_EQ(voiceOf(0).positionWhole, 0);
+        tick(6);
+        // Demo: offset memory 2 from row 1; FT2: the memory was never written, so 0.
+        EXPECT_EQ(channel(1).sampleOffsetMemory, ft2() ? 0 : 2) << profileName(id);
+        EXPECT_EQ(voiceOf(1).positionWhole, ft2() ? 0 : 512) << profileName(id);
+    }
+}
+
+// T21: FT2 counts the tremor on the other ticks only, the row tick keeping the last state; the
+// demo counts the row tick too. Three ticks on, two off in both.
+TEST_F(Ft2Pitch, TremorCountsOnTheOtherTicks) {
+    put(0, 0, noteC4, 1, 0, 29, 0x21);
+    put(1, 0, 0, 0, 0, 29, 0x00);
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        std::vector<int32_t> audible;
+        for (int32_t t = 0; t < 12; ++t) {
+            tick();
+            audible.push_back(voiceOf(0).voiceVolume != 0 ? 1 : 0);
+        }
+        const std::vector<int32_t> demo = {1, 1, 1, 0, 0, 1, 1, 1, 0, 0, 1, 1};
+        // FT2: row tick 0 audible (nothing muted yet), ticks 1-3 on, 4-5 off, row tick 6 keeps
+        // the muting, 7-9 on, 10-11 off.
+        const std::vector<int32_t> ft2Ticks = {1, 1, 1, 1, 0, 0, 0, 1, 1, 1, 0, 0};
+        EXPECT_EQ(audible, ft2() ? ft2Ticks : demo) << profileName(id);
+    }
+}
+
+// EA0 after EB3: the demo's shared memory raises by 3; FT2 keeps a memory for each, and EA has
+// none yet. H00 on channel 1 after H02 on channel 0: the demo's one memory slides channel 1 down
+// too; FT2's channel 1 has no memory of its own yet.
+TEST_F(Ft2Pitch, SlideMemoriesAreSeparate) {
+    put(0, 0, noteC4, 1, 0, 14, 0xB3);
+    put(1, 0, 0, 0, 0, 14, 0xA0);
+    put(2, 0, 0, 0, 0, 17, 0x02);
+    put(3, 1, 0, 0, 0, 17, 0x00);
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        tick(7);
+        EXPECT_EQ(channel(0).volume, ft2() ? 45 : 48) << profileName(id);
+        tick(6 * 2);
+        EXPECT_EQ(player.globalVolume, 64 - 2 * 5);
+        tick(6);
+        EXPECT_EQ(player.globalVolume, ft2() ? 54 : 44) << profileName(id);
+    }
+}
+
+// A delayed note without instrument number: FT2 keeps the channel's volume (here 20 from the
+// earlier row); the demo resets it to the sample's 48.
+TEST_F(Ft2Pitch, DelayedNoteKeepsTheVolumeWithoutInstrument) {
+    put(0, 0, noteC4, 1, 0x24);
+    put(1, 0, noteC4 + 2, 0, 0, 14, 0xD2);
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        tick(6 + 3);
+        EXPECT_EQ(channel(0).volume, ft2() ? 20 : 48) << profileName(id);
+        EXPECT_EQ(channel(0).period, 4608 - 128);
+    }
+}
+
+// E31 with a tone portamento: FT2 plays the slide in whole semitones (the nearest note of its
+// table); the demo slides smoothly either way.
+TEST_F(Ft2Pitch, GlissandoSoundsInSemitones) {
+    put(0, 0, noteC4, 1, 0, 14, 0x31);
+    put(1, 0, noteC4 + 12, 0, 0, 3, 0x06); // 24 period units a tick
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        tick(7);
+        const int32_t heard[] = {4608 - 24, 4608 - 48};
+        const int32_t ft2Heard[] = {4608, 4544}; // the nearer of C-4 and C#-4
+        for (int32_t t = 0; t < 2; ++t) {
+            tick();
+            const int32_t sounding = channel(0).period - channel(0).periodDelta;
+            EXPECT_EQ(channel(0).period, heard[t]);
+            EXPECT_EQ(ft2() ? sounding : channel(0).period, ft2() ? ft2Heard[t] : heard[t])
+                << profileName(id) << " tick " << t;
+        }
+    }
+}
+
+// A pattern loop leaves its row pending in FT2: once it is done, the next pattern starts at the
+// loop's row. The demo starts it at row 0.
+TEST_F(Ft2Position, NextPatternStartsAtTheLoopRow) {
+    player.defaultTempo = 1;
+    player.songLength = 2;
+    player.orderTable[1] = 1;
+    patterns[0].rowCount = 4;
+    put(1, 0, 0, 0, 0, 14, 0x60);
+    put(3, 0, 0, 0, 0, 14, 0x61);
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        std::vector<int32_t> rows;
+        for (int32_t t = 0; t < 8; ++t) {
+            tick();
+            rows.push_back(player.order * 100 + player.row);
+        }
+        const std::vector<int32_t> demoRows = {0, 1, 2, 3, 1, 2, 3, 100};
+        const std::vector<int32_t> ft2Rows = {0, 1, 2, 3, 1, 2, 3, 101};
+        EXPECT_EQ(rows, ft2() ? ft2Rows : demoRows) << profileName(id);
+    }
+}
+
+// Quiet notes: the demo truncates the voice level to whole units of 1/255, so volume 1 is silent
+// and volume 2 6 dB low; FT2's levels keep 8 more bits.
+TEST_F(Ft2Levels, QuietNotesKeepTheirLevel) {
+    put(0, 0, noteC4, 1, 0x11); // volume 1
+    put(0, 1, noteC4, 1, 0x12); // volume 2
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        tick();
+        const Voice& one = voiceOf(0);
+        const Voice& two = voiceOf(1);
+        if (ft2()) {
+            // 1 / 64 x 127.5 x 256 = 510; centre panning 128 of 255.
+            EXPECT_EQ(one.voiceVolume, 510);
+            EXPECT_EQ(one.leftTarget, 510 * 127 / 255);
+            EXPECT_EQ(one.rightTarget, 510 * 128 / 255);
+            EXPECT_EQ(two.voiceVolume, 1020);
+        } else {
+            EXPECT_EQ(one.voiceVolume, 1);
+            EXPECT_EQ(one.leftTarget, 0);
+            EXPECT_EQ(one.rightTarget, 0);
+            EXPECT_EQ(two.voiceVolume, 3);
+        }
+    }
+}
+
+// The mixer's output for a fine-level voice equals the usual one of a level 256 times larger:
+// a settled voice at fine target 256 x 100 adds what target 100 adds.
+TEST_F(Ft2Levels, FineLevelsMixAsTheirWholeUnits) {
+    std::vector<float> usual(2 * 64, 0.0f);
+    std::vector<float> fine(2 * 64, 0.0f);
+    for (int32_t i = 0; i < 2; ++i) {
+        std::memset(voiceTable, 0, sizeof voiceTable);
+        for (int32_t k = 0; k < sampleGuardValues + 1000; ++k)
+            data[0][k] = static_cast<int16_t>(k * 30);
+        Voice& v = voiceTable[0];
+        v.sample = &samples[0];
+        v.stepWhole = 1;
+        v.direction = DIRECTION_FORWARD;
+        v.fineLevels = static_cast<uint8_t>(i);
+        const int32_t unit = i == 1 ? 256 : 1;
+        v.leftTarget = v.rampLeftTarget = 100 * unit;
+        v.rightTarget = v.rampRightTarget = 50 * unit;
+        v.leftLevel = v.leftTarget * 256;
+        v.rightLevel = v.rightTarget * 256;
+        mixVoices(i == 1 ? fine.data() : usual.data(), 64);
+    }
+    for (size_t k = 0; k < usual.size(); ++k) EXPECT_FLOAT_EQ(fine[k], usual[k]) << k;
+    EXPECT_NE(usual[2], 0.0f);
+}
+
+// FT2's auto-vibrato moves its phase before reading it, so the first tick already bends; its
+// sine makes a positive phase raise the pitch.
+TEST_F(Ft2AutoVibrato, PhaseMovesBeforeItIsRead) {
+    Instrument& in = instruments[0];
+    in.autoVibratoDepth = 8;
+    in.autoVibratoRate = 64;
+    put(0, 0, noteC4, 1);
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        tick();
+        // FT2: phase 64, wave -64, amplitude 8 << 8: (-64 x 2048) >> 14 = -8 period units.
+        EXPECT_EQ(channel(0).periodDelta, ft2() ? 8 : 0) << profileName(id);
+        tick();
+        // Phase 128: 0 in FT2; the demo reads phase 64 now: 8 x 63 >> 6 = 7.
+        EXPECT_EQ(channel(0).periodDelta, ft2() ? 0 : 7) << profileName(id);
+    }
+}
+
+// FT2 sweeps the amplitude in by (depth << 8) / sweep per tick from the first tick on and
+// holds it after key-off, when only the step itself is heard.
+TEST_F(Ft2AutoVibrato, SweepStepsAndStopsAtRelease) {
+    Instrument& in = instruments[0];
+    in.autoVibratoDepth = 8;
+    in.autoVibratoSweep = 4;
+    in.autoVibratoRate = 64;
+    put(0, 0, noteC4, 1);
+    put(1, 0, KEY_OFF);
+    begin(ProfileId::Ft2);
+    const int32_t expected[] = {512, 1024, 1536, 2048, 2048};
+    for (int32_t amplitude : expected) {
+        tick();
+        EXPECT_EQ(channel(0).autoVibratoAmplitude, amplitude);
+    }
+    put(0, 0, noteC4, 1, 0, 20, 1); // released on tick 1
+    begin(ProfileId::Ft2);
+    tick(2);
+    EXPECT_EQ(channel(0).autoVibratoAmplitude, 512);
+    // Phase 128 on tick 1 reads 0; on tick 2 phase 192 reads 64 at the step's amplitude 512:
+    // (64 x 512) >> 14 = 2 period units down, a pitch 2 up on the linear table.
+    tick();
+    EXPECT_EQ(channel(0).periodDelta, -2);
+    tick(2);
+    EXPECT_EQ(channel(0).autoVibratoAmplitude, 512);
+    begin(ProfileId::Demo);
+    tick(3);
+    EXPECT_EQ(channel(0).autoVibratoSweepCounter, 3);
+}
+
+// G on channel 1: FT2 gives the new global volume to channel 1 and the channels to its right at
+// once; channel 0, to its left and without envelope, keeps the old one until its volume is next
+// updated. The demo refreshes every channel on each row tick.
+TEST_F(Ft2GlobalVolume, ChannelsLeftOfGKeepTheOldVolume) {
+    put(0, 0, noteC4, 1);
+    put(0, 1, noteC4, 1);
+    put(0, 2, noteC4, 1);
+    put(1, 1, 0, 0, 0, 16, 0x20);
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        tick(7);
+        const int32_t half = ft2() ? 12240 : 47;
+        const int32_t full = ft2() ? volume48Fine : volume48Demo;
+        EXPECT_EQ(voiceOf(0).voiceVolume, full);
+        EXPECT_EQ(voiceOf(1).voiceVolume, half);
+        EXPECT_EQ(voiceOf(2).voiceVolume, half);
+        tick(6);
+        EXPECT_EQ(voiceOf(0).voiceVolume, ft2() ? full : half) << profileName(id);
+        tick(6 * 4);
+        EXPECT_EQ(voiceOf(0).voiceVolume, ft2() ? full : half) << profileName(id);
+    }
+}
+
+} // namespace
+} // namespace music::testing
