@@ -17,10 +17,10 @@
 
 #include "channel.h"
 #include "format.h"
+#include "mixer.h"
 #include "module.h"
 #include "sequencer.h"
 #include "stream.h"
-#include "voice.h"
 
 #include <cmath>
 #include <cstdint>

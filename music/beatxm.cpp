@@ -6,11 +6,11 @@
 #include "channel.h"
 #include "format.h"
 #include "load_result.h"
+#include "mixer.h"
 #include "module.h"
 #include "offline_render.h"
 #include "profile.h"
 #include "stream.h"
-#include "voice.h"
 #include "xm_facts.h"
 
 #include <atomic>

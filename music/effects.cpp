@@ -3,10 +3,10 @@
 #include "effects.h"
 
 #include "channel.h"
+#include "mixer.h"
 #include "module.h"
 #include "profile.h"
 #include "sequencer.h"
-#include "voice.h"
 
 #include <cmath>
 

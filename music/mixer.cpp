@@ -1,6 +1,6 @@
 // The voice mixer: adds every active voice into the float mix buffer, with linear interpolation,
 // forward and ping-pong loops and short volume ramps.
-#include "voice.h"
+#include "mixer.h"
 
 #include "module.h"
 

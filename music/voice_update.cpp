@@ -4,9 +4,9 @@
 
 #include "channel.h"
 #include "format.h"
+#include "mixer.h"
 #include "module.h"
 #include "profile.h"
-#include "voice.h"
 
 #include <cmath>
 #include <cstdlib>

@@ -1,6 +1,6 @@
 // Voice mixer throughput in voice-frames per second, settled and ramping, beside a baseline loop.
+#include "music/mixer.h"
 #include "music/module.h"
-#include "music/voice.h"
 
 #include <benchmark/benchmark.h>
 

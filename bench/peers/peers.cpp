@@ -4,11 +4,11 @@
 #include "xm_generator.h"
 
 #include "music/channel.h"
+#include "music/mixer.h"
 #include "music/module.h"
 #include "music/offline_render.h"
 #include "music/profile.h"
 #include "music/stream.h"
-#include "music/voice.h"
 
 #include <libopenmpt/libopenmpt.h>
 #include <xmp.h>

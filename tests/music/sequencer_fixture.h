@@ -2,9 +2,9 @@
 #pragma once
 
 #include "music/channel.h"
+#include "music/mixer.h"
 #include "music/module.h"
 #include "music/sequencer.h"
-#include "music/voice.h"
 
 #include <gtest/gtest.h>
 

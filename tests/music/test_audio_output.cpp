@@ -4,11 +4,11 @@
 #include "music/audio_output.h"
 #include "music/channel.h"
 #include "music/format.h"
+#include "music/mixer.h"
 #include "music/module.h"
 #include "music/offline_render.h"
 #include "music/sequencer.h"
 #include "music/stream.h"
-#include "music/voice.h"
 #include "music/voice_update.h"
 
 #include <gtest/gtest.h>

@@ -4,9 +4,9 @@
 
 #include "music/channel.h"
 #include "music/effects.h"
+#include "music/mixer.h"
 #include "music/module.h"
 #include "music/sequencer.h"
-#include "music/voice.h"
 
 #include <gtest/gtest.h>
 

@@ -4,10 +4,10 @@
 
 #include "music/channel.h"
 #include "music/format.h"
+#include "music/mixer.h"
 #include "music/module.h"
 #include "music/profile.h"
 #include "music/sequencer.h"
-#include "music/voice.h"
 
 #include <gtest/gtest.h>
 

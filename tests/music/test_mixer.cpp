@@ -1,7 +1,7 @@
 // Tests of the voice mixer: boundaries and loops, ramps, voice selection and a frame-by-frame
 // reference mixer compared over random voices.
+#include "music/mixer.h"
 #include "music/module.h"
-#include "music/voice.h"
 
 #include <gtest/gtest.h>
 

@@ -3,9 +3,9 @@
 #include "sequencer_fixture.h"
 
 #include "music/channel.h"
+#include "music/mixer.h"
 #include "music/module.h"
 #include "music/sequencer.h"
-#include "music/voice.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // Tests of the channel-to-voice update: note starts and hand-offs, start offsets, volume,
 // panning, frequency and step, restart.
 #include "music/channel.h"
+#include "music/mixer.h"
 #include "music/module.h"
-#include "music/voice.h"
 #include "music/voice_update.h"
 
 #include <gtest/gtest.h>

@@ -4,10 +4,10 @@
 
 #include "music/channel.h"
 #include "music/format.h"
+#include "music/mixer.h"
 #include "music/module.h"
 #include "music/offline_render.h"
 #include "music/profile.h"
-#include "music/voice.h"
 
 #include <cstdint>
 #include <cstdio>
