@@ -242,6 +242,31 @@ TEST(ApiRate, DurationFollowsTheRate) {
     }
 }
 
+// The ft2 profile carries the fraction of a tick's frames from tick to tick, so the song lasts
+// as long at every rate: within one tick of the 44100 Hz duration (in fact within a frame).
+TEST(ApiRate, Ft2DurationIsTheSameAtEveryRate) {
+    int64_t us44 = 0;
+    int32_t bpm = 0;
+    {
+        Open o(song(), BXM_PROFILE_FT2, 44100);
+        ASSERT_NE(o.player, nullptr);
+        bxm_module_info info{};
+        bxm_get_module_info(o.player, &info);
+        us44 = info.duration_frames * 1000000 / 44100;
+        bpm = info.initial_bpm;
+    }
+    for (int32_t rate : {48000, 22050, 96000, 8000}) {
+        Open o(song(), BXM_PROFILE_FT2, rate);
+        ASSERT_NE(o.player, nullptr);
+        bxm_module_info info{};
+        bxm_get_module_info(o.player, &info);
+        const int64_t us = info.duration_frames * 1000000 / rate;
+        const int64_t tickUs = 2500000 / bpm;
+        EXPECT_LE(std::llabs(us - us44), tickUs) << rate << " Hz: " << us << " us against " << us44;
+        EXPECT_LE(std::llabs(us - us44), 1000000 / 8000 + 1000000 / 44100 + 1) << rate << " Hz";
+    }
+}
+
 TEST(ApiRate, HeldNoteKeepsItsPitch) {
     const std::vector<uint8_t> bytes = heldToneModule(64, 6, 125);
     const double expectedHz = 8363.0 / toneCycleFrames;
