@@ -48,29 +48,8 @@ picture_of_frame() {
         fail "cannot decode frame $2"
 }
 
-# Starts Xvfb on a display number of its own, as the system tests do.
-start_xvfb() {
-    local screen=$1
-    for _ in $(seq 20); do
-        local number=$((200 + RANDOM % 600))
-        [ -e "/tmp/.X${number}-lock" ] && continue
-        Xvfb ":$number" -screen 0 "$screen" -nolisten tcp -noreset 2>"$work/xvfb.log" &
-        xvfb_pid=$!
-        export DISPLAY=":$number"
-        for _ in $(seq 100); do
-            kill -0 "$xvfb_pid" 2>/dev/null || break
-            if xdpyinfo >/dev/null 2>&1; then
-                export SDL_VIDEODRIVER=x11
-                return 0
-            fi
-            sleep 0.05
-        done
-        kill "$xvfb_pid" 2>/dev/null
-        wait "$xvfb_pid" 2>/dev/null
-        xvfb_pid=""
-    done
-    fail "Xvfb did not start"
-}
+# Xvfb of its own: start_xvfb SCREEN [ARGS].
+. "$(dirname "$0")/../lib/xvfb.sh"
 
 # The demo with its clock held at $1, photographed into $2 once its first frame is up.
 screenshot_demo() {

@@ -27,33 +27,8 @@ fail() {
     exit 1
 }
 
-# Starts Xvfb on a display number of its own; extra arguments go to Xvfb. -noreset matters: by
-# default the server resets whenever its last client leaves, and a client that connects during
-# that reset (the demo right after xdpyinfo, say) is refused, so SDL would find no x11.
-start_xvfb() {
-    local screen=$1
-    shift
-    for _ in $(seq 20); do
-        local number=$((200 + RANDOM % 600))
-        [ -e "/tmp/.X${number}-lock" ] && continue
-        Xvfb ":$number" -screen 0 "$screen" -nolisten tcp -noreset "$@" 2>"$work/xvfb.log" &
-        xvfb_pid=$!
-        export DISPLAY=":$number"
-        for _ in $(seq 100); do
-            kill -0 "$xvfb_pid" 2>/dev/null || break
-            if xdpyinfo >/dev/null 2>&1; then
-                # With a display at hand SDL must not quietly fall back to its offscreen driver.
-                export SDL_VIDEODRIVER=x11
-                return 0
-            fi
-            sleep 0.05
-        done
-        kill "$xvfb_pid" 2>/dev/null
-        wait "$xvfb_pid" 2>/dev/null
-        xvfb_pid=""
-    done
-    fail "Xvfb did not start"
-}
+# Xvfb of its own: start_xvfb SCREEN [ARGS].
+. "$(dirname "$0")/../lib/xvfb.sh"
 
 screen_size() { xdpyinfo | awk '/dimensions:/ {print $2; exit}'; }
 

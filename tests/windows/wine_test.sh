@@ -46,26 +46,8 @@ fail() {
     exit 1
 }
 
-start_xvfb() {
-    local screen=$1
-    shift
-    for _ in $(seq 20); do
-        local number=$((200 + RANDOM % 600))
-        [ -e "/tmp/.X${number}-lock" ] && continue
-        Xvfb ":$number" -screen 0 "$screen" -nolisten tcp -noreset "$@" 2>"$work/xvfb.log" &
-        xvfb_pid=$!
-        export DISPLAY=":$number"
-        for _ in $(seq 100); do
-            kill -0 "$xvfb_pid" 2>/dev/null || break
-            xdpyinfo >/dev/null 2>&1 && return 0
-            sleep 0.05
-        done
-        kill "$xvfb_pid" 2>/dev/null
-        wait "$xvfb_pid" 2>/dev/null
-        xvfb_pid=""
-    done
-    fail "Xvfb did not start"
-}
+# Xvfb of its own: start_xvfb SCREEN [ARGS].
+. "$(dirname "$0")/../lib/xvfb.sh"
 
 # A private home whose ALSA configuration the case chooses: "null" plays into ALSA's null
 # device, "none" names a card that does not exist, so waveOutOpen fails on any machine.
