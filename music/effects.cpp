@@ -357,7 +357,7 @@ constexpr uint8_t ft2ArpeggioTable[32] = {
 int32_t arpeggioPhase(const Player* player) {
     if (!profileOf(player).arpeggioCountsDown) return player->tick % 3;
     // FT2's counter runs from the speed down to 1, starting over on each repeat of a delayed row.
-    const int32_t speed = player->tempo > 0 ? player->tempo : 1;
+    const int32_t speed = ticksPerRow(player);
     const int32_t counter = speed - player->tick % speed;
     return ft2ArpeggioTable[counter & 31];
 }
@@ -451,7 +451,7 @@ void globalVolumeSlideOther(const EffectCall& e) {
 // FT2 releases on the tick the parameter names (counted within each repeat of a delayed row).
 void keyOffOther(const EffectCall& e) {
     if (!profileOf(e.player).keyOffAtTick) return;
-    const int32_t speed = e.player->tempo > 0 ? e.player->tempo : 1;
+    const int32_t speed = ticksPerRow(e.player);
     if (e.player->tick % speed == (e.xx & 31)) releaseNote(e.player, e.channel, e.instrument);
 }
 
@@ -554,7 +554,8 @@ void noteDelayRow(const EffectCall& e) {
 }
 
 void patternDelayRow(const EffectCall& e) {
-    e.player->patternDelayTicks = e.y * e.player->tempo;
+    e.player->patternDelayTicks =
+        e.y * (profileOf(e.player).speedZeroHoldsRow ? ticksPerRow(e.player) : e.player->tempo);
 }
 
 // ---- Extended commands (E), other ticks ----

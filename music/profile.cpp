@@ -44,6 +44,7 @@ constexpr ReplayProfile makeFt2Profile() {
     p.separateSlideMemories = true;
     p.noteDelayKeepsVolume = true;
     p.glissando = true;
+    p.speedZeroHoldsRow = true;
     return p;
 }
 

@@ -76,6 +76,9 @@ struct ReplayProfile {
     bool noteDelayKeepsVolume;
     // FT2: E3y (y not 0) makes tone portamentos on the linear table sound in whole semitones.
     bool glissando;
+    // FT2: F00 sets a speed of 0, from which its tick counter runs down through zero and wraps:
+    // every row then lasts 65536 ticks, so the song stays where it is.
+    bool speedZeroHoldsRow;
 };
 
 // The two fixed profiles; never null.

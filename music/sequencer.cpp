@@ -196,6 +196,13 @@ int32_t samplesPerTickForBpm(int32_t bpm) {
     return static_cast<int32_t>(msPerTick * static_cast<float>(sampleRate) / 1000.0f);
 }
 
+int32_t ticksPerRow(const Player* player) {
+    // FT2's 16-bit tick counter, set to 0 by F00, wraps to 65535 before it next reaches 0.
+    constexpr int32_t wrappedTickCounterTicks = 65536;
+    if (player->tempo > 0) return player->tempo;
+    return profileOf(player).speedZeroHoldsRow ? wrappedTickCounterTicks : 1;
+}
+
 void setBpm(Player* player, int32_t bpm) {
     player->bpm = bpm;
     player->samplesPerTick = samplesPerTickForBpm(bpm);
@@ -653,7 +660,9 @@ void sequencerTick(Player* player) {
         }
     }
     player->tick += 1;
-    if (player->tick >= player->tempo + player->patternDelayTicks) {
+    const int32_t rowTicks =
+        profileOf(player).speedZeroHoldsRow ? ticksPerRow(player) : player->tempo;
+    if (player->tick >= rowTicks + player->patternDelayTicks) {
         player->patternDelayTicks = 0;
         player->tick = 0;
     }

@@ -28,6 +28,9 @@ void setBpm(Player* player, int32_t bpm);
 // (125 -> 882, 132 -> 835). A BPM below 1 counts as 1.
 int32_t samplesPerTickForBpm(int32_t bpm);
 
+// Ticks a row lasts at the current tempo, pattern delay aside (at least 1).
+int32_t ticksPerRow(const Player* player);
+
 // Per-channel work of the row tick and of the other ticks; sequencerTick calls them.
 void processRow(Player* player);
 void processTick(Player* player);

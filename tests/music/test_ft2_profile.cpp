@@ -114,6 +114,25 @@ TEST_F(Ft2Timing, TickLengthKeepsItsFraction) {
     }
 }
 
+// F00: the demo makes every tick a row tick; FT2's tick counter wraps from 0, so the row holds
+// for 65536 ticks and its slide keeps running on all of them.
+TEST_F(Ft2Timing, SpeedZeroHoldsTheRow) {
+    put(0, 0, noteC4, 1, 0, 15, 0x00);
+    put(0, 1, noteC4, 1, 0, 10, 0x01); // volume slide down 1 a tick
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        tick(40);
+        EXPECT_EQ(player.row, ft2() ? 0 : 39) << profileName(id);
+        // Demo: a new row on every tick, so the slide never gets an other tick.
+        EXPECT_EQ(channel(1).volume, ft2() ? 48 - 39 : 48) << profileName(id);
+        if (!ft2()) continue;
+        tick(65536 - 40);
+        EXPECT_EQ(player.row, 0);
+        tick();
+        EXPECT_EQ(player.row, 1);
+    }
+}
+
 // Volume-column slides and panning slides wait for tick 1 in FT2; the demo slides on the row
 // tick too.
 TEST_F(Ft2VolumeColumn, SlidesSkipTheRowTick) {
