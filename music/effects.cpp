@@ -553,6 +553,12 @@ void noteDelayRow(const EffectCall& e) {
     channel->panning = e.row->heldPanning;
 }
 
+void noteCutRow(const EffectCall& e) {
+    if (e.y != 0 || !profileOf(e.player).noteCutZeroOnRowTick) return;
+    e.channel->volume = 0;
+    raiseFlags(e.channel, UPDATE_VOLUME);
+}
+
 void patternDelayRow(const EffectCall& e) {
     e.player->patternDelayTicks =
         e.y * (profileOf(e.player).speedZeroHoldsRow ? ticksPerRow(e.player) : e.player->tempo);
@@ -613,7 +619,7 @@ constexpr EffectHalf extendedRowTable[16] = {
     nothing,            // E9y retrigger: on the other ticks
     fineVolumeUpRow,    // EAy fine volume slide up
     fineVolumeDownRow,  // EBy fine volume slide down
-    nothing,            // ECy note cut: on the other ticks
+    noteCutRow,         // ECy note cut: EC0 where it cuts on the row tick
     noteDelayRow,       // EDy note delay
     patternDelayRow,    // EEy pattern delay
     nothing,            // EFy

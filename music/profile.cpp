@@ -45,6 +45,7 @@ constexpr ReplayProfile makeFt2Profile() {
     p.noteDelayKeepsVolume = true;
     p.glissando = true;
     p.speedZeroHoldsRow = true;
+    p.noteCutZeroOnRowTick = true;
     return p;
 }
 

@@ -79,6 +79,8 @@ struct ReplayProfile {
     // FT2: F00 sets a speed of 0, from which its tick counter runs down through zero and wraps:
     // every row then lasts 65536 ticks, so the song stays where it is.
     bool speedZeroHoldsRow;
+    // FT2: EC0 cuts the note on the row tick.
+    bool noteCutZeroOnRowTick;
 };
 
 // The two fixed profiles; never null.

@@ -499,6 +499,21 @@ TEST_F(Ft2Pitch, SlideMemoriesAreSeparate) {
     }
 }
 
+// EC0: the demo does nothing; FT2 cuts the note on the row tick. EC2 cuts on tick 2 in both.
+TEST_F(Ft2Pitch, NoteCutZeroCutsOnTheRowTick) {
+    put(0, 0, noteC4, 1, 0, 14, 0xC0);
+    put(0, 1, noteC4, 1, 0, 14, 0xC2);
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        tick();
+        EXPECT_EQ(channel(0).volume, ft2() ? 0 : 48) << profileName(id);
+        EXPECT_EQ(channel(1).volume, 48);
+        tick(2);
+        EXPECT_EQ(channel(0).volume, ft2() ? 0 : 48) << profileName(id);
+        EXPECT_EQ(channel(1).volume, 0);
+    }
+}
+
 // A delayed note without instrument number: FT2 keeps the channel's volume (here 20 from the
 // earlier row); the demo resets it to the sample's 48.
 TEST_F(Ft2Pitch, DelayedNoteKeepsTheVolumeWithoutInstrument) {
