@@ -46,6 +46,7 @@ constexpr ReplayProfile makeFt2Profile() {
     p.glissando = true;
     p.speedZeroHoldsRow = true;
     p.noteCutZeroOnRowTick = true;
+    p.ft2MissingInstruments = true;
     return p;
 }
 

@@ -81,6 +81,10 @@ struct ReplayProfile {
     bool speedZeroHoldsRow;
     // FT2: EC0 cuts the note on the row tick.
     bool noteCutZeroOnRowTick;
+    // FT2: an instrument number above 128 is ignored; one naming no instrument (or one without
+    // samples) plays FT2's placeholder, silent at volume 0 and centred; a note mapped to a sample
+    // an instrument lacks plays silently at volume 64, centred.
+    bool ft2MissingInstruments;
 };
 
 // The two fixed profiles; never null.

@@ -17,6 +17,12 @@ Instrument emptyInstrument;
 
 namespace {
 
+// What FT2 plays for an instrument that does not exist, and for a sample slot an existing
+// instrument leaves empty: no data either way, only the defaults differ.
+Sample ft2PlaceholderSample = {nullptr, 0, 0, 0, 0, 0, 128, 0, 0, 0};
+Sample ft2UnusedSlotSample = {nullptr, 0, 0, 0, 64, 0, 128, 0, 0, 0};
+constexpr uint8_t highestInstrumentNumber = 128;
+
 constexpr int32_t linearPeriodOfNoteZero = 7680;
 constexpr int32_t linearPeriodsPerSemitone = 64;
 constexpr int32_t fadeoutFull = 65536;
@@ -287,16 +293,20 @@ void releaseNote(const Player* player, Channel* channel, const Instrument* instr
 
 void lookUpInstrument(const Player* player, const Channel* channel, Instrument** instrument,
                       Sample** sample) {
-    if (channel->instrument >= player->instrumentCount || player->instruments == nullptr) {
+    const bool ft2StandIns = profileOf(player).ft2MissingInstruments;
+    if (channel->instrument >= player->instrumentCount || player->instruments == nullptr ||
+        (ft2StandIns && player->instruments[channel->instrument].sampleCount == 0)) {
         *instrument = &emptyInstrument;
-        *sample = &emptySample;
+        *sample = ft2StandIns ? &ft2PlaceholderSample : &emptySample;
         return;
     }
     Instrument* found = &player->instruments[channel->instrument];
     *instrument = found;
     const uint8_t slot = channel->note < sampleMapNotes ? found->sampleMap[channel->note] : 0xFF;
     Sample* playing = slot < maxSamplesPerInstrument ? found->samples[slot] : nullptr;
-    *sample = playing != nullptr ? playing : &emptySample;
+    if (playing == nullptr || playing == &emptySample)
+        playing = ft2StandIns ? &ft2UnusedSlotSample : &emptySample;
+    *sample = playing;
 }
 
 void resetChannel(Channel* channel, const Sample* sample) {
@@ -504,8 +514,13 @@ void processRow(Player* player) {
                                                          (cell->effect == 20 && cell->param == 0));
         const bool note = isNote(cell->note) && !(releaseOnRow && cell->effect == 20);
         row.note = note;
+        // FT2 reads an instrument number above 128 as none.
+        const uint8_t cellInstrument =
+            rules.ft2MissingInstruments && cell->instrument > highestInstrumentNumber
+                ? 0
+                : cell->instrument;
         if (rules.instrumentWaitsForNote) {
-            if (cell->instrument != 0) channel->selectedInstrument = cell->instrument;
+            if (cellInstrument != 0) channel->selectedInstrument = cellInstrument;
             if (note && !tonePortamento) {
                 // No instrument number yet: FT2 plays its empty instrument.
                 channel->instrument =
@@ -547,14 +562,14 @@ void processRow(Player* player) {
         if (releaseOnRow) {
             // FT2 releases first; an instrument number then brings back only volume and panning.
             releaseNote(player, channel, instrument);
-            if (cell->instrument != 0) {
+            if (cellInstrument != 0) {
                 channel->volume = sample->volume;
                 channel->panning = sample->panning;
                 channel->updateFlags |= UPDATE_VOLUME | UPDATE_PANNING;
             }
             if (cell->volume != 0) volumeColumnRow(channel, cell->volume, &rules);
         } else {
-            if (cell->instrument != 0) resetChannel(channel, sample);
+            if (cellInstrument != 0) resetChannel(channel, sample);
             if (cell->volume != 0) volumeColumnRow(channel, cell->volume, &rules);
             if (cell->note == KEY_OFF || (cell->effect == 20 && !rules.keyOffAtTick))
                 releaseNote(player, channel, instrument);

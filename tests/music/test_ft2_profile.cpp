@@ -514,6 +514,35 @@ TEST_F(Ft2Pitch, NoteCutZeroCutsOnTheRowTick) {
     }
 }
 
+// Instruments that are not there. FT2 plays its placeholder for a number naming no instrument
+// or one without samples (volume 0, centred), a silent volume-64 centred sample for a slot an
+// instrument leaves empty, and ignores numbers above 128; the demo plays its zero-filled empty
+// sample for all of them (volume 0, panning 0) and takes any number.
+TEST_F(Ft2Pitch, MissingInstrumentsPlayFt2sDefaults) {
+    instruments[2].sampleCount = 0;
+    instruments[2].samples[0] = &emptySample;
+    instruments[1].sampleMap[noteC4 - 1] = 5;
+    put(0, 0, noteC4, 5);
+    put(0, 1, noteC4, 3);
+    put(0, 2, noteC4, 2);
+    put(0, 3, noteC4, 1, 0, 12, 20);
+    put(1, 3, noteC4, 0x85);
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        tick();
+        for (int32_t c = 0; c < 2; ++c) {
+            EXPECT_EQ(channel(c).volume, 0) << profileName(id) << " channel " << c;
+            EXPECT_EQ(channel(c).panning, ft2() ? 128 : 0) << profileName(id) << " channel " << c;
+        }
+        EXPECT_EQ(channel(2).volume, ft2() ? 64 : 0) << profileName(id);
+        EXPECT_EQ(channel(2).panning, ft2() ? 128 : 0) << profileName(id);
+        tick(6);
+        // FT2 keeps instrument 1 and its volume; the demo switches to its empty sample.
+        EXPECT_EQ(channel(3).volume, ft2() ? 20 : 0) << profileName(id);
+        EXPECT_EQ(voiceOf(3).voiceVolume != 0, ft2()) << profileName(id);
+    }
+}
+
 // A delayed note without instrument number: FT2 keeps the channel's volume (here 20 from the
 // earlier row); the demo resets it to the sample's 48.
 TEST_F(Ft2Pitch, DelayedNoteKeepsTheVolumeWithoutInstrument) {
