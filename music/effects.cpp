@@ -586,7 +586,7 @@ void noteDelayOther(const EffectCall& e) {
     const ReplayProfile& rules = profileOf(e.player);
     const int32_t volume = channel->volume;
     const int32_t panning = channel->panning;
-    resetChannel(channel, e.sample);
+    resetInstrument(e.player, channel, e.instrument, e.sample);
     channel->period = channel->notePeriod;
     raiseFlags(channel, UPDATE_FREQUENCY);
     if (rules.noteDelayKeepsVolume) {

@@ -47,6 +47,7 @@ constexpr ReplayProfile makeFt2Profile() {
     p.speedZeroHoldsRow = true;
     p.noteCutZeroOnRowTick = true;
     p.ft2MissingInstruments = true;
+    p.envelopeResetNeedsEnvelope = true;
     return p;
 }
 

@@ -85,6 +85,10 @@ struct ReplayProfile {
     // samples) plays FT2's placeholder, silent at volume 0 and centred; a note mapped to a sample
     // an instrument lacks plays silently at volume 64, centred.
     bool ft2MissingInstruments;
+    // FT2: an instrument reset starts a volume or panning envelope over only when the playing
+    // instrument has that envelope on; otherwise its position stays, and a later note of an
+    // instrument that has it goes on from there.
+    bool envelopeResetNeedsEnvelope;
 };
 
 // The two fixed profiles; never null.

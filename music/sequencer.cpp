@@ -334,6 +334,30 @@ void resetChannel(Channel* channel, const Sample* sample) {
     channel->updateFlags |= UPDATE_VOLUME | UPDATE_PANNING;
 }
 
+void resetInstrument(const Player* player, Channel* channel, const Instrument* instrument,
+                     const Sample* sample) {
+    if (!profileOf(player).envelopeResetNeedsEnvelope) {
+        resetChannel(channel, sample);
+        return;
+    }
+    const Channel before = *channel;
+    resetChannel(channel, sample);
+    if ((volumeEnvelopeType(player, instrument) & 1) == 0) {
+        channel->volumeEnvelopePoint = before.volumeEnvelopePoint;
+        channel->volumeEnvelopeTick = before.volumeEnvelopeTick;
+        channel->volumeEnvelopeValue = before.volumeEnvelopeValue;
+        channel->volumeEnvelopeSlope = before.volumeEnvelopeSlope;
+        channel->volumeEnvelopeDone = before.volumeEnvelopeDone;
+    }
+    if ((panningEnvelopeType(player, instrument) & 1) == 0) {
+        channel->panningEnvelopePoint = before.panningEnvelopePoint;
+        channel->panningEnvelopeTick = before.panningEnvelopeTick;
+        channel->panningEnvelopeValue = before.panningEnvelopeValue;
+        channel->panningEnvelopeSlope = before.panningEnvelopeSlope;
+        channel->panningEnvelopeDone = before.panningEnvelopeDone;
+    }
+}
+
 EnvelopeState volumeEnvelopeState(Channel* channel) {
     return {&channel->volumeEnvelopeTick,  &channel->volumeEnvelopePoint,
             &channel->volumeEnvelopeValue, &channel->volumeEnvelopeOutput,
@@ -569,7 +593,7 @@ void processRow(Player* player) {
             }
             if (cell->volume != 0) volumeColumnRow(channel, cell->volume, &rules);
         } else {
-            if (cellInstrument != 0) resetChannel(channel, sample);
+            if (cellInstrument != 0) resetInstrument(player, channel, instrument, sample);
             if (cell->volume != 0) volumeColumnRow(channel, cell->volume, &rules);
             if (cell->note == KEY_OFF || (cell->effect == 20 && !rules.keyOffAtTick))
                 releaseNote(player, channel, instrument);

@@ -39,6 +39,11 @@ void processTick(Player* player);
 // and fadeout from their start, key released no longer.
 void resetChannel(Channel* channel, const Sample* sample);
 
+// resetChannel as the Player's profile has it: with FT2's rule an envelope the instrument has
+// off keeps its position (its output stays neutral while it is off).
+void resetInstrument(const Player* player, Channel* channel, const Instrument* instrument,
+                     const Sample* sample);
+
 // Amiga period of a note (0..255, up to 15 more from the arpeggio) with finetune -128..127.
 int32_t amigaPeriod(int32_t realNote, int32_t finetune);
 

@@ -543,6 +543,26 @@ TEST_F(Ft2Pitch, MissingInstrumentsPlayFt2sDefaults) {
     }
 }
 
+// Instrument 1 fades in its volume envelope over 12 ticks, instrument 2 has none. A note of
+// instrument 2 leaves FT2's envelope where instrument 1 left it (tick 6), and a later lone note
+// of instrument 1 goes on from there; the demo starts it over with every instrument number.
+TEST_F(Ft2Envelopes, ResetKeepsAnEnvelopeTheInstrumentHasOff) {
+    instruments[0].volumeEnvelope[0] = {0, 64};
+    instruments[0].volumeEnvelope[1] = {12, 0};
+    instruments[0].volumePointCount = 2;
+    instruments[0].volumeType = 1;
+    instruments[0].volumeTypeAsRead = 1;
+    put(0, 0, noteC4, 1);
+    put(1, 0, noteC4, 2);
+    put(2, 0, 0, 1);
+    put(4, 0, noteC4);
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        tick(6 * 4 + 1);
+        EXPECT_EQ(channel(0).volumeEnvelopeOutput, ft2() ? 32 : 0) << profileName(id);
+    }
+}
+
 // A delayed note without instrument number: FT2 keeps the channel's volume (here 20 from the
 // earlier row); the demo resets it to the sample's 48.
 TEST_F(Ft2Pitch, DelayedNoteKeepsTheVolumeWithoutInstrument) {
