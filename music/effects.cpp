@@ -546,6 +546,7 @@ void fineVolumeDownRow(const EffectCall& e) {
 // The row's note, instrument and volume column have been taken already; hold them back until
 // the delay tick and keep the channel sounding as it did.
 void noteDelayRow(const EffectCall& e) {
+    if (e.y == 0 && profileOf(e.player).noteDelayEdgesFt2) return;
     Channel* channel = e.channel;
     channel->updateFlags &= ~noteDelayClearedFlags;
     channel->volume = e.row->heldVolume;
@@ -577,13 +578,41 @@ void noteCutOther(const EffectCall& e) {
     raiseFlags(e.channel, UPDATE_VOLUME);
 }
 
+// Of the delayed cell's volume column only set-volume and set-panning are taken.
+void delayedVolumeColumn(const EffectCall& e) {
+    const uint8_t v = e.cell->volume;
+    if ((v >= 0x10 && v <= 0x50) || (v >> 4) == 0xC)
+        volumeColumnRow(e.channel, v, &profileOf(e.player));
+}
+
+// FT2's delayed key-off: the release, then the instrument starts over without a note.
+void delayedKeyOff(const EffectCall& e) {
+    Channel* channel = e.channel;
+    releaseNote(e.player, channel, e.instrument);
+    if (e.cell->instrument != 0) {
+        channel->volume = e.sample->volume;
+        channel->panning = e.sample->panning;
+    }
+    const int32_t volume = channel->volume;
+    const int32_t panning = channel->panning;
+    resetInstrument(e.player, channel, e.instrument, e.sample);
+    channel->volume = volume;
+    channel->panning = panning;
+    delayedVolumeColumn(e);
+}
+
 void noteDelayOther(const EffectCall& e) {
     Channel* channel = e.channel;
+    const ReplayProfile& rules = profileOf(e.player);
+    if (e.y == 0 && rules.noteDelayEdgesFt2) return;
     if (e.player->tick != e.y) {
         channel->updateFlags &= ~noteDelayClearedFlags;
         return;
     }
-    const ReplayProfile& rules = profileOf(e.player);
+    if (e.cell->note == KEY_OFF && rules.noteDelayEdgesFt2) {
+        delayedKeyOff(e);
+        return;
+    }
     const int32_t volume = channel->volume;
     const int32_t panning = channel->panning;
     resetInstrument(e.player, channel, e.instrument, e.sample);
@@ -594,8 +623,7 @@ void noteDelayOther(const EffectCall& e) {
             channel->volume = volume;
             channel->panning = panning;
         }
-        const uint8_t v = e.cell->volume;
-        if ((v >= 0x10 && v <= 0x50) || (v >> 4) == 0xC) volumeColumnRow(channel, v, &rules);
+        delayedVolumeColumn(e);
     } else if (e.cell->volume != 0) {
         volumeColumnRow(channel, e.cell->volume, &rules);
     }

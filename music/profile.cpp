@@ -48,6 +48,7 @@ constexpr ReplayProfile makeFt2Profile() {
     p.noteCutZeroOnRowTick = true;
     p.ft2MissingInstruments = true;
     p.envelopeResetNeedsEnvelope = true;
+    p.noteDelayEdgesFt2 = true;
     return p;
 }
 

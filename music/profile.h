@@ -89,6 +89,10 @@ struct ReplayProfile {
     // instrument has that envelope on; otherwise its position stays, and a later note of an
     // instrument that has it goes on from there.
     bool envelopeResetNeedsEnvelope;
+    // FT2: ED0 delays nothing (the row plays as without it); a delayed key-off releases on its
+    // tick and then starts the instrument's envelopes and fadeout over, unreleased, without a
+    // new note.
+    bool noteDelayEdgesFt2;
 };
 
 // The two fixed profiles; never null.

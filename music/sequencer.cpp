@@ -534,8 +534,11 @@ void processRow(Player* player) {
             cell->effect == 3 || cell->effect == 5 ||
             (rules.volumeColumnTonePortamento && (cell->volume >> 4) == 0xF && !noteDelayed);
         // FT2 releases with K00 on the row tick as with a key-off note, and then plays no note.
-        const bool releaseOnRow = rules.keyOffAtTick && (cell->note == KEY_OFF ||
-                                                         (cell->effect == 20 && cell->param == 0));
+        // A delayed key-off waits for its tick there too.
+        const bool delayedKeyOff = rules.noteDelayEdgesFt2 && noteDelayed && cell->note == KEY_OFF;
+        const bool keyOffNote = cell->note == KEY_OFF && !delayedKeyOff;
+        const bool releaseOnRow =
+            rules.keyOffAtTick && (keyOffNote || (cell->effect == 20 && cell->param == 0));
         const bool note = isNote(cell->note) && !(releaseOnRow && cell->effect == 20);
         row.note = note;
         // FT2 reads an instrument number above 128 as none.
@@ -595,7 +598,7 @@ void processRow(Player* player) {
         } else {
             if (cellInstrument != 0) resetInstrument(player, channel, instrument, sample);
             if (cell->volume != 0) volumeColumnRow(channel, cell->volume, &rules);
-            if (cell->note == KEY_OFF || (cell->effect == 20 && !rules.keyOffAtTick))
+            if (keyOffNote || (cell->effect == 20 && !rules.keyOffAtTick))
                 releaseNote(player, channel, instrument);
         }
 

@@ -563,6 +563,28 @@ TEST_F(Ft2Envelopes, ResetKeepsAnEnvelopeTheInstrumentHasOff) {
     }
 }
 
+// Key-off with ED0: the demo's ED0 holds the row back (the volume stays 48); in FT2 ED0 is no
+// delay, so the key-off zeroes the volume at once. Key-off with ED2: the demo releases on the
+// row tick and starts the note again on tick 2; FT2 waits, releases on tick 2 (volume 0) and
+// starts the instrument over unreleased, without a new note.
+TEST_F(Ft2KeyOff, NoteDelayWithKeyOff) {
+    put(0, 0, noteC4, 1);
+    put(0, 1, noteC4, 1);
+    put(1, 0, KEY_OFF, 0, 0, 14, 0xD0);
+    put(1, 1, KEY_OFF, 0, 0, 14, 0xD2);
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        tick(6 + 2);
+        EXPECT_EQ(channel(0).volume, ft2() ? 0 : 48) << profileName(id);
+        EXPECT_EQ(channel(1).keyOff, ft2() ? 0 : 1) << profileName(id);
+        EXPECT_EQ(channel(1).volume, 48) << profileName(id);
+        tick();
+        EXPECT_EQ(channel(1).keyOff, 0) << profileName(id);
+        EXPECT_EQ(channel(1).volume, ft2() ? 0 : 48) << profileName(id);
+        EXPECT_EQ((channel(1).updateFlags & UPDATE_TRIGGER) != 0, !ft2()) << profileName(id);
+    }
+}
+
 // A delayed note without instrument number: FT2 keeps the channel's volume (here 20 from the
 // earlier row); the demo resets it to the sample's 48.
 TEST_F(Ft2Pitch, DelayedNoteKeepsTheVolumeWithoutInstrument) {
