@@ -83,6 +83,7 @@ int8_t advancePhase(int8_t position, uint8_t speed) {
 }
 
 void volumeSlide(Channel* channel) {
+    channel->tremorMuted = 0;
     const int32_t x = channel->volumeSlideMemory >> 4;
     const int32_t y = channel->volumeSlideMemory & 15;
     if (x != 0) {
@@ -266,6 +267,7 @@ void positionJumpRow(const EffectCall& e) {
 }
 
 void setVolumeRow(const EffectCall& e) {
+    e.channel->tremorMuted = 0;
     e.channel->volume = e.xx;
     raiseFlags(e.channel, UPDATE_VOLUME);
 }
@@ -463,6 +465,7 @@ void panningSlideOther(const EffectCall& e) {
 void multiRetrigOther(const EffectCall& e) {
     Channel* channel = e.channel;
     if (channel->retrigInterval == 0 || e.player->tick % channel->retrigInterval != 0) return;
+    channel->tremorMuted = 0;
     if (channel->retrigVolumeMode == 0) {
         raiseFlags(channel, UPDATE_TRIGGER);
         return;
@@ -528,6 +531,7 @@ void coarsePanningRow(const EffectCall& e) {
 void fineVolumeUpRow(const EffectCall& e) {
     Channel* channel = e.channel;
     store(channel->fineVolumeSlideMemory, e.y);
+    channel->tremorMuted = 0;
     const int32_t volume = channel->volume + channel->fineVolumeSlideMemory;
     channel->volume = volume < maxVolume ? volume : maxVolume;
     raiseFlags(channel, UPDATE_VOLUME);
@@ -538,6 +542,7 @@ void fineVolumeDownRow(const EffectCall& e) {
     uint8_t& memory = profileOf(e.player).separateSlideMemories ? channel->fineVolumeDownMemory
                                                                 : channel->fineVolumeSlideMemory;
     store(memory, e.y);
+    channel->tremorMuted = 0;
     const int32_t volume = channel->volume - memory;
     channel->volume = volume > 0 ? volume : 0;
     raiseFlags(channel, UPDATE_VOLUME);
@@ -557,6 +562,7 @@ void noteDelayRow(const EffectCall& e) {
 void noteCutRow(const EffectCall& e) {
     if (e.y != 0 || !profileOf(e.player).noteCutZeroOnRowTick) return;
     e.channel->volume = 0;
+    e.channel->tremorMuted = 0;
     raiseFlags(e.channel, UPDATE_VOLUME);
 }
 
@@ -574,6 +580,7 @@ void retriggerOther(const EffectCall& e) {
 
 void noteCutOther(const EffectCall& e) {
     if (e.player->tick != e.y) return;
+    e.channel->tremorMuted = 0;
     e.channel->volume = 0;
     raiseFlags(e.channel, UPDATE_VOLUME);
 }
@@ -806,6 +813,7 @@ void stepTremolo(Channel* channel) {
         delta = -delta;
     }
     channel->volumeDelta = delta;
+    channel->tremorMuted = 0;
     channel->tremoloPosition = advancePhase(channel->tremoloPosition, channel->tremoloSpeed);
     raiseFlags(channel, UPDATE_VOLUME);
 }

@@ -49,6 +49,7 @@ constexpr ReplayProfile makeFt2Profile() {
     p.ft2MissingInstruments = true;
     p.envelopeResetNeedsEnvelope = true;
     p.noteDelayEdgesFt2 = true;
+    p.tremorMuteOutlasts = true;
     return p;
 }
 

@@ -93,6 +93,9 @@ struct ReplayProfile {
     // tick and then starts the instrument's envelopes and fadeout over, unreleased, without a
     // new note.
     bool noteDelayEdgesFt2;
+    // FT2: a channel the tremor left muted stays silent after the effect ends, until a volume
+    // command, volume slide, retrig, tremolo, note cut or instrument number sets its volume.
+    bool tremorMuteOutlasts;
 };
 
 // The two fixed profiles; never null.

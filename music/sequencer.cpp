@@ -103,12 +103,14 @@ void stepFadeout(Channel* channel, const Instrument* instrument) {
 }
 
 void slideVolumeDown(Channel* channel, int32_t amount) {
+    channel->tremorMuted = 0;
     const int32_t volume = channel->volume - amount;
     channel->volume = volume > 0 ? volume : 0;
     channel->updateFlags |= UPDATE_VOLUME;
 }
 
 void slideVolumeUp(Channel* channel, int32_t amount) {
+    channel->tremorMuted = 0;
     const int32_t volume = channel->volume + amount;
     channel->volume = volume < 64 ? volume : 64;
     channel->updateFlags |= UPDATE_VOLUME;
@@ -431,6 +433,7 @@ void volumeColumnRow(Channel* channel, uint8_t v, const ReplayProfile* rules) {
     case 0x5:
         if (v > 0x50) return;
         channel->volume = v - 16;
+        channel->tremorMuted = 0;
         channel->updateFlags |= UPDATE_VOLUME;
         return;
     case 0x6:
@@ -503,6 +506,16 @@ void stepAutoVibrato(Channel* channel, const Instrument* instrument, const Repla
     channel->autoVibratoPosition += instrument->autoVibratoRate;
     if (channel->autoVibratoPosition > 255) channel->autoVibratoPosition -= 256;
     channel->updateFlags |= UPDATE_FREQUENCY;
+}
+
+// A tremor's muting outlasts the effect where the profile says so.
+void keepTremorMuting(const Player* player, Channel* channel, const Cell* cell) {
+    constexpr uint8_t tremorEffect = 29;
+    if (channel->tremorMuted == 0 || cell->effect == tremorEffect ||
+        !profileOf(player).tremorMuteOutlasts)
+        return;
+    channel->volumeDelta = -channel->volume;
+    channel->updateFlags |= UPDATE_VOLUME;
 }
 
 // FT2 recomputes a channel's volume on every tick while its volume envelope is on and after a
@@ -614,6 +627,7 @@ void processRow(Player* player) {
 
         effectRowTick(player, channel, cell, instrument, sample, &row);
         stepAutoVibrato(channel, instrument, &rules, linearTable(player));
+        keepTremorMuting(player, channel, cell);
         raiseFt2VolumeRefresh(player, channel, volumeType);
         updateVoice(channel, sample, player);
     }
@@ -645,6 +659,7 @@ void processTick(Player* player) {
 
         effectOtherTick(player, channel, cell, instrument, sample);
         stepAutoVibrato(channel, instrument, &rules, linearTable(player));
+        keepTremorMuting(player, channel, cell);
         raiseFt2VolumeRefresh(player, channel, volumeType);
         updateVoice(channel, sample, player);
     }

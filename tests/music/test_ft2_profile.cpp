@@ -480,6 +480,24 @@ TEST_F(Ft2Pitch, TremorCountsOnTheOtherTicks) {
     }
 }
 
+// T21 over two rows ends muted (see above). FT2 keeps the channel silent on the next rows without
+// effect and until a volume command; the demo is audible again once the tremor stops.
+TEST_F(Ft2Pitch, TremorMutingOutlastsTheEffect) {
+    put(0, 0, noteC4, 1, 0, 29, 0x21);
+    put(1, 0, 0, 0, 0, 29, 0x00);
+    put(4, 0, 0, 0, 0x30);
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        tick(12 + 6);
+        EXPECT_EQ(voiceOf(0).voiceVolume != 0, !ft2()) << profileName(id);
+        tick(6);
+        EXPECT_EQ(voiceOf(0).voiceVolume != 0, !ft2()) << profileName(id);
+        tick();
+        EXPECT_NE(voiceOf(0).voiceVolume, 0) << profileName(id);
+        EXPECT_EQ(channel(0).volume, 32);
+    }
+}
+
 // EA0 after EB3: the demo's shared memory raises by 3; FT2 keeps a memory for each, and EA has
 // none yet. H00 on channel 1 after H02 on channel 0: the demo's one memory slides channel 1 down
 // too; FT2's channel 1 has no memory of its own yet.
