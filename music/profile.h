@@ -96,6 +96,9 @@ struct ReplayProfile {
     // FT2: a channel the tremor left muted stays silent after the effect ends, until a volume
     // command, volume slide, retrig, tremolo, note cut or instrument number sets its volume.
     bool tremorMuteOutlasts;
+    // FT2: envelopes run after the effects, so a delayed note's (or delayed key-off's) envelopes
+    // take their first step on the delay tick itself.
+    bool delayedNoteStepsEnvelopes;
 };
 
 // The two fixed profiles; never null.

@@ -95,6 +95,19 @@ void stepPanningEnvelope(Channel* channel, const Instrument* instrument, uint8_t
                  instrument->panningLoopStart, instrument->panningLoopEnd, type, UPDATE_PANNING);
 }
 
+} // namespace
+
+void stepEnvelopes(const Player* player, Channel* channel, const Instrument* instrument) {
+    const uint8_t volumeType = volumeEnvelopeType(player, instrument);
+    const uint8_t panningType = panningEnvelopeType(player, instrument);
+    if ((volumeType & 1) != 0 && channel->volumeEnvelopeDone == 0)
+        stepVolumeEnvelope(channel, instrument, volumeType);
+    if ((panningType & 1) != 0 && channel->panningEnvelopeDone == 0)
+        stepPanningEnvelope(channel, instrument, panningType);
+}
+
+namespace {
+
 void stepFadeout(Channel* channel, const Instrument* instrument) {
     if (channel->keyOff != 1) return;
     const int32_t faded = channel->fadeoutVolume - instrument->fadeout;

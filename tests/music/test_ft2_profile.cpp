@@ -561,6 +561,27 @@ TEST_F(Ft2Pitch, MissingInstrumentsPlayFt2sDefaults) {
     }
 }
 
+// ED2 with an envelope falling from 64 to 0 over 4 ticks: FT2 runs envelopes after the effects,
+// so the delayed note's envelope is at its first point on tick 2 and one step down on tick 3;
+// the demo's envelope takes its first step on tick 3 and lags one tick behind.
+TEST_F(Ft2Envelopes, DelayedNoteStepsItsEnvelopeOnTheDelayTick) {
+    instruments[0].volumeEnvelope[0] = {0, 64};
+    instruments[0].volumeEnvelope[1] = {4, 0};
+    instruments[0].volumePointCount = 2;
+    instruments[0].volumeType = 1;
+    instruments[0].volumeTypeAsRead = 1;
+    put(0, 0, noteC4, 1, 0, 14, 0xD2);
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        tick(3);
+        EXPECT_EQ(channel(0).volumeEnvelopeOutput, 64) << profileName(id);
+        tick();
+        EXPECT_EQ(channel(0).volumeEnvelopeOutput, ft2() ? 48 : 64) << profileName(id);
+        tick();
+        EXPECT_EQ(channel(0).volumeEnvelopeOutput, ft2() ? 32 : 48) << profileName(id);
+    }
+}
+
 // Instrument 1 fades in its volume envelope over 12 ticks, instrument 2 has none. A note of
 // instrument 2 leaves FT2's envelope where instrument 1 left it (tick 6), and a later lone note
 // of instrument 1 goes on from there; the demo starts it over with every instrument number.
