@@ -606,8 +606,6 @@ void delayedKeyOff(const EffectCall& e) {
     channel->volume = volume;
     channel->panning = panning;
     delayedVolumeColumn(e);
-    if (profileOf(e.player).delayedNoteStepsEnvelopes)
-        stepEnvelopes(e.player, channel, e.instrument);
 }
 
 void noteDelayOther(const EffectCall& e) {
@@ -636,7 +634,6 @@ void noteDelayOther(const EffectCall& e) {
     } else if (e.cell->volume != 0) {
         volumeColumnRow(channel, e.cell->volume, &rules);
     }
-    if (rules.delayedNoteStepsEnvelopes) stepEnvelopes(e.player, channel, e.instrument);
     raiseFlags(channel, UPDATE_TRIGGER);
 }
 

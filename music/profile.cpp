@@ -50,7 +50,7 @@ constexpr ReplayProfile makeFt2Profile() {
     p.envelopeResetNeedsEnvelope = true;
     p.noteDelayEdgesFt2 = true;
     p.tremorMuteOutlasts = true;
-    p.delayedNoteStepsEnvelopes = true;
+    p.envelopesAfterEffects = true;
     return p;
 }
 

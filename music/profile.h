@@ -96,9 +96,9 @@ struct ReplayProfile {
     // FT2: a channel the tremor left muted stays silent after the effect ends, until a volume
     // command, volume slide, retrig, tremolo, note cut or instrument number sets its volume.
     bool tremorMuteOutlasts;
-    // FT2: envelopes run after the effects, so a delayed note's (or delayed key-off's) envelopes
-    // take their first step on the delay tick itself.
-    bool delayedNoteStepsEnvelopes;
+    // FT2: on the other ticks envelopes and fadeout run after the effects, so what a note delay
+    // starts or Kxx releases takes its first envelope or fadeout step on that same tick.
+    bool envelopesAfterEffects;
 };
 
 // The two fixed profiles; never null.

@@ -95,24 +95,21 @@ void stepPanningEnvelope(Channel* channel, const Instrument* instrument, uint8_t
                  instrument->panningLoopStart, instrument->panningLoopEnd, type, UPDATE_PANNING);
 }
 
-} // namespace
-
-void stepEnvelopes(const Player* player, Channel* channel, const Instrument* instrument) {
-    const uint8_t volumeType = volumeEnvelopeType(player, instrument);
-    const uint8_t panningType = panningEnvelopeType(player, instrument);
-    if ((volumeType & 1) != 0 && channel->volumeEnvelopeDone == 0)
-        stepVolumeEnvelope(channel, instrument, volumeType);
-    if ((panningType & 1) != 0 && channel->panningEnvelopeDone == 0)
-        stepPanningEnvelope(channel, instrument, panningType);
-}
-
-namespace {
-
 void stepFadeout(Channel* channel, const Instrument* instrument) {
     if (channel->keyOff != 1) return;
     const int32_t faded = channel->fadeoutVolume - instrument->fadeout;
     channel->fadeoutVolume = faded > 0 ? faded : 0;
     channel->updateFlags |= UPDATE_VOLUME;
+}
+
+// The per-tick envelope steps of the instrument's envelopes that are on, then the fadeout.
+void stepEnvelopesAndFadeout(Channel* channel, const Instrument* instrument, uint8_t volumeType,
+                             uint8_t panningType) {
+    if ((volumeType & 1) != 0 && channel->volumeEnvelopeDone == 0)
+        stepVolumeEnvelope(channel, instrument, volumeType);
+    if ((panningType & 1) != 0 && channel->panningEnvelopeDone == 0)
+        stepPanningEnvelope(channel, instrument, panningType);
+    stepFadeout(channel, instrument);
 }
 
 void slideVolumeDown(Channel* channel, int32_t amount) {
@@ -663,14 +660,13 @@ void processTick(Player* player) {
         channel->periodDelta = 0;
         channel->updateFlags = 0;
 
-        if ((volumeType & 1) != 0 && channel->volumeEnvelopeDone == 0)
-            stepVolumeEnvelope(channel, instrument, volumeType);
-        if ((panningType & 1) != 0 && channel->panningEnvelopeDone == 0)
-            stepPanningEnvelope(channel, instrument, panningType);
-        stepFadeout(channel, instrument);
+        if (!rules.envelopesAfterEffects)
+            stepEnvelopesAndFadeout(channel, instrument, volumeType, panningType);
         volumeColumnTick(channel, cell->volume, &rules);
 
         effectOtherTick(player, channel, cell, instrument, sample);
+        if (rules.envelopesAfterEffects)
+            stepEnvelopesAndFadeout(channel, instrument, volumeType, panningType);
         stepAutoVibrato(channel, instrument, &rules, linearTable(player));
         keepTremorMuting(player, channel, cell);
         raiseFt2VolumeRefresh(player, channel, volumeType);

@@ -44,9 +44,6 @@ void resetChannel(Channel* channel, const Sample* sample);
 void resetInstrument(const Player* player, Channel* channel, const Instrument* instrument,
                      const Sample* sample);
 
-// One step of each envelope the instrument has on and that has not ended.
-void stepEnvelopes(const Player* player, Channel* channel, const Instrument* instrument);
-
 // Amiga period of a note (0..255, up to 15 more from the arpeggio) with finetune -128..127.
 int32_t amigaPeriod(int32_t realNote, int32_t finetune);
 

@@ -561,10 +561,11 @@ TEST_F(Ft2Pitch, MissingInstrumentsPlayFt2sDefaults) {
     }
 }
 
-// ED2 with an envelope falling from 64 to 0 over 4 ticks: FT2 runs envelopes after the effects,
-// so the delayed note's envelope is at its first point on tick 2 and one step down on tick 3;
-// the demo's envelope takes its first step on tick 3 and lags one tick behind.
-TEST_F(Ft2Envelopes, DelayedNoteStepsItsEnvelopeOnTheDelayTick) {
+// ED2 with an envelope falling from 64 to 0 over 4 ticks: FT2 runs envelopes and fadeout after
+// the effects on the other ticks, so the delayed note's envelope is at its first point on tick 2
+// and one step down on tick 3; the demo's envelope takes its first step on tick 3 and lags one tick
+// behind.
+TEST_F(Ft2Envelopes, EnvelopesAndFadeoutStepAfterTheEffects) {
     instruments[0].volumeEnvelope[0] = {0, 64};
     instruments[0].volumeEnvelope[1] = {4, 0};
     instruments[0].volumePointCount = 2;
@@ -579,6 +580,16 @@ TEST_F(Ft2Envelopes, DelayedNoteStepsItsEnvelopeOnTheDelayTick) {
         EXPECT_EQ(channel(0).volumeEnvelopeOutput, ft2() ? 48 : 64) << profileName(id);
         tick();
         EXPECT_EQ(channel(0).volumeEnvelopeOutput, ft2() ? 32 : 48) << profileName(id);
+    }
+    // K02 with a fadeout of 1024 a tick: FT2 fades on the release tick itself; the demo releases
+    // on the row tick and fades on ticks 0, 1 and 2.
+    instruments[1].fadeout = 1024;
+    put(2, 1, noteC4, 2, 0, 20, 0x02);
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        tick(6 * 2 + 3);
+        EXPECT_EQ(channel(1).keyOff, 1) << profileName(id);
+        EXPECT_EQ(channel(1).fadeoutVolume, 65536 - (ft2() ? 1 : 3) * 1024) << profileName(id);
     }
 }
 
