@@ -51,6 +51,7 @@ constexpr ReplayProfile makeFt2Profile() {
     p.noteDelayEdgesFt2 = true;
     p.tremorMuteOutlasts = true;
     p.envelopesAfterEffects = true;
+    p.fadeoutSpeedAtReset = true;
     return p;
 }
 

@@ -99,6 +99,9 @@ struct ReplayProfile {
     // FT2: on the other ticks envelopes and fadeout run after the effects, so what a note delay
     // starts or Kxx releases takes its first envelope or fadeout step on that same tick.
     bool envelopesAfterEffects;
+    // FT2: the fadeout speed is taken from the instrument playing at an instrument reset and kept
+    // until the next one, even when a later note plays another instrument.
+    bool fadeoutSpeedAtReset;
 };
 
 // The two fixed profiles; never null.

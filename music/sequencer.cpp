@@ -95,21 +95,22 @@ void stepPanningEnvelope(Channel* channel, const Instrument* instrument, uint8_t
                  instrument->panningLoopStart, instrument->panningLoopEnd, type, UPDATE_PANNING);
 }
 
-void stepFadeout(Channel* channel, const Instrument* instrument) {
+void stepFadeout(Channel* channel, const Instrument* instrument, bool speedAtReset) {
     if (channel->keyOff != 1) return;
-    const int32_t faded = channel->fadeoutVolume - instrument->fadeout;
+    const int32_t speed = speedAtReset ? channel->fadeoutSpeed : instrument->fadeout;
+    const int32_t faded = channel->fadeoutVolume - speed;
     channel->fadeoutVolume = faded > 0 ? faded : 0;
     channel->updateFlags |= UPDATE_VOLUME;
 }
 
 // The per-tick envelope steps of the instrument's envelopes that are on, then the fadeout.
 void stepEnvelopesAndFadeout(Channel* channel, const Instrument* instrument, uint8_t volumeType,
-                             uint8_t panningType) {
+                             uint8_t panningType, bool fadeoutSpeedAtReset) {
     if ((volumeType & 1) != 0 && channel->volumeEnvelopeDone == 0)
         stepVolumeEnvelope(channel, instrument, volumeType);
     if ((panningType & 1) != 0 && channel->panningEnvelopeDone == 0)
         stepPanningEnvelope(channel, instrument, panningType);
-    stepFadeout(channel, instrument);
+    stepFadeout(channel, instrument, fadeoutSpeedAtReset);
 }
 
 void slideVolumeDown(Channel* channel, int32_t amount) {
@@ -348,6 +349,7 @@ void resetChannel(Channel* channel, const Sample* sample) {
 
 void resetInstrument(const Player* player, Channel* channel, const Instrument* instrument,
                      const Sample* sample) {
+    channel->fadeoutSpeed = instrument->fadeout;
     if (!profileOf(player).envelopeResetNeedsEnvelope) {
         resetChannel(channel, sample);
         return;
@@ -633,7 +635,7 @@ void processRow(Player* player) {
         }
         if ((panningType & 1) != 0 && channel->panningEnvelopeDone == 0)
             stepPanningEnvelope(channel, instrument, panningType);
-        stepFadeout(channel, instrument);
+        stepFadeout(channel, instrument, rules.fadeoutSpeedAtReset);
 
         effectRowTick(player, channel, cell, instrument, sample, &row);
         stepAutoVibrato(channel, instrument, &rules, linearTable(player));
@@ -661,12 +663,14 @@ void processTick(Player* player) {
         channel->updateFlags = 0;
 
         if (!rules.envelopesAfterEffects)
-            stepEnvelopesAndFadeout(channel, instrument, volumeType, panningType);
+            stepEnvelopesAndFadeout(channel, instrument, volumeType, panningType,
+                                    rules.fadeoutSpeedAtReset);
         volumeColumnTick(channel, cell->volume, &rules);
 
         effectOtherTick(player, channel, cell, instrument, sample);
         if (rules.envelopesAfterEffects)
-            stepEnvelopesAndFadeout(channel, instrument, volumeType, panningType);
+            stepEnvelopesAndFadeout(channel, instrument, volumeType, panningType,
+                                    rules.fadeoutSpeedAtReset);
         stepAutoVibrato(channel, instrument, &rules, linearTable(player));
         keepTremorMuting(player, channel, cell);
         raiseFt2VolumeRefresh(player, channel, volumeType);

@@ -593,6 +593,24 @@ TEST_F(Ft2Envelopes, EnvelopesAndFadeoutStepAfterTheEffects) {
     }
 }
 
+// Instrument 2 fades out by 4096 a tick, instrument 1 by 1024. An instrument number without
+// note resets FT2's channel with the instrument still playing (2), whose fadeout speed then stays
+// for the next note of instrument 1; the demo fades with the instrument that plays.
+TEST_F(Ft2Envelopes, FadeoutSpeedIsTakenAtTheReset) {
+    instruments[0].fadeout = 1024;
+    instruments[1].fadeout = 4096;
+    put(0, 0, noteC4, 2);
+    put(1, 0, 0, 1);
+    put(2, 0, noteC4);
+    put(3, 0, KEY_OFF);
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        tick(6 * 3 + 1);
+        EXPECT_EQ(channel(0).instrument, 0) << profileName(id);
+        EXPECT_EQ(channel(0).fadeoutVolume, 65536 - (ft2() ? 4096 : 1024)) << profileName(id);
+    }
+}
+
 // Instrument 1 fades in its volume envelope over 12 ticks, instrument 2 has none. A note of
 // instrument 2 leaves FT2's envelope where instrument 1 left it (tick 6), and a later lone note
 // of instrument 1 goes on from there; the demo starts it over with every instrument number.
