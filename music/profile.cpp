@@ -52,6 +52,7 @@ constexpr ReplayProfile makeFt2Profile() {
     p.tremorMuteOutlasts = true;
     p.envelopesAfterEffects = true;
     p.fadeoutSpeedAtReset = true;
+    p.releaseLeavesSustainLoop = true;
     return p;
 }
 

@@ -102,6 +102,8 @@ struct ReplayProfile {
     // FT2: the fadeout speed is taken from the instrument playing at an instrument reset and kept
     // until the next one, even when a later note plays another instrument.
     bool fadeoutSpeedAtReset;
+    // FT2: an envelope loop that ends on the sustain point is left once the note is released.
+    bool releaseLeavesSustainLoop;
 };
 
 // The two fixed profiles; never null.

@@ -83,16 +83,35 @@ int32_t pointsUsable(int32_t pointCount) {
     return pointCount < envelopePointsStored ? pointCount : envelopePointsStored;
 }
 
-void stepVolumeEnvelope(Channel* channel, const Instrument* instrument, uint8_t type) {
-    stepEnvelope(channel, volumeEnvelopeState(channel), instrument->volumeEnvelope,
-                 instrument->volumePointCount, instrument->volumeSustain,
-                 instrument->volumeLoopStart, instrument->volumeLoopEnd, type, UPDATE_VOLUME);
+// FT2 leaves a loop that ends on the sustain point once the note is released.
+uint8_t envelopeTypeThisTick(const Channel* channel, uint8_t type, int32_t sustain, int32_t loopEnd,
+                             const ReplayProfile& rules) {
+    constexpr uint8_t sustainOn = 2;
+    constexpr uint8_t loopOn = 4;
+    if (rules.releaseLeavesSustainLoop && channel->keyOff != 0 && (type & sustainOn) != 0 &&
+        sustain == loopEnd)
+        return static_cast<uint8_t>(type & ~loopOn);
+    return type;
 }
 
-void stepPanningEnvelope(Channel* channel, const Instrument* instrument, uint8_t type) {
+void stepVolumeEnvelope(Channel* channel, const Instrument* instrument, uint8_t type,
+                        const ReplayProfile& rules) {
+    stepEnvelope(channel, volumeEnvelopeState(channel), instrument->volumeEnvelope,
+                 instrument->volumePointCount, instrument->volumeSustain,
+                 instrument->volumeLoopStart, instrument->volumeLoopEnd,
+                 envelopeTypeThisTick(channel, type, instrument->volumeSustain,
+                                      instrument->volumeLoopEnd, rules),
+                 UPDATE_VOLUME);
+}
+
+void stepPanningEnvelope(Channel* channel, const Instrument* instrument, uint8_t type,
+                         const ReplayProfile& rules) {
     stepEnvelope(channel, panningEnvelopeState(channel), instrument->panningEnvelope,
                  instrument->panningPointCount, instrument->panningSustain,
-                 instrument->panningLoopStart, instrument->panningLoopEnd, type, UPDATE_PANNING);
+                 instrument->panningLoopStart, instrument->panningLoopEnd,
+                 envelopeTypeThisTick(channel, type, instrument->panningSustain,
+                                      instrument->panningLoopEnd, rules),
+                 UPDATE_PANNING);
 }
 
 void stepFadeout(Channel* channel, const Instrument* instrument, bool speedAtReset) {
@@ -105,12 +124,12 @@ void stepFadeout(Channel* channel, const Instrument* instrument, bool speedAtRes
 
 // The per-tick envelope steps of the instrument's envelopes that are on, then the fadeout.
 void stepEnvelopesAndFadeout(Channel* channel, const Instrument* instrument, uint8_t volumeType,
-                             uint8_t panningType, bool fadeoutSpeedAtReset) {
+                             uint8_t panningType, const ReplayProfile& rules) {
     if ((volumeType & 1) != 0 && channel->volumeEnvelopeDone == 0)
-        stepVolumeEnvelope(channel, instrument, volumeType);
+        stepVolumeEnvelope(channel, instrument, volumeType, rules);
     if ((panningType & 1) != 0 && channel->panningEnvelopeDone == 0)
-        stepPanningEnvelope(channel, instrument, panningType);
-    stepFadeout(channel, instrument, fadeoutSpeedAtReset);
+        stepPanningEnvelope(channel, instrument, panningType, rules);
+    stepFadeout(channel, instrument, rules.fadeoutSpeedAtReset);
 }
 
 void slideVolumeDown(Channel* channel, int32_t amount) {
@@ -629,12 +648,12 @@ void processRow(Player* player) {
 
         if ((volumeType & 1) != 0) {
             if (channel->volumeEnvelopeDone != 1)
-                stepVolumeEnvelope(channel, instrument, volumeType);
+                stepVolumeEnvelope(channel, instrument, volumeType, rules);
         } else if (channel->keyOff == 1 && !rules.keyOffZeroesVolume) {
             channel->volumeEnvelopeOutput = 0; // released without an envelope: cut
         }
         if ((panningType & 1) != 0 && channel->panningEnvelopeDone == 0)
-            stepPanningEnvelope(channel, instrument, panningType);
+            stepPanningEnvelope(channel, instrument, panningType, rules);
         stepFadeout(channel, instrument, rules.fadeoutSpeedAtReset);
 
         effectRowTick(player, channel, cell, instrument, sample, &row);
@@ -663,14 +682,12 @@ void processTick(Player* player) {
         channel->updateFlags = 0;
 
         if (!rules.envelopesAfterEffects)
-            stepEnvelopesAndFadeout(channel, instrument, volumeType, panningType,
-                                    rules.fadeoutSpeedAtReset);
+            stepEnvelopesAndFadeout(channel, instrument, volumeType, panningType, rules);
         volumeColumnTick(channel, cell->volume, &rules);
 
         effectOtherTick(player, channel, cell, instrument, sample);
         if (rules.envelopesAfterEffects)
-            stepEnvelopesAndFadeout(channel, instrument, volumeType, panningType,
-                                    rules.fadeoutSpeedAtReset);
+            stepEnvelopesAndFadeout(channel, instrument, volumeType, panningType, rules);
         stepAutoVibrato(channel, instrument, &rules, linearTable(player));
         keepTremorMuting(player, channel, cell);
         raiseFt2VolumeRefresh(player, channel, volumeType);

@@ -611,6 +611,30 @@ TEST_F(Ft2Envelopes, FadeoutSpeedIsTakenAtTheReset) {
     }
 }
 
+// A volume envelope looping from point 1 to point 2, its sustain point also 2: while the key is
+// held both loop (32, 16, 32, ...). After the release FT2 leaves the loop at its end and runs on to
+// the last point (64); the demo loops on for good.
+TEST_F(Ft2Envelopes, ReleaseLeavesALoopEndingOnTheSustainPoint) {
+    const EnvelopePoint points[] = {{0, 64}, {2, 32}, {4, 0}, {6, 64}};
+    for (int32_t i = 0; i < 4; ++i) instruments[0].volumeEnvelope[i] = points[i];
+    instruments[0].volumePointCount = 4;
+    instruments[0].volumeLoopStart = 1;
+    instruments[0].volumeLoopEnd = 2;
+    instruments[0].volumeSustain = 2;
+    instruments[0].volumeType = 7;
+    instruments[0].volumeTypeAsRead = 7;
+    put(0, 0, noteC4, 1);
+    put(1, 0, KEY_OFF);
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        tick(6);
+        EXPECT_LE(channel(0).volumeEnvelopeOutput, 32) << profileName(id);
+        tick(12);
+        EXPECT_EQ(channel(0).volumeEnvelopeOutput == 64, ft2()) << profileName(id);
+        EXPECT_EQ(channel(0).volumeEnvelopeDone, ft2() ? 1 : 0) << profileName(id);
+    }
+}
+
 // Instrument 1 fades in its volume envelope over 12 ticks, instrument 2 has none. A note of
 // instrument 2 leaves FT2's envelope where instrument 1 left it (tick 6), and a later lone note
 // of instrument 1 goes on from there; the demo starts it over with every instrument number.
