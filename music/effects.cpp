@@ -573,13 +573,20 @@ void patternDelayRow(const EffectCall& e) {
 
 // ---- Extended commands (E), other ticks ----
 
+// The tick E9y, ECy and EDy compare with: counted over the whole delayed row, or within each of
+// its repeats.
+int32_t extendedCommandTick(const Player* player) {
+    if (!profileOf(player).rowRepeatsRestartTickCount) return player->tick;
+    return player->tick % ticksPerRow(player);
+}
+
 void retriggerOther(const EffectCall& e) {
-    if (e.y != 0 && e.player->tick % e.y == 0)
+    if (e.y != 0 && extendedCommandTick(e.player) % e.y == 0)
         raiseFlags(e.channel, UPDATE_FREQUENCY | UPDATE_VOLUME | UPDATE_TRIGGER);
 }
 
 void noteCutOther(const EffectCall& e) {
-    if (e.player->tick != e.y) return;
+    if (extendedCommandTick(e.player) != e.y) return;
     e.channel->tremorMuted = 0;
     e.channel->volume = 0;
     raiseFlags(e.channel, UPDATE_VOLUME);
@@ -612,7 +619,7 @@ void noteDelayOther(const EffectCall& e) {
     Channel* channel = e.channel;
     const ReplayProfile& rules = profileOf(e.player);
     if (e.y == 0 && rules.noteDelayEdgesFt2) return;
-    if (e.player->tick != e.y) {
+    if (extendedCommandTick(e.player) != e.y) {
         channel->updateFlags &= ~noteDelayClearedFlags;
         return;
     }

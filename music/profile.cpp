@@ -53,6 +53,7 @@ constexpr ReplayProfile makeFt2Profile() {
     p.envelopesAfterEffects = true;
     p.fadeoutSpeedAtReset = true;
     p.releaseLeavesSustainLoop = true;
+    p.rowRepeatsRestartTickCount = true;
     return p;
 }
 

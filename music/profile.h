@@ -104,6 +104,9 @@ struct ReplayProfile {
     bool fadeoutSpeedAtReset;
     // FT2: an envelope loop that ends on the sustain point is left once the note is released.
     bool releaseLeavesSustainLoop;
+    // FT2: during a pattern delay E9y, ECy and EDy count their ticks within each repeat of the
+    // row, so a delayed note starts again in every repeat.
+    bool rowRepeatsRestartTickCount;
 };
 
 // The two fixed profiles; never null.

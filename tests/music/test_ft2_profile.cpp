@@ -677,6 +677,24 @@ TEST_F(Ft2KeyOff, NoteDelayWithKeyOff) {
     }
 }
 
+// ED2 on a row that EE1 plays twice (tempo 6): FT2 counts the delay within each repeat and starts
+// the note on ticks 2 and 8; the demo counts over the whole row and starts it on tick 2 only.
+TEST_F(Ft2Position, PatternDelayRepeatsTheNoteDelay) {
+    put(0, 0, noteC4, 1, 0, 14, 0xD2);
+    put(0, 1, 0, 0, 0, 14, 0xE1);
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        std::vector<int32_t> triggers;
+        for (int32_t t = 0; t < 12; ++t) {
+            tick();
+            if ((channel(0).updateFlags & UPDATE_TRIGGER) != 0) triggers.push_back(t);
+        }
+        const std::vector<int32_t> demo = {2};
+        const std::vector<int32_t> ft2Ticks = {2, 8};
+        EXPECT_EQ(triggers, ft2() ? ft2Ticks : demo) << profileName(id);
+    }
+}
+
 // A delayed note without instrument number: FT2 keeps the channel's volume (here 20 from the
 // earlier row); the demo resets it to the sample's 48.
 TEST_F(Ft2Pitch, DelayedNoteKeepsTheVolumeWithoutInstrument) {
