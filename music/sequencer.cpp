@@ -366,6 +366,18 @@ void resetChannel(Channel* channel, const Sample* sample) {
     channel->updateFlags |= UPDATE_VOLUME | UPDATE_PANNING;
 }
 
+namespace {
+
+void keepEnvelopePosition(EnvelopeState kept, EnvelopeState from) {
+    *kept.tick = *from.tick;
+    *kept.point = *from.point;
+    *kept.value = *from.value;
+    *kept.slope = *from.slope;
+    *kept.done = *from.done;
+}
+
+} // namespace
+
 void resetInstrument(const Player* player, Channel* channel, const Instrument* instrument,
                      const Sample* sample) {
     channel->fadeoutSpeed = instrument->fadeout;
@@ -373,22 +385,13 @@ void resetInstrument(const Player* player, Channel* channel, const Instrument* i
         resetChannel(channel, sample);
         return;
     }
-    const Channel before = *channel;
+    Channel before = *channel;
     resetChannel(channel, sample);
-    if ((volumeEnvelopeType(player, instrument) & 1) == 0) {
-        channel->volumeEnvelopePoint = before.volumeEnvelopePoint;
-        channel->volumeEnvelopeTick = before.volumeEnvelopeTick;
-        channel->volumeEnvelopeValue = before.volumeEnvelopeValue;
-        channel->volumeEnvelopeSlope = before.volumeEnvelopeSlope;
-        channel->volumeEnvelopeDone = before.volumeEnvelopeDone;
-    }
-    if ((panningEnvelopeType(player, instrument) & 1) == 0) {
-        channel->panningEnvelopePoint = before.panningEnvelopePoint;
-        channel->panningEnvelopeTick = before.panningEnvelopeTick;
-        channel->panningEnvelopeValue = before.panningEnvelopeValue;
-        channel->panningEnvelopeSlope = before.panningEnvelopeSlope;
-        channel->panningEnvelopeDone = before.panningEnvelopeDone;
-    }
+    // The output stays at the neutral value the reset gave it while the envelope is off.
+    if ((volumeEnvelopeType(player, instrument) & 1) == 0)
+        keepEnvelopePosition(volumeEnvelopeState(channel), volumeEnvelopeState(&before));
+    if ((panningEnvelopeType(player, instrument) & 1) == 0)
+        keepEnvelopePosition(panningEnvelopeState(channel), panningEnvelopeState(&before));
 }
 
 EnvelopeState volumeEnvelopeState(Channel* channel) {
