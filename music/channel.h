@@ -79,6 +79,7 @@ struct Channel {
     uint8_t fineVolumeDownMemory;    // EBy's own memory where it has one
     uint8_t globalVolumeSlideMemory; // Hxy's memory where each channel has one
     uint8_t glissando;               // E3y set: tone portamentos move in semitones
+    int32_t fadeoutSpeed;            // the fadeout per tick, where it is taken at a reset
 };
 
 constexpr int32_t channelTableSize = 32;

@@ -83,6 +83,7 @@ int8_t advancePhase(int8_t position, uint8_t speed) {
 }
 
 void volumeSlide(Channel* channel) {
+    channel->tremorMuted = 0;
     const int32_t x = channel->volumeSlideMemory >> 4;
     const int32_t y = channel->volumeSlideMemory & 15;
     if (x != 0) {
@@ -266,6 +267,7 @@ void positionJumpRow(const EffectCall& e) {
 }
 
 void setVolumeRow(const EffectCall& e) {
+    e.channel->tremorMuted = 0;
     e.channel->volume = e.xx;
     raiseFlags(e.channel, UPDATE_VOLUME);
 }
@@ -357,7 +359,7 @@ constexpr uint8_t ft2ArpeggioTable[32] = {
 int32_t arpeggioPhase(const Player* player) {
     if (!profileOf(player).arpeggioCountsDown) return player->tick % 3;
     // FT2's counter runs from the speed down to 1, starting over on each repeat of a delayed row.
-    const int32_t speed = player->tempo > 0 ? player->tempo : 1;
+    const int32_t speed = ticksPerRow(player);
     const int32_t counter = speed - player->tick % speed;
     return ft2ArpeggioTable[counter & 31];
 }
@@ -451,7 +453,7 @@ void globalVolumeSlideOther(const EffectCall& e) {
 // FT2 releases on the tick the parameter names (counted within each repeat of a delayed row).
 void keyOffOther(const EffectCall& e) {
     if (!profileOf(e.player).keyOffAtTick) return;
-    const int32_t speed = e.player->tempo > 0 ? e.player->tempo : 1;
+    const int32_t speed = ticksPerRow(e.player);
     if (e.player->tick % speed == (e.xx & 31)) releaseNote(e.player, e.channel, e.instrument);
 }
 
@@ -463,6 +465,7 @@ void panningSlideOther(const EffectCall& e) {
 void multiRetrigOther(const EffectCall& e) {
     Channel* channel = e.channel;
     if (channel->retrigInterval == 0 || e.player->tick % channel->retrigInterval != 0) return;
+    channel->tremorMuted = 0;
     if (channel->retrigVolumeMode == 0) {
         raiseFlags(channel, UPDATE_TRIGGER);
         return;
@@ -528,6 +531,7 @@ void coarsePanningRow(const EffectCall& e) {
 void fineVolumeUpRow(const EffectCall& e) {
     Channel* channel = e.channel;
     store(channel->fineVolumeSlideMemory, e.y);
+    channel->tremorMuted = 0;
     const int32_t volume = channel->volume + channel->fineVolumeSlideMemory;
     channel->volume = volume < maxVolume ? volume : maxVolume;
     raiseFlags(channel, UPDATE_VOLUME);
@@ -538,6 +542,7 @@ void fineVolumeDownRow(const EffectCall& e) {
     uint8_t& memory = profileOf(e.player).separateSlideMemories ? channel->fineVolumeDownMemory
                                                                 : channel->fineVolumeSlideMemory;
     store(memory, e.y);
+    channel->tremorMuted = 0;
     const int32_t volume = channel->volume - memory;
     channel->volume = volume > 0 ? volume : 0;
     raiseFlags(channel, UPDATE_VOLUME);
@@ -546,6 +551,7 @@ void fineVolumeDownRow(const EffectCall& e) {
 // The row's note, instrument and volume column have been taken already; hold them back until
 // the delay tick and keep the channel sounding as it did.
 void noteDelayRow(const EffectCall& e) {
+    if (e.y == 0 && profileOf(e.player).noteDelayEdgesFt2) return;
     Channel* channel = e.channel;
     channel->updateFlags &= ~noteDelayClearedFlags;
     channel->volume = e.row->heldVolume;
@@ -553,33 +559,77 @@ void noteDelayRow(const EffectCall& e) {
     channel->panning = e.row->heldPanning;
 }
 
+void noteCutRow(const EffectCall& e) {
+    if (e.y != 0 || !profileOf(e.player).noteCutZeroOnRowTick) return;
+    e.channel->volume = 0;
+    e.channel->tremorMuted = 0;
+    raiseFlags(e.channel, UPDATE_VOLUME);
+}
+
 void patternDelayRow(const EffectCall& e) {
-    e.player->patternDelayTicks = e.y * e.player->tempo;
+    e.player->patternDelayTicks =
+        e.y * (profileOf(e.player).speedZeroHoldsRow ? ticksPerRow(e.player) : e.player->tempo);
 }
 
 // ---- Extended commands (E), other ticks ----
 
+// The tick E9y, ECy and EDy compare with: counted over the whole delayed row, or within each of
+// its repeats.
+int32_t extendedCommandTick(const Player* player) {
+    if (!profileOf(player).rowRepeatsRestartTickCount) return player->tick;
+    return player->tick % ticksPerRow(player);
+}
+
 void retriggerOther(const EffectCall& e) {
-    if (e.y != 0 && e.player->tick % e.y == 0)
+    if (e.y != 0 && extendedCommandTick(e.player) % e.y == 0)
         raiseFlags(e.channel, UPDATE_FREQUENCY | UPDATE_VOLUME | UPDATE_TRIGGER);
 }
 
 void noteCutOther(const EffectCall& e) {
-    if (e.player->tick != e.y) return;
+    if (extendedCommandTick(e.player) != e.y) return;
+    e.channel->tremorMuted = 0;
     e.channel->volume = 0;
     raiseFlags(e.channel, UPDATE_VOLUME);
 }
 
+// Of the delayed cell's volume column only set-volume and set-panning are taken.
+void delayedVolumeColumn(const EffectCall& e) {
+    const uint8_t v = e.cell->volume;
+    if ((v >= 0x10 && v <= 0x50) || (v >> 4) == 0xC)
+        volumeColumnRow(e.channel, v, &profileOf(e.player));
+}
+
+// FT2's delayed key-off: the release, then the instrument starts over without a note.
+void delayedKeyOff(const EffectCall& e) {
+    Channel* channel = e.channel;
+    releaseNote(e.player, channel, e.instrument);
+    if (e.cell->instrument != 0) {
+        channel->volume = e.sample->volume;
+        channel->panning = e.sample->panning;
+    }
+    const int32_t volume = channel->volume;
+    const int32_t panning = channel->panning;
+    resetInstrument(e.player, channel, e.instrument, e.sample);
+    channel->volume = volume;
+    channel->panning = panning;
+    delayedVolumeColumn(e);
+}
+
 void noteDelayOther(const EffectCall& e) {
     Channel* channel = e.channel;
-    if (e.player->tick != e.y) {
+    const ReplayProfile& rules = profileOf(e.player);
+    if (e.y == 0 && rules.noteDelayEdgesFt2) return;
+    if (extendedCommandTick(e.player) != e.y) {
         channel->updateFlags &= ~noteDelayClearedFlags;
         return;
     }
-    const ReplayProfile& rules = profileOf(e.player);
+    if (e.cell->note == KEY_OFF && rules.noteDelayEdgesFt2) {
+        delayedKeyOff(e);
+        return;
+    }
     const int32_t volume = channel->volume;
     const int32_t panning = channel->panning;
-    resetChannel(channel, e.sample);
+    resetInstrument(e.player, channel, e.instrument, e.sample);
     channel->period = channel->notePeriod;
     raiseFlags(channel, UPDATE_FREQUENCY);
     if (rules.noteDelayKeepsVolume) {
@@ -587,8 +637,7 @@ void noteDelayOther(const EffectCall& e) {
             channel->volume = volume;
             channel->panning = panning;
         }
-        const uint8_t v = e.cell->volume;
-        if ((v >= 0x10 && v <= 0x50) || (v >> 4) == 0xC) volumeColumnRow(channel, v, &rules);
+        delayedVolumeColumn(e);
     } else if (e.cell->volume != 0) {
         volumeColumnRow(channel, e.cell->volume, &rules);
     }
@@ -612,7 +661,7 @@ constexpr EffectHalf extendedRowTable[16] = {
     nothing,            // E9y retrigger: on the other ticks
     fineVolumeUpRow,    // EAy fine volume slide up
     fineVolumeDownRow,  // EBy fine volume slide down
-    nothing,            // ECy note cut: on the other ticks
+    noteCutRow,         // ECy note cut: EC0 where it cuts on the row tick
     noteDelayRow,       // EDy note delay
     patternDelayRow,    // EEy pattern delay
     nothing,            // EFy
@@ -771,6 +820,7 @@ void stepTremolo(Channel* channel) {
         delta = -delta;
     }
     channel->volumeDelta = delta;
+    channel->tremorMuted = 0;
     channel->tremoloPosition = advancePhase(channel->tremoloPosition, channel->tremoloSpeed);
     raiseFlags(channel, UPDATE_VOLUME);
 }

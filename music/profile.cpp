@@ -44,6 +44,16 @@ constexpr ReplayProfile makeFt2Profile() {
     p.separateSlideMemories = true;
     p.noteDelayKeepsVolume = true;
     p.glissando = true;
+    p.speedZeroHoldsRow = true;
+    p.noteCutZeroOnRowTick = true;
+    p.ft2MissingInstruments = true;
+    p.envelopeResetNeedsEnvelope = true;
+    p.noteDelayEdgesFt2 = true;
+    p.tremorMuteOutlasts = true;
+    p.envelopesAfterEffects = true;
+    p.fadeoutSpeedAtReset = true;
+    p.releaseLeavesSustainLoop = true;
+    p.rowRepeatsRestartTickCount = true;
     return p;
 }
 

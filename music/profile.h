@@ -76,6 +76,37 @@ struct ReplayProfile {
     bool noteDelayKeepsVolume;
     // FT2: E3y (y not 0) makes tone portamentos on the linear table sound in whole semitones.
     bool glissando;
+    // FT2: F00 sets a speed of 0, from which its tick counter runs down through zero and wraps:
+    // every row then lasts 65536 ticks, so the song stays where it is.
+    bool speedZeroHoldsRow;
+    // FT2: EC0 cuts the note on the row tick.
+    bool noteCutZeroOnRowTick;
+    // FT2: an instrument number above 128 is ignored; one naming no instrument (or one without
+    // samples) plays FT2's placeholder, silent at volume 0 and centred; a note mapped to a sample
+    // an instrument lacks plays silently at volume 64, centred.
+    bool ft2MissingInstruments;
+    // FT2: an instrument reset starts a volume or panning envelope over only when the playing
+    // instrument has that envelope on; otherwise its position stays, and a later note of an
+    // instrument that has it goes on from there.
+    bool envelopeResetNeedsEnvelope;
+    // FT2: ED0 delays nothing (the row plays as without it); a delayed key-off releases on its
+    // tick and then starts the instrument's envelopes and fadeout over, unreleased, without a
+    // new note.
+    bool noteDelayEdgesFt2;
+    // FT2: a channel the tremor left muted stays silent after the effect ends, until a volume
+    // command, volume slide, retrig, tremolo, note cut or instrument number sets its volume.
+    bool tremorMuteOutlasts;
+    // FT2: on the other ticks envelopes and fadeout run after the effects, so what a note delay
+    // starts or Kxx releases takes its first envelope or fadeout step on that same tick.
+    bool envelopesAfterEffects;
+    // FT2: the fadeout speed is taken from the instrument playing at an instrument reset and kept
+    // until the next one, even when a later note plays another instrument.
+    bool fadeoutSpeedAtReset;
+    // FT2: an envelope loop that ends on the sustain point is left once the note is released.
+    bool releaseLeavesSustainLoop;
+    // FT2: during a pattern delay E9y, ECy and EDy count their ticks within each repeat of the
+    // row, so a delayed note starts again in every repeat.
+    bool rowRepeatsRestartTickCount;
 };
 
 // The two fixed profiles; never null.

@@ -17,6 +17,12 @@ Instrument emptyInstrument;
 
 namespace {
 
+// What FT2 plays for an instrument that does not exist, and for a sample slot an existing
+// instrument leaves empty: no data either way, only the defaults differ.
+Sample ft2PlaceholderSample = {nullptr, 0, 0, 0, 0, 0, 128, 0, 0, 0};
+Sample ft2UnusedSlotSample = {nullptr, 0, 0, 0, 64, 0, 128, 0, 0, 0};
+constexpr uint8_t highestInstrumentNumber = 128;
+
 constexpr int32_t linearPeriodOfNoteZero = 7680;
 constexpr int32_t linearPeriodsPerSemitone = 64;
 constexpr int32_t fadeoutFull = 65536;
@@ -77,32 +83,64 @@ int32_t pointsUsable(int32_t pointCount) {
     return pointCount < envelopePointsStored ? pointCount : envelopePointsStored;
 }
 
-void stepVolumeEnvelope(Channel* channel, const Instrument* instrument, uint8_t type) {
+// FT2 leaves a loop that ends on the sustain point once the note is released.
+uint8_t envelopeTypeThisTick(const Channel* channel, uint8_t type, int32_t sustain, int32_t loopEnd,
+                             const ReplayProfile& rules) {
+    constexpr uint8_t sustainOn = 2;
+    constexpr uint8_t loopOn = 4;
+    if (rules.releaseLeavesSustainLoop && channel->keyOff != 0 && (type & sustainOn) != 0 &&
+        sustain == loopEnd)
+        return static_cast<uint8_t>(type & ~loopOn);
+    return type;
+}
+
+void stepVolumeEnvelope(Channel* channel, const Instrument* instrument, uint8_t type,
+                        const ReplayProfile& rules) {
     stepEnvelope(channel, volumeEnvelopeState(channel), instrument->volumeEnvelope,
                  instrument->volumePointCount, instrument->volumeSustain,
-                 instrument->volumeLoopStart, instrument->volumeLoopEnd, type, UPDATE_VOLUME);
+                 instrument->volumeLoopStart, instrument->volumeLoopEnd,
+                 envelopeTypeThisTick(channel, type, instrument->volumeSustain,
+                                      instrument->volumeLoopEnd, rules),
+                 UPDATE_VOLUME);
 }
 
-void stepPanningEnvelope(Channel* channel, const Instrument* instrument, uint8_t type) {
+void stepPanningEnvelope(Channel* channel, const Instrument* instrument, uint8_t type,
+                         const ReplayProfile& rules) {
     stepEnvelope(channel, panningEnvelopeState(channel), instrument->panningEnvelope,
                  instrument->panningPointCount, instrument->panningSustain,
-                 instrument->panningLoopStart, instrument->panningLoopEnd, type, UPDATE_PANNING);
+                 instrument->panningLoopStart, instrument->panningLoopEnd,
+                 envelopeTypeThisTick(channel, type, instrument->panningSustain,
+                                      instrument->panningLoopEnd, rules),
+                 UPDATE_PANNING);
 }
 
-void stepFadeout(Channel* channel, const Instrument* instrument) {
+void stepFadeout(Channel* channel, const Instrument* instrument, bool speedAtReset) {
     if (channel->keyOff != 1) return;
-    const int32_t faded = channel->fadeoutVolume - instrument->fadeout;
+    const int32_t speed = speedAtReset ? channel->fadeoutSpeed : instrument->fadeout;
+    const int32_t faded = channel->fadeoutVolume - speed;
     channel->fadeoutVolume = faded > 0 ? faded : 0;
     channel->updateFlags |= UPDATE_VOLUME;
 }
 
+// The per-tick envelope steps of the instrument's envelopes that are on, then the fadeout.
+void stepEnvelopesAndFadeout(Channel* channel, const Instrument* instrument, uint8_t volumeType,
+                             uint8_t panningType, const ReplayProfile& rules) {
+    if ((volumeType & 1) != 0 && channel->volumeEnvelopeDone == 0)
+        stepVolumeEnvelope(channel, instrument, volumeType, rules);
+    if ((panningType & 1) != 0 && channel->panningEnvelopeDone == 0)
+        stepPanningEnvelope(channel, instrument, panningType, rules);
+    stepFadeout(channel, instrument, rules.fadeoutSpeedAtReset);
+}
+
 void slideVolumeDown(Channel* channel, int32_t amount) {
+    channel->tremorMuted = 0;
     const int32_t volume = channel->volume - amount;
     channel->volume = volume > 0 ? volume : 0;
     channel->updateFlags |= UPDATE_VOLUME;
 }
 
 void slideVolumeUp(Channel* channel, int32_t amount) {
+    channel->tremorMuted = 0;
     const int32_t volume = channel->volume + amount;
     channel->volume = volume < 64 ? volume : 64;
     channel->updateFlags |= UPDATE_VOLUME;
@@ -196,6 +234,13 @@ int32_t samplesPerTickForBpm(int32_t bpm) {
     return static_cast<int32_t>(msPerTick * static_cast<float>(sampleRate) / 1000.0f);
 }
 
+int32_t ticksPerRow(const Player* player) {
+    // FT2's 16-bit tick counter, set to 0 by F00, wraps to 65535 before it next reaches 0.
+    constexpr int32_t wrappedTickCounterTicks = 65536;
+    if (player->tempo > 0) return player->tempo;
+    return profileOf(player).speedZeroHoldsRow ? wrappedTickCounterTicks : 1;
+}
+
 void setBpm(Player* player, int32_t bpm) {
     player->bpm = bpm;
     player->samplesPerTick = samplesPerTickForBpm(bpm);
@@ -280,16 +325,20 @@ void releaseNote(const Player* player, Channel* channel, const Instrument* instr
 
 void lookUpInstrument(const Player* player, const Channel* channel, Instrument** instrument,
                       Sample** sample) {
-    if (channel->instrument >= player->instrumentCount || player->instruments == nullptr) {
+    const bool ft2StandIns = profileOf(player).ft2MissingInstruments;
+    if (channel->instrument >= player->instrumentCount || player->instruments == nullptr ||
+        (ft2StandIns && player->instruments[channel->instrument].sampleCount == 0)) {
         *instrument = &emptyInstrument;
-        *sample = &emptySample;
+        *sample = ft2StandIns ? &ft2PlaceholderSample : &emptySample;
         return;
     }
     Instrument* found = &player->instruments[channel->instrument];
     *instrument = found;
     const uint8_t slot = channel->note < sampleMapNotes ? found->sampleMap[channel->note] : 0xFF;
     Sample* playing = slot < maxSamplesPerInstrument ? found->samples[slot] : nullptr;
-    *sample = playing != nullptr ? playing : &emptySample;
+    if (playing == nullptr || playing == &emptySample)
+        playing = ft2StandIns ? &ft2UnusedSlotSample : &emptySample;
+    *sample = playing;
 }
 
 void resetChannel(Channel* channel, const Sample* sample) {
@@ -315,6 +364,34 @@ void resetChannel(Channel* channel, const Sample* sample) {
     channel->tremorCounter = 0;
     channel->tremorMuted = 0;
     channel->updateFlags |= UPDATE_VOLUME | UPDATE_PANNING;
+}
+
+namespace {
+
+void keepEnvelopePosition(EnvelopeState kept, EnvelopeState from) {
+    *kept.tick = *from.tick;
+    *kept.point = *from.point;
+    *kept.value = *from.value;
+    *kept.slope = *from.slope;
+    *kept.done = *from.done;
+}
+
+} // namespace
+
+void resetInstrument(const Player* player, Channel* channel, const Instrument* instrument,
+                     const Sample* sample) {
+    channel->fadeoutSpeed = instrument->fadeout;
+    if (!profileOf(player).envelopeResetNeedsEnvelope) {
+        resetChannel(channel, sample);
+        return;
+    }
+    Channel before = *channel;
+    resetChannel(channel, sample);
+    // The output stays at the neutral value the reset gave it while the envelope is off.
+    if ((volumeEnvelopeType(player, instrument) & 1) == 0)
+        keepEnvelopePosition(volumeEnvelopeState(channel), volumeEnvelopeState(&before));
+    if ((panningEnvelopeType(player, instrument) & 1) == 0)
+        keepEnvelopePosition(panningEnvelopeState(channel), panningEnvelopeState(&before));
 }
 
 EnvelopeState volumeEnvelopeState(Channel* channel) {
@@ -390,6 +467,7 @@ void volumeColumnRow(Channel* channel, uint8_t v, const ReplayProfile* rules) {
     case 0x5:
         if (v > 0x50) return;
         channel->volume = v - 16;
+        channel->tremorMuted = 0;
         channel->updateFlags |= UPDATE_VOLUME;
         return;
     case 0x6:
@@ -464,6 +542,16 @@ void stepAutoVibrato(Channel* channel, const Instrument* instrument, const Repla
     channel->updateFlags |= UPDATE_FREQUENCY;
 }
 
+// A tremor's muting outlasts the effect where the profile says so.
+void keepTremorMuting(const Player* player, Channel* channel, const Cell* cell) {
+    constexpr uint8_t tremorEffect = 29;
+    if (channel->tremorMuted == 0 || cell->effect == tremorEffect ||
+        !profileOf(player).tremorMuteOutlasts)
+        return;
+    channel->volumeDelta = -channel->volume;
+    channel->updateFlags |= UPDATE_VOLUME;
+}
+
 // FT2 recomputes a channel's volume on every tick while its volume envelope is on and after a
 // G or H further left on the same tick; the demo's rules leave that to the flags raised so far.
 void raiseFt2VolumeRefresh(const Player* player, Channel* channel, uint8_t volumeType) {
@@ -493,12 +581,20 @@ void processRow(Player* player) {
             cell->effect == 3 || cell->effect == 5 ||
             (rules.volumeColumnTonePortamento && (cell->volume >> 4) == 0xF && !noteDelayed);
         // FT2 releases with K00 on the row tick as with a key-off note, and then plays no note.
-        const bool releaseOnRow = rules.keyOffAtTick && (cell->note == KEY_OFF ||
-                                                         (cell->effect == 20 && cell->param == 0));
+        // A delayed key-off waits for its tick there too.
+        const bool delayedKeyOff = rules.noteDelayEdgesFt2 && noteDelayed && cell->note == KEY_OFF;
+        const bool keyOffNote = cell->note == KEY_OFF && !delayedKeyOff;
+        const bool releaseOnRow =
+            rules.keyOffAtTick && (keyOffNote || (cell->effect == 20 && cell->param == 0));
         const bool note = isNote(cell->note) && !(releaseOnRow && cell->effect == 20);
         row.note = note;
+        // FT2 reads an instrument number above 128 as none.
+        const uint8_t cellInstrument =
+            rules.ft2MissingInstruments && cell->instrument > highestInstrumentNumber
+                ? 0
+                : cell->instrument;
         if (rules.instrumentWaitsForNote) {
-            if (cell->instrument != 0) channel->selectedInstrument = cell->instrument;
+            if (cellInstrument != 0) channel->selectedInstrument = cellInstrument;
             if (note && !tonePortamento) {
                 // No instrument number yet: FT2 plays its empty instrument.
                 channel->instrument =
@@ -540,31 +636,32 @@ void processRow(Player* player) {
         if (releaseOnRow) {
             // FT2 releases first; an instrument number then brings back only volume and panning.
             releaseNote(player, channel, instrument);
-            if (cell->instrument != 0) {
+            if (cellInstrument != 0) {
                 channel->volume = sample->volume;
                 channel->panning = sample->panning;
                 channel->updateFlags |= UPDATE_VOLUME | UPDATE_PANNING;
             }
             if (cell->volume != 0) volumeColumnRow(channel, cell->volume, &rules);
         } else {
-            if (cell->instrument != 0) resetChannel(channel, sample);
+            if (cellInstrument != 0) resetInstrument(player, channel, instrument, sample);
             if (cell->volume != 0) volumeColumnRow(channel, cell->volume, &rules);
-            if (cell->note == KEY_OFF || (cell->effect == 20 && !rules.keyOffAtTick))
+            if (keyOffNote || (cell->effect == 20 && !rules.keyOffAtTick))
                 releaseNote(player, channel, instrument);
         }
 
         if ((volumeType & 1) != 0) {
             if (channel->volumeEnvelopeDone != 1)
-                stepVolumeEnvelope(channel, instrument, volumeType);
+                stepVolumeEnvelope(channel, instrument, volumeType, rules);
         } else if (channel->keyOff == 1 && !rules.keyOffZeroesVolume) {
             channel->volumeEnvelopeOutput = 0; // released without an envelope: cut
         }
         if ((panningType & 1) != 0 && channel->panningEnvelopeDone == 0)
-            stepPanningEnvelope(channel, instrument, panningType);
-        stepFadeout(channel, instrument);
+            stepPanningEnvelope(channel, instrument, panningType, rules);
+        stepFadeout(channel, instrument, rules.fadeoutSpeedAtReset);
 
         effectRowTick(player, channel, cell, instrument, sample, &row);
         stepAutoVibrato(channel, instrument, &rules, linearTable(player));
+        keepTremorMuting(player, channel, cell);
         raiseFt2VolumeRefresh(player, channel, volumeType);
         updateVoice(channel, sample, player);
     }
@@ -587,15 +684,15 @@ void processTick(Player* player) {
         channel->periodDelta = 0;
         channel->updateFlags = 0;
 
-        if ((volumeType & 1) != 0 && channel->volumeEnvelopeDone == 0)
-            stepVolumeEnvelope(channel, instrument, volumeType);
-        if ((panningType & 1) != 0 && channel->panningEnvelopeDone == 0)
-            stepPanningEnvelope(channel, instrument, panningType);
-        stepFadeout(channel, instrument);
+        if (!rules.envelopesAfterEffects)
+            stepEnvelopesAndFadeout(channel, instrument, volumeType, panningType, rules);
         volumeColumnTick(channel, cell->volume, &rules);
 
         effectOtherTick(player, channel, cell, instrument, sample);
+        if (rules.envelopesAfterEffects)
+            stepEnvelopesAndFadeout(channel, instrument, volumeType, panningType, rules);
         stepAutoVibrato(channel, instrument, &rules, linearTable(player));
+        keepTremorMuting(player, channel, cell);
         raiseFt2VolumeRefresh(player, channel, volumeType);
         updateVoice(channel, sample, player);
     }
@@ -653,7 +750,9 @@ void sequencerTick(Player* player) {
         }
     }
     player->tick += 1;
-    if (player->tick >= player->tempo + player->patternDelayTicks) {
+    const int32_t rowTicks =
+        profileOf(player).speedZeroHoldsRow ? ticksPerRow(player) : player->tempo;
+    if (player->tick >= rowTicks + player->patternDelayTicks) {
         player->patternDelayTicks = 0;
         player->tick = 0;
     }

@@ -28,6 +28,9 @@ void setBpm(Player* player, int32_t bpm);
 // (125 -> 882, 132 -> 835). A BPM below 1 counts as 1.
 int32_t samplesPerTickForBpm(int32_t bpm);
 
+// Ticks a row lasts at the current tempo, pattern delay aside (at least 1).
+int32_t ticksPerRow(const Player* player);
+
 // Per-channel work of the row tick and of the other ticks; sequencerTick calls them.
 void processRow(Player* player);
 void processTick(Player* player);
@@ -35,6 +38,11 @@ void processTick(Player* player);
 // A new instrument (or a delayed note): default volume and panning from the sample, envelopes
 // and fadeout from their start, key released no longer.
 void resetChannel(Channel* channel, const Sample* sample);
+
+// resetChannel as the Player's profile has it: with FT2's rule an envelope the instrument has
+// off keeps its position (its output stays neutral while it is off).
+void resetInstrument(const Player* player, Channel* channel, const Instrument* instrument,
+                     const Sample* sample);
 
 // Amiga period of a note (0..255, up to 15 more from the arpeggio) with finetune -128..127.
 int32_t amigaPeriod(int32_t realNote, int32_t finetune);

@@ -114,6 +114,25 @@ TEST_F(Ft2Timing, TickLengthKeepsItsFraction) {
     }
 }
 
+// F00: the demo makes every tick a row tick; FT2's tick counter wraps from 0, so the row holds
+// for 65536 ticks and its slide keeps running on all of them.
+TEST_F(Ft2Timing, SpeedZeroHoldsTheRow) {
+    put(0, 0, noteC4, 1, 0, 15, 0x00);
+    put(0, 1, noteC4, 1, 0, 10, 0x01); // volume slide down 1 a tick
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        tick(40);
+        EXPECT_EQ(player.row, ft2() ? 0 : 39) << profileName(id);
+        // Demo: a new row on every tick, so the slide never gets an other tick.
+        EXPECT_EQ(channel(1).volume, ft2() ? 48 - 39 : 48) << profileName(id);
+        if (!ft2()) continue;
+        tick(65536 - 40);
+        EXPECT_EQ(player.row, 0);
+        tick();
+        EXPECT_EQ(player.row, 1);
+    }
+}
+
 // Volume-column slides and panning slides wait for tick 1 in FT2; the demo slides on the row
 // tick too.
 TEST_F(Ft2VolumeColumn, SlidesSkipTheRowTick) {
@@ -461,6 +480,24 @@ TEST_F(Ft2Pitch, TremorCountsOnTheOtherTicks) {
     }
 }
 
+// T21 over two rows ends muted (see above). FT2 keeps the channel silent on the next rows without
+// effect and until a volume command; the demo is audible again once the tremor stops.
+TEST_F(Ft2Pitch, TremorMutingOutlastsTheEffect) {
+    put(0, 0, noteC4, 1, 0, 29, 0x21);
+    put(1, 0, 0, 0, 0, 29, 0x00);
+    put(4, 0, 0, 0, 0x30);
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        tick(12 + 6);
+        EXPECT_EQ(voiceOf(0).voiceVolume != 0, !ft2()) << profileName(id);
+        tick(6);
+        EXPECT_EQ(voiceOf(0).voiceVolume != 0, !ft2()) << profileName(id);
+        tick();
+        EXPECT_NE(voiceOf(0).voiceVolume, 0) << profileName(id);
+        EXPECT_EQ(channel(0).volume, 32);
+    }
+}
+
 // EA0 after EB3: the demo's shared memory raises by 3; FT2 keeps a memory for each, and EA has
 // none yet. H00 on channel 1 after H02 on channel 0: the demo's one memory slides channel 1 down
 // too; FT2's channel 1 has no memory of its own yet.
@@ -477,6 +514,184 @@ TEST_F(Ft2Pitch, SlideMemoriesAreSeparate) {
         EXPECT_EQ(player.globalVolume, 64 - 2 * 5);
         tick(6);
         EXPECT_EQ(player.globalVolume, ft2() ? 54 : 44) << profileName(id);
+    }
+}
+
+// EC0: the demo does nothing; FT2 cuts the note on the row tick. EC2 cuts on tick 2 in both.
+TEST_F(Ft2Pitch, NoteCutZeroCutsOnTheRowTick) {
+    put(0, 0, noteC4, 1, 0, 14, 0xC0);
+    put(0, 1, noteC4, 1, 0, 14, 0xC2);
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        tick();
+        EXPECT_EQ(channel(0).volume, ft2() ? 0 : 48) << profileName(id);
+        EXPECT_EQ(channel(1).volume, 48);
+        tick(2);
+        EXPECT_EQ(channel(0).volume, ft2() ? 0 : 48) << profileName(id);
+        EXPECT_EQ(channel(1).volume, 0);
+    }
+}
+
+// Instruments that are not there. FT2 plays its placeholder for a number naming no instrument
+// or one without samples (volume 0, centred), a silent volume-64 centred sample for a slot an
+// instrument leaves empty, and ignores numbers above 128; the demo plays its zero-filled empty
+// sample for all of them (volume 0, panning 0) and takes any number.
+TEST_F(Ft2Pitch, MissingInstrumentsPlayFt2sDefaults) {
+    instruments[2].sampleCount = 0;
+    instruments[2].samples[0] = &emptySample;
+    instruments[1].sampleMap[noteC4 - 1] = 5;
+    put(0, 0, noteC4, 5);
+    put(0, 1, noteC4, 3);
+    put(0, 2, noteC4, 2);
+    put(0, 3, noteC4, 1, 0, 12, 20);
+    put(1, 3, noteC4, 0x85);
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        tick();
+        for (int32_t c = 0; c < 2; ++c) {
+            EXPECT_EQ(channel(c).volume, 0) << profileName(id) << " channel " << c;
+            EXPECT_EQ(channel(c).panning, ft2() ? 128 : 0) << profileName(id) << " channel " << c;
+        }
+        EXPECT_EQ(channel(2).volume, ft2() ? 64 : 0) << profileName(id);
+        EXPECT_EQ(channel(2).panning, ft2() ? 128 : 0) << profileName(id);
+        tick(6);
+        // FT2 keeps instrument 1 and its volume; the demo switches to its empty sample.
+        EXPECT_EQ(channel(3).volume, ft2() ? 20 : 0) << profileName(id);
+        EXPECT_EQ(voiceOf(3).voiceVolume != 0, ft2()) << profileName(id);
+    }
+}
+
+// ED2 with an envelope falling from 64 to 0 over 4 ticks: FT2 runs envelopes and fadeout after
+// the effects on the other ticks, so the delayed note's envelope is at its first point on tick 2
+// and one step down on tick 3; the demo's envelope takes its first step on tick 3 and lags one tick
+// behind.
+TEST_F(Ft2Envelopes, EnvelopesAndFadeoutStepAfterTheEffects) {
+    instruments[0].volumeEnvelope[0] = {0, 64};
+    instruments[0].volumeEnvelope[1] = {4, 0};
+    instruments[0].volumePointCount = 2;
+    instruments[0].volumeType = 1;
+    instruments[0].volumeTypeAsRead = 1;
+    put(0, 0, noteC4, 1, 0, 14, 0xD2);
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        tick(3);
+        EXPECT_EQ(channel(0).volumeEnvelopeOutput, 64) << profileName(id);
+        tick();
+        EXPECT_EQ(channel(0).volumeEnvelopeOutput, ft2() ? 48 : 64) << profileName(id);
+        tick();
+        EXPECT_EQ(channel(0).volumeEnvelopeOutput, ft2() ? 32 : 48) << profileName(id);
+    }
+    // K02 with a fadeout of 1024 a tick: FT2 fades on the release tick itself; the demo releases
+    // on the row tick and fades on ticks 0, 1 and 2.
+    instruments[1].fadeout = 1024;
+    put(2, 1, noteC4, 2, 0, 20, 0x02);
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        tick(6 * 2 + 3);
+        EXPECT_EQ(channel(1).keyOff, 1) << profileName(id);
+        EXPECT_EQ(channel(1).fadeoutVolume, 65536 - (ft2() ? 1 : 3) * 1024) << profileName(id);
+    }
+}
+
+// Instrument 2 fades out by 4096 a tick, instrument 1 by 1024. An instrument number without
+// note resets FT2's channel with the instrument still playing (2), whose fadeout speed then stays
+// for the next note of instrument 1; the demo fades with the instrument that plays.
+TEST_F(Ft2Envelopes, FadeoutSpeedIsTakenAtTheReset) {
+    instruments[0].fadeout = 1024;
+    instruments[1].fadeout = 4096;
+    put(0, 0, noteC4, 2);
+    put(1, 0, 0, 1);
+    put(2, 0, noteC4);
+    put(3, 0, KEY_OFF);
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        tick(6 * 3 + 1);
+        EXPECT_EQ(channel(0).instrument, 0) << profileName(id);
+        EXPECT_EQ(channel(0).fadeoutVolume, 65536 - (ft2() ? 4096 : 1024)) << profileName(id);
+    }
+}
+
+// A volume envelope looping from point 1 to point 2, its sustain point also 2: while the key is
+// held both loop (32, 16, 32, ...). After the release FT2 leaves the loop at its end and runs on to
+// the last point (64); the demo loops on for good.
+TEST_F(Ft2Envelopes, ReleaseLeavesALoopEndingOnTheSustainPoint) {
+    const EnvelopePoint points[] = {{0, 64}, {2, 32}, {4, 0}, {6, 64}};
+    for (int32_t i = 0; i < 4; ++i) instruments[0].volumeEnvelope[i] = points[i];
+    instruments[0].volumePointCount = 4;
+    instruments[0].volumeLoopStart = 1;
+    instruments[0].volumeLoopEnd = 2;
+    instruments[0].volumeSustain = 2;
+    instruments[0].volumeType = 7;
+    instruments[0].volumeTypeAsRead = 7;
+    put(0, 0, noteC4, 1);
+    put(1, 0, KEY_OFF);
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        tick(6);
+        EXPECT_LE(channel(0).volumeEnvelopeOutput, 32) << profileName(id);
+        tick(12);
+        EXPECT_EQ(channel(0).volumeEnvelopeOutput == 64, ft2()) << profileName(id);
+        EXPECT_EQ(channel(0).volumeEnvelopeDone, ft2() ? 1 : 0) << profileName(id);
+    }
+}
+
+// Instrument 1 fades in its volume envelope over 12 ticks, instrument 2 has none. A note of
+// instrument 2 leaves FT2's envelope where instrument 1 left it (tick 6), and a later lone note
+// of instrument 1 goes on from there; the demo starts it over with every instrument number.
+TEST_F(Ft2Envelopes, ResetKeepsAnEnvelopeTheInstrumentHasOff) {
+    instruments[0].volumeEnvelope[0] = {0, 64};
+    instruments[0].volumeEnvelope[1] = {12, 0};
+    instruments[0].volumePointCount = 2;
+    instruments[0].volumeType = 1;
+    instruments[0].volumeTypeAsRead = 1;
+    put(0, 0, noteC4, 1);
+    put(1, 0, noteC4, 2);
+    put(2, 0, 0, 1);
+    put(4, 0, noteC4);
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        tick(6 * 4 + 1);
+        EXPECT_EQ(channel(0).volumeEnvelopeOutput, ft2() ? 32 : 0) << profileName(id);
+    }
+}
+
+// Key-off with ED0: the demo's ED0 holds the row back (the volume stays 48); in FT2 ED0 is no
+// delay, so the key-off zeroes the volume at once. Key-off with ED2: the demo releases on the
+// row tick and starts the note again on tick 2; FT2 waits, releases on tick 2 (volume 0) and
+// starts the instrument over unreleased, without a new note.
+TEST_F(Ft2KeyOff, NoteDelayWithKeyOff) {
+    put(0, 0, noteC4, 1);
+    put(0, 1, noteC4, 1);
+    put(1, 0, KEY_OFF, 0, 0, 14, 0xD0);
+    put(1, 1, KEY_OFF, 0, 0, 14, 0xD2);
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        tick(6 + 2);
+        EXPECT_EQ(channel(0).volume, ft2() ? 0 : 48) << profileName(id);
+        EXPECT_EQ(channel(1).keyOff, ft2() ? 0 : 1) << profileName(id);
+        EXPECT_EQ(channel(1).volume, 48) << profileName(id);
+        tick();
+        EXPECT_EQ(channel(1).keyOff, 0) << profileName(id);
+        EXPECT_EQ(channel(1).volume, ft2() ? 0 : 48) << profileName(id);
+        EXPECT_EQ((channel(1).updateFlags & UPDATE_TRIGGER) != 0, !ft2()) << profileName(id);
+    }
+}
+
+// ED2 on a row that EE1 plays twice (tempo 6): FT2 counts the delay within each repeat and starts
+// the note on ticks 2 and 8; the demo counts over the whole row and starts it on tick 2 only.
+TEST_F(Ft2Position, PatternDelayRepeatsTheNoteDelay) {
+    put(0, 0, noteC4, 1, 0, 14, 0xD2);
+    put(0, 1, 0, 0, 0, 14, 0xE1);
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        std::vector<int32_t> triggers;
+        for (int32_t t = 0; t < 12; ++t) {
+            tick();
+            if ((channel(0).updateFlags & UPDATE_TRIGGER) != 0) triggers.push_back(t);
+        }
+        const std::vector<int32_t> demo = {2};
+        const std::vector<int32_t> ft2Ticks = {2, 8};
+        EXPECT_EQ(triggers, ft2() ? ft2Ticks : demo) << profileName(id);
     }
 }
 
