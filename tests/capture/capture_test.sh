@@ -49,7 +49,7 @@ picture_of_frame() {
 }
 
 # Xvfb of its own: start_xvfb SCREEN [ARGS].
-. "$(dirname "$0")/../lib/xvfb.sh"
+. "$(dirname "$0")/../lib/harness.sh"
 
 # The demo with its clock held at $1, photographed into $2 once its first frame is up.
 screenshot_demo() {

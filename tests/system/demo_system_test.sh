@@ -27,8 +27,8 @@ fail() {
     exit 1
 }
 
-# Xvfb of its own: start_xvfb SCREEN [ARGS].
-. "$(dirname "$0")/../lib/xvfb.sh"
+# Xvfb of its own (start_xvfb SCREEN [ARGS]) and wait_demo SECONDS.
+. "$(dirname "$0")/../lib/harness.sh"
 
 screen_size() { xdpyinfo | awk '/dimensions:/ {print $2; exit}'; }
 
@@ -48,25 +48,6 @@ wait_for_window() {
         sleep 0.05
     done
     echo "$id"
-}
-
-# Waits for the demo to end, at most $1 seconds; leaves its exit status in $status.
-wait_demo() {
-    local limit=$1
-    for _ in $(seq $((limit * 20))); do
-        kill -0 "$demo_pid" 2>/dev/null || break
-        sleep 0.05
-    done
-    if kill -0 "$demo_pid" 2>/dev/null; then
-        kill -9 "$demo_pid"
-        wait "$demo_pid" 2>/dev/null
-        demo_pid=""
-        status=hung
-        return
-    fi
-    wait "$demo_pid"
-    status=$?
-    demo_pid=""
 }
 
 wait_for_line() {

@@ -46,8 +46,8 @@ fail() {
     exit 1
 }
 
-# Xvfb of its own: start_xvfb SCREEN [ARGS].
-. "$(dirname "$0")/../lib/xvfb.sh"
+# Xvfb of its own (start_xvfb SCREEN [ARGS]) and wait_demo SECONDS.
+. "$(dirname "$0")/../lib/harness.sh"
 
 # A private home whose ALSA configuration the case chooses: "null" plays into ALSA's null
 # device, "none" names a card that does not exist, so waveOutOpen fails on any machine.
@@ -74,25 +74,10 @@ start_demo() {
     start_ms=$(date +%s%3N)
 }
 
-# Waits for the demo to end, at most $1 seconds; leaves its exit status in $status.
-wait_demo() {
-    local limit=$1
-    for _ in $(seq $((limit * 20))); do
-        kill -0 "$demo_pid" 2>/dev/null || break
-        sleep 0.05
-    done
-    if kill -0 "$demo_pid" 2>/dev/null; then
-        kill -9 "$demo_pid"
-        wait "$demo_pid" 2>/dev/null
-        demo_pid=""
-        status=hung
-        return
-    fi
-    wait "$demo_pid"
-    status=$?
+# Run by wait_demo after the demo ended: when it ended, and its output with Unix line ends
+# (Wine's console ends lines with CR LF).
+demo_ended() {
     end_ms=$(date +%s%3N)
-    demo_pid=""
-    # Wine's console ends lines with CR LF.
     for f in "$work/out" "$work/err"; do
         [ -f "$f" ] && sed -i 's/\r$//' "$f"
     done
