@@ -13,6 +13,14 @@
 #include <emmintrin.h>
 #endif
 
+// An eight-frame path for processors with AVX2, chosen at run time so that the program still
+// runs on any x86 processor with SSE2. Not on Windows: there GCC cannot give 256-bit values
+// spilled to the stack their 32-byte alignment, and the aligned moves would fault.
+#if defined(__SSE2__) && (defined(__GNUC__) || defined(__clang__)) && !defined(_WIN32)
+#define MUSIC_MIXER_WIDE 1
+#include <immintrin.h>
+#endif
+
 namespace music {
 
 Voice voiceTable[voiceTableSize];
@@ -49,6 +57,15 @@ uint64_t substituteStepFor(int32_t outputRate) {
     return (step >> 8) > 0 ? step >> 8 : 1;
 }
 uint64_t substituteCountStep = substituteStepFor(referenceRateHz);
+
+#if defined(MUSIC_MIXER_WIDE)
+bool processorHasAvx2() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") != 0;
+}
+const bool wideMixingAvailable = processorHasAvx2();
+bool wideMixing = wideMixingAvailable;
+#endif
 constexpr uint64_t farBoundaryFrames = uint64_t{1} << 24;
 
 // The sample data as the mixer may read it: elements 0 .. readable - 1.
@@ -214,6 +231,78 @@ uint64_t mixSettled(const int16_t* data, float* out, int32_t frames, uint64_t po
     return position;
 }
 
+#if defined(MUSIC_MIXER_WIDE)
+// For voices slower than one sample frame per output frame, the interpolated values of eight
+// frames at a time. Such frames lie within a few elements of each other, so each half of the
+// register loads one window of eight elements and picks every frame's pair of neighbours out of
+// it with a byte shuffle, instead of eight separate reads. The positions of frames 0..3 and 4..7
+// are progressions in two registers of four 64-bit lanes; their high halves give the elements,
+// their low halves the fractions, both in the frame order 0 1 4 5 | 2 3 6 7, which is the order
+// the stereo interleave wants. The operations per frame are those of interpolate.
+struct EightSlowFrames {
+    const int16_t* data;
+    uint64_t position; // of the next frame
+    uint64_t stride4;
+    uint64_t stride8;
+    __m256i lanes03;
+    __m256i lanes47;
+    __m256i groupStride;
+
+    // Frame k lies at most k elements after frame 0, so the windows at frames 0 and 2 hold the
+    // pairs of frames 0, 1, 4, 5 and 2, 3, 6, 7 and reach element whole(frame 0) + 9 at most.
+    static constexpr int64_t elementsReadPastFirst = 15;
+
+    __attribute__((target("avx2")))
+    EightSlowFrames(const int16_t* sampleData, uint64_t advancedPosition, uint64_t stride)
+        : data(sampleData), position(advancedPosition), stride4(4 * stride), stride8(8 * stride) {
+        const auto at = [&](uint64_t k) {
+            return static_cast<int64_t>(advancedPosition + k * stride);
+        };
+        lanes03 = _mm256_setr_epi64x(at(0), at(1), at(4), at(5));
+        lanes47 = _mm256_setr_epi64x(at(2), at(3), at(6), at(7));
+        groupStride = _mm256_set1_epi64x(static_cast<int64_t>(8 * stride));
+    }
+
+    __attribute__((target("avx2"))) __m256 next() {
+        const __m256 a = _mm256_castsi256_ps(lanes03);
+        const __m256 b = _mm256_castsi256_ps(lanes47);
+        const __m256i wholes =
+            _mm256_castps_si256(_mm256_shuffle_ps(a, b, _MM_SHUFFLE(3, 1, 3, 1)));
+        const __m256i fractions =
+            _mm256_castps_si256(_mm256_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0)));
+        lanes03 = _mm256_add_epi64(lanes03, groupStride);
+        lanes47 = _mm256_add_epi64(lanes47, groupStride);
+
+        const uint64_t p = position;
+        position = p + stride8;
+        const __m256i windows = _mm256_inserti128_si256(
+            _mm256_castsi128_si256(
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + wholeOf(p)))),
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + wholeOf(p + stride4))), 1);
+        // Each frame's offset in its window, as the four byte indices of its pair.
+        const __m256i offsets = _mm256_sub_epi32(wholes, _mm256_shuffle_epi32(wholes, 0));
+        const __m256i byteOffsets = _mm256_shuffle_epi8(
+            _mm256_add_epi32(offsets, offsets),
+            _mm256_setr_epi8(0, 0, 0, 0, 4, 4, 4, 4, 8, 8, 8, 8, 12, 12, 12, 12, 0, 0, 0, 0, 4, 4,
+                             4, 4, 8, 8, 8, 8, 12, 12, 12, 12));
+        const __m256i pairs = _mm256_shuffle_epi8(
+            windows, _mm256_add_epi8(byteOffsets, _mm256_set1_epi32(0x03020100)));
+
+        const __m256i s0 = _mm256_madd_epi16(pairs, _mm256_set1_epi32(0x00000001));
+        const __m256i difference = _mm256_madd_epi16(pairs, _mm256_set1_epi32(0x0001FFFF));
+        const __m256 t = _mm256_mul_ps(_mm256_cvtepi32_ps(_mm256_srli_epi32(fractions, 1)),
+                                       _mm256_set1_ps(fractionToWeight));
+        return _mm256_add_ps(_mm256_cvtepi32_ps(s0),
+                             _mm256_mul_ps(t, _mm256_cvtepi32_ps(difference)));
+    }
+};
+
+__attribute__((target("avx2"))) inline void addFrames8(float* out, __m256 values, __m256 gains) {
+    _mm256_storeu_ps(out, _mm256_add_ps(_mm256_loadu_ps(out), _mm256_mul_ps(values, gains)));
+}
+
+#endif
+
 // Ramping frames. Every element read lies inside the data. The gains still grow by one addition
 // of the increment per frame, in sequence; four frames at a time share the vector unit for the
 // values and the sums.
@@ -270,6 +359,77 @@ uint64_t mixRamping(const int16_t* data, float* out, int32_t frames, uint64_t po
     return position;
 }
 
+#if defined(MUSIC_MIXER_WIDE)
+// mixSettled and mixRamping for processors with AVX2: forward voices slower than two sample
+// frames per output frame go eight frames at a time while their windows stay inside the data;
+// the rest goes to the SSE loops. Each float sees the same operations in the same order as
+// there; ramping gains still grow by one addition per frame, in sequence.
+template <bool Ramping>
+__attribute__((target("avx2"))) uint64_t mixWide(const SampleView& view, float* out, int32_t frames,
+                                                 uint64_t position, uint64_t step,
+                                                 PassGains& gains) {
+    const uint64_t stride = step & ~lowestBit;
+    const int64_t lastWindowStart = view.readable - 1 - EightSlowFrames::elementsReadPastFirst;
+    if (frames >= 9 && stride < (uint64_t{2} << fractionBits) && lastWindowStart > 0) {
+        const int16_t* a = view.data + wholeOf(position);
+        const float value = interpolate(a[0], a[1], position);
+        position = advance(position, step);
+        out[0] += value * gains.left;
+        out[1] += value * gains.right;
+        if constexpr (Ramping) {
+            gains.left += gains.leftIncrement;
+            gains.right += gains.rightIncrement;
+        }
+        out += 2;
+        --frames;
+        // Positions inside a run have a whole part of 0 .. 2^31 - 1.
+        const uint64_t windowLimit = (static_cast<uint64_t>(lastWindowStart) + 1) << fractionBits;
+        EightSlowFrames eight(view.data, position, stride);
+        // Settled: left, right four times over. Ramping: lanes 0 and 1 of gain hold the frame's
+        // left and right gain, lanes 2 and 3 are unused.
+        const __m256 settled = _mm256_setr_ps(gains.left, gains.right, gains.left, gains.right,
+                                              gains.left, gains.right, gains.left, gains.right);
+        __m128 gain = _mm_setr_ps(gains.left, gains.right, 0.0f, 0.0f);
+        const __m128 increment = _mm_setr_ps(gains.leftIncrement, gains.rightIncrement, 0.0f, 0.0f);
+        for (; frames >= 8 && eight.position < windowLimit; frames -= 8) {
+            const __m256 value8 = eight.next();
+            const __m256 low = _mm256_unpacklo_ps(value8, value8);
+            const __m256 high = _mm256_unpackhi_ps(value8, value8);
+            if constexpr (Ramping) {
+                __m128 g[8];
+                g[0] = gain;
+                for (int k = 1; k < 8; ++k) g[k] = _mm_add_ps(g[k - 1], increment);
+                gain = _mm_add_ps(g[7], increment);
+                const __m256 gains03 =
+                    _mm256_set_m128(_mm_movelh_ps(g[2], g[3]), _mm_movelh_ps(g[0], g[1]));
+                const __m256 gains47 =
+                    _mm256_set_m128(_mm_movelh_ps(g[6], g[7]), _mm_movelh_ps(g[4], g[5]));
+                addFrames8(out, _mm256_permute2f128_ps(low, high, 0x20), gains03);
+                addFrames8(out + 8, _mm256_permute2f128_ps(low, high, 0x31), gains47);
+            } else {
+                addFrames8(out, _mm256_permute2f128_ps(low, high, 0x20), settled);
+                addFrames8(out + 8, _mm256_permute2f128_ps(low, high, 0x31), settled);
+            }
+            out += 16;
+        }
+        position = eight.position;
+        if constexpr (Ramping) {
+            alignas(16) float lanes[4];
+            _mm_store_ps(lanes, gain);
+            gains.left = lanes[0];
+            gains.right = lanes[1];
+        }
+        // The rest runs SSE code, which would pay for the dirty upper halves on every operation.
+        _mm256_zeroupper();
+    }
+    if constexpr (Ramping) {
+        return mixRamping(view.data, out, frames, position, step, gains);
+    } else {
+        return mixSettled(view.data, out, frames, position, step, gains.left, gains.right);
+    }
+}
+#endif
+
 // One frame whose elements may lie outside the data (before it after a boundary at a loop start
 // of 0, or anywhere for a position that was never inside); those read as 0.
 template <bool Ramping>
@@ -302,7 +462,12 @@ uint64_t mixPassFrames(const SampleView& view, float* out, int32_t frames, uint6
         }
         const int32_t run =
             inside < static_cast<uint64_t>(frames) ? static_cast<int32_t>(inside) : frames;
-        if constexpr (Ramping) {
+#if defined(MUSIC_MIXER_WIDE)
+        if (wideMixing) {
+            position = mixWide<Ramping>(view, out, run, position, step, gains);
+        } else
+#endif
+            if constexpr (Ramping) {
             position = mixRamping(view.data, out, run, position, step, gains);
         } else {
             position = mixSettled(view.data, out, run, position, step, gains.left, gains.right);
@@ -505,6 +670,16 @@ void setRampConstants(int32_t outputRate) {
 void setMixerRate(int32_t outputRate) {
     setRampConstants(outputRate);
     substituteCountStep = substituteStepFor(outputRate);
+}
+
+bool setWideMixing(bool allowed) {
+#if defined(MUSIC_MIXER_WIDE)
+    wideMixing = allowed && wideMixingAvailable;
+    return wideMixing;
+#else
+    (void)allowed;
+    return false;
+#endif
 }
 
 void mixVoices(float* mixBuffer, int32_t frameCount) {

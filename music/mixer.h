@@ -55,6 +55,10 @@ void setRampConstants(int32_t outputRate);
 // a 256 Hz voice has at that rate, which stands in for a step too small to count frames with.
 void setMixerRate(int32_t outputRate);
 
+// Whether the mixer may use its eight-frame loops on processors with AVX2 (allowed by default).
+// Both ways give the same floats to the bit; returns whether the eight-frame loops are in use.
+bool setWideMixing(bool allowed);
+
 // Adds frameCount frames of voices 0..63 into mixBuffer (interleaved left, right floats).
 // Never clears, never clamps; frameCount <= 0 does nothing.
 void mixVoices(float* mixBuffer, int32_t frameCount);

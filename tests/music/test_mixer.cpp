@@ -809,16 +809,64 @@ void compareWithReference(uint32_t seed, int scenarios, ScenarioMix lean, bool s
     }
 }
 
-TEST_F(MixerTest, MatchesAPlainReferenceMixerOverRandomVoices) {
+// Each comparison runs with the eight-frame loops (where the processor has them) and without.
+class MixerWidthTest : public MixerTest, public ::testing::WithParamInterface<bool> {
+  protected:
+    void SetUp() override {
+        MixerTest::SetUp();
+        if (setWideMixing(GetParam()) != GetParam()) GTEST_SKIP() << "no AVX2 on this processor";
+    }
+    void TearDown() override {
+        setWideMixing(true);
+        MixerTest::TearDown();
+    }
+};
+
+TEST_P(MixerWidthTest, MatchesAPlainReferenceMixerOverRandomVoices) {
     compareWithReference(20240611, 150, {0, 50}, false);
 }
 
 // Silent voices are only moved on, not mixed; ramps into and out of silence, long silent runs
 // across loop boundaries and calls of a few frames must still match frame by frame.
-TEST_F(MixerTest, MatchesTheReferenceWithSilentVoicesAndShortCalls) {
+TEST_P(MixerWidthTest, MatchesTheReferenceWithSilentVoicesAndShortCalls) {
     compareWithReference(77031, 150, {40, 70}, false);
     compareWithReference(91127, 150, {30, 70}, true);
 }
+
+// Long settled and ramping runs of slow voices near the end of their data, where the eight-frame
+// loops hand over to the four-frame ones.
+TEST_P(MixerWidthTest, MatchesTheReferenceOnSlowVoicesWithLongRuns) {
+    RandomSource random{std::mt19937(5150)};
+    for (int scenario = 0; scenario < 200; ++scenario) {
+        resetVoiceTable();
+        const uint32_t length = static_cast<uint32_t>(random.range(1, 200));
+        std::vector<int16_t> frames(length);
+        for (int16_t& f : frames) f = static_cast<int16_t>(random.range(-32768, 32767));
+        auto sample = makeSample(frames, 0, length, random.chance(50) ? LOOP_FORWARD : LOOP_NONE);
+        Voice& voice = voiceTable[static_cast<int32_t>(random.range(0, mixedVoiceCount - 1))];
+        randomiseVoice(random, voice, &sample->sample, {0, 50});
+        voice.direction = DIRECTION_FORWARD;
+        voice.positionWhole = static_cast<int32_t>(random.range(0, length - 1));
+        setStep(voice, static_cast<int32_t>(random.range(0, 1)),
+                static_cast<uint32_t>(random.range(0, UINT32_MAX)));
+        Voice reference[mixedVoiceCount];
+        std::memcpy(static_cast<void*>(reference), voiceTable, sizeof reference);
+        const int32_t count = static_cast<int32_t>(random.range(9, 700));
+        std::vector<float> expected(2 * static_cast<size_t>(count), 0.0f);
+        for (Voice& v : reference) referenceMixVoice(v, expected.data(), count);
+        const std::vector<float> actual = mix(count);
+        for (int32_t i = 0; i < 2 * count; ++i)
+            ASSERT_EQ(actual[i], expected[i]) << "scenario " << scenario << " float " << i;
+        for (int32_t slot = 0; slot < mixedVoiceCount; ++slot)
+            expectSameVoice(voiceTable[slot], reference[slot]);
+        if (::testing::Test::HasFailure()) return;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Widths, MixerWidthTest, ::testing::Values(true, false),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return info.param ? "Wide" : "Narrow";
+                         });
 
 TEST_F(MixerTest, RampConstantsFollowTheOutputRate) {
     setRampConstants(44100);
