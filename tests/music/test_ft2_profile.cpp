@@ -496,6 +496,20 @@ TEST_F(Ft2Pitch, TremorMutingOutlastsTheEffect) {
         EXPECT_NE(voiceOf(0).voiceVolume, 0) << profileName(id);
         EXPECT_EQ(channel(0).volume, 32);
     }
+    // With a volume envelope the channel's volume is recomputed on every tick, so only the muted
+    // volume itself can keep the note silent after the tremor.
+    instruments[0].volumeEnvelope[0] = {0, 64};
+    instruments[0].volumeEnvelope[1] = {10, 64};
+    instruments[0].volumePointCount = 2;
+    instruments[0].volumeType = 1;
+    instruments[0].volumeTypeAsRead = 1;
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        tick(12 + 6 + 1);
+        EXPECT_EQ(voiceOf(0).voiceVolume != 0, !ft2()) << profileName(id);
+        tick(6);
+        EXPECT_NE(voiceOf(0).voiceVolume, 0) << profileName(id);
+    }
 }
 
 // EA0 after EB3: the demo's shared memory raises by 3; FT2 keeps a memory for each, and EA has
