@@ -107,6 +107,9 @@ struct ReplayProfile {
     // FT2: during a pattern delay E9y, ECy and EDy count their ticks within each repeat of the
     // row, so a delayed note starts again in every repeat.
     bool rowRepeatsRestartTickCount;
+    // FT2: a voice's level is shared between the sides by square roots of panning / 256, each
+    // rounded to 16 fractional bits (a centred voice is 3 dB louder than with linear shares).
+    bool squareRootPanning;
 };
 
 // The two fixed profiles; never null.

@@ -23,10 +23,37 @@ float volumeScale() {
     return scale;
 }
 
+// sqrt(share / 256) with 16 fractional bits, rounded, for shares 0..256: FT2 divides a voice's
+// level between the sides by square roots, so a centred voice is 3 dB louder against a panned
+// one than linear shares make it.
+constexpr int32_t panningShares = 257;
+struct SquareRootShares {
+    int32_t of[panningShares];
+};
+SquareRootShares makeSquareRootShares() {
+    SquareRootShares shares{};
+    for (int32_t i = 0; i < panningShares; ++i)
+        shares.of[i] =
+            static_cast<int32_t>(std::lround(65536.0 * std::sqrt(static_cast<double>(i) / 256.0)));
+    return shares;
+}
+const SquareRootShares squareRootShares = makeSquareRootShares();
+
 // The demo's rules send panning 255 to the left output; the file format (and FT2) to the right.
-void setTargets(Voice* voice, bool panningZeroIsLeft) {
+void setTargets(Voice* voice, const ReplayProfile& rules) {
     const int32_t v = voice->voiceVolume;
-    const int32_t p = panningZeroIsLeft ? 255 - voice->voicePanning : voice->voicePanning;
+    if (rules.squareRootPanning) {
+        // The right side's share of panning p is p / 256, so 255 never quite reaches all of it.
+        // Both sides then lose 3 dB (sqrt(1/2) in 16 bits), so that a centred voice, the common
+        // case, keeps the level linear shares give it instead of clipping 3 dB sooner; where the
+        // output level lies is the player's choice, FT2 leaves it to its amplification setting.
+        const int32_t p = voice->voicePanning;
+        const int64_t lowered = int64_t{v} * squareRootShares.of[128];
+        voice->leftTarget = static_cast<int32_t>((lowered * squareRootShares.of[256 - p]) >> 32);
+        voice->rightTarget = static_cast<int32_t>((lowered * squareRootShares.of[p]) >> 32);
+        return;
+    }
+    const int32_t p = rules.panningZeroIsLeft ? 255 - voice->voicePanning : voice->voicePanning;
     voice->leftTarget = v * p / 255;
     voice->rightTarget = v * (255 - p) / 255;
 }
@@ -89,7 +116,7 @@ void updateVolume(const Channel* channel, Voice* voice, const Player* player) {
     voice->fineLevels = rules.fineVoiceLevels ? 1 : 0;
     voice->voiceVolume = v;
     voice->volumeCopy = v;
-    setTargets(voice, rules.panningZeroIsLeft);
+    setTargets(voice, rules);
 }
 
 void updatePanning(const Channel* channel, Voice* voice, const Player* player) {
@@ -105,7 +132,7 @@ void updatePanning(const Channel* channel, Voice* voice, const Player* player) {
     if (finalPanning > 255) finalPanning = 255;
     voice->voicePanning = finalPanning;
     voice->panningCopy = finalPanning;
-    setTargets(voice, rules.panningZeroIsLeft);
+    setTargets(voice, rules);
 }
 
 constexpr int32_t minimumFrequencyHz = 100;

@@ -60,23 +60,39 @@ TEST(ReplayProfiles, NamesParseAndZeroFilledPlayersPlayTheDemoRules) {
 }
 
 // A sample panned to 0 sounds on the left in FT2 and on the right under the demo's rules; 255
-// the other way round.
+// the other way round. FT2 shares the level by square roots of p / 256 with 16 fractional bits:
+// 255 leaves sqrt(1/256) = 4096/65536 on the left and 65408/65536 on the right, and the centre
+// 128 gives 46341/65536 to each side. Ours takes 3 dB (46341/65536) off both, so a centred voice
+// keeps the half that the demo's linear shares give it.
 TEST_F(Ft2Stereo, PanningZeroIsLeftInFt2) {
     samples[0].panning = 0;
     samples[1].panning = 255;
+    samples[2].panning = 128;
     put(0, 0, noteC4, 1);
     put(0, 1, noteC4, 2);
+    put(0, 2, noteC4, 3);
     for (ProfileId id : bothProfiles) {
         begin(id);
         tick();
         const Voice& hardLeftInFile = voiceOf(0);
         const Voice& hardRightInFile = voiceOf(1);
+        const Voice& centre = voiceOf(2);
         if (ft2()) {
-            EXPECT_EQ(hardLeftInFile.leftTarget, volume48Fine);
+            const auto shared = [](int64_t volume, int64_t share) {
+                return static_cast<int32_t>(volume * 46341 * share >> 32);
+            };
+            EXPECT_EQ(hardLeftInFile.leftTarget, shared(volume48Fine, 65536));
             EXPECT_EQ(hardLeftInFile.rightTarget, 0);
-            EXPECT_EQ(hardRightInFile.leftTarget, 0);
-            EXPECT_GT(hardRightInFile.rightTarget, 0);
+            const int32_t volume32Fine = volume48Fine * 32 / 48;
+            EXPECT_EQ(hardRightInFile.voiceVolume, volume32Fine);
+            EXPECT_EQ(hardRightInFile.leftTarget, shared(volume32Fine, 4096));
+            EXPECT_EQ(hardRightInFile.rightTarget, shared(volume32Fine, 65408));
+            EXPECT_EQ(centre.leftTarget, shared(volume48Fine, 46341));
+            EXPECT_EQ(centre.leftTarget, volume48Fine / 2);
+            EXPECT_EQ(centre.rightTarget, centre.leftTarget);
         } else {
+            EXPECT_EQ(centre.leftTarget, volume48Demo * 127 / 255);
+            EXPECT_EQ(centre.rightTarget, volume48Demo * 128 / 255);
             EXPECT_EQ(hardLeftInFile.leftTarget, 0);
             EXPECT_EQ(hardLeftInFile.rightTarget, volume48Demo);
             EXPECT_GT(hardRightInFile.leftTarget, 0);
@@ -775,10 +791,10 @@ TEST_F(Ft2Levels, QuietNotesKeepTheirLevel) {
         const Voice& one = voiceOf(0);
         const Voice& two = voiceOf(1);
         if (ft2()) {
-            // 1 / 64 x 127.5 x 256 = 510; centre panning 128 of 255.
+            // 1 / 64 x 127.5 x 256 = 510; centre panning 128: half of it to each side.
             EXPECT_EQ(one.voiceVolume, 510);
-            EXPECT_EQ(one.leftTarget, 510 * 127 / 255);
-            EXPECT_EQ(one.rightTarget, 510 * 128 / 255);
+            EXPECT_EQ(one.leftTarget, 255);
+            EXPECT_EQ(one.rightTarget, 255);
             EXPECT_EQ(two.voiceVolume, 1020);
         } else {
             EXPECT_EQ(one.voiceVolume, 1);
