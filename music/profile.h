@@ -107,6 +107,9 @@ struct ReplayProfile {
     // FT2: during a pattern delay E9y, ECy and EDy count their ticks within each repeat of the
     // row, so a delayed note starts again in every repeat.
     bool rowRepeatsRestartTickCount;
+    // FT2: on the Amiga table notes take their periods from FT2's own table (finetune in 1/16
+    // semitones), and the arpeggio and glissando snap to that table's notes.
+    bool ft2AmigaPeriodTable;
 };
 
 // The two fixed profiles; never null.
