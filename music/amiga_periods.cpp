@@ -8,8 +8,11 @@
 // 2. Octave o (0..9) of the table: the base octave times 2^(5 - o); halving rounds to the nearest
 //    integer, a half down.
 // 3. The table holds these at even entries and the floored mean of the two neighbours at odd ones.
-// 4. Past the tenth octave FT2 read beyond its base octave: there the even entries cycle 16, 0, 32
-//    and the last entry is 0.
+// 4. The 16 entries past the tenth octave, which FT2 filled from memory behind its own data: the
+//    even ones cycle 16, 0, 32 and the last is 0. A tone portamento to B-9 reaches them.
+//
+// Entry 16 n + 16 + (f >> 3) belongs to note n (0 = C-0) at finetune f; entries are 1/16 semitone
+// apart.
 #include "amiga_periods.h"
 
 namespace music {
@@ -65,8 +68,10 @@ constexpr int32_t octavePeriod(int32_t base, int32_t octave) {
     return (base + (1 << (halvings - 1)) - 1) >> halvings;
 }
 
+constexpr int32_t tableEntries = 1936;
+
 struct AmigaTable {
-    uint16_t period[ft2AmigaTableEntries];
+    uint16_t period[tableEntries];
 };
 
 constexpr AmigaTable buildTable() {
@@ -79,12 +84,13 @@ constexpr AmigaTable buildTable() {
         }
     }
     constexpr int32_t pastEnd = tableOctaves * stepsPerOctave * entriesPerStep;
-    for (int32_t entry = pastEnd; entry < ft2AmigaTableEntries; entry += entriesPerStep)
-        table.period[entry] = static_cast<uint16_t>(pastTableCycle[(entry - pastEnd) / 2 % 3]);
-    for (int32_t entry = 1; entry + 1 < ft2AmigaTableEntries; entry += entriesPerStep)
+    for (int32_t entry = pastEnd; entry < tableEntries; entry += entriesPerStep)
+        table.period[entry] =
+            static_cast<uint16_t>(pastTableCycle[(entry - pastEnd) / entriesPerStep % 3]);
+    for (int32_t entry = 1; entry + 1 < tableEntries; entry += entriesPerStep)
         table.period[entry] =
             static_cast<uint16_t>((table.period[entry - 1] + table.period[entry + 1]) / 2);
-    table.period[ft2AmigaTableEntries - 1] = 0;
+    table.period[tableEntries - 1] = 0;
     return table;
 }
 
@@ -96,16 +102,16 @@ int32_t finetuneEntry(int32_t finetune) {
     return (finetune >> 3) + entriesPerSemitone;
 }
 
-} // namespace
-
-int32_t ft2AmigaTablePeriod(int32_t index) {
-    if (index < 0) index = 0;
-    if (index >= ft2AmigaTableEntries) index = ft2AmigaTableEntries - 1;
-    return amigaTable.period[index];
+int32_t tablePeriod(int32_t entry) {
+    if (entry < 0) entry = 0;
+    if (entry >= tableEntries) entry = tableEntries - 1;
+    return amigaTable.period[entry];
 }
 
+} // namespace
+
 int32_t ft2AmigaNotePeriod(int32_t realNote, int32_t finetune) {
-    return ft2AmigaTablePeriod(realNote * entriesPerSemitone + finetuneEntry(finetune));
+    return tablePeriod(realNote * entriesPerSemitone + finetuneEntry(finetune));
 }
 
 int32_t ft2AmigaSnappedPeriod(int32_t period, int32_t finetune, int32_t semitones) {
@@ -118,7 +124,7 @@ int32_t ft2AmigaSnappedPeriod(int32_t period, int32_t finetune, int32_t semitone
         // Compared with the point half a semitone below each note.
         const int32_t middle = ((low + high) >> 1) & ~(entriesPerSemitone - 1);
         const int32_t halfBelow = middle + offset - entriesPerSemitone / 2;
-        if (period >= ft2AmigaTablePeriod(halfBelow)) {
+        if (period >= tablePeriod(halfBelow)) {
             high = middle;
         } else {
             low = middle;
@@ -126,7 +132,7 @@ int32_t ft2AmigaSnappedPeriod(int32_t period, int32_t finetune, int32_t semitone
     }
     int32_t entry = low + offset + semitones * entriesPerSemitone;
     if (entry >= lastReachable) entry = lastReachable + 1;
-    return ft2AmigaTablePeriod(entry);
+    return tablePeriod(entry);
 }
 
 } // namespace music
