@@ -2,6 +2,7 @@
 // vibrato, tremolo, portamento, slides, retrig, tremor, note delay and the position commands.
 #include "effects.h"
 
+#include "amiga_periods.h"
 #include "channel.h"
 #include "mixer.h"
 #include "module.h"
@@ -378,6 +379,11 @@ void arpeggioOther(const EffectCall& e) {
             channel->periodDelta = channel->period - target;
         } else if ((e.player->flags & 1) != 0) {
             channel->periodDelta = 64 * semitones;
+        } else if (profileOf(e.player).arpeggioFromNoteTable &&
+                   profileOf(e.player).ft2AmigaPeriodTable) {
+            channel->periodDelta =
+                ft2AmigaSnappedPeriod(channel->period, e.sample->finetune, semitones) -
+                channel->period;
         } else {
             const int32_t finetune = e.sample->finetune;
             channel->periodDelta = amigaPeriod(channel->realNote + semitones, finetune) -
@@ -401,12 +407,18 @@ void portaDownOther(const EffectCall& e) {
     raiseFlags(e.channel, UPDATE_FREQUENCY);
 }
 
-// With glissando on, the slide sounds at the nearest note of the table (linear table only).
+// With glissando on, the slide sounds at the nearest note of the table (on the Amiga table only
+// with FT2's own).
 void applyGlissando(const EffectCall& e) {
     Channel* channel = e.channel;
-    if (channel->glissando == 0 || (e.player->flags & 1) == 0) return;
-    channel->periodDelta =
-        channel->period - linearArpeggioPeriod(channel->period, e.sample->finetune, 0);
+    if (channel->glissando == 0) return;
+    if ((e.player->flags & 1) != 0) {
+        channel->periodDelta =
+            channel->period - linearArpeggioPeriod(channel->period, e.sample->finetune, 0);
+    } else if (profileOf(e.player).ft2AmigaPeriodTable) {
+        channel->periodDelta =
+            ft2AmigaSnappedPeriod(channel->period, e.sample->finetune, 0) - channel->period;
+    }
 }
 
 void tonePortaOther(const EffectCall& e) {

@@ -55,6 +55,7 @@ constexpr ReplayProfile makeFt2Profile() {
     p.releaseLeavesSustainLoop = true;
     p.rowRepeatsRestartTickCount = true;
     p.squareRootPanning = true;
+    p.ft2AmigaPeriodTable = true;
     return p;
 }
 

@@ -110,6 +110,9 @@ struct ReplayProfile {
     // FT2: a voice's level is shared between the sides by square roots of panning / 256, each
     // rounded to 16 fractional bits (a centred voice is 3 dB louder than with linear shares).
     bool squareRootPanning;
+    // FT2: on the Amiga table notes take their periods from FT2's own table (finetune in 1/16
+    // semitones), and the arpeggio and glissando snap to that table's notes.
+    bool ft2AmigaPeriodTable;
 };
 
 // The two fixed profiles; never null.

@@ -2,6 +2,7 @@
 // envelopes, key-off and fadeout, auto-vibrato, and the order of all per-channel work in a tick.
 #include "sequencer.h"
 
+#include "amiga_periods.h"
 #include "channel.h"
 #include "effects.h"
 #include "format.h"
@@ -266,6 +267,8 @@ int32_t amigaPeriod(int32_t realNote, int32_t finetune) {
 }
 
 int32_t notePeriodFor(const Player* player, int32_t realNote, int32_t finetune) {
+    if (!linearTable(player) && profileOf(player).ft2AmigaPeriodTable)
+        return ft2AmigaNotePeriod(realNote, finetune);
     if (profileOf(player).finetuneSixteenthSteps) {
         // Steps of 1/16 semitone: 4 linear period units each.
         const int32_t step = finetune >> 3;

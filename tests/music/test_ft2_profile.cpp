@@ -901,5 +901,93 @@ TEST_F(Ft2GlobalVolume, ChannelsLeftOfGKeepTheOldVolume) {
     }
 }
 
+// On the Amiga table FT2 takes its periods from its own table, 1/16 semitone a step; the demo's
+// formula interpolates the finetune and truncates. FT2's numbers for a handful of notes.
+TEST_F(Ft2Profile, AmigaNotesTakeFt2sTable) {
+    struct Case {
+        int32_t note;
+        int32_t finetune;
+        int32_t demo;
+        int32_t ft2;
+    };
+    const Case cases[] = {
+        {48, 0, 1712, 1712},     // C-4
+        {60, 0, 856, 856},       // C-5
+        {62, 0, 762, 762},       // D-5, the MOD format's period
+        {48, 127, 1616, 1622},   // 15/16 semitone up
+        {48, -1, 1712, 1718},    // any negative finetune is at least one step down
+        {48, -9, 1719, 1724},    // two steps
+        {48, -128, 1813, 1814},  // a whole semitone down, B-3
+        {0, 0, 27392, 27392},    // C-0
+        {0, -128, 28930, 29024}, // the table's first entry
+        {65, 16, 637, 636},      // F-5 an eighth up: FT2 has 636 where rounding gives 637
+        {95, -128, 120, 120},    // B-7 a semitone down
+        {118, 127, 29, 22},      // the top note FT2 plays, half way into what lies past the table
+        {119, 0, 28, 16},        // past the table; reached only as a tone-portamento target
+    };
+    player.flags = 0;
+    for (const Case& c : cases) {
+        for (ProfileId id : bothProfiles) {
+            setReplayProfile(&player, id);
+            EXPECT_EQ(notePeriodFor(&player, c.note, c.finetune), ft2() ? c.ft2 : c.demo)
+                << profileName(id) << " note " << c.note << " finetune " << c.finetune;
+        }
+    }
+}
+
+// A sample tuned five sixteenths of a semitone flat (finetune -80): FT2 plays C-4 at period 1774
+// of its table (8070 Hz), the demo's formula at 1775 (8065 Hz).
+TEST_F(Ft2Profile, AmigaNoteOfAFlatSample) {
+    player.flags = 0;
+    samples[0].finetune = -80;
+    put(0, 0, noteC4, 1);
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        tick();
+        EXPECT_EQ(channel(0).period, ft2() ? 1774 : 1775) << profileName(id);
+        EXPECT_EQ(voiceOf(0).frequency, ft2() ? 8070 : 8065) << profileName(id);
+    }
+}
+
+// Arpeggio off the note grid on the Amiga table: FT2 snaps the playing period (1692 after E15)
+// to the nearest note of its table, C-4, and plays E-4 of the table for x = 4; the demo adds the
+// difference of its formula's periods to the period as it is.
+TEST_F(Ft2Profile, AmigaArpeggioPlaysNotesOfFt2sTable) {
+    player.flags = 0;
+    put(0, 0, noteC4, 1, 0, 14, 0x15);
+    put(1, 0, 0, 0, 0, 0, 0x40);
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        tick(7);
+        EXPECT_EQ(channel(0).period, 1692);
+        tick(); // tick 1: the demo's x offset; FT2's counter 5 gives y (0), the snapped C-4
+        EXPECT_EQ(channel(0).period + channel(0).periodDelta, ft2() ? 1712 : 1692 - 354)
+            << profileName(id);
+        tick(); // tick 2: the demo's y offset (0); FT2's counter 4 gives x, E-4
+        EXPECT_EQ(channel(0).period + channel(0).periodDelta, ft2() ? 1356 : 1692)
+            << profileName(id);
+    }
+}
+
+// E31 with a tone portamento on the Amiga table: FT2 sounds the nearest note of its table, C-4
+// up to and including the half-semitone point 1664, then C#-4 (1616); the demo slides smoothly.
+TEST_F(Ft2Profile, AmigaGlissandoSnapsToFt2sTable) {
+    player.flags = 0;
+    put(0, 0, noteC4, 1, 0, 14, 0x31);
+    put(1, 0, noteC4 + 12, 0, 0, 3, 0x06); // 24 periods a tick towards C-5 (856)
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        tick(7);
+        const int32_t periods[] = {1688, 1664, 1640};
+        const int32_t ft2Heard[] = {1712, 1712, 1616};
+        for (int32_t t = 0; t < 3; ++t) {
+            tick();
+            EXPECT_EQ(channel(0).period, periods[t]);
+            EXPECT_EQ(channel(0).period + channel(0).periodDelta, ft2() ? ft2Heard[t] : periods[t])
+                << profileName(id) << " tick " << t + 1;
+        }
+    }
+}
+
 } // namespace
 } // namespace music::testing
