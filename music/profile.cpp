@@ -56,6 +56,7 @@ constexpr ReplayProfile makeFt2Profile() {
     p.rowRepeatsRestartTickCount = true;
     p.squareRootPanning = true;
     p.ft2AmigaPeriodTable = true;
+    p.ft2AmigaClock = true;
     return p;
 }
 

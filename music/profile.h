@@ -113,6 +113,9 @@ struct ReplayProfile {
     // FT2: on the Amiga table notes take their periods from FT2's own table (finetune in 1/16
     // semitones), and the arpeggio and glissando snap to that table's notes.
     bool ft2AmigaPeriodTable;
+    // FT2: an Amiga-table period p plays at 8363 x 1712 / p Hz (14317456 / p), so C-4's 1712
+    // sounds at 8363 Hz exactly.
+    bool ft2AmigaClock;
 };
 
 // The two fixed profiles; never null.

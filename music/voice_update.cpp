@@ -137,6 +137,7 @@ void updatePanning(const Channel* channel, Voice* voice, const Player* player) {
 
 constexpr int32_t minimumFrequencyHz = 100;
 constexpr int32_t amigaClock = 14317056;
+constexpr int32_t ft2AmigaClock = 8363 * 1712; // C-4's rate times its period
 
 void updateFrequency(const Channel* channel, Voice* voice, const Player* player) {
     int32_t hz;
@@ -144,7 +145,8 @@ void updateFrequency(const Channel* channel, Voice* voice, const Player* player)
         hz = linearFrequency(channel->period, channel->periodDelta);
     } else {
         // The zero-period guard has already run, so the divisor is never 0.
-        hz = amigaClock / (channel->period + channel->periodDelta);
+        const int32_t clock = profileOf(player).ft2AmigaClock ? ft2AmigaClock : amigaClock;
+        hz = clock / (channel->period + channel->periodDelta);
     }
     voice->frequency = hz;
     if (hz < minimumFrequencyHz) hz = minimumFrequencyHz;

@@ -949,6 +949,19 @@ TEST_F(Ft2Profile, AmigaNoteOfAFlatSample) {
     }
 }
 
+// C-4 on the Amiga table, period 1712: FT2's clock is 8363 x 1712, so the note sounds at 8363 Hz;
+// the demo's clock of 14317056 gives 8362.77, which the voice update truncates to 8362.
+TEST_F(Ft2Profile, AmigaC4SoundsAt8363Hz) {
+    player.flags = 0;
+    put(0, 0, noteC4, 1);
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        tick();
+        EXPECT_EQ(channel(0).period, 1712) << profileName(id);
+        EXPECT_EQ(voiceOf(0).frequency, ft2() ? 8363 : 8362) << profileName(id);
+    }
+}
+
 // Arpeggio off the note grid on the Amiga table: FT2 snaps the playing period (1692 after E15)
 // to the nearest note of its table, C-4, and plays E-4 of the table for x = 4; the demo adds the
 // difference of its formula's periods to the period as it is.
