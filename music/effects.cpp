@@ -165,6 +165,14 @@ int32_t retrigVolume(int32_t volume, int32_t mode) {
     }
 }
 
+// FT2's retrigger is a note start of the channel's last note: its own period again, no
+// sample offset.
+void retriggerLastNote(Channel* channel) {
+    channel->period = channel->notePeriod;
+    channel->periodDelta = 0;
+    raiseFlags(channel, UPDATE_FREQUENCY | UPDATE_VOLUME | UPDATE_TRIGGER);
+}
+
 void tremorStep(Channel* channel) {
     channel->tremorMuted = channel->tremorCounter >= channel->tremorOnTicks ? 1 : 0;
     if (channel->tremorMuted != 0) channel->volumeDelta = -channel->volume;
@@ -466,6 +474,8 @@ void multiRetrigOther(const EffectCall& e) {
     Channel* channel = e.channel;
     if (channel->retrigInterval == 0 || e.player->tick % channel->retrigInterval != 0) return;
     channel->tremorMuted = 0;
+    if (profileOf(e.player).retriggerRestartsInstrument && channel->notePeriod != 0)
+        retriggerLastNote(channel);
     if (channel->retrigVolumeMode == 0) {
         raiseFlags(channel, UPDATE_TRIGGER);
         return;
@@ -581,8 +591,27 @@ int32_t extendedCommandTick(const Player* player) {
 }
 
 void retriggerOther(const EffectCall& e) {
-    if (e.y != 0 && extendedCommandTick(e.player) % e.y == 0)
-        raiseFlags(e.channel, UPDATE_FREQUENCY | UPDATE_VOLUME | UPDATE_TRIGGER);
+    if (e.y == 0 || extendedCommandTick(e.player) % e.y != 0) return;
+    Channel* channel = e.channel;
+    if (!profileOf(e.player).retriggerRestartsInstrument) {
+        raiseFlags(channel, UPDATE_FREQUENCY | UPDATE_VOLUME | UPDATE_TRIGGER);
+        return;
+    }
+    // A channel that never played a note has nothing to start, but its instrument starts over.
+    if (channel->notePeriod != 0) retriggerLastNote(channel);
+    const int32_t volume = channel->volume;
+    const int32_t panning = channel->panning;
+    resetInstrument(e.player, channel, e.instrument, e.sample);
+    channel->volume = volume;
+    channel->panning = panning;
+}
+
+// E90 retriggers on the row tick: the row's note has started already, or the last one starts
+// again.
+void retriggerRow(const EffectCall& e) {
+    if (e.y != 0 || !profileOf(e.player).retriggerRestartsInstrument) return;
+    if (e.row->note || e.cell->note == KEY_OFF || e.channel->notePeriod == 0) return;
+    retriggerLastNote(e.channel);
 }
 
 void noteCutOther(const EffectCall& e) {
@@ -658,7 +687,7 @@ constexpr EffectHalf extendedRowTable[16] = {
     patternLoopRow,     // E6y pattern loop
     tremoloWaveformRow, // E7y tremolo waveform
     coarsePanningRow,   // E8y set panning
-    nothing,            // E9y retrigger: on the other ticks
+    retriggerRow,       // E9y retrigger: E90 on the row tick, the rest on the other ticks
     fineVolumeUpRow,    // EAy fine volume slide up
     fineVolumeDownRow,  // EBy fine volume slide down
     noteCutRow,         // ECy note cut: EC0 where it cuts on the row tick

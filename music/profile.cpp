@@ -54,6 +54,7 @@ constexpr ReplayProfile makeFt2Profile() {
     p.fadeoutSpeedAtReset = true;
     p.releaseLeavesSustainLoop = true;
     p.rowRepeatsRestartTickCount = true;
+    p.retriggerRestartsInstrument = true;
     return p;
 }
 

@@ -107,6 +107,11 @@ struct ReplayProfile {
     // FT2: during a pattern delay E9y, ECy and EDy count their ticks within each repeat of the
     // row, so a delayed note starts again in every repeat.
     bool rowRepeatsRestartTickCount;
+    // FT2: a retrigger plays the note's own period again; E9y (y not 0) also starts the
+    // instrument over as an instrument number does (envelopes, fadeout, auto-vibrato, key-off)
+    // but keeps the volume and panning; E90 retriggers on the row tick, the last note when the
+    // row has none.
+    bool retriggerRestartsInstrument;
 };
 
 // The two fixed profiles; never null.

@@ -43,6 +43,7 @@ using Ft2Position = Ft2Profile;
 using Ft2Levels = Ft2Profile;
 using Ft2AutoVibrato = Ft2Profile;
 using Ft2GlobalVolume = Ft2Profile;
+using Ft2Retrigger = Ft2Profile;
 
 TEST(ReplayProfiles, NamesParseAndZeroFilledPlayersPlayTheDemoRules) {
     ProfileId id = ProfileId::Demo;
@@ -868,6 +869,80 @@ TEST_F(Ft2GlobalVolume, ChannelsLeftOfGKeepTheOldVolume) {
         EXPECT_EQ(voiceOf(0).voiceVolume, ft2() ? full : half) << profileName(id);
         tick(6 * 4);
         EXPECT_EQ(voiceOf(0).voiceVolume, ft2() ? full : half) << profileName(id);
+    }
+}
+
+// E93 on a note whose volume envelope falls from 64 to 0 over 4 ticks, at volume 32: FT2's
+// retrigger on tick 3 starts the envelope over (64, then 48) and keeps the volume; the demo's
+// envelope runs on (16, then 0).
+TEST_F(Ft2Retrigger, E9yStartsTheEnvelopeOverAndKeepsTheVolume) {
+    instruments[0].volumeEnvelope[0] = {0, 64};
+    instruments[0].volumeEnvelope[1] = {4, 0};
+    instruments[0].volumePointCount = 2;
+    instruments[0].volumeType = 1;
+    instruments[0].volumeTypeAsRead = 1;
+    put(0, 0, noteC4, 1, 0x30, 14, 0x93);
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        tick(4);
+        EXPECT_NE(channel(0).updateFlags & UPDATE_TRIGGER, 0) << profileName(id);
+        EXPECT_EQ(channel(0).volumeEnvelopeOutput, ft2() ? 64 : 16) << profileName(id);
+        EXPECT_EQ(channel(0).volume, 32) << profileName(id);
+        tick();
+        EXPECT_EQ(channel(0).volumeEnvelopeOutput, ft2() ? 48 : 0) << profileName(id);
+    }
+}
+
+// A key-off, then E92 on the next row: FT2's retrigger takes the release back and fills the
+// fadeout again; the demo's note stays released and has faded for 9 ticks.
+TEST_F(Ft2Retrigger, E9yTakesTheReleaseBack) {
+    instruments[0].fadeout = 1024;
+    instruments[0].volumeEnvelope[0] = {0, 64};
+    instruments[0].volumeEnvelope[1] = {100, 64};
+    instruments[0].volumePointCount = 2;
+    instruments[0].volumeType = 1;
+    instruments[0].volumeTypeAsRead = 1;
+    put(0, 0, noteC4, 1);
+    put(1, 0, KEY_OFF);
+    put(2, 0, 0, 0, 0, 14, 0x92);
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        tick(6 * 2 + 3);
+        EXPECT_EQ(channel(0).keyOff, ft2() ? 0 : 1) << profileName(id);
+        EXPECT_EQ(channel(0).fadeoutVolume, ft2() ? 65536 : 65536 - 9 * 1024) << profileName(id);
+    }
+}
+
+// A slide up by 8 period units a tick on row 0, then a retrigger on row 1 (E92 on channel 0,
+// R02 on channel 1): FT2 starts the note at its own period again; the demo restarts the sample
+// at the slid pitch.
+TEST_F(Ft2Retrigger, RetriggerPlaysTheNotesOwnPeriod) {
+    put(0, 0, noteC4, 1, 0, 1, 0x02);
+    put(0, 1, noteC4, 1, 0, 1, 0x02);
+    put(1, 0, 0, 0, 0, 14, 0x92);
+    put(1, 1, 0, 0, 0, 27, 0x02);
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        tick(6 + 3);
+        for (int32_t c = 0; c < 2; ++c) {
+            EXPECT_NE(channel(c).updateFlags & UPDATE_TRIGGER, 0) << profileName(id) << c;
+            EXPECT_EQ(channel(c).period, ft2() ? 4608 : 4608 - 5 * 8) << profileName(id) << c;
+        }
+    }
+}
+
+// E90 on a row without note: FT2 starts the last note again on the row tick; for the demo E90
+// does nothing. A channel that never had a note starts nothing in either.
+TEST_F(Ft2Retrigger, E90RetriggersTheLastNoteOnTheRowTick) {
+    put(0, 0, noteC4, 1, 0, 1, 0x02);
+    put(1, 0, 0, 0, 0, 14, 0x90);
+    put(1, 1, 0, 0, 0, 14, 0x90);
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        tick(6 + 1);
+        EXPECT_EQ((channel(0).updateFlags & UPDATE_TRIGGER) != 0, ft2()) << profileName(id);
+        EXPECT_EQ(channel(0).period, ft2() ? 4608 : 4608 - 5 * 8) << profileName(id);
+        EXPECT_EQ(channel(1).updateFlags & UPDATE_TRIGGER, 0) << profileName(id);
     }
 }
 
