@@ -55,6 +55,7 @@ constexpr ReplayProfile makeFt2Profile() {
     p.releaseLeavesSustainLoop = true;
     p.rowRepeatsRestartTickCount = true;
     p.retriggerRestartsInstrument = true;
+    p.notesOutOfRangeIgnored = true;
     return p;
 }
 

@@ -112,6 +112,10 @@ struct ReplayProfile {
     // but keeps the volume and panning; E90 retriggers on the row tick, the last note when the
     // row has none.
     bool retriggerRestartsInstrument;
+    // FT2: a note that its sample's relative note pushes past B-9 or below B-(-1) does not start
+    // (the playing note goes on), and an instrument number with it brings back the volume and
+    // panning of the sample last started; one landing on B-(-1) starts at the period playing.
+    bool notesOutOfRangeIgnored;
 };
 
 // The two fixed profiles; never null.

@@ -5,6 +5,7 @@
 #include "channel.h"
 #include "effects.h"
 #include "format.h"
+#include "mixer.h"
 #include "module.h"
 #include "profile.h"
 #include "voice_update.h"
@@ -26,8 +27,9 @@ constexpr uint8_t highestInstrumentNumber = 128;
 constexpr int32_t linearPeriodOfNoteZero = 7680;
 constexpr int32_t linearPeriodsPerSemitone = 64;
 constexpr int32_t fadeoutFull = 65536;
-constexpr int32_t envelopeOne = 65536; // 1.0 in 16.16
-constexpr uint8_t highestNote = 96;    // cell notes 1..96 name the sample map's entries
+constexpr int32_t envelopeOne = 65536;   // 1.0 in 16.16
+constexpr uint8_t highestNote = 96;      // cell notes 1..96 name the sample map's entries
+constexpr int32_t notesInFt2Range = 120; // B-(-1) to B-9, after the relative note
 
 // Rows that lie outside the pattern data (a break or loop past the end of a shorter pattern, an
 // order naming no pattern record) play as this: no note, no instrument, no effect.
@@ -619,17 +621,25 @@ void processRow(Player* player) {
         channel->volumeDelta = 0;
         channel->updateFlags = 0;
 
-        if (note) {
-            channel->realNote = static_cast<uint8_t>(cell->note + sample->relativeNote - 1);
+        // FT2's notes run from B-(-1) to B-9 after the relative note; one at B-(-1) has no period.
+        const int32_t shiftedNote = cell->note + sample->relativeNote; // 0 is B-(-1)
+        const bool rangeChecked = rules.notesOutOfRangeIgnored && note && !tonePortamento;
+        const bool outOfRange = rangeChecked && (shiftedNote < 0 || shiftedNote >= notesInFt2Range);
+        const bool keepsPeriod = rangeChecked && shiftedNote == 0;
+        const bool starts = note && !outOfRange;
+        if (starts) {
+            channel->updateFlags = UPDATE_TRIGGER;
+        }
+        if (starts && !keepsPeriod) {
+            channel->realNote = static_cast<uint8_t>(shiftedNote - 1);
             int32_t finetune = sample->finetune;
             if (rules.finetuneForNoteOnly && cell->effect == 14 && (cell->param >> 4) == 5)
                 finetune = (cell->param & 15) * 16 - 128;
             channel->notePeriod = notePeriodFor(player, channel->realNote, finetune);
-            channel->updateFlags = UPDATE_TRIGGER;
             if (!tonePortamento) channel->period = channel->notePeriod;
         }
         // FT2 refreshes the volume on a note, not on every row.
-        const bool refreshVolume = !rules.globalVolumeFt2Timing || note;
+        const bool refreshVolume = !rules.globalVolumeFt2Timing || starts;
         channel->updateFlags |= refreshVolume ? UPDATE_FREQUENCY | UPDATE_VOLUME : UPDATE_FREQUENCY;
         channel->periodDelta = 0;
 
@@ -644,6 +654,11 @@ void processRow(Player* player) {
             if (cell->volume != 0) volumeColumnRow(channel, cell->volume, &rules);
         } else {
             if (cellInstrument != 0) resetInstrument(player, channel, instrument, sample);
+            const Sample* lastStarted = channel->voice->sample;
+            if (cellInstrument != 0 && outOfRange && lastStarted != nullptr) {
+                channel->volume = lastStarted->volume;
+                channel->panning = lastStarted->panning;
+            }
             if (cell->volume != 0) volumeColumnRow(channel, cell->volume, &rules);
             if (keyOffNote || (cell->effect == 20 && !rules.keyOffAtTick))
                 releaseNote(player, channel, instrument);

@@ -44,6 +44,7 @@ using Ft2Levels = Ft2Profile;
 using Ft2AutoVibrato = Ft2Profile;
 using Ft2GlobalVolume = Ft2Profile;
 using Ft2Retrigger = Ft2Profile;
+using Ft2NoteRange = Ft2Profile;
 
 TEST(ReplayProfiles, NamesParseAndZeroFilledPlayersPlayTheDemoRules) {
     ProfileId id = ProfileId::Demo;
@@ -943,6 +944,33 @@ TEST_F(Ft2Retrigger, E90RetriggersTheLastNoteOnTheRowTick) {
         EXPECT_EQ((channel(0).updateFlags & UPDATE_TRIGGER) != 0, ft2()) << profileName(id);
         EXPECT_EQ(channel(0).period, ft2() ? 4608 : 4608 - 5 * 8) << profileName(id);
         EXPECT_EQ(channel(1).updateFlags & UPDATE_TRIGGER, 0) << profileName(id);
+    }
+}
+
+// Channel 0: B-7 of a sample 24 semitones up lands past B-9. FT2 starts nothing: C-4 plays on,
+// and the instrument number brings back the volume and panning of C-4's sample (48, 128), not
+// those of the new one (20, 200). The demo starts the note at period 64.
+// Channel 1: C-0 of a sample one semitone down lands on B-(-1). FT2 starts the sample at the
+// period playing (C-4's 4608); the demo wraps the note to 255 and plays period -8640.
+TEST_F(Ft2NoteRange, NotesPushedOutOfRangeDoNotStart) {
+    samples[2].relativeNote = 24;
+    samples[2].volume = 20;
+    samples[2].panning = 200;
+    samples[1].relativeNote = -1;
+    put(0, 0, noteC4, 1);
+    put(0, 1, noteC4, 1);
+    put(1, 0, 96, 3);
+    put(1, 1, 1, 2);
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        tick(6 + 1);
+        EXPECT_EQ((channel(0).updateFlags & UPDATE_TRIGGER) != 0, !ft2()) << profileName(id);
+        EXPECT_EQ(channel(0).period, ft2() ? 4608 : 64) << profileName(id);
+        EXPECT_EQ(channel(0).volume, ft2() ? 48 : 20) << profileName(id);
+        EXPECT_EQ(channel(0).panning, ft2() ? 128 : 200) << profileName(id);
+        EXPECT_NE(channel(1).updateFlags & UPDATE_TRIGGER, 0) << profileName(id);
+        EXPECT_EQ(channel(1).period, ft2() ? 4608 : -8640) << profileName(id);
+        EXPECT_EQ(channel(1).volume, 32) << profileName(id);
     }
 }
 
