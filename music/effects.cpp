@@ -325,10 +325,36 @@ void panningSlideRow(const EffectCall& e) {
     raiseFlags(e.channel, UPDATE_PANNING);
 }
 
+// What FT2's volume column leaves behind on the row tick, as its Rxy reads it: the new volume
+// for a set or fine slide, the scaled value for vibrato speed and panning, else the byte itself.
+int32_t volumeColumnLeftover(const Channel* channel, uint8_t v) {
+    switch (v >> 4) {
+    case 0x1:
+    case 0x2:
+    case 0x3:
+    case 0x4:
+    case 0x5:
+    case 0x8:
+    case 0x9: return channel->volume;
+    case 0xA: return (v & 15) * 4;
+    case 0xC: return (v << 4) & 0xFF;
+    default: return v;
+    }
+}
+
+void multiRetrigCounted(const EffectCall& e);
+
 void multiRetrigRow(const EffectCall& e) {
+    Channel* channel = e.channel;
+    if (profileOf(e.player).multiRetrigCounts) {
+        store(channel->retrigVolumeMode, e.x);
+        store(channel->retrigInterval, e.y);
+        if (volumeColumnLeftover(channel, e.cell->volume) == 0) multiRetrigCounted(e);
+        return;
+    }
     if (e.xx == 0) return;
-    e.channel->retrigVolumeMode = e.x;
-    e.channel->retrigInterval = e.y;
+    channel->retrigVolumeMode = e.x;
+    channel->retrigInterval = e.y;
 }
 
 void tremorRow(const EffectCall& e) {
@@ -470,8 +496,39 @@ void panningSlideOther(const EffectCall& e) {
     raiseFlags(e.channel, UPDATE_PANNING);
 }
 
+// FT2's Rxy: a counter of its own, FT2's mode 6, and the row's volume column after the change.
+void multiRetrigCounted(const EffectCall& e) {
+    Channel* channel = e.channel;
+    const int32_t counted = channel->retrigCounter + 1;
+    if (counted < channel->retrigInterval) {
+        channel->retrigCounter = static_cast<uint8_t>(counted);
+        return;
+    }
+    channel->retrigCounter = 0;
+    const int32_t before = channel->volume;
+    int32_t volume = channel->retrigVolumeMode == 6
+                         ? (before >> 1) + (before >> 3) + (before >> 4)
+                         : retrigVolume(before, channel->retrigVolumeMode);
+    volume = volume < 0 ? 0 : (volume > maxVolume ? maxVolume : volume);
+    channel->volume = volume;
+    channel->tremorMuted = 0;
+    const uint8_t v = e.cell->volume;
+    if (v >= 0x10 && v <= 0x50) {
+        channel->volume = v - 0x10;
+    } else if ((v >> 4) == 0xC) {
+        channel->panning = (v & 15) << 4;
+        raiseFlags(channel, UPDATE_PANNING);
+    }
+    raiseFlags(channel, UPDATE_VOLUME);
+    if (channel->notePeriod != 0) retriggerLastNote(channel);
+}
+
 void multiRetrigOther(const EffectCall& e) {
     Channel* channel = e.channel;
+    if (profileOf(e.player).multiRetrigCounts) {
+        multiRetrigCounted(e);
+        return;
+    }
     if (channel->retrigInterval == 0 || e.player->tick % channel->retrigInterval != 0) return;
     channel->tremorMuted = 0;
     if (profileOf(e.player).retriggerRestartsInstrument && channel->notePeriod != 0)

@@ -56,6 +56,7 @@ constexpr ReplayProfile makeFt2Profile() {
     p.rowRepeatsRestartTickCount = true;
     p.retriggerRestartsInstrument = true;
     p.notesOutOfRangeIgnored = true;
+    p.multiRetrigCounts = true;
     return p;
 }
 

@@ -116,6 +116,11 @@ struct ReplayProfile {
     // (the playing note goes on), and an instrument number with it brings back the volume and
     // panning of the sample last started; one landing on B-(-1) starts at the period playing.
     bool notesOutOfRangeIgnored;
+    // FT2: Rxy retriggers when its own tick counter, restarted only by an instrument reset,
+    // reaches y; the counter runs on across rows and counts the row tick too unless the volume
+    // column leaves a value there. x and y keep a memory each, mode 6 is v/2 + v/8 + v/16, and
+    // after the volume change the row's volume column sets the volume or panning again.
+    bool multiRetrigCounts;
 };
 
 // The two fixed profiles; never null.

@@ -365,6 +365,7 @@ void resetChannel(Channel* channel, const Sample* sample) {
     if ((channel->waveControl >> 4) < 4) channel->tremoloPosition = 0;
     channel->tremorCounter = 0;
     channel->tremorMuted = 0;
+    channel->retrigCounter = 0;
     channel->updateFlags |= UPDATE_VOLUME | UPDATE_PANNING;
 }
 

@@ -914,21 +914,53 @@ TEST_F(Ft2Retrigger, E9yTakesTheReleaseBack) {
     }
 }
 
-// A slide up by 8 period units a tick on row 0, then a retrigger on row 1 (E92 on channel 0,
-// R02 on channel 1): FT2 starts the note at its own period again; the demo restarts the sample
-// at the slid pitch.
+// A slide up by 8 period units a tick on row 0, then E92 on row 1: FT2 starts the note at its
+// own period again; the demo restarts the sample at the slid pitch.
 TEST_F(Ft2Retrigger, RetriggerPlaysTheNotesOwnPeriod) {
     put(0, 0, noteC4, 1, 0, 1, 0x02);
-    put(0, 1, noteC4, 1, 0, 1, 0x02);
     put(1, 0, 0, 0, 0, 14, 0x92);
-    put(1, 1, 0, 0, 0, 27, 0x02);
     for (ProfileId id : bothProfiles) {
         begin(id);
         tick(6 + 3);
-        for (int32_t c = 0; c < 2; ++c) {
-            EXPECT_NE(channel(c).updateFlags & UPDATE_TRIGGER, 0) << profileName(id) << c;
-            EXPECT_EQ(channel(c).period, ft2() ? 4608 : 4608 - 5 * 8) << profileName(id) << c;
+        EXPECT_NE(channel(0).updateFlags & UPDATE_TRIGGER, 0) << profileName(id);
+        EXPECT_EQ(channel(0).period, ft2() ? 4608 : 4608 - 5 * 8) << profileName(id);
+    }
+}
+
+// Rxy at tempo 6. Channel 0, R02 on rows 1 and 2 after a slide: FT2's own counter retriggers on
+// every second tick across the rows (row tick included), at the note's own period; the demo on
+// the other ticks whose number is even. Channel 1, C4 (panning) and R62: the volume column
+// leaves a value on the row tick, so FT2 counts from tick 1 and retriggers on tick 2 with its mode
+// 6 (48 to 33); the demo takes 2/3 (32). Channel 2, C0 leaves 0: FT2 counts the row tick and
+// retriggers on tick 1.
+TEST_F(Ft2Retrigger, MultiRetrigCountsItsOwnTicks) {
+    put(0, 0, noteC4, 1, 0, 1, 0x02);
+    put(1, 0, 0, 0, 0, 27, 0x02);
+    put(2, 0, 0, 0, 0, 27, 0x02);
+    put(1, 1, noteC4, 1, 0xC4, 27, 0x62);
+    put(1, 2, noteC4, 1, 0xC0, 27, 0x02);
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        std::vector<int32_t> triggers[3];
+        for (int32_t t = 0; t < 18; ++t) {
+            tick();
+            for (int32_t c = 0; c < 3; ++c)
+                if ((channel(c).updateFlags & UPDATE_TRIGGER) != 0) triggers[c].push_back(t);
+            if (t == 7) {
+                EXPECT_EQ(channel(0).period, ft2() ? 4608 : 4608 - 5 * 8) << profileName(id);
+            }
+            if (t == 8) {
+                EXPECT_EQ(channel(1).volume, ft2() ? 33 : 32) << profileName(id);
+            }
         }
+        const std::vector<int32_t> ft2Rows12 = {0, 7, 9, 11, 13, 15, 17};
+        const std::vector<int32_t> demoRows12 = {0, 8, 10, 14, 16};
+        EXPECT_EQ(triggers[0], ft2() ? ft2Rows12 : demoRows12) << profileName(id);
+        const std::vector<int32_t> ft2Row1 = {6, 8, 10};
+        const std::vector<int32_t> ft2Row1Counted = {6, 7, 9, 11};
+        const std::vector<int32_t> demoRow1 = {6, 8, 10};
+        EXPECT_EQ(triggers[1], ft2() ? ft2Row1 : demoRow1) << profileName(id);
+        EXPECT_EQ(triggers[2], ft2() ? ft2Row1Counted : demoRow1) << profileName(id);
     }
 }
 
