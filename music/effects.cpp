@@ -315,6 +315,10 @@ void globalVolumeSlideRow(const EffectCall& e) {
 }
 
 void setEnvelopePositionRow(const EffectCall& e) {
+    if (profileOf(e.player).envelopePositionFt2) {
+        setEnvelopePositionFt2(e.player, e.channel, e.instrument, e.xx);
+        return;
+    }
     if ((volumeEnvelopeType(e.player, e.instrument) & 1) == 0) return;
     setEnvelopePosition(e.channel, e.instrument, e.xx);
 }

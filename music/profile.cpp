@@ -57,6 +57,7 @@ constexpr ReplayProfile makeFt2Profile() {
     p.retriggerRestartsInstrument = true;
     p.notesOutOfRangeIgnored = true;
     p.multiRetrigCounts = true;
+    p.envelopePositionFt2 = true;
     return p;
 }
 

@@ -121,6 +121,10 @@ struct ReplayProfile {
     // column leaves a value there. x and y keep a memory each, mode 6 is v/2 + v/8 + v/16, and
     // after the volume change the row's volume column sets the volume or panning again.
     bool multiRetrigCounts;
+    // FT2: Lxx puts the envelope where tick xx begins and takes the row tick's step from there,
+    // so a position on a loop end loops at once; it moves the panning envelope too, but only when
+    // the volume envelope has its sustain bit set.
+    bool envelopePositionFt2;
 };
 
 // The two fixed profiles; never null.

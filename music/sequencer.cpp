@@ -447,6 +447,57 @@ void stepEnvelope(Channel* channel, EnvelopeState state, const EnvelopePoint* po
     channel->updateFlags |= flag;
 }
 
+namespace {
+
+// Puts an envelope where tick `position` begins: on a point the next step handles that point,
+// between two points it sits one step short of the position on their segment, past the last
+// point it holds the last value.
+void placeEnvelope(EnvelopeState state, const EnvelopePoint* points, int32_t pointCount,
+                   int32_t position) {
+    const int32_t n = pointsUsable(pointCount);
+    int32_t k = 0;
+    while (k < n && position > points[k].x) ++k;
+    *state.tick = position;
+    *state.done = 0;
+    *state.slope = 0;
+    if (k == n) {
+        *state.point = n - 1;
+        *state.value = static_cast<int32_t>(static_cast<int64_t>(points[n - 1].y) * envelopeOne);
+        return;
+    }
+    *state.point = k;
+    if (position == points[k].x || k == 0) {
+        *state.value = static_cast<int32_t>(static_cast<int64_t>(points[k].y) * envelopeOne);
+        return;
+    }
+    const int32_t dx = points[k].x - points[k - 1].x;
+    const int64_t dy = static_cast<int64_t>(points[k].y) - points[k - 1].y;
+    const int64_t slope = dy * envelopeOne / dx;
+    *state.slope = static_cast<int32_t>(slope);
+    *state.value = static_cast<int32_t>(static_cast<int64_t>(points[k - 1].y) * envelopeOne +
+                                        slope * (position - points[k - 1].x - 1));
+}
+
+} // namespace
+
+void setEnvelopePositionFt2(const Player* player, Channel* channel, const Instrument* instrument,
+                            int32_t position) {
+    const ReplayProfile& rules = profileOf(player);
+    const uint8_t volumeType = volumeEnvelopeType(player, instrument);
+    if ((volumeType & 1) != 0 && pointsUsable(instrument->volumePointCount) > 0) {
+        placeEnvelope(volumeEnvelopeState(channel), instrument->volumeEnvelope,
+                      instrument->volumePointCount, position);
+        stepVolumeEnvelope(channel, instrument, volumeType, rules);
+    }
+    // FT2 looks at the volume envelope's sustain bit here, not at the panning envelope.
+    if ((volumeType & 2) != 0 && pointsUsable(instrument->panningPointCount) > 0) {
+        placeEnvelope(panningEnvelopeState(channel), instrument->panningEnvelope,
+                      instrument->panningPointCount, position);
+        const uint8_t panningType = panningEnvelopeType(player, instrument);
+        if ((panningType & 1) != 0) stepPanningEnvelope(channel, instrument, panningType, rules);
+    }
+}
+
 void volumeColumnRow(Channel* channel, uint8_t v, const ReplayProfile* rules) {
     const int32_t y = v & 15;
     if (rules != nullptr && rules->volumeColumnSlidesSkipRowTick) {

@@ -1006,5 +1006,53 @@ TEST_F(Ft2NoteRange, NotesPushedOutOfRangeDoNotStart) {
     }
 }
 
+// L0C on a volume envelope from 64 down to 0 at tick 12, looping from point 0 to point 1: FT2
+// takes the row tick's step at the loop end and loops at once (64, then 58); the demo stands on
+// the loop end first (0) and loops a tick later (64).
+TEST_F(Ft2Envelopes, SetEnvelopePositionOnTheLoopEndLoopsAtOnce) {
+    const EnvelopePoint points[] = {{0, 64}, {12, 0}, {84, 36}};
+    for (int32_t i = 0; i < 3; ++i) instruments[0].volumeEnvelope[i] = points[i];
+    instruments[0].volumePointCount = 3;
+    instruments[0].volumeLoopStart = 0;
+    instruments[0].volumeLoopEnd = 1;
+    instruments[0].volumeType = 5;
+    instruments[0].volumeTypeAsRead = 5;
+    put(0, 0, noteC4, 1, 0, 21, 0x0C);
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        tick();
+        EXPECT_EQ(channel(0).volumeEnvelopeOutput, ft2() ? 64 : 0) << profileName(id);
+        tick();
+        EXPECT_EQ(channel(0).volumeEnvelopeOutput, ft2() ? 58 : 64) << profileName(id);
+    }
+}
+
+// L30 (48) with a panning envelope that jumps from 32 to 63 at tick 48. Instrument 1's volume
+// envelope has its sustain bit, instrument 2's has not: FT2 moves the panning envelope of
+// instrument 1 only (63 at once); the demo's L never moves a panning envelope.
+TEST_F(Ft2Envelopes, SetEnvelopePositionMovesPanningOnlyWithVolumeSustain) {
+    const EnvelopePoint volume[] = {{0, 64}, {10, 64}, {100, 64}};
+    const EnvelopePoint panning[] = {{0, 32}, {47, 32}, {48, 63}, {69, 63}};
+    for (int32_t k = 0; k < 2; ++k) {
+        Instrument& in = instruments[k];
+        for (int32_t i = 0; i < 3; ++i) in.volumeEnvelope[i] = volume[i];
+        for (int32_t i = 0; i < 4; ++i) in.panningEnvelope[i] = panning[i];
+        in.volumePointCount = 3;
+        in.panningPointCount = 4;
+        in.volumeSustain = 1;
+        in.volumeType = in.volumeTypeAsRead = k == 0 ? 3 : 1;
+        in.panningType = in.panningTypeAsRead = 1;
+    }
+    put(0, 0, noteC4, 1, 0, 21, 0x30);
+    put(0, 1, noteC4, 2, 0, 21, 0x30);
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        tick(2);
+        EXPECT_EQ(channel(0).panningEnvelopeOutput, ft2() ? 63 : 32) << profileName(id);
+        EXPECT_EQ(channel(1).panningEnvelopeOutput, 32) << profileName(id);
+        EXPECT_EQ(channel(1).volumeEnvelopeOutput, 64) << profileName(id);
+    }
+}
+
 } // namespace
 } // namespace music::testing
