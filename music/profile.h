@@ -43,7 +43,7 @@ struct ReplayProfile {
     // FT2: E5y sets finetune y x 16 - 128 for the note in its own cell only.
     bool finetuneForNoteOnly;
     // FT2: after a pattern loop the next pattern starts at the loop's row (a pattern loop jump
-    // is a pattern break whose row stays pending).
+    // is a pattern break whose row stays pending until a pattern change, B and D included).
     bool patternLoopSetsBreakRow;
     // FT2: voice levels keep 8 more fractional bits, so quiet notes are not truncated away.
     bool fineVoiceLevels;

@@ -788,7 +788,12 @@ void sequencerTick(Player* player) {
     if (player->tick != 0) {
         processTick(player);
     } else {
-        if (player->nextOrder >= 0) player->order = player->nextOrder;
+        if (player->nextOrder >= 0) {
+            player->order = player->nextOrder;
+            // A pattern loop's pending row goes with any change of pattern, also with a B or D
+            // on the row that looped.
+            player->pendingBreakRow = 0;
+        }
         if (player->nextRow >= 0) player->row = player->nextRow;
         processRow(player);
         // The next position is settled now, right after the row is read.

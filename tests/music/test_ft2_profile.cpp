@@ -1054,5 +1054,29 @@ TEST_F(Ft2Envelopes, SetEnvelopePositionMovesPanningOnlyWithVolumeSustain) {
     }
 }
 
+// D00 on channel 0 and a pattern loop jump (E61) on channel 1 of the same row: the later loop
+// row wins, so the next pattern starts at row 1 in both profiles. In FT2 that change of pattern
+// uses up the loop's pending row, and the pattern after it starts at row 0 again.
+TEST_F(Ft2Position, BreakOnTheLoopingRowUsesUpThePendingRow) {
+    player.defaultTempo = 1;
+    player.songLength = 3;
+    player.orderTable[1] = 1;
+    player.orderTable[2] = 2;
+    for (int32_t p = 0; p < 3; ++p) patterns[p].rowCount = 4;
+    put(1, 1, 0, 0, 0, 14, 0x60);
+    put(2, 0, 0, 0, 0, 13, 0x00);
+    put(2, 1, 0, 0, 0, 14, 0x61);
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        std::vector<int32_t> rows;
+        for (int32_t t = 0; t < 8; ++t) {
+            tick();
+            rows.push_back(player.order * 100 + player.row);
+        }
+        const std::vector<int32_t> expected = {0, 1, 2, 101, 102, 103, 200, 201};
+        EXPECT_EQ(rows, expected) << profileName(id);
+    }
+}
+
 } // namespace
 } // namespace music::testing
