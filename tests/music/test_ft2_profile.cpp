@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <initializer_list>
 #include <vector>
 
 namespace music::testing {
@@ -30,6 +31,15 @@ class Ft2Profile : public SongTest {
         start();
     }
     bool ft2() const { return player.profile != nullptr && player.profile->id == ProfileId::Ft2; }
+    // The volume envelope of instrument index i, on (type bit 0) with the type's other bits.
+    void setVolumeEnvelope(int32_t i, std::initializer_list<EnvelopePoint> points, uint8_t type) {
+        Instrument& in = instruments[i];
+        int32_t n = 0;
+        for (const EnvelopePoint& point : points) in.volumeEnvelope[n++] = point;
+        in.volumePointCount = n;
+        in.volumeType = type;
+        in.volumeTypeAsRead = type;
+    }
 };
 
 using Ft2Stereo = Ft2Profile;
@@ -877,11 +887,7 @@ TEST_F(Ft2GlobalVolume, ChannelsLeftOfGKeepTheOldVolume) {
 // retrigger on tick 3 starts the envelope over (64, then 48) and keeps the volume; the demo's
 // envelope runs on (16, then 0).
 TEST_F(Ft2Retrigger, E9yStartsTheEnvelopeOverAndKeepsTheVolume) {
-    instruments[0].volumeEnvelope[0] = {0, 64};
-    instruments[0].volumeEnvelope[1] = {4, 0};
-    instruments[0].volumePointCount = 2;
-    instruments[0].volumeType = 1;
-    instruments[0].volumeTypeAsRead = 1;
+    setVolumeEnvelope(0, {{0, 64}, {4, 0}}, 1);
     put(0, 0, noteC4, 1, 0x30, 14, 0x93);
     for (ProfileId id : bothProfiles) {
         begin(id);
@@ -898,11 +904,7 @@ TEST_F(Ft2Retrigger, E9yStartsTheEnvelopeOverAndKeepsTheVolume) {
 // fadeout again; the demo's note stays released and has faded for 9 ticks.
 TEST_F(Ft2Retrigger, E9yTakesTheReleaseBack) {
     instruments[0].fadeout = 1024;
-    instruments[0].volumeEnvelope[0] = {0, 64};
-    instruments[0].volumeEnvelope[1] = {100, 64};
-    instruments[0].volumePointCount = 2;
-    instruments[0].volumeType = 1;
-    instruments[0].volumeTypeAsRead = 1;
+    setVolumeEnvelope(0, {{0, 64}, {100, 64}}, 1);
     put(0, 0, noteC4, 1);
     put(1, 0, KEY_OFF);
     put(2, 0, 0, 0, 0, 14, 0x92);
@@ -1010,13 +1012,9 @@ TEST_F(Ft2NoteRange, NotesPushedOutOfRangeDoNotStart) {
 // takes the row tick's step at the loop end and loops at once (64, then 58); the demo stands on
 // the loop end first (0) and loops a tick later (64).
 TEST_F(Ft2Envelopes, SetEnvelopePositionOnTheLoopEndLoopsAtOnce) {
-    const EnvelopePoint points[] = {{0, 64}, {12, 0}, {84, 36}};
-    for (int32_t i = 0; i < 3; ++i) instruments[0].volumeEnvelope[i] = points[i];
-    instruments[0].volumePointCount = 3;
+    setVolumeEnvelope(0, {{0, 64}, {12, 0}, {84, 36}}, 5);
     instruments[0].volumeLoopStart = 0;
     instruments[0].volumeLoopEnd = 1;
-    instruments[0].volumeType = 5;
-    instruments[0].volumeTypeAsRead = 5;
     put(0, 0, noteC4, 1, 0, 21, 0x0C);
     for (ProfileId id : bothProfiles) {
         begin(id);
@@ -1031,16 +1029,13 @@ TEST_F(Ft2Envelopes, SetEnvelopePositionOnTheLoopEndLoopsAtOnce) {
 // envelope has its sustain bit, instrument 2's has not: FT2 moves the panning envelope of
 // instrument 1 only (63 at once); the demo's L never moves a panning envelope.
 TEST_F(Ft2Envelopes, SetEnvelopePositionMovesPanningOnlyWithVolumeSustain) {
-    const EnvelopePoint volume[] = {{0, 64}, {10, 64}, {100, 64}};
     const EnvelopePoint panning[] = {{0, 32}, {47, 32}, {48, 63}, {69, 63}};
     for (int32_t k = 0; k < 2; ++k) {
+        setVolumeEnvelope(k, {{0, 64}, {10, 64}, {100, 64}}, k == 0 ? 3 : 1);
         Instrument& in = instruments[k];
-        for (int32_t i = 0; i < 3; ++i) in.volumeEnvelope[i] = volume[i];
         for (int32_t i = 0; i < 4; ++i) in.panningEnvelope[i] = panning[i];
-        in.volumePointCount = 3;
         in.panningPointCount = 4;
         in.volumeSustain = 1;
-        in.volumeType = in.volumeTypeAsRead = k == 0 ? 3 : 1;
         in.panningType = in.panningTypeAsRead = 1;
     }
     put(0, 0, noteC4, 1, 0, 21, 0x30);
