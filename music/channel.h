@@ -80,6 +80,7 @@ struct Channel {
     uint8_t globalVolumeSlideMemory; // Hxy's memory where each channel has one
     uint8_t glissando;               // E3y set: tone portamentos move in semitones
     int32_t fadeoutSpeed;            // the fadeout per tick, where it is taken at a reset
+    uint8_t retrigCounter;           // ticks since Rxy last retriggered, where it counts
 };
 
 constexpr int32_t channelTableSize = 32;

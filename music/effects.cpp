@@ -166,6 +166,14 @@ int32_t retrigVolume(int32_t volume, int32_t mode) {
     }
 }
 
+// FT2's retrigger is a note start of the channel's last note: its own period again, no
+// sample offset.
+void retriggerLastNote(Channel* channel) {
+    channel->period = channel->notePeriod;
+    channel->periodDelta = 0;
+    raiseFlags(channel, UPDATE_FREQUENCY | UPDATE_VOLUME | UPDATE_TRIGGER);
+}
+
 void tremorStep(Channel* channel) {
     channel->tremorMuted = channel->tremorCounter >= channel->tremorOnTicks ? 1 : 0;
     if (channel->tremorMuted != 0) channel->volumeDelta = -channel->volume;
@@ -308,6 +316,10 @@ void globalVolumeSlideRow(const EffectCall& e) {
 }
 
 void setEnvelopePositionRow(const EffectCall& e) {
+    if (profileOf(e.player).envelopePositionFt2) {
+        setEnvelopePositionFt2(e.player, e.channel, e.instrument, e.xx);
+        return;
+    }
     if ((volumeEnvelopeType(e.player, e.instrument) & 1) == 0) return;
     setEnvelopePosition(e.channel, e.instrument, e.xx);
 }
@@ -318,10 +330,36 @@ void panningSlideRow(const EffectCall& e) {
     raiseFlags(e.channel, UPDATE_PANNING);
 }
 
+// What FT2's volume column leaves behind on the row tick, as its Rxy reads it: the new volume
+// for a set or fine slide, the scaled value for vibrato speed and panning, else the byte itself.
+int32_t volumeColumnLeftover(const Channel* channel, uint8_t v) {
+    switch (v >> 4) {
+    case 0x1:
+    case 0x2:
+    case 0x3:
+    case 0x4:
+    case 0x5:
+    case 0x8:
+    case 0x9: return channel->volume;
+    case 0xA: return (v & 15) * 4;
+    case 0xC: return (v << 4) & 0xFF;
+    default: return v;
+    }
+}
+
+void multiRetrigCounted(const EffectCall& e);
+
 void multiRetrigRow(const EffectCall& e) {
+    Channel* channel = e.channel;
+    if (profileOf(e.player).multiRetrigCounts) {
+        store(channel->retrigVolumeMode, e.x);
+        store(channel->retrigInterval, e.y);
+        if (volumeColumnLeftover(channel, e.cell->volume) == 0) multiRetrigCounted(e);
+        return;
+    }
     if (e.xx == 0) return;
-    e.channel->retrigVolumeMode = e.x;
-    e.channel->retrigInterval = e.y;
+    channel->retrigVolumeMode = e.x;
+    channel->retrigInterval = e.y;
 }
 
 void tremorRow(const EffectCall& e) {
@@ -474,10 +512,43 @@ void panningSlideOther(const EffectCall& e) {
     raiseFlags(e.channel, UPDATE_PANNING);
 }
 
+// FT2's Rxy: a counter of its own, FT2's mode 6, and the row's volume column after the change.
+void multiRetrigCounted(const EffectCall& e) {
+    Channel* channel = e.channel;
+    const int32_t counted = channel->retrigCounter + 1;
+    if (counted < channel->retrigInterval) {
+        channel->retrigCounter = static_cast<uint8_t>(counted);
+        return;
+    }
+    channel->retrigCounter = 0;
+    const int32_t before = channel->volume;
+    int32_t volume = channel->retrigVolumeMode == 6
+                         ? (before >> 1) + (before >> 3) + (before >> 4)
+                         : retrigVolume(before, channel->retrigVolumeMode);
+    volume = volume < 0 ? 0 : (volume > maxVolume ? maxVolume : volume);
+    channel->volume = volume;
+    channel->tremorMuted = 0;
+    const uint8_t v = e.cell->volume;
+    if (v >= 0x10 && v <= 0x50) {
+        channel->volume = v - 0x10;
+    } else if ((v >> 4) == 0xC) {
+        channel->panning = (v & 15) << 4;
+        raiseFlags(channel, UPDATE_PANNING);
+    }
+    raiseFlags(channel, UPDATE_VOLUME);
+    if (channel->notePeriod != 0) retriggerLastNote(channel);
+}
+
 void multiRetrigOther(const EffectCall& e) {
     Channel* channel = e.channel;
+    if (profileOf(e.player).multiRetrigCounts) {
+        multiRetrigCounted(e);
+        return;
+    }
     if (channel->retrigInterval == 0 || e.player->tick % channel->retrigInterval != 0) return;
     channel->tremorMuted = 0;
+    if (profileOf(e.player).retriggerRestartsInstrument && channel->notePeriod != 0)
+        retriggerLastNote(channel);
     if (channel->retrigVolumeMode == 0) {
         raiseFlags(channel, UPDATE_TRIGGER);
         return;
@@ -593,8 +664,27 @@ int32_t extendedCommandTick(const Player* player) {
 }
 
 void retriggerOther(const EffectCall& e) {
-    if (e.y != 0 && extendedCommandTick(e.player) % e.y == 0)
-        raiseFlags(e.channel, UPDATE_FREQUENCY | UPDATE_VOLUME | UPDATE_TRIGGER);
+    if (e.y == 0 || extendedCommandTick(e.player) % e.y != 0) return;
+    Channel* channel = e.channel;
+    if (!profileOf(e.player).retriggerRestartsInstrument) {
+        raiseFlags(channel, UPDATE_FREQUENCY | UPDATE_VOLUME | UPDATE_TRIGGER);
+        return;
+    }
+    // A channel that never played a note has nothing to start, but its instrument starts over.
+    if (channel->notePeriod != 0) retriggerLastNote(channel);
+    const int32_t volume = channel->volume;
+    const int32_t panning = channel->panning;
+    resetInstrument(e.player, channel, e.instrument, e.sample);
+    channel->volume = volume;
+    channel->panning = panning;
+}
+
+// E90 retriggers on the row tick: the row's note has started already, or the last one starts
+// again.
+void retriggerRow(const EffectCall& e) {
+    if (e.y != 0 || !profileOf(e.player).retriggerRestartsInstrument) return;
+    if (e.row->note || e.cell->note == KEY_OFF || e.channel->notePeriod == 0) return;
+    retriggerLastNote(e.channel);
 }
 
 void noteCutOther(const EffectCall& e) {
@@ -670,7 +760,7 @@ constexpr EffectHalf extendedRowTable[16] = {
     patternLoopRow,     // E6y pattern loop
     tremoloWaveformRow, // E7y tremolo waveform
     coarsePanningRow,   // E8y set panning
-    nothing,            // E9y retrigger: on the other ticks
+    retriggerRow,       // E9y retrigger: E90 on the row tick, the rest on the other ticks
     fineVolumeUpRow,    // EAy fine volume slide up
     fineVolumeDownRow,  // EBy fine volume slide down
     noteCutRow,         // ECy note cut: EC0 where it cuts on the row tick

@@ -57,6 +57,10 @@ constexpr ReplayProfile makeFt2Profile() {
     p.squareRootPanning = true;
     p.ft2AmigaPeriodTable = true;
     p.ft2AmigaClock = true;
+    p.retriggerRestartsInstrument = true;
+    p.notesOutOfRangeIgnored = true;
+    p.multiRetrigCounts = true;
+    p.envelopePositionFt2 = true;
     return p;
 }
 

@@ -43,7 +43,7 @@ struct ReplayProfile {
     // FT2: E5y sets finetune y x 16 - 128 for the note in its own cell only.
     bool finetuneForNoteOnly;
     // FT2: after a pattern loop the next pattern starts at the loop's row (a pattern loop jump
-    // is a pattern break whose row stays pending).
+    // is a pattern break whose row stays pending until a pattern change, B and D included).
     bool patternLoopSetsBreakRow;
     // FT2: voice levels keep 8 more fractional bits, so quiet notes are not truncated away.
     bool fineVoiceLevels;
@@ -116,6 +116,24 @@ struct ReplayProfile {
     // FT2: an Amiga-table period p plays at 8363 x 1712 / p Hz (14317456 / p), so C-4's 1712
     // sounds at 8363 Hz exactly.
     bool ft2AmigaClock;
+    // FT2: a retrigger plays the note's own period again; E9y (y not 0) also starts the
+    // instrument over as an instrument number does (envelopes, fadeout, auto-vibrato, key-off)
+    // but keeps the volume and panning; E90 retriggers on the row tick, the last note when the
+    // row has none.
+    bool retriggerRestartsInstrument;
+    // FT2: a note that its sample's relative note pushes past B-9 or below B-(-1) does not start
+    // (the playing note goes on), and an instrument number with it brings back the volume and
+    // panning of the sample last started; one landing on B-(-1) starts at the period playing.
+    bool notesOutOfRangeIgnored;
+    // FT2: Rxy retriggers when its own tick counter, restarted only by an instrument reset,
+    // reaches y; the counter runs on across rows and counts the row tick too unless the volume
+    // column leaves a value there. x and y keep a memory each, mode 6 is v/2 + v/8 + v/16, and
+    // after the volume change the row's volume column sets the volume or panning again.
+    bool multiRetrigCounts;
+    // FT2: Lxx puts the envelope where tick xx begins and takes the row tick's step from there,
+    // so a position on a loop end loops at once; it moves the panning envelope too, but only when
+    // the volume envelope has its sustain bit set.
+    bool envelopePositionFt2;
 };
 
 // The two fixed profiles; never null.

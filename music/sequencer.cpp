@@ -6,6 +6,7 @@
 #include "channel.h"
 #include "effects.h"
 #include "format.h"
+#include "mixer.h"
 #include "module.h"
 #include "profile.h"
 #include "voice_update.h"
@@ -27,8 +28,9 @@ constexpr uint8_t highestInstrumentNumber = 128;
 constexpr int32_t linearPeriodOfNoteZero = 7680;
 constexpr int32_t linearPeriodsPerSemitone = 64;
 constexpr int32_t fadeoutFull = 65536;
-constexpr int32_t envelopeOne = 65536; // 1.0 in 16.16
-constexpr uint8_t highestNote = 96;    // cell notes 1..96 name the sample map's entries
+constexpr int32_t envelopeOne = 65536;   // 1.0 in 16.16
+constexpr uint8_t highestNote = 96;      // cell notes 1..96 name the sample map's entries
+constexpr int32_t notesInFt2Range = 120; // B-(-1) to B-9, after the relative note
 
 // Rows that lie outside the pattern data (a break or loop past the end of a shorter pattern, an
 // order naming no pattern record) play as this: no note, no instrument, no effect.
@@ -366,6 +368,7 @@ void resetChannel(Channel* channel, const Sample* sample) {
     if ((channel->waveControl >> 4) < 4) channel->tremoloPosition = 0;
     channel->tremorCounter = 0;
     channel->tremorMuted = 0;
+    channel->retrigCounter = 0;
     channel->updateFlags |= UPDATE_VOLUME | UPDATE_PANNING;
 }
 
@@ -445,6 +448,57 @@ void stepEnvelope(Channel* channel, EnvelopeState state, const EnvelopePoint* po
     *state.output = static_cast<int16_t>(value >> 16);
     t = t + 1;
     channel->updateFlags |= flag;
+}
+
+namespace {
+
+// Puts an envelope where tick `position` begins: on a point the next step handles that point,
+// between two points it sits one step short of the position on their segment, past the last
+// point it holds the last value.
+void placeEnvelope(EnvelopeState state, const EnvelopePoint* points, int32_t pointCount,
+                   int32_t position) {
+    const int32_t n = pointsUsable(pointCount);
+    int32_t k = 0;
+    while (k < n && position > points[k].x) ++k;
+    *state.tick = position;
+    *state.done = 0;
+    *state.slope = 0;
+    if (k == n) {
+        *state.point = n - 1;
+        *state.value = static_cast<int32_t>(static_cast<int64_t>(points[n - 1].y) * envelopeOne);
+        return;
+    }
+    *state.point = k;
+    if (position == points[k].x || k == 0) {
+        *state.value = static_cast<int32_t>(static_cast<int64_t>(points[k].y) * envelopeOne);
+        return;
+    }
+    const int32_t dx = points[k].x - points[k - 1].x;
+    const int64_t dy = static_cast<int64_t>(points[k].y) - points[k - 1].y;
+    const int64_t slope = dy * envelopeOne / dx;
+    *state.slope = static_cast<int32_t>(slope);
+    *state.value = static_cast<int32_t>(static_cast<int64_t>(points[k - 1].y) * envelopeOne +
+                                        slope * (position - points[k - 1].x - 1));
+}
+
+} // namespace
+
+void setEnvelopePositionFt2(const Player* player, Channel* channel, const Instrument* instrument,
+                            int32_t position) {
+    const ReplayProfile& rules = profileOf(player);
+    const uint8_t volumeType = volumeEnvelopeType(player, instrument);
+    if ((volumeType & 1) != 0 && pointsUsable(instrument->volumePointCount) > 0) {
+        placeEnvelope(volumeEnvelopeState(channel), instrument->volumeEnvelope,
+                      instrument->volumePointCount, position);
+        stepVolumeEnvelope(channel, instrument, volumeType, rules);
+    }
+    // FT2 looks at the volume envelope's sustain bit here, not at the panning envelope.
+    if ((volumeType & 2) != 0 && pointsUsable(instrument->panningPointCount) > 0) {
+        placeEnvelope(panningEnvelopeState(channel), instrument->panningEnvelope,
+                      instrument->panningPointCount, position);
+        const uint8_t panningType = panningEnvelopeType(player, instrument);
+        if ((panningType & 1) != 0) stepPanningEnvelope(channel, instrument, panningType, rules);
+    }
 }
 
 void volumeColumnRow(Channel* channel, uint8_t v, const ReplayProfile* rules) {
@@ -622,17 +676,25 @@ void processRow(Player* player) {
         channel->volumeDelta = 0;
         channel->updateFlags = 0;
 
-        if (note) {
-            channel->realNote = static_cast<uint8_t>(cell->note + sample->relativeNote - 1);
+        // FT2's notes run from B-(-1) to B-9 after the relative note; one at B-(-1) has no period.
+        const int32_t shiftedNote = cell->note + sample->relativeNote; // 0 is B-(-1)
+        const bool rangeChecked = rules.notesOutOfRangeIgnored && note && !tonePortamento;
+        const bool outOfRange = rangeChecked && (shiftedNote < 0 || shiftedNote >= notesInFt2Range);
+        const bool keepsPeriod = rangeChecked && shiftedNote == 0;
+        const bool starts = note && !outOfRange;
+        if (starts) {
+            channel->updateFlags = UPDATE_TRIGGER;
+        }
+        if (starts && !keepsPeriod) {
+            channel->realNote = static_cast<uint8_t>(shiftedNote - 1);
             int32_t finetune = sample->finetune;
             if (rules.finetuneForNoteOnly && cell->effect == 14 && (cell->param >> 4) == 5)
                 finetune = (cell->param & 15) * 16 - 128;
             channel->notePeriod = notePeriodFor(player, channel->realNote, finetune);
-            channel->updateFlags = UPDATE_TRIGGER;
             if (!tonePortamento) channel->period = channel->notePeriod;
         }
         // FT2 refreshes the volume on a note, not on every row.
-        const bool refreshVolume = !rules.globalVolumeFt2Timing || note;
+        const bool refreshVolume = !rules.globalVolumeFt2Timing || starts;
         channel->updateFlags |= refreshVolume ? UPDATE_FREQUENCY | UPDATE_VOLUME : UPDATE_FREQUENCY;
         channel->periodDelta = 0;
 
@@ -647,6 +709,11 @@ void processRow(Player* player) {
             if (cell->volume != 0) volumeColumnRow(channel, cell->volume, &rules);
         } else {
             if (cellInstrument != 0) resetInstrument(player, channel, instrument, sample);
+            const Sample* lastStarted = channel->voice->sample;
+            if (cellInstrument != 0 && outOfRange && lastStarted != nullptr) {
+                channel->volume = lastStarted->volume;
+                channel->panning = lastStarted->panning;
+            }
             if (cell->volume != 0) volumeColumnRow(channel, cell->volume, &rules);
             if (keyOffNote || (cell->effect == 20 && !rules.keyOffAtTick))
                 releaseNote(player, channel, instrument);
@@ -724,7 +791,12 @@ void sequencerTick(Player* player) {
     if (player->tick != 0) {
         processTick(player);
     } else {
-        if (player->nextOrder >= 0) player->order = player->nextOrder;
+        if (player->nextOrder >= 0) {
+            player->order = player->nextOrder;
+            // A pattern loop's pending row goes with any change of pattern, also with a B or D
+            // on the row that looped.
+            player->pendingBreakRow = 0;
+        }
         if (player->nextRow >= 0) player->row = player->nextRow;
         processRow(player);
         // The next position is settled now, right after the row is read.

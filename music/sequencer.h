@@ -74,6 +74,12 @@ void stepEnvelope(Channel* channel, EnvelopeState state, const EnvelopePoint* po
                   int32_t pointCount, int32_t sustain, int32_t loopStart, int32_t loopEnd,
                   int32_t type, uint8_t flag);
 
+// FT2's Lxx on the row tick: both envelopes are put where tick `position` begins (the volume
+// envelope when it is on, the panning envelope when the volume envelope has its sustain bit) and
+// take this tick's step again from there.
+void setEnvelopePositionFt2(const Player* player, Channel* channel, const Instrument* instrument,
+                            int32_t position);
+
 // The volume column on the row tick (only for a non-zero byte) and on every other tick; no
 // profile means the demo's rules.
 void volumeColumnRow(Channel* channel, uint8_t v, const ReplayProfile* rules = nullptr);

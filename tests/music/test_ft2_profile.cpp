@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <initializer_list>
 #include <vector>
 
 namespace music::testing {
@@ -30,6 +31,15 @@ class Ft2Profile : public SongTest {
         start();
     }
     bool ft2() const { return player.profile != nullptr && player.profile->id == ProfileId::Ft2; }
+    // The volume envelope of instrument index i, on (type bit 0) with the type's other bits.
+    void setVolumeEnvelope(int32_t i, std::initializer_list<EnvelopePoint> points, uint8_t type) {
+        Instrument& in = instruments[i];
+        int32_t n = 0;
+        for (const EnvelopePoint& point : points) in.volumeEnvelope[n++] = point;
+        in.volumePointCount = n;
+        in.volumeType = type;
+        in.volumeTypeAsRead = type;
+    }
 };
 
 using Ft2Stereo = Ft2Profile;
@@ -43,6 +53,8 @@ using Ft2Position = Ft2Profile;
 using Ft2Levels = Ft2Profile;
 using Ft2AutoVibrato = Ft2Profile;
 using Ft2GlobalVolume = Ft2Profile;
+using Ft2Retrigger = Ft2Profile;
+using Ft2NoteRange = Ft2Profile;
 
 TEST(ReplayProfiles, NamesParseAndZeroFilledPlayersPlayTheDemoRules) {
     ProfileId id = ProfileId::Demo;
@@ -999,6 +1011,196 @@ TEST_F(Ft2Profile, AmigaGlissandoSnapsToFt2sTable) {
             EXPECT_EQ(channel(0).period + channel(0).periodDelta, ft2() ? ft2Heard[t] : periods[t])
                 << profileName(id) << " tick " << t + 1;
         }
+    }
+}
+
+// E93 on a note whose volume envelope falls from 64 to 0 over 4 ticks, at volume 32: FT2's
+// retrigger on tick 3 starts the envelope over (64, then 48) and keeps the volume; the demo's
+// envelope runs on (16, then 0).
+TEST_F(Ft2Retrigger, E9yStartsTheEnvelopeOverAndKeepsTheVolume) {
+    setVolumeEnvelope(0, {{0, 64}, {4, 0}}, 1);
+    put(0, 0, noteC4, 1, 0x30, 14, 0x93);
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        tick(4);
+        EXPECT_NE(channel(0).updateFlags & UPDATE_TRIGGER, 0) << profileName(id);
+        EXPECT_EQ(channel(0).volumeEnvelopeOutput, ft2() ? 64 : 16) << profileName(id);
+        EXPECT_EQ(channel(0).volume, 32) << profileName(id);
+        tick();
+        EXPECT_EQ(channel(0).volumeEnvelopeOutput, ft2() ? 48 : 0) << profileName(id);
+    }
+}
+
+// A key-off, then E92 on the next row: FT2's retrigger takes the release back and fills the
+// fadeout again; the demo's note stays released and has faded for 9 ticks.
+TEST_F(Ft2Retrigger, E9yTakesTheReleaseBack) {
+    instruments[0].fadeout = 1024;
+    setVolumeEnvelope(0, {{0, 64}, {100, 64}}, 1);
+    put(0, 0, noteC4, 1);
+    put(1, 0, KEY_OFF);
+    put(2, 0, 0, 0, 0, 14, 0x92);
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        tick(6 * 2 + 3);
+        EXPECT_EQ(channel(0).keyOff, ft2() ? 0 : 1) << profileName(id);
+        EXPECT_EQ(channel(0).fadeoutVolume, ft2() ? 65536 : 65536 - 9 * 1024) << profileName(id);
+    }
+}
+
+// A slide up by 8 period units a tick on row 0, then E92 on row 1: FT2 starts the note at its
+// own period again; the demo restarts the sample at the slid pitch.
+TEST_F(Ft2Retrigger, RetriggerPlaysTheNotesOwnPeriod) {
+    put(0, 0, noteC4, 1, 0, 1, 0x02);
+    put(1, 0, 0, 0, 0, 14, 0x92);
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        tick(6 + 3);
+        EXPECT_NE(channel(0).updateFlags & UPDATE_TRIGGER, 0) << profileName(id);
+        EXPECT_EQ(channel(0).period, ft2() ? 4608 : 4608 - 5 * 8) << profileName(id);
+    }
+}
+
+// Rxy at tempo 6. Channel 0, R02 on rows 1 and 2 after a slide: FT2's own counter retriggers on
+// every second tick across the rows (row tick included), at the note's own period; the demo on
+// the other ticks whose number is even. Channel 1, C4 (panning) and R62: the volume column
+// leaves a value on the row tick, so FT2 counts from tick 1 and retriggers on tick 2 with its mode
+// 6 (48 to 33); the demo takes 2/3 (32). Channel 2, C0 leaves 0: FT2 counts the row tick and
+// retriggers on tick 1.
+TEST_F(Ft2Retrigger, MultiRetrigCountsItsOwnTicks) {
+    put(0, 0, noteC4, 1, 0, 1, 0x02);
+    put(1, 0, 0, 0, 0, 27, 0x02);
+    put(2, 0, 0, 0, 0, 27, 0x02);
+    put(1, 1, noteC4, 1, 0xC4, 27, 0x62);
+    put(1, 2, noteC4, 1, 0xC0, 27, 0x02);
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        std::vector<int32_t> triggers[3];
+        for (int32_t t = 0; t < 18; ++t) {
+            tick();
+            for (int32_t c = 0; c < 3; ++c)
+                if ((channel(c).updateFlags & UPDATE_TRIGGER) != 0) triggers[c].push_back(t);
+            if (t == 7) {
+                EXPECT_EQ(channel(0).period, ft2() ? 4608 : 4608 - 5 * 8) << profileName(id);
+            }
+            if (t == 8) {
+                EXPECT_EQ(channel(1).volume, ft2() ? 33 : 32) << profileName(id);
+            }
+        }
+        const std::vector<int32_t> ft2Rows12 = {0, 7, 9, 11, 13, 15, 17};
+        const std::vector<int32_t> demoRows12 = {0, 8, 10, 14, 16};
+        EXPECT_EQ(triggers[0], ft2() ? ft2Rows12 : demoRows12) << profileName(id);
+        const std::vector<int32_t> ft2Row1 = {6, 8, 10};
+        const std::vector<int32_t> ft2Row1Counted = {6, 7, 9, 11};
+        const std::vector<int32_t> demoRow1 = {6, 8, 10};
+        EXPECT_EQ(triggers[1], ft2() ? ft2Row1 : demoRow1) << profileName(id);
+        EXPECT_EQ(triggers[2], ft2() ? ft2Row1Counted : demoRow1) << profileName(id);
+    }
+}
+
+// E90 on a row without note: FT2 starts the last note again on the row tick; for the demo E90
+// does nothing. A channel that never had a note starts nothing in either.
+TEST_F(Ft2Retrigger, E90RetriggersTheLastNoteOnTheRowTick) {
+    put(0, 0, noteC4, 1, 0, 1, 0x02);
+    put(1, 0, 0, 0, 0, 14, 0x90);
+    put(1, 1, 0, 0, 0, 14, 0x90);
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        tick(6 + 1);
+        EXPECT_EQ((channel(0).updateFlags & UPDATE_TRIGGER) != 0, ft2()) << profileName(id);
+        EXPECT_EQ(channel(0).period, ft2() ? 4608 : 4608 - 5 * 8) << profileName(id);
+        EXPECT_EQ(channel(1).updateFlags & UPDATE_TRIGGER, 0) << profileName(id);
+    }
+}
+
+// Channel 0: B-7 of a sample 24 semitones up lands past B-9. FT2 starts nothing: C-4 plays on,
+// and the instrument number brings back the volume and panning of C-4's sample (48, 128), not
+// those of the new one (20, 200). The demo starts the note at period 64.
+// Channel 1: C-0 of a sample one semitone down lands on B-(-1). FT2 starts the sample at the
+// period playing (C-4's 4608); the demo wraps the note to 255 and plays period -8640.
+TEST_F(Ft2NoteRange, NotesPushedOutOfRangeDoNotStart) {
+    samples[2].relativeNote = 24;
+    samples[2].volume = 20;
+    samples[2].panning = 200;
+    samples[1].relativeNote = -1;
+    put(0, 0, noteC4, 1);
+    put(0, 1, noteC4, 1);
+    put(1, 0, 96, 3);
+    put(1, 1, 1, 2);
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        tick(6 + 1);
+        EXPECT_EQ((channel(0).updateFlags & UPDATE_TRIGGER) != 0, !ft2()) << profileName(id);
+        EXPECT_EQ(channel(0).period, ft2() ? 4608 : 64) << profileName(id);
+        EXPECT_EQ(channel(0).volume, ft2() ? 48 : 20) << profileName(id);
+        EXPECT_EQ(channel(0).panning, ft2() ? 128 : 200) << profileName(id);
+        EXPECT_NE(channel(1).updateFlags & UPDATE_TRIGGER, 0) << profileName(id);
+        EXPECT_EQ(channel(1).period, ft2() ? 4608 : -8640) << profileName(id);
+        EXPECT_EQ(channel(1).volume, 32) << profileName(id);
+    }
+}
+
+// L0C on a volume envelope from 64 down to 0 at tick 12, looping from point 0 to point 1: FT2
+// takes the row tick's step at the loop end and loops at once (64, then 58); the demo stands on
+// the loop end first (0) and loops a tick later (64).
+TEST_F(Ft2Envelopes, SetEnvelopePositionOnTheLoopEndLoopsAtOnce) {
+    setVolumeEnvelope(0, {{0, 64}, {12, 0}, {84, 36}}, 5);
+    instruments[0].volumeLoopStart = 0;
+    instruments[0].volumeLoopEnd = 1;
+    put(0, 0, noteC4, 1, 0, 21, 0x0C);
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        tick();
+        EXPECT_EQ(channel(0).volumeEnvelopeOutput, ft2() ? 64 : 0) << profileName(id);
+        tick();
+        EXPECT_EQ(channel(0).volumeEnvelopeOutput, ft2() ? 58 : 64) << profileName(id);
+    }
+}
+
+// L30 (48) with a panning envelope that jumps from 32 to 63 at tick 48. Instrument 1's volume
+// envelope has its sustain bit, instrument 2's has not: FT2 moves the panning envelope of
+// instrument 1 only (63 at once); the demo's L never moves a panning envelope.
+TEST_F(Ft2Envelopes, SetEnvelopePositionMovesPanningOnlyWithVolumeSustain) {
+    const EnvelopePoint panning[] = {{0, 32}, {47, 32}, {48, 63}, {69, 63}};
+    for (int32_t k = 0; k < 2; ++k) {
+        setVolumeEnvelope(k, {{0, 64}, {10, 64}, {100, 64}}, k == 0 ? 3 : 1);
+        Instrument& in = instruments[k];
+        for (int32_t i = 0; i < 4; ++i) in.panningEnvelope[i] = panning[i];
+        in.panningPointCount = 4;
+        in.volumeSustain = 1;
+        in.panningType = in.panningTypeAsRead = 1;
+    }
+    put(0, 0, noteC4, 1, 0, 21, 0x30);
+    put(0, 1, noteC4, 2, 0, 21, 0x30);
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        tick(2);
+        EXPECT_EQ(channel(0).panningEnvelopeOutput, ft2() ? 63 : 32) << profileName(id);
+        EXPECT_EQ(channel(1).panningEnvelopeOutput, 32) << profileName(id);
+        EXPECT_EQ(channel(1).volumeEnvelopeOutput, 64) << profileName(id);
+    }
+}
+
+// D00 on channel 0 and a pattern loop jump (E61) on channel 1 of the same row: the later loop
+// row wins, so the next pattern starts at row 1 in both profiles. In FT2 that change of pattern
+// uses up the loop's pending row, and the pattern after it starts at row 0 again.
+TEST_F(Ft2Position, BreakOnTheLoopingRowUsesUpThePendingRow) {
+    player.defaultTempo = 1;
+    player.songLength = 3;
+    player.orderTable[1] = 1;
+    player.orderTable[2] = 2;
+    for (int32_t p = 0; p < 3; ++p) patterns[p].rowCount = 4;
+    put(1, 1, 0, 0, 0, 14, 0x60);
+    put(2, 0, 0, 0, 0, 13, 0x00);
+    put(2, 1, 0, 0, 0, 14, 0x61);
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        std::vector<int32_t> rows;
+        for (int32_t t = 0; t < 8; ++t) {
+            tick();
+            rows.push_back(player.order * 100 + player.row);
+        }
+        const std::vector<int32_t> expected = {0, 1, 2, 101, 102, 103, 200, 201};
+        EXPECT_EQ(rows, expected) << profileName(id);
     }
 }
 
