@@ -10,6 +10,7 @@
 #include "module.h"
 #include "offline_render.h"
 #include "profile.h"
+#include "sequencer.h"
 #include "stream.h"
 #include "xm_facts.h"
 
@@ -73,13 +74,6 @@ std::atomic<bool> playerOpen{false};
 // The player whose ticks the watch sees; the tick handler has no room for more than the Player.
 bxm_player* watched;
 
-bool patternLoopRunning(const Player* player) {
-    for (int32_t c = 0; c < player->channelCount && c < music::channelTableSize; ++c) {
-        if (music::channelTable[c].loopCounter != 0) return true;
-    }
-    return false;
-}
-
 void forgetVisited(SongWatch& w) {
     std::memset(w.visited, 0, sizeof w.visited);
     w.lastOrder = -1;
@@ -117,6 +111,9 @@ void passEnded(SongWatch& w, const Player* player, bool stuck) {
 void observingTick(Player* player) {
     SongWatch& w = watched->watch;
     w.tickStartFrame = w.nextTickFrame;
+    // The last pass of a loop ends it on the loop's last row, during this very tick: what counts
+    // is whether the loop was running when the row came up.
+    const bool loopWasRunning = music::patternLoopRunning(player);
     w.sequencerTick(player);
     // The renderer takes a tick of less than one frame as one frame.
     w.nextTickFrame += player->samplesPerTick > 0 ? player->samplesPerTick : 1;
@@ -141,7 +138,7 @@ void observingTick(Player* player) {
         w.recordOrderStart[order] = w.tickStartFrame;
     uint8_t& seen = w.visited[static_cast<size_t>(order) * positionsPerOrder + row];
     // Rows repeated by a pattern loop are part of the song, not its end.
-    if (seen != 0 && !patternLoopRunning(player)) {
+    if (seen != 0 && !loopWasRunning && !music::patternLoopRunning(player)) {
         passEnded(w, player, false);
         return;
     }

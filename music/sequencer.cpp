@@ -258,6 +258,13 @@ int32_t periodOfSemitoneStep(int32_t k) {
 
 } // namespace
 
+bool patternLoopRunning(const Player* player) {
+    for (int32_t c = 0; c < player->channelCount && c < channelTableSize; ++c) {
+        if (channelTable[c].loopCounter != 0) return true;
+    }
+    return false;
+}
+
 int32_t amigaPeriod(int32_t realNote, int32_t finetune) {
     const int32_t p0 = periodOfSemitoneStep(132 - realNote);
     if (finetune < 0 && realNote != 0) {

@@ -33,6 +33,9 @@ int32_t ticksPerRow(const Player* player);
 
 // Per-channel work of the row tick and of the other ticks; sequencerTick calls them.
 void processRow(Player* player);
+// Whether any channel is inside a pattern loop (E6x still has passes to go). Rows such a loop
+// plays again are part of the song, not a sign that it has come round to its start.
+bool patternLoopRunning(const Player* player);
 void processTick(Player* player);
 
 // A new instrument (or a delayed note): default volume and panning from the sample, envelopes

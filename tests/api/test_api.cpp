@@ -295,6 +295,35 @@ TEST(ApiRate, HeldNoteKeepsItsPitch) {
     }
 }
 
+// Rows 0..3 loop three times through E62 on row 3, then rows 4..7 play once: 16 rows of 6 ticks
+// at BPM 125. The last pass of the loop revisits row 3, whose E62 ends the loop on that very row;
+// that is still the loop, not the song coming back to a row it has played.
+TEST(ApiEnd, TheLastPassOfAPatternLoopIsNotTheEnd) {
+    xmb::Module m;
+    m.channelCount = 2;
+    m.tempo = 6;
+    m.bpm = 125;
+    std::vector<xmb::Cell> cells(8 * 2);
+    cells[0].note = 49;
+    cells[0].instrument = 1;
+    cells[3 * 2 + 1].effect = 14;
+    cells[3 * 2 + 1].param = 0x62;
+    m.patterns.push_back(xmb::pattern(8, xmb::packCells(cells)));
+    xmb::Instrument ins;
+    ins.samples.push_back(xmb::sample8({10, 5, -20}));
+    m.instruments.push_back(ins);
+    const std::vector<uint8_t> bytes = xmb::build(m);
+    for (int32_t profile : {BXM_PROFILE_FT2, BXM_PROFILE_DEMO}) {
+        Open once(bytes, profile, 44100);
+        ASSERT_NE(once.player, nullptr);
+        bxm_module_info info{};
+        bxm_get_module_info(once.player, &info);
+        EXPECT_EQ(info.duration_frames, 16 * 6 * 882) << "profile " << profile;
+        EXPECT_EQ(static_cast<int64_t>(renderAll(once.player, INT64_MAX).size() / 2), 16 * 6 * 882)
+            << "profile " << profile;
+    }
+}
+
 TEST(ApiEnd, PlayCountRepeatsThenEnds) {
     // 4 rows of 6 ticks at BPM 125: 4 * 6 * 882 frames a pass, the same every pass.
     const std::vector<uint8_t> bytes = heldToneModule(4, 6, 125);

@@ -8,6 +8,7 @@
 #include "music/module.h"
 #include "music/offline_render.h"
 #include "music/profile.h"
+#include "music/sequencer.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -28,12 +29,6 @@ struct TickTrace {
 
 TickTrace trace;
 
-bool patternLoopRunning(const music::Player* player) {
-    for (int32_t c = 0; c < player->channelCount && c < music::channelTableSize; ++c)
-        if (music::channelTable[c].loopCounter != 0) return true;
-    return false;
-}
-
 void printChannel(const music::Player* player, int32_t c) {
     const music::Voice* voice = music::channelTable[c].voice;
     const bool idle = voice == nullptr || voice->sample == nullptr || voice->sample->length == 0;
@@ -52,6 +47,8 @@ void printChannel(const music::Player* player, int32_t c) {
 
 void tracingTick(music::Player* player) {
     const int32_t frame = player->tick;
+    // As in the library's end rule: a loop's last pass ends the loop during its last row's tick.
+    const bool loopWasRunning = music::patternLoopRunning(player);
     trace.sequencerTick(player);
     const int64_t start = trace.tickStartFrame;
     trace.tickStartFrame += player->samplesPerTick > 0 ? player->samplesPerTick : 1;
@@ -60,7 +57,7 @@ void tracingTick(music::Player* player) {
         player->row < 256) {
         uint8_t& seen = trace.visited[static_cast<size_t>(player->order) * 256 +
                                       static_cast<size_t>(player->row)];
-        if (seen != 0 && !patternLoopRunning(player)) {
+        if (seen != 0 && !loopWasRunning && !music::patternLoopRunning(player)) {
             trace.done = true;
             return;
         }
