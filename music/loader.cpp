@@ -158,11 +158,12 @@ void readCell(Reader* r, Cell* cell) {
 }
 
 constexpr int32_t patternRowsFieldOffset = 5;
+constexpr uint32_t patternHeaderFieldBytes = 9;
 
 bool loadPattern(Reader* r, Pattern* pattern, int32_t channelCount) {
     const int64_t start = position(r);
-    readU32(r); // header length: every pattern header is taken as 9 bytes
-    readU8(r);  // packing type
+    const uint32_t headerBytes = readU32(r);
+    readU8(r); // packing type
     const uint16_t rowCount = readU16(r);
     const uint16_t packedBytes = readU16(r);
     if (r->failed) return false;
@@ -170,6 +171,10 @@ bool loadPattern(Reader* r, Pattern* pattern, int32_t channelCount) {
         stop(r, LoadError::PatternRows, rowCount, start + patternRowsFieldOffset);
         return false;
     }
+    // FT2 skips a longer header to its stated end but never goes back into a shorter one: the
+    // fields it has just read are there whatever the length says.
+    if (headerBytes > patternHeaderFieldBytes) seekTo(r, start + headerBytes);
+    if (r->failed) return false;
 
     // A pattern of no rows still gets one silent row, so that the row tick always has cells.
     const int32_t storedRows = rowCount == 0 ? 1 : rowCount;

@@ -761,4 +761,46 @@ TEST(LoaderLifecycle, CreateAndDestroyEdgeCases) {
     EXPECT_TRUE(destroyPlayer(p));
 }
 
+// A pattern header's stated length moves the cells as FT2 reads them: a longer header is skipped
+// to its end (trackers and converters that keep notes there), a shorter one still holds the nine
+// bytes of fields, after which the cells follow.
+TEST(LoaderFt2Layout, PatternHeaderLength) {
+    const xmb::Bytes cells = xmb::packCells({{0x31, 1, 0x20, 0, 0}, {0, 0, 0, 0x0F, 4}});
+    auto withHeaderLength = [&](uint32_t headerLength, const xmb::Bytes& filler) {
+        xmb::Module m;
+        m.orders = {0, 1};
+        xmb::Pattern first = xmb::pattern(1, cells);
+        first.headerLength = headerLength;
+        first.data.insert(first.data.begin(), filler.begin(), filler.end());
+        m.patterns.push_back(first);
+        m.patterns.push_back(xmb::pattern(1, xmb::packCells({{0x40, 2, 0, 0, 0}, {}})));
+        return xmb::build(m);
+    };
+    xmb::Bytes note(263, 0);
+    const char text[] = "loads correctly despite the long pattern header";
+    std::copy(text, text + sizeof text, note.begin());
+    struct Case {
+        uint32_t headerLength;
+        size_t fillerBytes;
+    };
+    for (const Case c : {Case{9 + 263, 263}, Case{10, 1}, Case{9, 0}, Case{8, 0}, Case{0, 0}}) {
+        const xmb::Bytes filler(note.begin(),
+                                note.begin() + static_cast<std::ptrdiff_t>(c.fillerBytes));
+        PlayerPtr p = load(withHeaderLength(c.headerLength, filler));
+        ASSERT_NE(p, nullptr) << c.headerLength;
+        EXPECT_EQ(p->patterns[0].rowCount, 1) << c.headerLength;
+        EXPECT_EQ(cellAt(p.get(), 0, 0, 0).note, 0x31) << c.headerLength;
+        EXPECT_EQ(cellAt(p.get(), 0, 0, 0).volume, 0x20) << c.headerLength;
+        EXPECT_EQ(cellAt(p.get(), 0, 0, 1).param, 4) << c.headerLength;
+        EXPECT_EQ(cellAt(p.get(), 1, 0, 0).note, 0x40) << c.headerLength;
+        EXPECT_EQ(cellAt(p.get(), 1, 0, 0).instrument, 2) << c.headerLength;
+    }
+
+    // A header that ends past the file is a cut pattern.
+    const xmb::Bytes past = withHeaderLength(100000, {});
+    expectResult(refusal(past),
+                 {LoadError::PatternCutShort, 0, -1, 0, static_cast<int64_t>(past.size())},
+                 "header past the end");
+}
+
 } // namespace
