@@ -20,6 +20,7 @@ constexpr char xmMagic[] = "Extended Module: ";
 constexpr int32_t xmMagicBytes = 17;
 static_assert(sizeof(xmMagic) == xmMagicBytes + 1, "the magic is compared without its NUL");
 
+constexpr int64_t versionFieldOffset = 58;
 constexpr int64_t headerFieldsOffsetBytes = 60; // header size and everything after it
 constexpr int64_t songLengthFieldOffset = 64;
 constexpr int64_t channelCountFieldOffset = 68;
@@ -158,14 +159,32 @@ void readCell(Reader* r, Cell* cell) {
 }
 
 constexpr int32_t patternRowsFieldOffset = 5;
-constexpr uint32_t patternHeaderFieldBytes = 9;
 
-bool loadPattern(Reader* r, Pattern* pattern, int32_t channelCount) {
+// Where a module's parts lie. Files of format 1.04 keep each instrument's sample data right after
+// its headers, behind the patterns; the 1.02 and 1.03 files of FT2's early releases put every
+// instrument and sample header first, then the patterns, then all sample data, and 1.02 stores a
+// pattern's row count minus one in a single byte, making its header eight bytes of fields.
+struct Layout {
+    bool instrumentsFirst;
+    bool byteRowCount;
+};
+
+constexpr uint16_t formatVersion102 = 0x0102;
+constexpr uint16_t formatVersion103 = 0x0103;
+
+Layout layoutOf(uint16_t version) {
+    const bool early = version == formatVersion102 || version == formatVersion103;
+    return Layout{early, version == formatVersion102};
+}
+
+bool loadPattern(Reader* r, Pattern* pattern, int32_t channelCount, Layout layout) {
     const int64_t start = position(r);
     const uint32_t headerBytes = readU32(r);
     readU8(r); // packing type
-    const uint16_t rowCount = readU16(r);
+    const uint16_t rowCount =
+        layout.byteRowCount ? static_cast<uint16_t>(readU8(r) + 1) : readU16(r);
     const uint16_t packedBytes = readU16(r);
+    const uint32_t patternHeaderFieldBytes = layout.byteRowCount ? 8 : 9;
     if (r->failed) return false;
     if (rowCount > maxPatternRows) {
         stop(r, LoadError::PatternRows, rowCount, start + patternRowsFieldOffset);
@@ -318,7 +337,8 @@ bool loadSampleData(Reader* r, Sample* sample, uint64_t* missingBytes) {
 
 constexpr int32_t instrumentSampleCountFieldOffset = 27;
 
-bool loadInstrument(Reader* r, int32_t index, Instrument* instrument, uint64_t* missingBytes) {
+// The instrument's header and its sample headers; the data follows apart (loadInstrumentData).
+bool loadInstrumentHeaders(Reader* r, int32_t index, Instrument* instrument) {
     reading(r, LoadError::InstrumentCutShort, index, -1);
     const int64_t start = position(r);
     const uint32_t headerBytes = readU32(r);
@@ -387,8 +407,11 @@ bool loadInstrument(Reader* r, int32_t index, Instrument* instrument, uint64_t* 
     }
     for (int32_t i = sampleCount; i < maxSamplesPerInstrument; ++i)
         instrument->samples[i] = &emptySample;
+    return true;
+}
 
-    for (int32_t i = 0; i < sampleCount; ++i) {
+bool loadInstrumentData(Reader* r, int32_t index, Instrument* instrument, uint64_t* missingBytes) {
+    for (int32_t i = 0; i < instrument->sampleCount; ++i) {
         Sample* sample = instrument->samples[i];
         reading(r, LoadError::SampleDataMissing, index, i);
         if (sample->length != 0 && !loadSampleData(r, sample, missingBytes)) return false;
@@ -428,7 +451,8 @@ bool loadModule(Player* player, LoadContext* context) {
     player->tickHandler = sequencerTick;
     player->initialGlobalVolume = initialGlobalVolumeValue;
 
-    seekTo(r, headerFieldsOffsetBytes);
+    seekTo(r, versionFieldOffset);
+    const Layout layout = layoutOf(readU16(r));
     const uint32_t headerBytes = readU32(r);
     const auto songLength = static_cast<int16_t>(readU16(r));
     const auto restartPosition = static_cast<int16_t>(readU16(r));
@@ -472,12 +496,12 @@ bool loadModule(Player* player, LoadContext* context) {
     player->flags = flags;
     player->defaultTempo = defaultTempo;
     player->defaultBpm = defaultBpm;
-    const int64_t firstPattern = headerFieldsOffsetBytes + headerBytes;
-    if (firstPattern > r->fileSize) {
-        stop(r, LoadError::HeaderSize, firstPattern, r->fileSize);
+    const int64_t firstPart = headerFieldsOffsetBytes + headerBytes;
+    if (firstPart > r->fileSize) {
+        stop(r, LoadError::HeaderSize, firstPart, r->fileSize);
         return false;
     }
-    seekTo(r, firstPattern);
+    seekTo(r, firstPart);
     if (r->failed) return false;
 
     int32_t highestPattern = 0;
@@ -493,10 +517,25 @@ bool loadModule(Player* player, LoadContext* context) {
              static_cast<int64_t>(player->patternRecordCount * sizeof(Pattern)), position(r));
         return false;
     }
+    player->instrumentCount = instrumentCount;
+    if (instrumentCount > 0) {
+        player->instruments =
+            static_cast<Instrument*>(std::calloc(instrumentCount, sizeof(Instrument)));
+        if (player->instruments == nullptr) {
+            stop(r, LoadError::OutOfMemory,
+                 static_cast<int64_t>(instrumentCount * sizeof(Instrument)), position(r));
+            return false;
+        }
+    }
 
+    Instrument* instruments = player->instruments;
+    if (layout.instrumentsFirst) {
+        for (int32_t i = 0; i < instrumentCount; ++i)
+            if (!loadInstrumentHeaders(r, i, &instruments[i])) return false;
+    }
     for (int32_t i = 0; i < storedPatterns; ++i) {
         reading(r, LoadError::PatternCutShort, i, -1);
-        if (!loadPattern(r, &player->patterns[i], channelCount)) return false;
+        if (!loadPattern(r, &player->patterns[i], channelCount, layout)) return false;
     }
     for (int32_t i = storedPatterns; i < player->patternRecordCount; ++i) {
         Pattern* pattern = &player->patterns[i];
@@ -510,19 +549,11 @@ bool loadModule(Player* player, LoadContext* context) {
         pattern->rowCount = unstoredPatternRows;
     }
 
-    player->instrumentCount = instrumentCount;
-    if (instrumentCount > 0) {
-        player->instruments =
-            static_cast<Instrument*>(std::calloc(instrumentCount, sizeof(Instrument)));
-        if (player->instruments == nullptr) {
-            stop(r, LoadError::OutOfMemory,
-                 static_cast<int64_t>(instrumentCount * sizeof(Instrument)), position(r));
-            return false;
-        }
-    }
     uint64_t missingBytes = 0;
-    for (int32_t i = 0; i < instrumentCount; ++i)
-        if (!loadInstrument(r, i, &player->instruments[i], &missingBytes)) return false;
+    for (int32_t i = 0; i < instrumentCount; ++i) {
+        if (!layout.instrumentsFirst && !loadInstrumentHeaders(r, i, &instruments[i])) return false;
+        if (!loadInstrumentData(r, i, &instruments[i], &missingBytes)) return false;
+    }
     return true;
 }
 

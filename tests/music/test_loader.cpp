@@ -803,4 +803,106 @@ TEST(LoaderFt2Layout, PatternHeaderLength) {
                  "header past the end");
 }
 
+// FT2's early formats: 1.03 stores every instrument with its sample headers before the patterns
+// and all sample data after them; 1.02 does the same and keeps a pattern's row count minus one in
+// one byte, behind a header of eight bytes. Every other version is read as 1.04.
+xmb::Module earlyFormat(uint16_t version) {
+    xmb::Module m;
+    m.version = version;
+    m.orders = {1, 0};
+    m.patterns.push_back(xmb::pattern(256, {}));
+    m.patterns.push_back(
+        xmb::pattern(1, xmb::packCells({{0x31, 2, 0x40, 0, 0}, {97, 1, 0, 0x0C, 0x20}})));
+    xmb::Instrument first;
+    first.samples.push_back(xmb::sample8({10, 5, -20}));
+    first.sampleMap[0] = 0;
+    m.instruments.push_back(first);
+    xmb::Instrument empty;
+    m.instruments.push_back(empty);
+    xmb::Instrument second;
+    second.volumePointCount = 2;
+    second.volumeType = 1;
+    second.volumeEnvelope[1] = {16, 64};
+    second.samples.push_back(xmb::sample16({30000, 10000}));
+    second.samples.push_back(xmb::sample8({1, 1}));
+    second.sampleMap[5] = 1;
+    m.instruments.push_back(second);
+    return m;
+}
+
+void expectEarlyFormatLoaded(const Player* p, const char* what) {
+    ASSERT_NE(p, nullptr) << what;
+    ASSERT_EQ(p->patternRecordCount, 2) << what;
+    expectEmptyCells(p->patterns[0], 256, 2);
+    ASSERT_EQ(p->patterns[1].rowCount, 1) << what;
+    EXPECT_EQ(cellAt(p, 1, 0, 0).note, 0x31) << what;
+    EXPECT_EQ(cellAt(p, 1, 0, 0).volume, 0x40) << what;
+    EXPECT_EQ(cellAt(p, 1, 0, 1).note, KEY_OFF) << what;
+    EXPECT_EQ(cellAt(p, 1, 0, 1).param, 0x20) << what;
+    ASSERT_EQ(p->instrumentCount, 3) << what;
+    const Sample* a = p->instruments[0].samples[0];
+    ASSERT_EQ(a->length, 3u) << what;
+    EXPECT_EQ(a->data[0], 2560) << what;
+    EXPECT_EQ(a->data[2], -1280) << what;
+    EXPECT_EQ(p->instruments[1].sampleCount, 0) << what;
+    const Instrument& ins = p->instruments[2];
+    EXPECT_EQ(ins.volumeType, 1) << what;
+    EXPECT_EQ(ins.volumeEnvelope[1].x, 16) << what;
+    EXPECT_EQ(ins.sampleMap[5], 1) << what;
+    ASSERT_EQ(ins.sampleCount, 2) << what;
+    ASSERT_EQ(ins.samples[0]->length, 2u) << what;
+    EXPECT_EQ(ins.samples[0]->data[0], 30000) << what;
+    EXPECT_EQ(ins.samples[0]->data[1], -25536) << what;
+    ASSERT_EQ(ins.samples[1]->length, 2u) << what;
+    EXPECT_EQ(ins.samples[1]->data[1], 512) << what;
+}
+
+TEST(LoaderFt2Layout, EarlyFormatVersions) {
+    for (uint16_t version : {0x0102, 0x0103, 0x0104}) {
+        PlayerPtr p = load(earlyFormat(version));
+        expectEarlyFormatLoaded(p.get(), version == 0x0102   ? "1.02"
+                                         : version == 0x0103 ? "1.03"
+                                                             : "1.04");
+    }
+    // Versions FT2 never wrote are read as the current format, as before.
+    xmb::Module later = earlyFormat(0x0105);
+    expectEarlyFormatLoaded(load(later).get(), "1.05");
+    later.version = 0x0101;
+    expectEarlyFormatLoaded(load(later).get(), "1.01");
+
+    // 1.02 rows: a byte 0 is one row; a longer header is skipped, a shorter one read as 8 bytes.
+    xmb::Module m = earlyFormat(0x0102);
+    m.patterns[1].headerLength = 8 + 3;
+    m.patterns[1].data.insert(m.patterns[1].data.begin(), {0xEE, 0xEE, 0xEE});
+    expectEarlyFormatLoaded(load(m).get(), "1.02, 11-byte header");
+    m = earlyFormat(0x0102);
+    m.patterns[1].headerLength = 2;
+    expectEarlyFormatLoaded(load(m).get(), "1.02, 2-byte header");
+}
+
+// The early layout read as 1.04 (or the reverse) goes wrong; a cut in the trailing sample data
+// keeps what arrived, one in the patterns between headers and data is refused.
+TEST(LoaderFt2Layout, EarlyFormatCutsAndMislabels) {
+    const xmb::Bytes early = xmb::build(earlyFormat(0x0103));
+    xmb::Bytes mislabelled = early;
+    mislabelled[58] = 0x04;
+    PlayerPtr wrong = load(mislabelled);
+    EXPECT_TRUE(wrong == nullptr || wrong->patterns[1].rowCount != 1 ||
+                cellAt(wrong.get(), 1, 0, 0).note != 0x31);
+
+    // The data is 3 + 4 + 2 bytes at the end; losing the last 8-bit sample's bytes keeps the rest.
+    PlayerPtr p = load(cut(early, early.size() - 2));
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(p->instruments[2].samples[0]->data[1], -25536);
+    EXPECT_EQ(p->instruments[2].samples[1]->data[0], 0);
+
+    const size_t headersEnd = 336 + (263 + 40) + 29 + (263 + 80);
+    const auto at = static_cast<int64_t>(headersEnd + 9 + 5);
+    expectResult(refusal(cut(early, headersEnd + 9 + 5)),
+                 {LoadError::PatternCutShort, 1, -1, 0, at}, "patterns after the headers");
+    expectResult(refusal(cut(early, headersEnd - 10)),
+                 {LoadError::SampleHeaderCutShort, 2, 1, 0, static_cast<int64_t>(headersEnd - 10)},
+                 "sample header before the patterns");
+}
+
 } // namespace
