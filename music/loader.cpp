@@ -35,7 +35,7 @@ constexpr int32_t unstoredPatternRows = 64;
 constexpr uint8_t fileKeyOffNote = 97;
 constexpr uint8_t maxCellInstrument = 128;
 
-constexpr int32_t instrumentNameAndTypeBytes = 23;
+constexpr int32_t instrumentSampleCountFieldOffset = 27;
 constexpr int32_t sampleHeaderTailBytes = 23; // reserved byte and name
 constexpr uint8_t envelopeSustainBit = 0x02;
 constexpr uint8_t envelopeLoopBit = 0x04;
@@ -335,17 +335,19 @@ bool loadSampleData(Reader* r, Sample* sample, uint64_t* missingBytes) {
     return true;
 }
 
-constexpr int32_t instrumentSampleCountFieldOffset = 27;
-
 // The instrument's header and its sample headers; the data follows apart (loadInstrumentData).
 bool loadInstrumentHeaders(Reader* r, int32_t index, Instrument* instrument) {
     reading(r, LoadError::InstrumentCutShort, index, -1);
-    const int64_t start = position(r);
-    const uint32_t headerBytes = readU32(r);
-    const int64_t headerEnd = start + headerBytes;
-    skip(r, instrumentNameAndTypeBytes);
-    const uint16_t sampleCount = readU16(r);
     if (r->failed) return false;
+    const int64_t start = position(r);
+    // FT2 reads an instrument header with whatever the file still holds and zeros for the rest,
+    // so a module that ends before some of the instruments its header counts (converters and
+    // strippers write such files) loads with those instruments empty, as the peers load it too.
+    uint8_t head[instrumentSampleCountFieldOffset + 2] = {};
+    const int32_t gotBytes = streamInterface.read(head, sizeof(head), r->stream);
+    const uint32_t headerBytes = littleU32(head);
+    const int64_t headerEnd = start + headerBytes;
+    const uint16_t sampleCount = littleU16(head + instrumentSampleCountFieldOffset);
     if (sampleCount > maxSamplesPerInstrument) {
         stop(r, LoadError::TooManySamples, sampleCount, start + instrumentSampleCountFieldOffset);
         return false;
@@ -356,9 +358,13 @@ bool loadInstrumentHeaders(Reader* r, int32_t index, Instrument* instrument) {
         for (Sample*& slot : instrument->samples) slot = &emptySample;
         // Trackers give an empty instrument its full header size even when they end the file
         // before the unused rest of it; nothing of that rest is read, so the instrument is whole.
-        // Anything that should follow it is then missing and fails on its own read.
         seekTo(r, headerEnd < r->fileSize ? headerEnd : r->fileSize);
         return !r->failed;
+    }
+    // An instrument with samples needs its sample headers, which a cut file no longer holds.
+    if (gotBytes != static_cast<int32_t>(sizeof(head))) {
+        stopCutShort(r);
+        return false;
     }
 
     readU32(r); // sample header size: every sample header is taken as 40 bytes

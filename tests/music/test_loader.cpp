@@ -542,16 +542,44 @@ xmb::Module everyPart() {
     return m;
 }
 
-TEST(LoaderTruncation, EveryCutFailsCleanlyUntilTheLastSampleData) {
+// A cut file loads when what is missing is sample data or whole instruments (those are empty, as
+// FT2 and the peers load them); it fails cleanly when it ends in the header, the patterns, or the
+// headers of an instrument with samples, whose sample headers FT2 cannot do without.
+TEST(LoaderTruncation, EveryCutFailsCleanlyOrKeepsWhatArrived) {
     const xmb::Bytes full = xmb::build(everyPart());
-    const size_t lastDataStart = full.size() - 12; // 6 bytes 8-bit, 6 bytes 16-bit
+    // Instruments: one without samples (29 bytes), one with a 4-byte sample, one with two.
+    const size_t emptyStart = 336 + 19 + 9 + 19;
+    const size_t firstStart = emptyStart + 29;
+    const size_t firstData = firstStart + 263 + 40;
+    const size_t lastStart = firstData + 4;
+    const size_t lastDataStart = lastStart + 263 + 80; // 6 bytes 8-bit, 6 bytes 16-bit
+    ASSERT_EQ(lastDataStart + 12, full.size());
+    // The sample count's low byte is the 28th; from there on the instrument is known to sound.
+    auto inSoundingHeaders = [](size_t cut, size_t start, size_t data) {
+        return cut >= start + 28 && cut < data;
+    };
     for (size_t cut = 0; cut < full.size(); ++cut) {
         PlayerPtr p = load(xmb::Bytes(full.begin(), full.begin() + cut));
-        if (cut < lastDataStart) {
+        if (cut < emptyStart || inSoundingHeaders(cut, firstStart, firstData) ||
+            inSoundingHeaders(cut, lastStart, lastDataStart)) {
             EXPECT_EQ(p, nullptr) << "cut at " << cut;
             continue;
         }
         ASSERT_NE(p, nullptr) << "cut at " << cut;
+        ASSERT_EQ(p->instrumentCount, 3) << cut;
+        EXPECT_EQ(p->instruments[0].sampleCount, 0) << cut;
+        EXPECT_EQ(p->instruments[1].sampleCount, cut >= firstStart + 28 ? 1 : 0) << cut;
+        EXPECT_EQ(p->instruments[2].sampleCount, cut >= lastStart + 28 ? 2 : 0) << cut;
+        for (const Instrument* ins = p->instruments; ins < p->instruments + 3; ++ins)
+            for (int i = ins->sampleCount; i < maxSamplesPerInstrument; ++i)
+                EXPECT_EQ(ins->samples[i], &emptySample) << cut;
+        if (cut >= firstData && cut < lastStart) {
+            const Sample* s = p->instruments[1].samples[0];
+            for (size_t i = 0; i < 4; ++i)
+                EXPECT_EQ(s->data[i], i < cut - firstData ? int((i + 1) * (i + 2) / 2) * 256 : 0)
+                    << cut;
+        }
+        if (cut < lastDataStart) continue;
         // Values that did not arrive are silent; the loop guard follows the values.
         const Sample* a = p->instruments[2].samples[0];
         const Sample* b = p->instruments[2].samples[1];
@@ -592,28 +620,24 @@ TEST(LoaderTruncation, ModuleHeaderSizePastTheEndFails) {
 
 // An instrument without samples whose header size runs past the end of the file loads when
 // nothing follows it, as trackers that drop the unused rest of the last header expect; the file
-// may end anywhere after its sample count. What the file must still hold fails when missing: the
-// sample count itself, a next instrument, or the sample headers of an instrument with samples.
+// may end anywhere in it, and instruments after it are missing and empty. What the file must still
+// hold fails when missing: the sample headers of an instrument with samples.
 TEST(LoaderTruncation, LastInstrumentHeaderPastTheEnd) {
     xmb::Instrument empty;
     empty.headerSize = 263;
     xmb::Module m = withInstrument(empty);
+    m.instruments.push_back(empty);
     const xmb::Bytes bytes = xmb::build(m);
-    const size_t start = bytes.size() - 263;
-    for (size_t size = start + 29; size <= bytes.size(); ++size) {
+    const size_t start = bytes.size() - 2 * 263;
+    for (size_t size = start; size <= bytes.size(); ++size) {
         PlayerPtr p = load(cut(bytes, size));
         ASSERT_NE(p, nullptr) << "cut at " << size;
-        ASSERT_EQ(p->instrumentCount, 1);
-        EXPECT_EQ(p->instruments[0].sampleCount, 0);
-        for (const Sample* slot : p->instruments[0].samples) EXPECT_EQ(slot, &emptySample);
+        ASSERT_EQ(p->instrumentCount, 2);
+        for (const Instrument* ins = p->instruments; ins < p->instruments + 2; ++ins) {
+            EXPECT_EQ(ins->sampleCount, 0);
+            for (const Sample* slot : ins->samples) EXPECT_EQ(slot, &emptySample);
+        }
     }
-    const auto at = static_cast<int64_t>(start);
-    expectResult(refusal(cut(bytes, start + 28)),
-                 {LoadError::InstrumentCutShort, 0, -1, 0, at + 28}, "sample count cut");
-
-    m.instruments.push_back(empty);
-    expectResult(refusal(cut(xmb::build(m), start + 100)),
-                 {LoadError::InstrumentCutShort, 1, -1, 0, at + 100}, "next instrument missing");
 
     xmb::Instrument sounding;
     sounding.samples.push_back(xmb::sample8({1, 2}));
@@ -903,6 +927,40 @@ TEST(LoaderFt2Layout, EarlyFormatCutsAndMislabels) {
     expectResult(refusal(cut(early, headersEnd - 10)),
                  {LoadError::SampleHeaderCutShort, 2, 1, 0, static_cast<int64_t>(headersEnd - 10)},
                  "sample header before the patterns");
+}
+
+// Modules whose header counts more instruments than the file holds (MOD converters always say
+// 31; strippers drop the unused tail) load as FT2 and the peers load them: the missing
+// instruments are empty. Only an instrument known to have samples must have their headers.
+TEST(LoaderFt2Layout, FewerInstrumentsThanCounted) {
+    xmb::Module m = withSamples({xmb::sample8({4, 4})});
+    m.instrumentCountField = 31;
+    const xmb::Bytes bytes = xmb::build(m);
+    LoadResult result{};
+    PlayerPtr p = load(bytes, &result);
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(result.error, LoadError::None);
+    ASSERT_EQ(p->instrumentCount, 31);
+    EXPECT_EQ(p->instruments[0].samples[0]->data[1], 8 * 256);
+    for (int i = 1; i < 31; ++i) {
+        EXPECT_EQ(p->instruments[i].sampleCount, 0) << i;
+        EXPECT_EQ(p->instruments[i].samples[0], &emptySample) << i;
+    }
+
+    // The first 28 bytes of a sounding instrument name its samples; their headers are then due.
+    xmb::Module two = m;
+    two.instrumentCountField = -1;
+    two.instruments.push_back(m.instruments[0]);
+    const xmb::Bytes twoBytes = xmb::build(two);
+    const size_t secondStart = bytes.size();
+    for (size_t size = secondStart; size < secondStart + 28; ++size) {
+        PlayerPtr q = load(cut(twoBytes, size));
+        ASSERT_NE(q, nullptr) << size;
+        EXPECT_EQ(q->instruments[1].sampleCount, 0) << size;
+    }
+    expectResult(refusal(cut(twoBytes, secondStart + 28)),
+                 {LoadError::InstrumentCutShort, 1, -1, 0, static_cast<int64_t>(secondStart + 28)},
+                 "sample count read, sample headers missing");
 }
 
 } // namespace
