@@ -36,12 +36,25 @@ constexpr uint8_t fileKeyOffNote = 97;
 constexpr uint8_t maxCellInstrument = 128;
 
 constexpr int32_t instrumentSampleCountFieldOffset = 27;
-constexpr int32_t sampleHeaderTailBytes = 23; // reserved byte and name
+constexpr int32_t sampleNameBytes = 22;
 constexpr uint8_t envelopeSustainBit = 0x02;
 constexpr uint8_t envelopeLoopBit = 0x04;
 constexpr uint8_t sampleTypeForwardBit = 0x01;
 constexpr uint8_t sampleTypePingPongBit = 0x02;
 constexpr uint8_t sampleType16BitBit = 0x10;
+constexpr uint8_t sampleTypeStereoBit = 0x20;
+
+// ModPlug Tracker's 4-bit packing of 8-bit mono samples, marked by this value in the sample
+// header's reserved byte: a table of 16 signed steps, then two frames per byte, low nibble first,
+// each adding its step to a running 8-bit value. libxmp and libopenmpt read it; while loading,
+// such a sample has bits 4.
+constexpr uint8_t adpcmMarker = 0xAD;
+constexpr uint8_t adpcmBits = 4;
+constexpr int32_t adpcmStepCount = 16;
+
+uint64_t adpcmBytes(uint64_t frames) {
+    return adpcmStepCount + (frames + 1) / 2;
+}
 
 // A file cut short inside its last instrument's sample data still loads with the missing values
 // silent; a header that claims far more data than the file could have lost fails instead of
@@ -241,7 +254,8 @@ void loadSampleHeader(Reader* r, Sample* sample) {
     const uint8_t type = readU8(r);
     sample->panning = readU8(r);
     sample->relativeNote = static_cast<int8_t>(readU8(r));
-    skip(r, sampleHeaderTailBytes);
+    const uint8_t packing = readU8(r);
+    skip(r, sampleNameBytes);
 
     sample->length = littleU32(head);
     sample->loopStart = littleU32(head + 4);
@@ -254,6 +268,8 @@ void loadSampleHeader(Reader* r, Sample* sample) {
     if (type & sampleTypeForwardBit) sample->loopMode = LOOP_FORWARD;
     if (type & sampleTypePingPongBit) sample->loopMode = LOOP_PINGPONG;
     if (type & sampleType16BitBit) sample->bits = 16;
+    if (packing == adpcmMarker && (type & (sampleType16BitBit | sampleTypeStereoBit)) == 0)
+        sample->bits = adpcmBits;
     if (sample->loopMode == LOOP_NONE) {
         sample->loopStart = 0;
         sample->loopLength = sample->length;
@@ -275,9 +291,45 @@ void loadSampleHeader(Reader* r, Sample* sample) {
     }
 }
 
+void writeLoopGuard(Sample* sample) {
+    int16_t* data = sample->data;
+    const uint64_t loopEnd = static_cast<uint64_t>(sample->loopStart) + sample->loopLength;
+    if (sample->loopMode == LOOP_PINGPONG) data[loopEnd] = data[loopEnd - 1];
+    if (sample->loopMode == LOOP_FORWARD) data[loopEnd] = data[sample->loopStart];
+}
+
+// Decodes the packed frames that are in the file into data as 16-bit values; returns how many.
+uint64_t readAdpcm(Reader* r, int16_t* data, uint64_t frames, uint64_t presentBytes) {
+    int8_t steps[adpcmStepCount] = {};
+    if (presentBytes < adpcmStepCount ||
+        streamInterface.read(steps, adpcmStepCount, r->stream) != adpcmStepCount)
+        return 0;
+    uint64_t bytesLeft = presentBytes - adpcmStepCount;
+    uint8_t packed[1024];
+    uint8_t value = 0;
+    uint64_t frame = 0;
+    while (bytesLeft > 0 && frame < frames) {
+        const int32_t want =
+            bytesLeft < sizeof(packed) ? static_cast<int32_t>(bytesLeft) : int32_t{sizeof(packed)};
+        const int32_t got = streamInterface.read(packed, want, r->stream);
+        for (int32_t i = 0; i < got; ++i) {
+            for (const uint8_t nibble :
+                 {static_cast<uint8_t>(packed[i] & 0x0F), static_cast<uint8_t>(packed[i] >> 4)}) {
+                if (frame == frames) break;
+                value = static_cast<uint8_t>(value + static_cast<uint8_t>(steps[nibble]));
+                data[frame++] = static_cast<int16_t>(static_cast<int8_t>(value) * 256);
+            }
+        }
+        if (got != want) break;
+        bytesLeft -= static_cast<uint64_t>(got);
+    }
+    return frame;
+}
+
 bool loadSampleData(Reader* r, Sample* sample, uint64_t* missingBytes) {
     const uint64_t frames = sample->length;
-    const uint64_t neededBytes = frames * sample->bits / 8;
+    const bool adpcm = sample->bits == adpcmBits;
+    const uint64_t neededBytes = adpcm ? adpcmBytes(frames) : frames * sample->bits / 8;
     const int64_t here = position(r);
     const uint64_t availableBytes =
         here >= 0 && here < r->fileSize ? static_cast<uint64_t>(r->fileSize - here) : 0;
@@ -300,6 +352,12 @@ bool loadSampleData(Reader* r, Sample* sample, uint64_t* missingBytes) {
         return false;
     }
     sample->data = data;
+    if (adpcm) {
+        readAdpcm(r, data, frames, presentBytes);
+        sample->bits = 16;
+        writeLoopGuard(sample);
+        return true;
+    }
 
     // The stored bytes are read into the value buffer itself and widened in place; presentBytes
     // fits in 32 bits because the whole file does.
@@ -328,10 +386,7 @@ bool loadSampleData(Reader* r, Sample* sample, uint64_t* missingBytes) {
         sum = static_cast<uint16_t>(sum + static_cast<uint16_t>(data[i]));
         data[i] = static_cast<int16_t>(sum);
     }
-
-    const uint64_t loopEnd = static_cast<uint64_t>(sample->loopStart) + sample->loopLength;
-    if (sample->loopMode == LOOP_PINGPONG) data[loopEnd] = data[loopEnd - 1];
-    if (sample->loopMode == LOOP_FORWARD) data[loopEnd] = data[sample->loopStart];
+    writeLoopGuard(sample);
     return true;
 }
 

@@ -963,4 +963,51 @@ TEST(LoaderFt2Layout, FewerInstrumentsThanCounted) {
                  "sample count read, sample headers missing");
 }
 
+// ModPlug's ADPCM packing, marked by 0xAD in the sample header's reserved byte: 16 signed steps,
+// then a nibble per frame, low nibble first, each adding its step to a running 8-bit value.
+TEST(LoaderFt2Layout, ModPlugAdpcmSamples) {
+    const xmb::Bytes steps = {0,    1,    2,    4,    8,    16,   32,   64,
+                              0xFF, 0xFE, 0xFC, 0xF8, 0xF0, 0xE0, 0xC0, 0x80};
+    xmb::Sample packed;
+    packed.reserved = 0xAD;
+    packed.lengthBytes = 5; // frames: 16 + 3 bytes in the file, the last high nibble unused
+    packed.type = 1;
+    packed.loopStartBytes = 1;
+    packed.loopLengthBytes = 3;
+    packed.data = steps;
+    packed.data.insert(packed.data.end(), {0x21, 0x77, 0x0F});
+    xmb::Sample after = xmb::sample8({7, 1});
+    xmb::Sample sixteen = xmb::sample16({1000, 1000}); // 0xAD beside 16 bits is no packing
+    sixteen.reserved = 0xAD;
+    const xmb::Module m = withSamples({packed, after, sixteen});
+    PlayerPtr p = load(m);
+    ASSERT_NE(p, nullptr);
+    const Sample* s = p->instruments[0].samples[0];
+    ASSERT_EQ(s->length, 5u);
+    EXPECT_EQ(s->bits, 16);
+    const int16_t want[] = {1 * 256, 3 * 256, 67 * 256, -125 * 256, 3 * 256};
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(s->data[i], want[i]) << i;
+    EXPECT_EQ(s->data[4], s->data[1]) << "loop guard";
+    expectGuardsZero(s, 5);
+    const Sample* a = p->instruments[0].samples[1];
+    EXPECT_EQ(a->data[0], 7 * 256);
+    EXPECT_EQ(a->data[1], 8 * 256);
+    const Sample* b = p->instruments[0].samples[2];
+    ASSERT_EQ(b->length, 2u);
+    EXPECT_EQ(b->data[1], 2000);
+
+    // Cut inside the packed frames, or inside the step table: what did not arrive is silent.
+    xmb::Sample unlooped = packed;
+    unlooped.type = 0;
+    const xmb::Bytes bytes = xmb::build(withSamples({unlooped}));
+    PlayerPtr cutFrames = load(cut(bytes, bytes.size() - 1));
+    ASSERT_NE(cutFrames, nullptr);
+    const Sample* c = cutFrames->instruments[0].samples[0];
+    EXPECT_EQ(c->data[3], -125 * 256);
+    EXPECT_EQ(c->data[4], 0);
+    PlayerPtr cutSteps = load(cut(bytes, bytes.size() - 10));
+    ASSERT_NE(cutSteps, nullptr);
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(cutSteps->instruments[0].samples[0]->data[i], 0);
+}
+
 } // namespace

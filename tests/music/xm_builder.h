@@ -69,6 +69,7 @@ inline Pattern pattern(uint16_t rows, Bytes data) {
 // The header fields as the file states them (an empty name is written as "sample"), and the data.
 struct Sample : xmwrite::SampleHeader {
     Bytes data; // stored bytes (deltas), written after all sample headers of the instrument
+    uint8_t reserved = 0; // the header byte after the relative note; 0xAD marks ModPlug's ADPCM
 };
 
 // An 8-bit sample holding these stored deltas.
@@ -185,6 +186,7 @@ inline void putInstrumentHeaders(Bytes& out, const Instrument& ins) {
         xmwrite::SampleHeader header = s;
         if (header.name[0] == '\0') header.name = "sample";
         xmwrite::putSampleHeader(out, header);
+        out[out.size() - 23] = s.reserved;
     }
 }
 
