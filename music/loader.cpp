@@ -150,22 +150,33 @@ void skip(Reader* r, int32_t byteCount) {
     if (position(r) != target) stopCutShort(r);
 }
 
-void readCell(Reader* r, Cell* cell) {
-    const uint8_t first = readU8(r);
+// One pattern's packed cells: bytes past its stated packed size read as 0, so cells that a file
+// leaves out at the end of a pattern are empty.
+struct PackedCells {
+    Reader* r;
+    int32_t bytesLeft;
+};
+
+uint8_t nextPacked(PackedCells* p) {
+    if (p->bytesLeft <= 0) return 0;
+    --p->bytesLeft;
+    return readU8(p->r);
+}
+
+void readCell(PackedCells* p, Cell* cell) {
+    const uint8_t first = nextPacked(p);
     if (first & 0x80) {
-        if (first & 0x01) cell->note = readU8(r);
-        if (first & 0x02) cell->instrument = readU8(r);
-        if (first & 0x04) cell->volume = readU8(r);
-        if (first & 0x08) cell->effect = readU8(r);
-        if (first & 0x10) cell->param = readU8(r);
+        if (first & 0x01) cell->note = nextPacked(p);
+        if (first & 0x02) cell->instrument = nextPacked(p);
+        if (first & 0x04) cell->volume = nextPacked(p);
+        if (first & 0x08) cell->effect = nextPacked(p);
+        if (first & 0x10) cell->param = nextPacked(p);
     } else {
-        uint8_t rest[4] = {0, 0, 0, 0};
-        readBytes(r, rest, 4);
         cell->note = first;
-        cell->instrument = rest[0];
-        cell->volume = rest[1];
-        cell->effect = rest[2];
-        cell->param = rest[3];
+        cell->instrument = nextPacked(p);
+        cell->volume = nextPacked(p);
+        cell->effect = nextPacked(p);
+        cell->param = nextPacked(p);
     }
     if (cell->note == fileKeyOffNote) cell->note = KEY_OFF;
     if (cell->instrument > maxCellInstrument) cell->instrument = 0;
@@ -219,14 +230,21 @@ bool loadPattern(Reader* r, Pattern* pattern, int32_t channelCount, Layout layou
     }
     pattern->rowCount = storedRows;
     pattern->cells = cells;
-    if (packedBytes == 0) return true;
+    // A pattern of no rows reads nothing, whatever packed size it states.
+    if (packedBytes == 0 || rowCount == 0) return true;
 
+    // The packed size says where the next pattern starts, as FT2 and the peers read it: trackers
+    // that end a pattern's data after its last non-empty cell leave the rest of it empty, and
+    // bytes after the last cell are skipped.
+    const int64_t dataEnd = position(r) + packedBytes;
+    PackedCells packed{r, packedBytes};
     const int32_t fileCells = rowCount * channelCount;
-    for (int32_t i = 0; i < fileCells; ++i) {
-        readCell(r, &cells[i]);
+    for (int32_t i = 0; i < fileCells && packed.bytesLeft > 0; ++i) {
+        readCell(&packed, &cells[i]);
         if (r->failed) return false;
     }
-    return true;
+    seekTo(r, dataEnd);
+    return !r->failed;
 }
 
 void readEnvelope(Reader* r, EnvelopePoint* points) {

@@ -1010,4 +1010,58 @@ TEST(LoaderFt2Layout, ModPlugAdpcmSamples) {
     for (int i = 0; i < 5; ++i) EXPECT_EQ(cutSteps->instruments[0].samples[0]->data[i], 0);
 }
 
+// The packed size places the next pattern, as FT2 and the peers read it: a pattern whose data
+// stops early (some trackers end it after the last non-empty cell) keeps the rest empty, bytes
+// after the last cell are skipped, and a cell cut by the packed size has zeros for the rest.
+TEST(LoaderFt2Layout, PackedSizePlacesTheNextPattern) {
+    auto withFirst = [](xmb::Pattern first) {
+        xmb::Module m;
+        m.orders = {0, 1};
+        m.patterns.push_back(std::move(first));
+        m.patterns.push_back(xmb::pattern(1, xmb::packCells({{0x40, 2, 0, 0, 0}, {0x41}})));
+        return m;
+    };
+    auto expectSecond = [](const Player* p, const char* what) {
+        ASSERT_NE(p, nullptr) << what;
+        EXPECT_EQ(cellAt(p, 1, 0, 0).note, 0x40) << what;
+        EXPECT_EQ(cellAt(p, 1, 0, 0).instrument, 2) << what;
+        EXPECT_EQ(cellAt(p, 1, 0, 1).note, 0x41) << what;
+    };
+
+    // Four rows stated, three cells stored.
+    PlayerPtr early = load(withFirst(
+        xmb::pattern(4, xmb::packCells({{0x31, 1, 0, 0, 0}, {}, {0x32, 0, 0x30, 0, 0}}))));
+    expectSecond(early.get(), "data ends early");
+    ASSERT_EQ(early->patterns[0].rowCount, 4);
+    EXPECT_EQ(cellAt(early.get(), 0, 0, 0).note, 0x31);
+    EXPECT_EQ(cellAt(early.get(), 0, 1, 0).volume, 0x30);
+    const auto* rest = reinterpret_cast<const uint8_t*>(&cellAt(early.get(), 0, 1, 1));
+    for (int i = 0; i < 5 * 5; ++i) EXPECT_EQ(rest[i], 0) << i;
+
+    // Five bytes of something else after the last cell, inside the packed size.
+    xmb::Bytes junk = xmb::packCells({{0x31}, {0x33}});
+    junk.insert(junk.end(), {0xEE, 0x97, 0x01, 0x02, 0x03});
+    PlayerPtr skipped = load(withFirst(xmb::pattern(1, junk)));
+    expectSecond(skipped.get(), "bytes after the cells");
+    EXPECT_EQ(cellAt(skipped.get(), 0, 0, 1).note, 0x33);
+
+    // A plain cell cut after its instrument byte.
+    PlayerPtr cutCell = load(withFirst(xmb::pattern(1, {0x31, 0x05})));
+    expectSecond(cutCell.get(), "cell cut by the packed size");
+    EXPECT_EQ(cellAt(cutCell.get(), 0, 0, 0).note, 0x31);
+    EXPECT_EQ(cellAt(cutCell.get(), 0, 0, 0).instrument, 5);
+    EXPECT_EQ(cellAt(cutCell.get(), 0, 0, 0).volume, 0);
+    EXPECT_EQ(cellAt(cutCell.get(), 0, 0, 1).note, 0);
+
+    // Packed data that would run past the end of the file is a cut pattern, even when its cells
+    // end inside it.
+    xmb::Module last = withFirst(xmb::pattern(1, xmb::packCells({{0x31}, {}})));
+    last.patterns.pop_back();
+    last.patterns[0].packedSize = 100;
+    const xmb::Bytes bytes = xmb::build(last);
+    expectResult(refusal(bytes),
+                 {LoadError::PatternCutShort, 0, -1, 0, static_cast<int64_t>(bytes.size())},
+                 "packed size past the end");
+}
+
 } // namespace
