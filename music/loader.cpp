@@ -266,6 +266,8 @@ void limitEnvelope(uint8_t* pointCount, uint8_t* type, uint8_t sustain, uint8_t 
         *type &= static_cast<uint8_t>(~envelopeLoopBit);
 }
 
+// Leaves length and the loop in bytes as the file states them; settleFrames turns them into
+// frames once the data is due, when the stated byte length has placed it.
 void loadSampleHeader(Reader* r, Sample* sample) {
     uint8_t head[14] = {};
     readBytes(r, head, sizeof(head));
@@ -288,6 +290,16 @@ void loadSampleHeader(Reader* r, Sample* sample) {
     if (type & sampleType16BitBit) sample->bits = 16;
     if (packing == adpcmMarker && (type & (sampleType16BitBit | sampleTypeStereoBit)) == 0)
         sample->bits = adpcmBits;
+}
+
+// What the sample's data takes in the file. FT2 and the peers count a 16-bit sample's odd last
+// byte in and skip it.
+uint64_t storedBytes(const Sample* sample) {
+    if (sample->bits == adpcmBits) return sample->length != 0 ? adpcmBytes(sample->length) : 0;
+    return sample->length;
+}
+
+void settleFrames(Sample* sample) {
     if (sample->loopMode == LOOP_NONE) {
         sample->loopStart = 0;
         sample->loopLength = sample->length;
@@ -344,10 +356,9 @@ uint64_t readAdpcm(Reader* r, int16_t* data, uint64_t frames, uint64_t presentBy
     return frame;
 }
 
-bool loadSampleData(Reader* r, Sample* sample, uint64_t* missingBytes) {
+bool loadSampleData(Reader* r, Sample* sample, uint64_t neededBytes, uint64_t* missingBytes) {
     const uint64_t frames = sample->length;
     const bool adpcm = sample->bits == adpcmBits;
-    const uint64_t neededBytes = adpcm ? adpcmBytes(frames) : frames * sample->bits / 8;
     const int64_t here = position(r);
     const uint64_t availableBytes =
         here >= 0 && here < r->fileSize ? static_cast<uint64_t>(r->fileSize - here) : 0;
@@ -356,6 +367,10 @@ bool loadSampleData(Reader* r, Sample* sample, uint64_t* missingBytes) {
     if (*missingBytes > maxMissingSampleBytes) {
         stop(r, LoadError::SampleDataMissing, static_cast<int64_t>(*missingBytes), r->fileSize);
         return false;
+    }
+    if (frames == 0) { // a 16-bit sample of one byte: nothing to keep
+        seekTo(r, here + static_cast<int64_t>(presentBytes));
+        return !r->failed;
     }
     if (frames + sampleGuardValues > std::numeric_limits<size_t>::max() / sizeof(int16_t)) {
         stop(r, LoadError::SampleTooLong, static_cast<int64_t>(frames), here);
@@ -374,13 +389,17 @@ bool loadSampleData(Reader* r, Sample* sample, uint64_t* missingBytes) {
         readAdpcm(r, data, frames, presentBytes);
         sample->bits = 16;
         writeLoopGuard(sample);
-        return true;
+        seekTo(r, here + static_cast<int64_t>(presentBytes));
+        return !r->failed;
     }
 
     // The stored bytes are read into the value buffer itself and widened in place; presentBytes
     // fits in 32 bits because the whole file does.
+    const uint64_t valueBytes = frames * sample->bits / 8;
     auto* raw = reinterpret_cast<uint8_t*>(data);
-    int32_t gotBytes = streamInterface.read(raw, static_cast<int32_t>(presentBytes), r->stream);
+    int32_t gotBytes = streamInterface.read(
+        raw, static_cast<int32_t>(presentBytes < valueBytes ? presentBytes : valueBytes),
+        r->stream);
     if (gotBytes < 0) gotBytes = 0;
     uint64_t presentFrames = 0;
     if (sample->bits == 16) {
@@ -405,7 +424,8 @@ bool loadSampleData(Reader* r, Sample* sample, uint64_t* missingBytes) {
         data[i] = static_cast<int16_t>(sum);
     }
     writeLoopGuard(sample);
-    return true;
+    seekTo(r, here + static_cast<int64_t>(presentBytes));
+    return !r->failed;
 }
 
 // The instrument's header and its sample headers; the data follows apart (loadInstrumentData).
@@ -493,7 +513,9 @@ bool loadInstrumentData(Reader* r, int32_t index, Instrument* instrument, uint64
     for (int32_t i = 0; i < instrument->sampleCount; ++i) {
         Sample* sample = instrument->samples[i];
         reading(r, LoadError::SampleDataMissing, index, i);
-        if (sample->length != 0 && !loadSampleData(r, sample, missingBytes)) return false;
+        const uint64_t fileBytes = storedBytes(sample);
+        settleFrames(sample);
+        if (fileBytes != 0 && !loadSampleData(r, sample, fileBytes, missingBytes)) return false;
     }
     return true;
 }

@@ -406,8 +406,11 @@ TEST(LoaderSamples, HeaderFieldsAndLoopModes) {
     }
 }
 
+// A 16-bit sample of an odd byte length keeps whole values; its last byte is in the file and
+// skipped, as FT2 and the peers skip it.
 TEST(LoaderSamples, SixteenBitHalvingReadsWholeValuesOnly) {
-    xmb::Sample odd = xmb::sample16({100, 200, 300}); // 6 data bytes, but the header says 7
+    xmb::Sample odd = xmb::sample16({100, 200, 300});
+    odd.data.push_back(0x7F); // the header says 7 bytes
     odd.lengthBytes = 7;
     odd.loopStartBytes = 2;
     odd.loopLengthBytes = 4;
@@ -424,7 +427,7 @@ TEST(LoaderSamples, SixteenBitHalvingReadsWholeValuesOnly) {
     EXPECT_EQ(s->loopLength, 2u);
     EXPECT_EQ(s->bits, 16);
     EXPECT_EQ(s->data[2], 600);
-    EXPECT_EQ(p->instruments[0].samples[1]->data[0], 7 * 256); // read right after 6 bytes
+    EXPECT_EQ(p->instruments[0].samples[1]->data[0], 7 * 256); // read right after 7 bytes
     const Sample* e = p->instruments[0].samples[2];
     EXPECT_EQ(e->length, 50u);
     EXPECT_EQ(e->loopStart, 10u);
@@ -1062,6 +1065,28 @@ TEST(LoaderFt2Layout, PackedSizePlacesTheNextPattern) {
     expectResult(refusal(bytes),
                  {LoadError::PatternCutShort, 0, -1, 0, static_cast<int64_t>(bytes.size())},
                  "packed size past the end");
+}
+
+// A 16-bit sample of one byte has no values but its byte is skipped; a cut that takes the odd
+// byte loses nothing that would be heard.
+TEST(LoaderFt2Layout, SixteenBitOddByteIsSkipped) {
+    xmb::Sample oneByte;
+    oneByte.type = 0x10;
+    oneByte.lengthBytes = 1;
+    oneByte.data = {0x55};
+    PlayerPtr p = load(withSamples({oneByte, xmb::sample8({9})}));
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(p->instruments[0].samples[0]->length, 0u);
+    EXPECT_EQ(p->instruments[0].samples[0]->data, nullptr);
+    EXPECT_EQ(p->instruments[0].samples[1]->data[0], 9 * 256);
+
+    xmb::Sample odd = xmb::sample16({-5, 10});
+    odd.data.push_back(0x01);
+    odd.lengthBytes = 5;
+    const xmb::Bytes bytes = xmb::build(withSamples({odd}));
+    PlayerPtr q = load(cut(bytes, bytes.size() - 1));
+    ASSERT_NE(q, nullptr);
+    EXPECT_EQ(q->instruments[0].samples[0]->data[1], 5);
 }
 
 } // namespace
