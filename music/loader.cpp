@@ -36,6 +36,9 @@ constexpr uint8_t fileKeyOffNote = 97;
 constexpr uint8_t maxCellInstrument = 128;
 
 constexpr int32_t instrumentSampleCountFieldOffset = 27;
+// ModPlug Tracker and OpenMPT write instruments of up to 32 samples. FT2 loads the first 16 and
+// skips the others' headers and data; above 32 it refuses the file.
+constexpr int32_t maxStoredSamplesPerInstrument = 32;
 constexpr int32_t sampleNameBytes = 22;
 constexpr uint8_t envelopeSustainBit = 0x02;
 constexpr uint8_t envelopeLoopBit = 0x04;
@@ -429,7 +432,9 @@ bool loadSampleData(Reader* r, Sample* sample, uint64_t neededBytes, uint64_t* m
 }
 
 // The instrument's header and its sample headers; the data follows apart (loadInstrumentData).
-bool loadInstrumentHeaders(Reader* r, int32_t index, Instrument* instrument) {
+// skippedBytes gets the data bytes of the samples past the sixteenth, which follow the kept ones.
+bool loadInstrumentHeaders(Reader* r, int32_t index, Instrument* instrument,
+                           uint64_t* skippedBytes) {
     reading(r, LoadError::InstrumentCutShort, index, -1);
     if (r->failed) return false;
     const int64_t start = position(r);
@@ -440,11 +445,13 @@ bool loadInstrumentHeaders(Reader* r, int32_t index, Instrument* instrument) {
     const int32_t gotBytes = streamInterface.read(head, sizeof(head), r->stream);
     const uint32_t headerBytes = littleU32(head);
     const int64_t headerEnd = start + headerBytes;
-    const uint16_t sampleCount = littleU16(head + instrumentSampleCountFieldOffset);
-    if (sampleCount > maxSamplesPerInstrument) {
-        stop(r, LoadError::TooManySamples, sampleCount, start + instrumentSampleCountFieldOffset);
+    const uint16_t storedSamples = littleU16(head + instrumentSampleCountFieldOffset);
+    if (storedSamples > maxStoredSamplesPerInstrument) {
+        stop(r, LoadError::TooManySamples, storedSamples, start + instrumentSampleCountFieldOffset);
         return false;
     }
+    const int32_t sampleCount =
+        storedSamples < maxSamplesPerInstrument ? storedSamples : maxSamplesPerInstrument;
     instrument->sampleCount = sampleCount;
 
     if (sampleCount == 0) {
@@ -506,10 +513,18 @@ bool loadInstrumentHeaders(Reader* r, int32_t index, Instrument* instrument) {
     }
     for (int32_t i = sampleCount; i < maxSamplesPerInstrument; ++i)
         instrument->samples[i] = &emptySample;
-    return true;
+    *skippedBytes = 0;
+    for (int32_t i = sampleCount; i < storedSamples; ++i) {
+        reading(r, LoadError::SampleHeaderCutShort, index, i);
+        Sample extra{};
+        loadSampleHeader(r, &extra);
+        *skippedBytes += storedBytes(&extra);
+    }
+    return !r->failed;
 }
 
-bool loadInstrumentData(Reader* r, int32_t index, Instrument* instrument, uint64_t* missingBytes) {
+bool loadInstrumentData(Reader* r, int32_t index, Instrument* instrument, uint64_t skippedBytes,
+                        uint64_t* missingBytes) {
     for (int32_t i = 0; i < instrument->sampleCount; ++i) {
         Sample* sample = instrument->samples[i];
         reading(r, LoadError::SampleDataMissing, index, i);
@@ -517,8 +532,17 @@ bool loadInstrumentData(Reader* r, int32_t index, Instrument* instrument, uint64
         settleFrames(sample);
         if (fileBytes != 0 && !loadSampleData(r, sample, fileBytes, missingBytes)) return false;
     }
-    return true;
+    // Data of samples past the sixteenth is not kept; a file cut inside it loses nothing.
+    const int64_t afterSkipped = position(r) + static_cast<int64_t>(skippedBytes);
+    seekTo(r, afterSkipped < r->fileSize ? afterSkipped : r->fileSize);
+    return !r->failed;
 }
+
+// Freed on every way out of loadModule.
+struct SkippedBytes {
+    uint64_t* bytes;
+    ~SkippedBytes() { std::free(bytes); }
+};
 
 } // namespace
 
@@ -630,9 +654,18 @@ bool loadModule(Player* player, LoadContext* context) {
     }
 
     Instrument* instruments = player->instruments;
-    if (layout.instrumentsFirst) {
+    // The early layout reads every instrument's headers before any data, so what each skips is
+    // kept until its data is due.
+    SkippedBytes skipped{nullptr};
+    if (layout.instrumentsFirst && instrumentCount > 0) {
+        skipped.bytes = static_cast<uint64_t*>(std::calloc(instrumentCount, sizeof(uint64_t)));
+        if (skipped.bytes == nullptr) {
+            stop(r, LoadError::OutOfMemory,
+                 static_cast<int64_t>(instrumentCount * sizeof(uint64_t)), position(r));
+            return false;
+        }
         for (int32_t i = 0; i < instrumentCount; ++i)
-            if (!loadInstrumentHeaders(r, i, &instruments[i])) return false;
+            if (!loadInstrumentHeaders(r, i, &instruments[i], &skipped.bytes[i])) return false;
     }
     for (int32_t i = 0; i < storedPatterns; ++i) {
         reading(r, LoadError::PatternCutShort, i, -1);
@@ -652,8 +685,12 @@ bool loadModule(Player* player, LoadContext* context) {
 
     uint64_t missingBytes = 0;
     for (int32_t i = 0; i < instrumentCount; ++i) {
-        if (!layout.instrumentsFirst && !loadInstrumentHeaders(r, i, &instruments[i])) return false;
-        if (!loadInstrumentData(r, i, &instruments[i], &missingBytes)) return false;
+        uint64_t skippedHere = 0;
+        if (layout.instrumentsFirst)
+            skippedHere = skipped.bytes[i];
+        else if (!loadInstrumentHeaders(r, i, &instruments[i], &skippedHere))
+            return false;
+        if (!loadInstrumentData(r, i, &instruments[i], skippedHere, &missingBytes)) return false;
     }
     return true;
 }

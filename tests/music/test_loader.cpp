@@ -288,11 +288,12 @@ TEST(LoaderInstruments, NoSamplesLeavesEverythingZeroAndSkipsTheHeader) {
     for (int i = 1; i < maxSamplesPerInstrument; ++i) EXPECT_EQ(b.samples[i], &emptySample);
 }
 
-TEST(LoaderInstruments, MoreThanSixteenSamplesFailsAndFreesEverything) {
+// FT2 refuses an instrument of more than 32 samples (it keeps 16 of up to 32, see below).
+TEST(LoaderInstruments, MoreThanThirtyTwoSamplesFailsAndFreesEverything) {
     xmb::Instrument good;
     good.samples.push_back(xmb::sample8({1, 2, 3}));
     xmb::Instrument tooMany;
-    for (int i = 0; i < 17; ++i) tooMany.samples.push_back(xmb::sample8({1}));
+    for (int i = 0; i < 33; ++i) tooMany.samples.push_back(xmb::sample8({1}));
     xmb::Module m = withInstrument(good);
     m.instruments.push_back(tooMany);
     m.instruments.push_back(good);
@@ -316,7 +317,9 @@ TEST(LoaderInstruments, MoreThanSixteenSamplesFailsAndFreesEverything) {
 
     tooMany.samples.pop_back();
     m.instruments[1] = tooMany;
-    EXPECT_NE(load(m), nullptr);
+    PlayerPtr kept = load(m);
+    ASSERT_NE(kept, nullptr);
+    EXPECT_EQ(kept->instruments[1].sampleCount, 16);
 }
 
 TEST(LoaderInstruments, EnvelopesFadeoutAndVibrato) {
@@ -716,8 +719,8 @@ TEST(LoaderReasons, PatternAndInstrumentRefusals) {
                  {LoadError::SampleHeaderCutShort, 2, 1, 0, last + 263 + 40 + 20}, "sample header");
 
     xmb::Module many = everyPart();
-    many.instruments[1].samples.assign(17, xmb::sample8({1}));
-    expectResult(refusal(many), {LoadError::TooManySamples, 1, -1, 17, second + 27}, "samples");
+    many.instruments[1].samples.assign(33, xmb::sample8({1}));
+    expectResult(refusal(many), {LoadError::TooManySamples, 1, -1, 33, second + 27}, "samples");
 
     xmb::Sample huge = xmb::sample8({1, 2, 3});
     huge.lengthBytes = 0xFFFFFFFFu;
@@ -756,9 +759,9 @@ TEST(LoaderReasons, Text) {
     EXPECT_STREQ(loadErrorText(pattern, text, sizeof text), "pattern 3 cut short at byte 4120");
     const LoadResult channels{LoadError::ChannelCount, -1, -1, 41, 68};
     EXPECT_STREQ(loadErrorText(channels, text, sizeof text), "41 channels at byte 68: 1 to 32");
-    const LoadResult samples{LoadError::TooManySamples, 4, -1, 20, 999};
+    const LoadResult samples{LoadError::TooManySamples, 4, -1, 40, 999};
     EXPECT_STREQ(loadErrorText(samples, text, sizeof text),
-                 "instrument 5: 20 samples at byte 999: at most 16");
+                 "instrument 5: 40 samples at byte 999: at most 32");
     const LoadResult header{LoadError::SampleHeaderCutShort, 0, 1, 0, 700};
     EXPECT_STREQ(loadErrorText(header, text, sizeof text),
                  "instrument 1, sample 2: header cut short at byte 700");
@@ -1087,6 +1090,45 @@ TEST(LoaderFt2Layout, SixteenBitOddByteIsSkipped) {
     PlayerPtr q = load(cut(bytes, bytes.size() - 1));
     ASSERT_NE(q, nullptr);
     EXPECT_EQ(q->instruments[0].samples[0]->data[1], 5);
+}
+
+// Instruments of 17 to 32 samples (ModPlug Tracker and OpenMPT write them) load as FT2 loads
+// them: the first 16 samples are kept, the others' headers and data skipped, in both layouts.
+TEST(LoaderFt2Layout, SamplesPastTheSixteenthAreSkipped) {
+    for (uint16_t version : {0x0104, 0x0103}) {
+        xmb::Module m = earlyFormat(version);
+        xmb::Instrument big;
+        for (int i = 0; i < 23; ++i) {
+            xmb::Sample s = xmb::sample8({static_cast<int8_t>(i + 1), 0, 0});
+            if (i == 17) s = xmb::sample16({1, 2, 3, 4, 5}); // 10 bytes
+            if (i == 20) { // 16 bits of an odd length: all 3 stated bytes are skipped
+                s.type = 0x10;
+                s.data = {1, 2, 3};
+                s.lengthBytes = 3;
+            }
+            big.samples.push_back(s);
+        }
+        m.instruments.insert(m.instruments.begin() + 1, big);
+        PlayerPtr p = load(m);
+        ASSERT_NE(p, nullptr) << version;
+        ASSERT_EQ(p->instrumentCount, 4);
+        const Instrument& kept = p->instruments[1];
+        ASSERT_EQ(kept.sampleCount, 16);
+        for (int i = 0; i < 16; ++i) EXPECT_EQ(kept.samples[i]->data[2], (i + 1) * 256) << i;
+        // The instrument after it is read where the skipped data ends.
+        const Instrument& after = p->instruments[3];
+        ASSERT_EQ(after.sampleCount, 2) << version;
+        EXPECT_EQ(after.samples[0]->data[1], -25536) << version;
+        EXPECT_EQ(after.samples[1]->data[1], 512) << version;
+    }
+
+    // A file that ends in the skipped data loses nothing that is kept.
+    xmb::Instrument big;
+    for (int i = 0; i < 20; ++i) big.samples.push_back(xmb::sample8({3, 3, 3, 3}));
+    const xmb::Bytes bytes = xmb::build(withInstrument(big));
+    PlayerPtr p = load(cut(bytes, bytes.size() - 6));
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(p->instruments[0].samples[15]->data[3], 12 * 256);
 }
 
 } // namespace
