@@ -36,6 +36,12 @@ constexpr uint8_t fileKeyOffNote = 97;
 constexpr uint8_t maxCellInstrument = 128;
 
 constexpr int32_t instrumentSampleCountFieldOffset = 27;
+constexpr int32_t sampleMapFieldOffset = 33;
+constexpr int32_t volumeEnvelopeFieldOffset = 129;
+constexpr int32_t panningEnvelopeFieldOffset = 177;
+constexpr int32_t envelopeCountsFieldOffset = 225;
+constexpr int32_t fadeoutFieldOffset = 239;
+constexpr int32_t fullInstrumentHeaderBytes = 263;
 // ModPlug Tracker and OpenMPT write instruments of up to 32 samples. FT2 loads the first 16 and
 // skips the others' headers and data; above 32 it refuses the file.
 constexpr int32_t maxStoredSamplesPerInstrument = 32;
@@ -250,9 +256,7 @@ bool loadPattern(Reader* r, Pattern* pattern, int32_t channelCount, Layout layou
     return !r->failed;
 }
 
-void readEnvelope(Reader* r, EnvelopePoint* points) {
-    uint8_t bytes[envelopePointsRead * 4] = {};
-    readBytes(r, bytes, sizeof(bytes));
+void readEnvelope(const uint8_t* bytes, EnvelopePoint* points) {
     for (int32_t i = 0; i < envelopePointsRead; ++i) {
         points[i].x = littleU16(bytes + i * 4);
         points[i].y = littleU16(bytes + i * 4 + 2);
@@ -436,14 +440,23 @@ bool loadSampleData(Reader* r, Sample* sample, uint64_t neededBytes, uint64_t* m
 bool loadInstrumentHeaders(Reader* r, int32_t index, Instrument* instrument,
                            uint64_t* skippedBytes) {
     reading(r, LoadError::InstrumentCutShort, index, -1);
+    *skippedBytes = 0;
     if (r->failed) return false;
     const int64_t start = position(r);
     // FT2 reads an instrument header with whatever the file still holds and zeros for the rest,
     // so a module that ends before some of the instruments its header counts (converters and
     // strippers write such files) loads with those instruments empty, as the peers load it too.
-    uint8_t head[instrumentSampleCountFieldOffset + 2] = {};
-    const int32_t gotBytes = streamInterface.read(head, sizeof(head), r->stream);
-    const uint32_t headerBytes = littleU32(head);
+    // It reads no more than the stated header size either: fields past a short header are zero,
+    // as in libopenmpt, and a size of 0 stands for the usual 263 bytes.
+    uint8_t head[fullInstrumentHeaderBytes] = {};
+    int32_t gotBytes = streamInterface.read(head, 4, r->stream);
+    const uint32_t statedBytes = littleU32(head);
+    const uint32_t headerBytes = statedBytes == 0 ? fullInstrumentHeaderBytes : statedBytes;
+    const int32_t fieldBytes = headerBytes < fullInstrumentHeaderBytes
+                                   ? static_cast<int32_t>(headerBytes)
+                                   : fullInstrumentHeaderBytes;
+    if (gotBytes == 4 && fieldBytes > 4)
+        gotBytes += streamInterface.read(head + 4, fieldBytes - 4, r->stream);
     const int64_t headerEnd = start + headerBytes;
     const uint16_t storedSamples = littleU16(head + instrumentSampleCountFieldOffset);
     if (storedSamples > maxStoredSamplesPerInstrument) {
@@ -462,19 +475,17 @@ bool loadInstrumentHeaders(Reader* r, int32_t index, Instrument* instrument,
         return !r->failed;
     }
     // An instrument with samples needs its sample headers, which a cut file no longer holds.
-    if (gotBytes != static_cast<int32_t>(sizeof(head))) {
+    if (gotBytes != fieldBytes) {
         stopCutShort(r);
         return false;
     }
 
-    readU32(r); // sample header size: every sample header is taken as 40 bytes
-    readBytes(r, instrument->sampleMap, sampleMapNotes);
-    readEnvelope(r, instrument->volumeEnvelope);
-    readEnvelope(r, instrument->panningEnvelope);
-    uint8_t fields[14] = {};
-    readBytes(r, fields, sizeof(fields));
-    const uint16_t fileFadeout = readU16(r);
-    if (r->failed) return false;
+    // The sample header size is not used: every sample header is taken as 40 bytes.
+    std::memcpy(instrument->sampleMap, head + sampleMapFieldOffset, sampleMapNotes);
+    readEnvelope(head + volumeEnvelopeFieldOffset, instrument->volumeEnvelope);
+    readEnvelope(head + panningEnvelopeFieldOffset, instrument->panningEnvelope);
+    const uint8_t* fields = head + envelopeCountsFieldOffset;
+    const uint16_t fileFadeout = littleU16(head + fadeoutFieldOffset);
     instrument->volumePointCount = fields[0];
     instrument->panningPointCount = fields[1];
     instrument->volumeSustain = fields[2];

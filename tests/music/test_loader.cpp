@@ -1131,4 +1131,53 @@ TEST(LoaderFt2Layout, SamplesPastTheSixteenthAreSkipped) {
     EXPECT_EQ(p->instruments[0].samples[15]->data[3], 12 * 256);
 }
 
+// The instrument header size as FT2 and libopenmpt take it: 0 stands for the usual 263 bytes, and
+// fields past a shorter header are zero, the sample headers following where it ends.
+TEST(LoaderFt2Layout, InstrumentHeaderSize) {
+    xmb::Instrument ins;
+    ins.samples.push_back(xmb::sample8({5, 5}));
+    ins.sampleMap[3] = 0;
+    ins.volumeEnvelope[1] = {10, 40};
+    ins.volumePointCount = 2;
+    ins.volumeType = 1;
+    ins.fadeout = 100;
+    const size_t start = 336;
+
+    xmb::Bytes zero = xmb::build(withInstrument(ins));
+    std::fill(zero.begin() + start, zero.begin() + start + 4, 0);
+    PlayerPtr p = load(zero);
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(p->instruments[0].volumeType, 1);
+    EXPECT_EQ(p->instruments[0].fadeout, 200);
+    EXPECT_EQ(p->instruments[0].samples[0]->data[1], 10 * 256);
+
+    // Cut after the volume envelope's points: no counts, types or fadeout.
+    xmb::Instrument shortHeader = ins;
+    shortHeader.headerSize = 177;
+    xmb::Bytes cutFields = xmb::build(withInstrument(shortHeader));
+    cutFields.erase(cutFields.begin() + start + 177, cutFields.begin() + start + 241);
+    PlayerPtr q = load(cutFields);
+    ASSERT_NE(q, nullptr);
+    const Instrument& got = q->instruments[0];
+    EXPECT_EQ(got.volumeEnvelope[1].y, 40);
+    EXPECT_EQ(got.volumePointCount, 0);
+    EXPECT_EQ(got.volumeType, 0);
+    EXPECT_EQ(got.fadeout, 0);
+    EXPECT_EQ(got.samples[0]->data[1], 10 * 256);
+
+    // An instrument without samples and a header size of 0 still takes 263 bytes.
+    xmb::Instrument empty;
+    empty.headerSize = 263;
+    empty.headerFill = 0xAB;
+    xmb::Module m = withInstrument(empty);
+    m.instruments.push_back(ins);
+    xmb::Bytes emptyZero = xmb::build(m);
+    std::fill(emptyZero.begin() + start, emptyZero.begin() + start + 4, 0);
+    PlayerPtr e = load(emptyZero);
+    ASSERT_NE(e, nullptr);
+    EXPECT_EQ(e->instruments[0].sampleCount, 0);
+    ASSERT_EQ(e->instruments[1].sampleCount, 1);
+    EXPECT_EQ(e->instruments[1].samples[0]->data[0], 5 * 256);
+}
+
 } // namespace
