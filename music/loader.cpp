@@ -27,6 +27,7 @@ constexpr int64_t channelCountFieldOffset = 68;
 constexpr int64_t patternCountFieldOffset = 70;
 constexpr int64_t instrumentCountFieldOffset = 72;
 constexpr uint8_t initialGlobalVolumeValue = 64;
+constexpr uint8_t orderPadding = 0xFF;
 constexpr int32_t maxStoredPatterns = orderTableEntries; // the order table names no more
 // Trackers that write XM go up to 1024 rows; above that a count is taken as garbage, so that a
 // tiny file cannot ask for gigabytes of empty cells.
@@ -590,7 +591,7 @@ bool loadModule(Player* player, LoadContext* context) {
     seekTo(r, versionFieldOffset);
     const Layout layout = layoutOf(readU16(r));
     const uint32_t headerBytes = readU32(r);
-    const auto songLength = static_cast<int16_t>(readU16(r));
+    const auto statedSongLength = static_cast<int16_t>(readU16(r));
     const auto restartPosition = static_cast<int16_t>(readU16(r));
     const auto channelCount = static_cast<int16_t>(readU16(r));
     const uint16_t storedPatterns = readU16(r);
@@ -603,14 +604,25 @@ bool loadModule(Player* player, LoadContext* context) {
     const int32_t orderBytes =
         streamInterface.read(player->orderTable, orderTableEntries, r->stream);
 
-    if (songLength < 1 || songLength > orderTableEntries) {
-        stop(r, LoadError::SongLength, songLength, songLengthFieldOffset);
+    if (statedSongLength < 0 || statedSongLength > orderTableEntries) {
+        stop(r, LoadError::SongLength, statedSongLength, songLengthFieldOffset);
         return false;
     }
-    if (orderBytes < songLength) {
-        stop(r, LoadError::OrdersCutShort, songLength, r->fileSize);
+    if (orderBytes < statedSongLength) {
+        stop(r, LoadError::OrdersCutShort, statedSongLength, r->fileSize);
         return false;
     }
+    // FT2 plays a song of no orders as pattern 0 once, and ends a song before a tail of 0xFF
+    // that some writers pad the order table with.
+    int16_t songLength = statedSongLength;
+    if (songLength == 0) {
+        songLength = 1;
+        player->orderTable[0] = 0;
+    }
+    int16_t beforePadding = orderTableEntries;
+    while (beforePadding > 1 && player->orderTable[beforePadding - 1] == orderPadding)
+        --beforePadding;
+    if (songLength > beforePadding) songLength = beforePadding;
     if (channelCount < 1 || channelCount > maxChannels) {
         stop(r, LoadError::ChannelCount, channelCount, channelCountFieldOffset);
         return false;

@@ -129,7 +129,7 @@ TEST(LoaderHeader, ValuesOutsideTheRecordsAreRejectedOrClamped) {
     EXPECT_EQ(loads([](xmb::Module& m) { m.channelCount = -2; }), nullptr);
     EXPECT_EQ(loads([](xmb::Module& m) { m.channelCount = 33; }), nullptr);
     EXPECT_NE(loads([](xmb::Module& m) { m.channelCount = 32; }), nullptr);
-    EXPECT_EQ(loads([](xmb::Module& m) { m.songLength = 0; }), nullptr);
+    EXPECT_NE(loads([](xmb::Module& m) { m.songLength = 0; }), nullptr);      // FT2: pattern 0 once
     EXPECT_EQ(loads([](xmb::Module& m) { m.songLength = 0xFFFF; }), nullptr); // -1 in the file
     EXPECT_EQ(loads([](xmb::Module& m) { m.songLength = 257; }), nullptr);
     EXPECT_NE(loads([](xmb::Module& m) { m.songLength = 256; }), nullptr);
@@ -673,8 +673,8 @@ TEST(LoaderReasons, HeaderRefusals) {
         LoadResult want;
     };
     std::vector<Case> cases(6);
-    cases[0] = {"song length 0", {}, {LoadError::SongLength, -1, -1, 0, 64}};
-    cases[0].module.songLength = 0;
+    cases[0] = {"song length 257", {}, {LoadError::SongLength, -1, -1, 257, 64}};
+    cases[0].module.songLength = 257;
     cases[1] = {"song length 300", {}, {LoadError::SongLength, -1, -1, 300, 64}};
     cases[1].module.songLength = 300;
     cases[2] = {"41 channels", {}, {LoadError::ChannelCount, -1, -1, 41, 68}};
@@ -1178,6 +1178,44 @@ TEST(LoaderFt2Layout, InstrumentHeaderSize) {
     EXPECT_EQ(e->instruments[0].sampleCount, 0);
     ASSERT_EQ(e->instruments[1].sampleCount, 1);
     EXPECT_EQ(e->instruments[1].samples[0]->data[0], 5 * 256);
+}
+
+// The song length as FT2 takes it: none stands for pattern 0 once, and a tail of 0xFF in the order
+// table (padding some writers leave) ends the song before it.
+TEST(LoaderFt2Layout, SongLengthZeroAndPaddedOrders) {
+    xmb::Module none;
+    none.songLength = 0;
+    none.orders = {3};
+    none.patterns.push_back(xmb::pattern(8, {}));
+    PlayerPtr p = load(none);
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(p->songLength, 1);
+    EXPECT_EQ(p->orderTable[0], 0);
+    EXPECT_EQ(p->patternCount, 1);
+    EXPECT_EQ(p->patterns[0].rowCount, 8);
+
+    xmb::Module padded;
+    padded.orders = {0, 1, 0};
+    padded.orders.resize(256, 0xFF);
+    padded.songLength = 10;
+    padded.patterns.push_back(xmb::pattern(8, {}));
+    padded.patterns.push_back(xmb::pattern(4, {}));
+    PlayerPtr q = load(padded);
+    ASSERT_NE(q, nullptr);
+    EXPECT_EQ(q->songLength, 3);
+    EXPECT_EQ(q->patternCount, 2);
+    EXPECT_EQ(q->patternRecordCount, 2);
+
+    // Only a tail that runs to the table's end counts, and a song keeps at least one order.
+    padded.orders[200] = 0;
+    PlayerPtr r = load(padded);
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(r->songLength, 10);
+    padded.orders.assign(256, 0xFF);
+    padded.songLength = 2;
+    PlayerPtr s = load(padded);
+    ASSERT_NE(s, nullptr);
+    EXPECT_EQ(s->songLength, 1);
 }
 
 } // namespace
