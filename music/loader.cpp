@@ -66,9 +66,8 @@ uint64_t adpcmBytes(uint64_t frames) {
     return adpcmStepCount + (frames + 1) / 2;
 }
 
-// A file cut short inside its last instrument's sample data still loads with the missing values
-// silent; a header that claims far more data than the file could have lost fails instead of
-// allocating it.
+// A file cut short inside sample data still loads with the missing values silent; a header that
+// claims far more data than the file could have lost fails instead of allocating it.
 constexpr uint64_t maxMissingSampleBytes = uint64_t{16} << 20;
 
 // Reads little-endian values through the stream table. A read or seek that cannot be completed
@@ -525,7 +524,6 @@ bool loadInstrumentHeaders(Reader* r, int32_t index, Instrument* instrument,
     }
     for (int32_t i = sampleCount; i < maxSamplesPerInstrument; ++i)
         instrument->samples[i] = &emptySample;
-    *skippedBytes = 0;
     for (int32_t i = sampleCount; i < storedSamples; ++i) {
         reading(r, LoadError::SampleHeaderCutShort, index, i);
         Sample extra{};
