@@ -1142,10 +1142,13 @@ TEST(LoaderFt2Layout, InstrumentHeaderSize) {
     ins.volumeType = 1;
     ins.fadeout = 100;
     const size_t start = 336;
+    // The first instrument's header size set to 0.
+    auto sizeZero = [start](xmb::Bytes bytes) {
+        std::fill(bytes.begin() + start, bytes.begin() + start + 4, 0);
+        return bytes;
+    };
 
-    xmb::Bytes zero = xmb::build(withInstrument(ins));
-    std::fill(zero.begin() + start, zero.begin() + start + 4, 0);
-    PlayerPtr p = load(zero);
+    PlayerPtr p = load(sizeZero(xmb::build(withInstrument(ins))));
     ASSERT_NE(p, nullptr);
     EXPECT_EQ(p->instruments[0].volumeType, 1);
     EXPECT_EQ(p->instruments[0].fadeout, 200);
@@ -1171,9 +1174,7 @@ TEST(LoaderFt2Layout, InstrumentHeaderSize) {
     empty.headerFill = 0xAB;
     xmb::Module m = withInstrument(empty);
     m.instruments.push_back(ins);
-    xmb::Bytes emptyZero = xmb::build(m);
-    std::fill(emptyZero.begin() + start, emptyZero.begin() + start + 4, 0);
-    PlayerPtr e = load(emptyZero);
+    PlayerPtr e = load(sizeZero(xmb::build(m)));
     ASSERT_NE(e, nullptr);
     EXPECT_EQ(e->instruments[0].sampleCount, 0);
     ASSERT_EQ(e->instruments[1].sampleCount, 1);
