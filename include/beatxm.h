@@ -79,7 +79,7 @@ enum {
     BXM_ERROR_NOT_XM = 5,    /* the file does not start with "Extended Module: " */
     BXM_ERROR_TRUNCATED = 6, /* the file ends inside a header, a pattern or sample data */
     BXM_ERROR_BAD_VALUE = 7, /* a field beyond what the player holds (channels, song length) */
-    BXM_ERROR_TOO_MANY_SAMPLES = 8, /* an instrument with more than 16 samples */
+    BXM_ERROR_TOO_MANY_SAMPLES = 8, /* an instrument with more than 32 samples */
     BXM_ERROR_CANNOT_LOAD = 9       /* the loader refused the module; the reason is not known */
 };
 

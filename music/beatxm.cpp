@@ -281,7 +281,7 @@ const char* bxm_error_text(int32_t code) {
     case BXM_ERROR_NOT_XM: return "not an XM module";
     case BXM_ERROR_TRUNCATED: return "file ends early";
     case BXM_ERROR_BAD_VALUE: return "value out of range";
-    case BXM_ERROR_TOO_MANY_SAMPLES: return "instrument with more than 16 samples";
+    case BXM_ERROR_TOO_MANY_SAMPLES: return "instrument with more than 32 samples";
     case BXM_ERROR_CANNOT_LOAD: return "not a loadable XM module";
     default: return "unknown error";
     }

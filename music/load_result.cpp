@@ -65,7 +65,7 @@ const char* loadErrorText(const LoadResult& result, char* buffer, int32_t buffer
         break;
     case LoadError::TooManySamples:
         std::snprintf(buffer, n,
-                      "instrument %d: %" PRId64 " samples at byte %" PRId64 ": at most 16",
+                      "instrument %d: %" PRId64 " samples at byte %" PRId64 ": at most 32",
                       instrument, value, at);
         break;
     case LoadError::SampleHeaderCutShort:

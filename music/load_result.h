@@ -22,7 +22,7 @@ enum class LoadError : uint8_t {
     PatternRows,          // item: pattern; value: its row count, at most 1024
     PatternCutShort,      // item: pattern
     InstrumentCutShort,   // item: instrument
-    TooManySamples,       // item: instrument; value: its sample count, at most 16
+    TooManySamples,       // item: instrument; value: its sample count, at most 32
     SampleHeaderCutShort, // item: instrument; sample: the sample header that is cut
     SampleDataMissing,    // item, sample; value: bytes of data past the end, far more than a cut
     SampleTooLong,        // item, sample; value: the length in frames, too long to allocate

@@ -20,12 +20,14 @@ constexpr char xmMagic[] = "Extended Module: ";
 constexpr int32_t xmMagicBytes = 17;
 static_assert(sizeof(xmMagic) == xmMagicBytes + 1, "the magic is compared without its NUL");
 
+constexpr int64_t versionFieldOffset = 58;
 constexpr int64_t headerFieldsOffsetBytes = 60; // header size and everything after it
 constexpr int64_t songLengthFieldOffset = 64;
 constexpr int64_t channelCountFieldOffset = 68;
 constexpr int64_t patternCountFieldOffset = 70;
 constexpr int64_t instrumentCountFieldOffset = 72;
 constexpr uint8_t initialGlobalVolumeValue = 64;
+constexpr uint8_t orderPadding = 0xFF;
 constexpr int32_t maxStoredPatterns = orderTableEntries; // the order table names no more
 // Trackers that write XM go up to 1024 rows; above that a count is taken as garbage, so that a
 // tiny file cannot ask for gigabytes of empty cells.
@@ -34,17 +36,38 @@ constexpr int32_t unstoredPatternRows = 64;
 constexpr uint8_t fileKeyOffNote = 97;
 constexpr uint8_t maxCellInstrument = 128;
 
-constexpr int32_t instrumentNameAndTypeBytes = 23;
-constexpr int32_t sampleHeaderTailBytes = 23; // reserved byte and name
+constexpr int32_t instrumentSampleCountFieldOffset = 27;
+constexpr int32_t sampleMapFieldOffset = 33;
+constexpr int32_t volumeEnvelopeFieldOffset = 129;
+constexpr int32_t panningEnvelopeFieldOffset = 177;
+constexpr int32_t envelopeCountsFieldOffset = 225;
+constexpr int32_t fadeoutFieldOffset = 239;
+constexpr int32_t fullInstrumentHeaderBytes = 263;
+// ModPlug Tracker and OpenMPT write instruments of up to 32 samples. FT2 loads the first 16 and
+// skips the others' headers and data; above 32 it refuses the file.
+constexpr int32_t maxStoredSamplesPerInstrument = 32;
+constexpr int32_t sampleNameBytes = 22;
 constexpr uint8_t envelopeSustainBit = 0x02;
 constexpr uint8_t envelopeLoopBit = 0x04;
 constexpr uint8_t sampleTypeForwardBit = 0x01;
 constexpr uint8_t sampleTypePingPongBit = 0x02;
 constexpr uint8_t sampleType16BitBit = 0x10;
+constexpr uint8_t sampleTypeStereoBit = 0x20;
 
-// A file cut short inside its last instrument's sample data still loads with the missing values
-// silent; a header that claims far more data than the file could have lost fails instead of
-// allocating it.
+// ModPlug Tracker's 4-bit packing of 8-bit mono samples, marked by this value in the sample
+// header's reserved byte: a table of 16 signed steps, then two frames per byte, low nibble first,
+// each adding its step to a running 8-bit value. libxmp and libopenmpt read it; while loading,
+// such a sample has bits 4.
+constexpr uint8_t adpcmMarker = 0xAD;
+constexpr uint8_t adpcmBits = 4;
+constexpr int32_t adpcmStepCount = 16;
+
+uint64_t adpcmBytes(uint64_t frames) {
+    return adpcmStepCount + (frames + 1) / 2;
+}
+
+// A file cut short inside sample data still loads with the missing values silent; a header that
+// claims far more data than the file could have lost fails instead of allocating it.
 constexpr uint64_t maxMissingSampleBytes = uint64_t{16} << 20;
 
 // Reads little-endian values through the stream table. A read or seek that cannot be completed
@@ -136,22 +159,33 @@ void skip(Reader* r, int32_t byteCount) {
     if (position(r) != target) stopCutShort(r);
 }
 
-void readCell(Reader* r, Cell* cell) {
-    const uint8_t first = readU8(r);
+// One pattern's packed cells: bytes past its stated packed size read as 0, so cells that a file
+// leaves out at the end of a pattern are empty.
+struct PackedCells {
+    Reader* r;
+    int32_t bytesLeft;
+};
+
+uint8_t nextPacked(PackedCells* p) {
+    if (p->bytesLeft <= 0) return 0;
+    --p->bytesLeft;
+    return readU8(p->r);
+}
+
+void readCell(PackedCells* p, Cell* cell) {
+    const uint8_t first = nextPacked(p);
     if (first & 0x80) {
-        if (first & 0x01) cell->note = readU8(r);
-        if (first & 0x02) cell->instrument = readU8(r);
-        if (first & 0x04) cell->volume = readU8(r);
-        if (first & 0x08) cell->effect = readU8(r);
-        if (first & 0x10) cell->param = readU8(r);
+        if (first & 0x01) cell->note = nextPacked(p);
+        if (first & 0x02) cell->instrument = nextPacked(p);
+        if (first & 0x04) cell->volume = nextPacked(p);
+        if (first & 0x08) cell->effect = nextPacked(p);
+        if (first & 0x10) cell->param = nextPacked(p);
     } else {
-        uint8_t rest[4] = {0, 0, 0, 0};
-        readBytes(r, rest, 4);
         cell->note = first;
-        cell->instrument = rest[0];
-        cell->volume = rest[1];
-        cell->effect = rest[2];
-        cell->param = rest[3];
+        cell->instrument = nextPacked(p);
+        cell->volume = nextPacked(p);
+        cell->effect = nextPacked(p);
+        cell->param = nextPacked(p);
     }
     if (cell->note == fileKeyOffNote) cell->note = KEY_OFF;
     if (cell->instrument > maxCellInstrument) cell->instrument = 0;
@@ -159,17 +193,40 @@ void readCell(Reader* r, Cell* cell) {
 
 constexpr int32_t patternRowsFieldOffset = 5;
 
-bool loadPattern(Reader* r, Pattern* pattern, int32_t channelCount) {
+// Where a module's parts lie. Files of format 1.04 keep each instrument's sample data right after
+// its headers, behind the patterns; the 1.02 and 1.03 files of FT2's early releases put every
+// instrument and sample header first, then the patterns, then all sample data, and 1.02 stores a
+// pattern's row count minus one in a single byte, making its header eight bytes of fields.
+struct Layout {
+    bool instrumentsFirst;
+    bool byteRowCount;
+};
+
+constexpr uint16_t formatVersion102 = 0x0102;
+constexpr uint16_t formatVersion103 = 0x0103;
+
+Layout layoutOf(uint16_t version) {
+    const bool early = version == formatVersion102 || version == formatVersion103;
+    return Layout{early, version == formatVersion102};
+}
+
+bool loadPattern(Reader* r, Pattern* pattern, int32_t channelCount, Layout layout) {
     const int64_t start = position(r);
-    readU32(r); // header length: every pattern header is taken as 9 bytes
-    readU8(r);  // packing type
-    const uint16_t rowCount = readU16(r);
+    const uint32_t headerBytes = readU32(r);
+    readU8(r); // packing type
+    const uint16_t rowCount =
+        layout.byteRowCount ? static_cast<uint16_t>(readU8(r) + 1) : readU16(r);
     const uint16_t packedBytes = readU16(r);
+    const uint32_t patternHeaderFieldBytes = layout.byteRowCount ? 8 : 9;
     if (r->failed) return false;
     if (rowCount > maxPatternRows) {
         stop(r, LoadError::PatternRows, rowCount, start + patternRowsFieldOffset);
         return false;
     }
+    // FT2 skips a longer header to its stated end but never goes back into a shorter one: the
+    // fields it has just read are there whatever the length says.
+    if (headerBytes > patternHeaderFieldBytes) seekTo(r, start + headerBytes);
+    if (r->failed) return false;
 
     // A pattern of no rows still gets one silent row, so that the row tick always has cells.
     const int32_t storedRows = rowCount == 0 ? 1 : rowCount;
@@ -182,19 +239,24 @@ bool loadPattern(Reader* r, Pattern* pattern, int32_t channelCount) {
     }
     pattern->rowCount = storedRows;
     pattern->cells = cells;
-    if (packedBytes == 0) return true;
+    // A pattern of no rows reads nothing, whatever packed size it states.
+    if (packedBytes == 0 || rowCount == 0) return true;
 
+    // The packed size says where the next pattern starts, as FT2 and the peers read it: trackers
+    // that end a pattern's data after its last non-empty cell leave the rest of it empty, and
+    // bytes after the last cell are skipped.
+    const int64_t dataEnd = position(r) + packedBytes;
+    PackedCells packed{r, packedBytes};
     const int32_t fileCells = rowCount * channelCount;
-    for (int32_t i = 0; i < fileCells; ++i) {
-        readCell(r, &cells[i]);
+    for (int32_t i = 0; i < fileCells && packed.bytesLeft > 0; ++i) {
+        readCell(&packed, &cells[i]);
         if (r->failed) return false;
     }
-    return true;
+    seekTo(r, dataEnd);
+    return !r->failed;
 }
 
-void readEnvelope(Reader* r, EnvelopePoint* points) {
-    uint8_t bytes[envelopePointsRead * 4] = {};
-    readBytes(r, bytes, sizeof(bytes));
+void readEnvelope(const uint8_t* bytes, EnvelopePoint* points) {
     for (int32_t i = 0; i < envelopePointsRead; ++i) {
         points[i].x = littleU16(bytes + i * 4);
         points[i].y = littleU16(bytes + i * 4 + 2);
@@ -211,13 +273,16 @@ void limitEnvelope(uint8_t* pointCount, uint8_t* type, uint8_t sustain, uint8_t 
         *type &= static_cast<uint8_t>(~envelopeLoopBit);
 }
 
+// Leaves length and the loop in bytes as the file states them; settleFrames turns them into
+// frames once the data is due, when the stated byte length has placed it.
 void loadSampleHeader(Reader* r, Sample* sample) {
     uint8_t head[14] = {};
     readBytes(r, head, sizeof(head));
     const uint8_t type = readU8(r);
     sample->panning = readU8(r);
     sample->relativeNote = static_cast<int8_t>(readU8(r));
-    skip(r, sampleHeaderTailBytes);
+    const uint8_t packing = readU8(r);
+    skip(r, sampleNameBytes);
 
     sample->length = littleU32(head);
     sample->loopStart = littleU32(head + 4);
@@ -230,6 +295,18 @@ void loadSampleHeader(Reader* r, Sample* sample) {
     if (type & sampleTypeForwardBit) sample->loopMode = LOOP_FORWARD;
     if (type & sampleTypePingPongBit) sample->loopMode = LOOP_PINGPONG;
     if (type & sampleType16BitBit) sample->bits = 16;
+    if (packing == adpcmMarker && (type & (sampleType16BitBit | sampleTypeStereoBit)) == 0)
+        sample->bits = adpcmBits;
+}
+
+// What the sample's data takes in the file. FT2 and the peers count a 16-bit sample's odd last
+// byte in and skip it.
+uint64_t storedBytes(const Sample* sample) {
+    if (sample->bits == adpcmBits) return sample->length != 0 ? adpcmBytes(sample->length) : 0;
+    return sample->length;
+}
+
+void settleFrames(Sample* sample) {
     if (sample->loopMode == LOOP_NONE) {
         sample->loopStart = 0;
         sample->loopLength = sample->length;
@@ -251,9 +328,44 @@ void loadSampleHeader(Reader* r, Sample* sample) {
     }
 }
 
-bool loadSampleData(Reader* r, Sample* sample, uint64_t* missingBytes) {
+void writeLoopGuard(Sample* sample) {
+    int16_t* data = sample->data;
+    const uint64_t loopEnd = static_cast<uint64_t>(sample->loopStart) + sample->loopLength;
+    if (sample->loopMode == LOOP_PINGPONG) data[loopEnd] = data[loopEnd - 1];
+    if (sample->loopMode == LOOP_FORWARD) data[loopEnd] = data[sample->loopStart];
+}
+
+// Decodes the packed frames that are in the file into data as 16-bit values; returns how many.
+uint64_t readAdpcm(Reader* r, int16_t* data, uint64_t frames, uint64_t presentBytes) {
+    int8_t steps[adpcmStepCount] = {};
+    if (presentBytes < adpcmStepCount ||
+        streamInterface.read(steps, adpcmStepCount, r->stream) != adpcmStepCount)
+        return 0;
+    uint64_t bytesLeft = presentBytes - adpcmStepCount;
+    uint8_t packed[1024];
+    uint8_t value = 0;
+    uint64_t frame = 0;
+    while (bytesLeft > 0 && frame < frames) {
+        const int32_t want =
+            bytesLeft < sizeof(packed) ? static_cast<int32_t>(bytesLeft) : int32_t{sizeof(packed)};
+        const int32_t got = streamInterface.read(packed, want, r->stream);
+        for (int32_t i = 0; i < got; ++i) {
+            for (const uint8_t nibble :
+                 {static_cast<uint8_t>(packed[i] & 0x0F), static_cast<uint8_t>(packed[i] >> 4)}) {
+                if (frame == frames) break;
+                value = static_cast<uint8_t>(value + static_cast<uint8_t>(steps[nibble]));
+                data[frame++] = static_cast<int16_t>(static_cast<int8_t>(value) * 256);
+            }
+        }
+        if (got != want) break;
+        bytesLeft -= static_cast<uint64_t>(got);
+    }
+    return frame;
+}
+
+bool loadSampleData(Reader* r, Sample* sample, uint64_t neededBytes, uint64_t* missingBytes) {
     const uint64_t frames = sample->length;
-    const uint64_t neededBytes = frames * sample->bits / 8;
+    const bool adpcm = sample->bits == adpcmBits;
     const int64_t here = position(r);
     const uint64_t availableBytes =
         here >= 0 && here < r->fileSize ? static_cast<uint64_t>(r->fileSize - here) : 0;
@@ -262,6 +374,10 @@ bool loadSampleData(Reader* r, Sample* sample, uint64_t* missingBytes) {
     if (*missingBytes > maxMissingSampleBytes) {
         stop(r, LoadError::SampleDataMissing, static_cast<int64_t>(*missingBytes), r->fileSize);
         return false;
+    }
+    if (frames == 0) { // a 16-bit sample of one byte: nothing to keep
+        seekTo(r, here + static_cast<int64_t>(presentBytes));
+        return !r->failed;
     }
     if (frames + sampleGuardValues > std::numeric_limits<size_t>::max() / sizeof(int16_t)) {
         stop(r, LoadError::SampleTooLong, static_cast<int64_t>(frames), here);
@@ -276,11 +392,21 @@ bool loadSampleData(Reader* r, Sample* sample, uint64_t* missingBytes) {
         return false;
     }
     sample->data = data;
+    if (adpcm) {
+        readAdpcm(r, data, frames, presentBytes);
+        sample->bits = 16;
+        writeLoopGuard(sample);
+        seekTo(r, here + static_cast<int64_t>(presentBytes));
+        return !r->failed;
+    }
 
     // The stored bytes are read into the value buffer itself and widened in place; presentBytes
     // fits in 32 bits because the whole file does.
+    const uint64_t valueBytes = frames * sample->bits / 8;
     auto* raw = reinterpret_cast<uint8_t*>(data);
-    int32_t gotBytes = streamInterface.read(raw, static_cast<int32_t>(presentBytes), r->stream);
+    int32_t gotBytes = streamInterface.read(
+        raw, static_cast<int32_t>(presentBytes < valueBytes ? presentBytes : valueBytes),
+        r->stream);
     if (gotBytes < 0) gotBytes = 0;
     uint64_t presentFrames = 0;
     if (sample->bits == 16) {
@@ -304,46 +430,62 @@ bool loadSampleData(Reader* r, Sample* sample, uint64_t* missingBytes) {
         sum = static_cast<uint16_t>(sum + static_cast<uint16_t>(data[i]));
         data[i] = static_cast<int16_t>(sum);
     }
-
-    const uint64_t loopEnd = static_cast<uint64_t>(sample->loopStart) + sample->loopLength;
-    if (sample->loopMode == LOOP_PINGPONG) data[loopEnd] = data[loopEnd - 1];
-    if (sample->loopMode == LOOP_FORWARD) data[loopEnd] = data[sample->loopStart];
-    return true;
+    writeLoopGuard(sample);
+    seekTo(r, here + static_cast<int64_t>(presentBytes));
+    return !r->failed;
 }
 
-constexpr int32_t instrumentSampleCountFieldOffset = 27;
-
-bool loadInstrument(Reader* r, int32_t index, Instrument* instrument, uint64_t* missingBytes) {
+// The instrument's header and its sample headers; the data follows apart (loadInstrumentData).
+// skippedBytes gets the data bytes of the samples past the sixteenth, which follow the kept ones.
+bool loadInstrumentHeaders(Reader* r, int32_t index, Instrument* instrument,
+                           uint64_t* skippedBytes) {
     reading(r, LoadError::InstrumentCutShort, index, -1);
-    const int64_t start = position(r);
-    const uint32_t headerBytes = readU32(r);
-    const int64_t headerEnd = start + headerBytes;
-    skip(r, instrumentNameAndTypeBytes);
-    const uint16_t sampleCount = readU16(r);
+    *skippedBytes = 0;
     if (r->failed) return false;
-    if (sampleCount > maxSamplesPerInstrument) {
-        stop(r, LoadError::TooManySamples, sampleCount, start + instrumentSampleCountFieldOffset);
+    const int64_t start = position(r);
+    // FT2 reads an instrument header with whatever the file still holds and zeros for the rest,
+    // so a module that ends before some of the instruments its header counts (converters and
+    // strippers write such files) loads with those instruments empty, as the peers load it too.
+    // It reads no more than the stated header size either: fields past a short header are zero,
+    // as in libopenmpt, and a size of 0 stands for the usual 263 bytes.
+    uint8_t head[fullInstrumentHeaderBytes] = {};
+    int32_t gotBytes = streamInterface.read(head, 4, r->stream);
+    const uint32_t statedBytes = littleU32(head);
+    const uint32_t headerBytes = statedBytes == 0 ? fullInstrumentHeaderBytes : statedBytes;
+    const int32_t fieldBytes = headerBytes < fullInstrumentHeaderBytes
+                                   ? static_cast<int32_t>(headerBytes)
+                                   : fullInstrumentHeaderBytes;
+    if (gotBytes == 4 && fieldBytes > 4)
+        gotBytes += streamInterface.read(head + 4, fieldBytes - 4, r->stream);
+    const int64_t headerEnd = start + headerBytes;
+    const uint16_t storedSamples = littleU16(head + instrumentSampleCountFieldOffset);
+    if (storedSamples > maxStoredSamplesPerInstrument) {
+        stop(r, LoadError::TooManySamples, storedSamples, start + instrumentSampleCountFieldOffset);
         return false;
     }
+    const int32_t sampleCount =
+        storedSamples < maxSamplesPerInstrument ? storedSamples : maxSamplesPerInstrument;
     instrument->sampleCount = sampleCount;
 
     if (sampleCount == 0) {
         for (Sample*& slot : instrument->samples) slot = &emptySample;
         // Trackers give an empty instrument its full header size even when they end the file
         // before the unused rest of it; nothing of that rest is read, so the instrument is whole.
-        // Anything that should follow it is then missing and fails on its own read.
         seekTo(r, headerEnd < r->fileSize ? headerEnd : r->fileSize);
         return !r->failed;
     }
+    // An instrument with samples needs its sample headers, which a cut file no longer holds.
+    if (gotBytes != fieldBytes) {
+        stopCutShort(r);
+        return false;
+    }
 
-    readU32(r); // sample header size: every sample header is taken as 40 bytes
-    readBytes(r, instrument->sampleMap, sampleMapNotes);
-    readEnvelope(r, instrument->volumeEnvelope);
-    readEnvelope(r, instrument->panningEnvelope);
-    uint8_t fields[14] = {};
-    readBytes(r, fields, sizeof(fields));
-    const uint16_t fileFadeout = readU16(r);
-    if (r->failed) return false;
+    // The sample header size is not used: every sample header is taken as 40 bytes.
+    std::memcpy(instrument->sampleMap, head + sampleMapFieldOffset, sampleMapNotes);
+    readEnvelope(head + volumeEnvelopeFieldOffset, instrument->volumeEnvelope);
+    readEnvelope(head + panningEnvelopeFieldOffset, instrument->panningEnvelope);
+    const uint8_t* fields = head + envelopeCountsFieldOffset;
+    const uint16_t fileFadeout = littleU16(head + fadeoutFieldOffset);
     instrument->volumePointCount = fields[0];
     instrument->panningPointCount = fields[1];
     instrument->volumeSustain = fields[2];
@@ -382,14 +524,35 @@ bool loadInstrument(Reader* r, int32_t index, Instrument* instrument, uint64_t* 
     }
     for (int32_t i = sampleCount; i < maxSamplesPerInstrument; ++i)
         instrument->samples[i] = &emptySample;
+    for (int32_t i = sampleCount; i < storedSamples; ++i) {
+        reading(r, LoadError::SampleHeaderCutShort, index, i);
+        Sample extra{};
+        loadSampleHeader(r, &extra);
+        *skippedBytes += storedBytes(&extra);
+    }
+    return !r->failed;
+}
 
-    for (int32_t i = 0; i < sampleCount; ++i) {
+bool loadInstrumentData(Reader* r, int32_t index, Instrument* instrument, uint64_t skippedBytes,
+                        uint64_t* missingBytes) {
+    for (int32_t i = 0; i < instrument->sampleCount; ++i) {
         Sample* sample = instrument->samples[i];
         reading(r, LoadError::SampleDataMissing, index, i);
-        if (sample->length != 0 && !loadSampleData(r, sample, missingBytes)) return false;
+        const uint64_t fileBytes = storedBytes(sample);
+        settleFrames(sample);
+        if (fileBytes != 0 && !loadSampleData(r, sample, fileBytes, missingBytes)) return false;
     }
-    return true;
+    // Data of samples past the sixteenth is not kept; a file cut inside it loses nothing.
+    const int64_t afterSkipped = position(r) + static_cast<int64_t>(skippedBytes);
+    seekTo(r, afterSkipped < r->fileSize ? afterSkipped : r->fileSize);
+    return !r->failed;
 }
+
+// Freed on every way out of loadModule.
+struct SkippedBytes {
+    uint64_t* bytes;
+    ~SkippedBytes() { std::free(bytes); }
+};
 
 } // namespace
 
@@ -423,9 +586,10 @@ bool loadModule(Player* player, LoadContext* context) {
     player->tickHandler = sequencerTick;
     player->initialGlobalVolume = initialGlobalVolumeValue;
 
-    seekTo(r, headerFieldsOffsetBytes);
+    seekTo(r, versionFieldOffset);
+    const Layout layout = layoutOf(readU16(r));
     const uint32_t headerBytes = readU32(r);
-    const auto songLength = static_cast<int16_t>(readU16(r));
+    const auto statedSongLength = static_cast<int16_t>(readU16(r));
     const auto restartPosition = static_cast<int16_t>(readU16(r));
     const auto channelCount = static_cast<int16_t>(readU16(r));
     const uint16_t storedPatterns = readU16(r);
@@ -438,14 +602,25 @@ bool loadModule(Player* player, LoadContext* context) {
     const int32_t orderBytes =
         streamInterface.read(player->orderTable, orderTableEntries, r->stream);
 
-    if (songLength < 1 || songLength > orderTableEntries) {
-        stop(r, LoadError::SongLength, songLength, songLengthFieldOffset);
+    if (statedSongLength < 0 || statedSongLength > orderTableEntries) {
+        stop(r, LoadError::SongLength, statedSongLength, songLengthFieldOffset);
         return false;
     }
-    if (orderBytes < songLength) {
-        stop(r, LoadError::OrdersCutShort, songLength, r->fileSize);
+    if (orderBytes < statedSongLength) {
+        stop(r, LoadError::OrdersCutShort, statedSongLength, r->fileSize);
         return false;
     }
+    // FT2 plays a song of no orders as pattern 0 once, and ends a song before a tail of 0xFF
+    // that some writers pad the order table with.
+    int16_t songLength = statedSongLength;
+    if (songLength == 0) {
+        songLength = 1;
+        player->orderTable[0] = 0;
+    }
+    int16_t beforePadding = orderTableEntries;
+    while (beforePadding > 1 && player->orderTable[beforePadding - 1] == orderPadding)
+        --beforePadding;
+    if (songLength > beforePadding) songLength = beforePadding;
     if (channelCount < 1 || channelCount > maxChannels) {
         stop(r, LoadError::ChannelCount, channelCount, channelCountFieldOffset);
         return false;
@@ -467,12 +642,12 @@ bool loadModule(Player* player, LoadContext* context) {
     player->flags = flags;
     player->defaultTempo = defaultTempo;
     player->defaultBpm = defaultBpm;
-    const int64_t firstPattern = headerFieldsOffsetBytes + headerBytes;
-    if (firstPattern > r->fileSize) {
-        stop(r, LoadError::HeaderSize, firstPattern, r->fileSize);
+    const int64_t firstPart = headerFieldsOffsetBytes + headerBytes;
+    if (firstPart > r->fileSize) {
+        stop(r, LoadError::HeaderSize, firstPart, r->fileSize);
         return false;
     }
-    seekTo(r, firstPattern);
+    seekTo(r, firstPart);
     if (r->failed) return false;
 
     int32_t highestPattern = 0;
@@ -488,10 +663,34 @@ bool loadModule(Player* player, LoadContext* context) {
              static_cast<int64_t>(player->patternRecordCount * sizeof(Pattern)), position(r));
         return false;
     }
+    player->instrumentCount = instrumentCount;
+    if (instrumentCount > 0) {
+        player->instruments =
+            static_cast<Instrument*>(std::calloc(instrumentCount, sizeof(Instrument)));
+        if (player->instruments == nullptr) {
+            stop(r, LoadError::OutOfMemory,
+                 static_cast<int64_t>(instrumentCount * sizeof(Instrument)), position(r));
+            return false;
+        }
+    }
 
+    Instrument* instruments = player->instruments;
+    // The early layout reads every instrument's headers before any data, so what each skips is
+    // kept until its data is due.
+    SkippedBytes skipped{nullptr};
+    if (layout.instrumentsFirst && instrumentCount > 0) {
+        skipped.bytes = static_cast<uint64_t*>(std::calloc(instrumentCount, sizeof(uint64_t)));
+        if (skipped.bytes == nullptr) {
+            stop(r, LoadError::OutOfMemory,
+                 static_cast<int64_t>(instrumentCount * sizeof(uint64_t)), position(r));
+            return false;
+        }
+        for (int32_t i = 0; i < instrumentCount; ++i)
+            if (!loadInstrumentHeaders(r, i, &instruments[i], &skipped.bytes[i])) return false;
+    }
     for (int32_t i = 0; i < storedPatterns; ++i) {
         reading(r, LoadError::PatternCutShort, i, -1);
-        if (!loadPattern(r, &player->patterns[i], channelCount)) return false;
+        if (!loadPattern(r, &player->patterns[i], channelCount, layout)) return false;
     }
     for (int32_t i = storedPatterns; i < player->patternRecordCount; ++i) {
         Pattern* pattern = &player->patterns[i];
@@ -505,19 +704,15 @@ bool loadModule(Player* player, LoadContext* context) {
         pattern->rowCount = unstoredPatternRows;
     }
 
-    player->instrumentCount = instrumentCount;
-    if (instrumentCount > 0) {
-        player->instruments =
-            static_cast<Instrument*>(std::calloc(instrumentCount, sizeof(Instrument)));
-        if (player->instruments == nullptr) {
-            stop(r, LoadError::OutOfMemory,
-                 static_cast<int64_t>(instrumentCount * sizeof(Instrument)), position(r));
-            return false;
-        }
-    }
     uint64_t missingBytes = 0;
-    for (int32_t i = 0; i < instrumentCount; ++i)
-        if (!loadInstrument(r, i, &player->instruments[i], &missingBytes)) return false;
+    for (int32_t i = 0; i < instrumentCount; ++i) {
+        uint64_t skippedHere = 0;
+        if (layout.instrumentsFirst)
+            skippedHere = skipped.bytes[i];
+        else if (!loadInstrumentHeaders(r, i, &instruments[i], &skippedHere))
+            return false;
+        if (!loadInstrumentData(r, i, &instruments[i], skippedHere, &missingBytes)) return false;
+    }
     return true;
 }
 

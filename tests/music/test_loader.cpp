@@ -129,7 +129,7 @@ TEST(LoaderHeader, ValuesOutsideTheRecordsAreRejectedOrClamped) {
     EXPECT_EQ(loads([](xmb::Module& m) { m.channelCount = -2; }), nullptr);
     EXPECT_EQ(loads([](xmb::Module& m) { m.channelCount = 33; }), nullptr);
     EXPECT_NE(loads([](xmb::Module& m) { m.channelCount = 32; }), nullptr);
-    EXPECT_EQ(loads([](xmb::Module& m) { m.songLength = 0; }), nullptr);
+    EXPECT_NE(loads([](xmb::Module& m) { m.songLength = 0; }), nullptr);      // FT2: pattern 0 once
     EXPECT_EQ(loads([](xmb::Module& m) { m.songLength = 0xFFFF; }), nullptr); // -1 in the file
     EXPECT_EQ(loads([](xmb::Module& m) { m.songLength = 257; }), nullptr);
     EXPECT_NE(loads([](xmb::Module& m) { m.songLength = 256; }), nullptr);
@@ -288,11 +288,12 @@ TEST(LoaderInstruments, NoSamplesLeavesEverythingZeroAndSkipsTheHeader) {
     for (int i = 1; i < maxSamplesPerInstrument; ++i) EXPECT_EQ(b.samples[i], &emptySample);
 }
 
-TEST(LoaderInstruments, MoreThanSixteenSamplesFailsAndFreesEverything) {
+// FT2 refuses an instrument of more than 32 samples (it keeps 16 of up to 32, see below).
+TEST(LoaderInstruments, MoreThanThirtyTwoSamplesFailsAndFreesEverything) {
     xmb::Instrument good;
     good.samples.push_back(xmb::sample8({1, 2, 3}));
     xmb::Instrument tooMany;
-    for (int i = 0; i < 17; ++i) tooMany.samples.push_back(xmb::sample8({1}));
+    for (int i = 0; i < 33; ++i) tooMany.samples.push_back(xmb::sample8({1}));
     xmb::Module m = withInstrument(good);
     m.instruments.push_back(tooMany);
     m.instruments.push_back(good);
@@ -316,7 +317,9 @@ TEST(LoaderInstruments, MoreThanSixteenSamplesFailsAndFreesEverything) {
 
     tooMany.samples.pop_back();
     m.instruments[1] = tooMany;
-    EXPECT_NE(load(m), nullptr);
+    PlayerPtr kept = load(m);
+    ASSERT_NE(kept, nullptr);
+    EXPECT_EQ(kept->instruments[1].sampleCount, 16);
 }
 
 TEST(LoaderInstruments, EnvelopesFadeoutAndVibrato) {
@@ -406,8 +409,11 @@ TEST(LoaderSamples, HeaderFieldsAndLoopModes) {
     }
 }
 
+// A 16-bit sample of an odd byte length keeps whole values; its last byte is in the file and
+// skipped, as FT2 and the peers skip it.
 TEST(LoaderSamples, SixteenBitHalvingReadsWholeValuesOnly) {
-    xmb::Sample odd = xmb::sample16({100, 200, 300}); // 6 data bytes, but the header says 7
+    xmb::Sample odd = xmb::sample16({100, 200, 300});
+    odd.data.push_back(0x7F); // the header says 7 bytes
     odd.lengthBytes = 7;
     odd.loopStartBytes = 2;
     odd.loopLengthBytes = 4;
@@ -424,7 +430,7 @@ TEST(LoaderSamples, SixteenBitHalvingReadsWholeValuesOnly) {
     EXPECT_EQ(s->loopLength, 2u);
     EXPECT_EQ(s->bits, 16);
     EXPECT_EQ(s->data[2], 600);
-    EXPECT_EQ(p->instruments[0].samples[1]->data[0], 7 * 256); // read right after 6 bytes
+    EXPECT_EQ(p->instruments[0].samples[1]->data[0], 7 * 256); // read right after 7 bytes
     const Sample* e = p->instruments[0].samples[2];
     EXPECT_EQ(e->length, 50u);
     EXPECT_EQ(e->loopStart, 10u);
@@ -542,16 +548,44 @@ xmb::Module everyPart() {
     return m;
 }
 
-TEST(LoaderTruncation, EveryCutFailsCleanlyUntilTheLastSampleData) {
+// A cut file loads when what is missing is sample data or whole instruments (those are empty, as
+// FT2 and the peers load them); it fails cleanly when it ends in the header, the patterns, or the
+// headers of an instrument with samples, whose sample headers FT2 cannot do without.
+TEST(LoaderTruncation, EveryCutFailsCleanlyOrKeepsWhatArrived) {
     const xmb::Bytes full = xmb::build(everyPart());
-    const size_t lastDataStart = full.size() - 12; // 6 bytes 8-bit, 6 bytes 16-bit
+    // Instruments: one without samples (29 bytes), one with a 4-byte sample, one with two.
+    const size_t emptyStart = 336 + 19 + 9 + 19;
+    const size_t firstStart = emptyStart + 29;
+    const size_t firstData = firstStart + 263 + 40;
+    const size_t lastStart = firstData + 4;
+    const size_t lastDataStart = lastStart + 263 + 80; // 6 bytes 8-bit, 6 bytes 16-bit
+    ASSERT_EQ(lastDataStart + 12, full.size());
+    // The sample count's low byte is the 28th; from there on the instrument is known to sound.
+    auto inSoundingHeaders = [](size_t cut, size_t start, size_t data) {
+        return cut >= start + 28 && cut < data;
+    };
     for (size_t cut = 0; cut < full.size(); ++cut) {
         PlayerPtr p = load(xmb::Bytes(full.begin(), full.begin() + cut));
-        if (cut < lastDataStart) {
+        if (cut < emptyStart || inSoundingHeaders(cut, firstStart, firstData) ||
+            inSoundingHeaders(cut, lastStart, lastDataStart)) {
             EXPECT_EQ(p, nullptr) << "cut at " << cut;
             continue;
         }
         ASSERT_NE(p, nullptr) << "cut at " << cut;
+        ASSERT_EQ(p->instrumentCount, 3) << cut;
+        EXPECT_EQ(p->instruments[0].sampleCount, 0) << cut;
+        EXPECT_EQ(p->instruments[1].sampleCount, cut >= firstStart + 28 ? 1 : 0) << cut;
+        EXPECT_EQ(p->instruments[2].sampleCount, cut >= lastStart + 28 ? 2 : 0) << cut;
+        for (const Instrument* ins = p->instruments; ins < p->instruments + 3; ++ins)
+            for (int i = ins->sampleCount; i < maxSamplesPerInstrument; ++i)
+                EXPECT_EQ(ins->samples[i], &emptySample) << cut;
+        if (cut >= firstData && cut < lastStart) {
+            const Sample* s = p->instruments[1].samples[0];
+            for (size_t i = 0; i < 4; ++i)
+                EXPECT_EQ(s->data[i], i < cut - firstData ? int((i + 1) * (i + 2) / 2) * 256 : 0)
+                    << cut;
+        }
+        if (cut < lastDataStart) continue;
         // Values that did not arrive are silent; the loop guard follows the values.
         const Sample* a = p->instruments[2].samples[0];
         const Sample* b = p->instruments[2].samples[1];
@@ -592,28 +626,24 @@ TEST(LoaderTruncation, ModuleHeaderSizePastTheEndFails) {
 
 // An instrument without samples whose header size runs past the end of the file loads when
 // nothing follows it, as trackers that drop the unused rest of the last header expect; the file
-// may end anywhere after its sample count. What the file must still hold fails when missing: the
-// sample count itself, a next instrument, or the sample headers of an instrument with samples.
+// may end anywhere in it, and instruments after it are missing and empty. What the file must still
+// hold fails when missing: the sample headers of an instrument with samples.
 TEST(LoaderTruncation, LastInstrumentHeaderPastTheEnd) {
     xmb::Instrument empty;
     empty.headerSize = 263;
     xmb::Module m = withInstrument(empty);
+    m.instruments.push_back(empty);
     const xmb::Bytes bytes = xmb::build(m);
-    const size_t start = bytes.size() - 263;
-    for (size_t size = start + 29; size <= bytes.size(); ++size) {
+    const size_t start = bytes.size() - 2 * 263;
+    for (size_t size = start; size <= bytes.size(); ++size) {
         PlayerPtr p = load(cut(bytes, size));
         ASSERT_NE(p, nullptr) << "cut at " << size;
-        ASSERT_EQ(p->instrumentCount, 1);
-        EXPECT_EQ(p->instruments[0].sampleCount, 0);
-        for (const Sample* slot : p->instruments[0].samples) EXPECT_EQ(slot, &emptySample);
+        ASSERT_EQ(p->instrumentCount, 2);
+        for (const Instrument* ins = p->instruments; ins < p->instruments + 2; ++ins) {
+            EXPECT_EQ(ins->sampleCount, 0);
+            for (const Sample* slot : ins->samples) EXPECT_EQ(slot, &emptySample);
+        }
     }
-    const auto at = static_cast<int64_t>(start);
-    expectResult(refusal(cut(bytes, start + 28)),
-                 {LoadError::InstrumentCutShort, 0, -1, 0, at + 28}, "sample count cut");
-
-    m.instruments.push_back(empty);
-    expectResult(refusal(cut(xmb::build(m), start + 100)),
-                 {LoadError::InstrumentCutShort, 1, -1, 0, at + 100}, "next instrument missing");
 
     xmb::Instrument sounding;
     sounding.samples.push_back(xmb::sample8({1, 2}));
@@ -643,8 +673,8 @@ TEST(LoaderReasons, HeaderRefusals) {
         LoadResult want;
     };
     std::vector<Case> cases(6);
-    cases[0] = {"song length 0", {}, {LoadError::SongLength, -1, -1, 0, 64}};
-    cases[0].module.songLength = 0;
+    cases[0] = {"song length 257", {}, {LoadError::SongLength, -1, -1, 257, 64}};
+    cases[0].module.songLength = 257;
     cases[1] = {"song length 300", {}, {LoadError::SongLength, -1, -1, 300, 64}};
     cases[1].module.songLength = 300;
     cases[2] = {"41 channels", {}, {LoadError::ChannelCount, -1, -1, 41, 68}};
@@ -689,8 +719,8 @@ TEST(LoaderReasons, PatternAndInstrumentRefusals) {
                  {LoadError::SampleHeaderCutShort, 2, 1, 0, last + 263 + 40 + 20}, "sample header");
 
     xmb::Module many = everyPart();
-    many.instruments[1].samples.assign(17, xmb::sample8({1}));
-    expectResult(refusal(many), {LoadError::TooManySamples, 1, -1, 17, second + 27}, "samples");
+    many.instruments[1].samples.assign(33, xmb::sample8({1}));
+    expectResult(refusal(many), {LoadError::TooManySamples, 1, -1, 33, second + 27}, "samples");
 
     xmb::Sample huge = xmb::sample8({1, 2, 3});
     huge.lengthBytes = 0xFFFFFFFFu;
@@ -729,9 +759,9 @@ TEST(LoaderReasons, Text) {
     EXPECT_STREQ(loadErrorText(pattern, text, sizeof text), "pattern 3 cut short at byte 4120");
     const LoadResult channels{LoadError::ChannelCount, -1, -1, 41, 68};
     EXPECT_STREQ(loadErrorText(channels, text, sizeof text), "41 channels at byte 68: 1 to 32");
-    const LoadResult samples{LoadError::TooManySamples, 4, -1, 20, 999};
+    const LoadResult samples{LoadError::TooManySamples, 4, -1, 40, 999};
     EXPECT_STREQ(loadErrorText(samples, text, sizeof text),
-                 "instrument 5: 20 samples at byte 999: at most 16");
+                 "instrument 5: 40 samples at byte 999: at most 32");
     const LoadResult header{LoadError::SampleHeaderCutShort, 0, 1, 0, 700};
     EXPECT_STREQ(loadErrorText(header, text, sizeof text),
                  "instrument 1, sample 2: header cut short at byte 700");
@@ -759,6 +789,434 @@ TEST(LoaderLifecycle, CreateAndDestroyEdgeCases) {
     Player* p = createPlayer(&description);
     ASSERT_NE(p, nullptr);
     EXPECT_TRUE(destroyPlayer(p));
+}
+
+// A pattern header's stated length moves the cells as FT2 reads them: a longer header is skipped
+// to its end (trackers and converters that keep notes there), a shorter one still holds the nine
+// bytes of fields, after which the cells follow.
+TEST(LoaderFt2Layout, PatternHeaderLength) {
+    const xmb::Bytes cells = xmb::packCells({{0x31, 1, 0x20, 0, 0}, {0, 0, 0, 0x0F, 4}});
+    auto withHeaderLength = [&](uint32_t headerLength, const xmb::Bytes& filler) {
+        xmb::Module m;
+        m.orders = {0, 1};
+        xmb::Pattern first = xmb::pattern(1, cells);
+        first.headerLength = headerLength;
+        first.data.insert(first.data.begin(), filler.begin(), filler.end());
+        m.patterns.push_back(first);
+        m.patterns.push_back(xmb::pattern(1, xmb::packCells({{0x40, 2, 0, 0, 0}, {}})));
+        return xmb::build(m);
+    };
+    xmb::Bytes note(263, 0);
+    const char text[] = "loads correctly despite the long pattern header";
+    std::copy(text, text + sizeof text, note.begin());
+    struct Case {
+        uint32_t headerLength;
+        size_t fillerBytes;
+    };
+    for (const Case c : {Case{9 + 263, 263}, Case{10, 1}, Case{9, 0}, Case{8, 0}, Case{0, 0}}) {
+        const xmb::Bytes filler(note.begin(),
+                                note.begin() + static_cast<std::ptrdiff_t>(c.fillerBytes));
+        PlayerPtr p = load(withHeaderLength(c.headerLength, filler));
+        ASSERT_NE(p, nullptr) << c.headerLength;
+        EXPECT_EQ(p->patterns[0].rowCount, 1) << c.headerLength;
+        EXPECT_EQ(cellAt(p.get(), 0, 0, 0).note, 0x31) << c.headerLength;
+        EXPECT_EQ(cellAt(p.get(), 0, 0, 0).volume, 0x20) << c.headerLength;
+        EXPECT_EQ(cellAt(p.get(), 0, 0, 1).param, 4) << c.headerLength;
+        EXPECT_EQ(cellAt(p.get(), 1, 0, 0).note, 0x40) << c.headerLength;
+        EXPECT_EQ(cellAt(p.get(), 1, 0, 0).instrument, 2) << c.headerLength;
+    }
+
+    // A header that ends past the file is a cut pattern.
+    const xmb::Bytes past = withHeaderLength(100000, {});
+    expectResult(refusal(past),
+                 {LoadError::PatternCutShort, 0, -1, 0, static_cast<int64_t>(past.size())},
+                 "header past the end");
+}
+
+// FT2's early formats: 1.03 stores every instrument with its sample headers before the patterns
+// and all sample data after them; 1.02 does the same and keeps a pattern's row count minus one in
+// one byte, behind a header of eight bytes. Every other version is read as 1.04.
+xmb::Module earlyFormat(uint16_t version) {
+    xmb::Module m;
+    m.version = version;
+    m.orders = {1, 0};
+    m.patterns.push_back(xmb::pattern(256, {}));
+    m.patterns.push_back(
+        xmb::pattern(1, xmb::packCells({{0x31, 2, 0x40, 0, 0}, {97, 1, 0, 0x0C, 0x20}})));
+    xmb::Instrument first;
+    first.samples.push_back(xmb::sample8({10, 5, -20}));
+    first.sampleMap[0] = 0;
+    m.instruments.push_back(first);
+    xmb::Instrument empty;
+    m.instruments.push_back(empty);
+    xmb::Instrument second;
+    second.volumePointCount = 2;
+    second.volumeType = 1;
+    second.volumeEnvelope[1] = {16, 64};
+    second.samples.push_back(xmb::sample16({30000, 10000}));
+    second.samples.push_back(xmb::sample8({1, 1}));
+    second.sampleMap[5] = 1;
+    m.instruments.push_back(second);
+    return m;
+}
+
+void expectEarlyFormatLoaded(const Player* p, const char* what) {
+    ASSERT_NE(p, nullptr) << what;
+    ASSERT_EQ(p->patternRecordCount, 2) << what;
+    expectEmptyCells(p->patterns[0], 256, 2);
+    ASSERT_EQ(p->patterns[1].rowCount, 1) << what;
+    EXPECT_EQ(cellAt(p, 1, 0, 0).note, 0x31) << what;
+    EXPECT_EQ(cellAt(p, 1, 0, 0).volume, 0x40) << what;
+    EXPECT_EQ(cellAt(p, 1, 0, 1).note, KEY_OFF) << what;
+    EXPECT_EQ(cellAt(p, 1, 0, 1).param, 0x20) << what;
+    ASSERT_EQ(p->instrumentCount, 3) << what;
+    const Sample* a = p->instruments[0].samples[0];
+    ASSERT_EQ(a->length, 3u) << what;
+    EXPECT_EQ(a->data[0], 2560) << what;
+    EXPECT_EQ(a->data[2], -1280) << what;
+    EXPECT_EQ(p->instruments[1].sampleCount, 0) << what;
+    const Instrument& ins = p->instruments[2];
+    EXPECT_EQ(ins.volumeType, 1) << what;
+    EXPECT_EQ(ins.volumeEnvelope[1].x, 16) << what;
+    EXPECT_EQ(ins.sampleMap[5], 1) << what;
+    ASSERT_EQ(ins.sampleCount, 2) << what;
+    ASSERT_EQ(ins.samples[0]->length, 2u) << what;
+    EXPECT_EQ(ins.samples[0]->data[0], 30000) << what;
+    EXPECT_EQ(ins.samples[0]->data[1], -25536) << what;
+    ASSERT_EQ(ins.samples[1]->length, 2u) << what;
+    EXPECT_EQ(ins.samples[1]->data[1], 512) << what;
+}
+
+TEST(LoaderFt2Layout, EarlyFormatVersions) {
+    for (uint16_t version : {0x0102, 0x0103, 0x0104}) {
+        PlayerPtr p = load(earlyFormat(version));
+        expectEarlyFormatLoaded(p.get(), version == 0x0102   ? "1.02"
+                                         : version == 0x0103 ? "1.03"
+                                                             : "1.04");
+    }
+    // Versions FT2 never wrote are read as the current format, as before.
+    xmb::Module later = earlyFormat(0x0105);
+    expectEarlyFormatLoaded(load(later).get(), "1.05");
+    later.version = 0x0101;
+    expectEarlyFormatLoaded(load(later).get(), "1.01");
+
+    // 1.02 rows: a byte 0 is one row; a longer header is skipped, a shorter one read as 8 bytes.
+    xmb::Module m = earlyFormat(0x0102);
+    m.patterns[1].headerLength = 8 + 3;
+    m.patterns[1].data.insert(m.patterns[1].data.begin(), {0xEE, 0xEE, 0xEE});
+    expectEarlyFormatLoaded(load(m).get(), "1.02, 11-byte header");
+    m = earlyFormat(0x0102);
+    m.patterns[1].headerLength = 2;
+    expectEarlyFormatLoaded(load(m).get(), "1.02, 2-byte header");
+}
+
+// The early layout read as 1.04 (or the reverse) goes wrong; a cut in the trailing sample data
+// keeps what arrived, one in the patterns between headers and data is refused.
+TEST(LoaderFt2Layout, EarlyFormatCutsAndMislabels) {
+    const xmb::Bytes early = xmb::build(earlyFormat(0x0103));
+    xmb::Bytes mislabelled = early;
+    mislabelled[58] = 0x04;
+    PlayerPtr wrong = load(mislabelled);
+    EXPECT_TRUE(wrong == nullptr || wrong->patterns[1].rowCount != 1 ||
+                cellAt(wrong.get(), 1, 0, 0).note != 0x31);
+
+    // The data is 3 + 4 + 2 bytes at the end; losing the last 8-bit sample's bytes keeps the rest.
+    PlayerPtr p = load(cut(early, early.size() - 2));
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(p->instruments[2].samples[0]->data[1], -25536);
+    EXPECT_EQ(p->instruments[2].samples[1]->data[0], 0);
+
+    const size_t headersEnd = 336 + (263 + 40) + 29 + (263 + 80);
+    const auto at = static_cast<int64_t>(headersEnd + 9 + 5);
+    expectResult(refusal(cut(early, headersEnd + 9 + 5)),
+                 {LoadError::PatternCutShort, 1, -1, 0, at}, "patterns after the headers");
+    expectResult(refusal(cut(early, headersEnd - 10)),
+                 {LoadError::SampleHeaderCutShort, 2, 1, 0, static_cast<int64_t>(headersEnd - 10)},
+                 "sample header before the patterns");
+}
+
+// Modules whose header counts more instruments than the file holds (MOD converters always say
+// 31; strippers drop the unused tail) load as FT2 and the peers load them: the missing
+// instruments are empty. Only an instrument known to have samples must have their headers.
+TEST(LoaderFt2Layout, FewerInstrumentsThanCounted) {
+    xmb::Module m = withSamples({xmb::sample8({4, 4})});
+    m.instrumentCountField = 31;
+    const xmb::Bytes bytes = xmb::build(m);
+    LoadResult result{};
+    PlayerPtr p = load(bytes, &result);
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(result.error, LoadError::None);
+    ASSERT_EQ(p->instrumentCount, 31);
+    EXPECT_EQ(p->instruments[0].samples[0]->data[1], 8 * 256);
+    for (int i = 1; i < 31; ++i) {
+        EXPECT_EQ(p->instruments[i].sampleCount, 0) << i;
+        EXPECT_EQ(p->instruments[i].samples[0], &emptySample) << i;
+    }
+
+    // The first 28 bytes of a sounding instrument name its samples; their headers are then due.
+    xmb::Module two = m;
+    two.instrumentCountField = -1;
+    two.instruments.push_back(m.instruments[0]);
+    const xmb::Bytes twoBytes = xmb::build(two);
+    const size_t secondStart = bytes.size();
+    for (size_t size = secondStart; size < secondStart + 28; ++size) {
+        PlayerPtr q = load(cut(twoBytes, size));
+        ASSERT_NE(q, nullptr) << size;
+        EXPECT_EQ(q->instruments[1].sampleCount, 0) << size;
+    }
+    expectResult(refusal(cut(twoBytes, secondStart + 28)),
+                 {LoadError::InstrumentCutShort, 1, -1, 0, static_cast<int64_t>(secondStart + 28)},
+                 "sample count read, sample headers missing");
+}
+
+// ModPlug's ADPCM packing, marked by 0xAD in the sample header's reserved byte: 16 signed steps,
+// then a nibble per frame, low nibble first, each adding its step to a running 8-bit value.
+TEST(LoaderFt2Layout, ModPlugAdpcmSamples) {
+    const xmb::Bytes steps = {0,    1,    2,    4,    8,    16,   32,   64,
+                              0xFF, 0xFE, 0xFC, 0xF8, 0xF0, 0xE0, 0xC0, 0x80};
+    xmb::Sample packed;
+    packed.reserved = 0xAD;
+    packed.lengthBytes = 5; // frames: 16 + 3 bytes in the file, the last high nibble unused
+    packed.type = 1;
+    packed.loopStartBytes = 1;
+    packed.loopLengthBytes = 3;
+    packed.data = steps;
+    packed.data.insert(packed.data.end(), {0x21, 0x77, 0x0F});
+    xmb::Sample after = xmb::sample8({7, 1});
+    xmb::Sample sixteen = xmb::sample16({1000, 1000}); // 0xAD beside 16 bits is no packing
+    sixteen.reserved = 0xAD;
+    const xmb::Module m = withSamples({packed, after, sixteen});
+    PlayerPtr p = load(m);
+    ASSERT_NE(p, nullptr);
+    const Sample* s = p->instruments[0].samples[0];
+    ASSERT_EQ(s->length, 5u);
+    EXPECT_EQ(s->bits, 16);
+    const int16_t want[] = {1 * 256, 3 * 256, 67 * 256, -125 * 256, 3 * 256};
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(s->data[i], want[i]) << i;
+    EXPECT_EQ(s->data[4], s->data[1]) << "loop guard";
+    expectGuardsZero(s, 5);
+    const Sample* a = p->instruments[0].samples[1];
+    EXPECT_EQ(a->data[0], 7 * 256);
+    EXPECT_EQ(a->data[1], 8 * 256);
+    const Sample* b = p->instruments[0].samples[2];
+    ASSERT_EQ(b->length, 2u);
+    EXPECT_EQ(b->data[1], 2000);
+
+    // Cut inside the packed frames, or inside the step table: what did not arrive is silent.
+    xmb::Sample unlooped = packed;
+    unlooped.type = 0;
+    const xmb::Bytes bytes = xmb::build(withSamples({unlooped}));
+    PlayerPtr cutFrames = load(cut(bytes, bytes.size() - 1));
+    ASSERT_NE(cutFrames, nullptr);
+    const Sample* c = cutFrames->instruments[0].samples[0];
+    EXPECT_EQ(c->data[3], -125 * 256);
+    EXPECT_EQ(c->data[4], 0);
+    PlayerPtr cutSteps = load(cut(bytes, bytes.size() - 10));
+    ASSERT_NE(cutSteps, nullptr);
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(cutSteps->instruments[0].samples[0]->data[i], 0);
+}
+
+// The packed size places the next pattern, as FT2 and the peers read it: a pattern whose data
+// stops early (some trackers end it after the last non-empty cell) keeps the rest empty, bytes
+// after the last cell are skipped, and a cell cut by the packed size has zeros for the rest.
+TEST(LoaderFt2Layout, PackedSizePlacesTheNextPattern) {
+    auto withFirst = [](xmb::Pattern first) {
+        xmb::Module m;
+        m.orders = {0, 1};
+        m.patterns.push_back(std::move(first));
+        m.patterns.push_back(xmb::pattern(1, xmb::packCells({{0x40, 2, 0, 0, 0}, {0x41}})));
+        return m;
+    };
+    auto expectSecond = [](const Player* p, const char* what) {
+        ASSERT_NE(p, nullptr) << what;
+        EXPECT_EQ(cellAt(p, 1, 0, 0).note, 0x40) << what;
+        EXPECT_EQ(cellAt(p, 1, 0, 0).instrument, 2) << what;
+        EXPECT_EQ(cellAt(p, 1, 0, 1).note, 0x41) << what;
+    };
+
+    // Four rows stated, three cells stored.
+    PlayerPtr early = load(withFirst(
+        xmb::pattern(4, xmb::packCells({{0x31, 1, 0, 0, 0}, {}, {0x32, 0, 0x30, 0, 0}}))));
+    expectSecond(early.get(), "data ends early");
+    ASSERT_EQ(early->patterns[0].rowCount, 4);
+    EXPECT_EQ(cellAt(early.get(), 0, 0, 0).note, 0x31);
+    EXPECT_EQ(cellAt(early.get(), 0, 1, 0).volume, 0x30);
+    const auto* rest = reinterpret_cast<const uint8_t*>(&cellAt(early.get(), 0, 1, 1));
+    for (int i = 0; i < 5 * 5; ++i) EXPECT_EQ(rest[i], 0) << i;
+
+    // Five bytes of something else after the last cell, inside the packed size.
+    xmb::Bytes junk = xmb::packCells({{0x31}, {0x33}});
+    junk.insert(junk.end(), {0xEE, 0x97, 0x01, 0x02, 0x03});
+    PlayerPtr skipped = load(withFirst(xmb::pattern(1, junk)));
+    expectSecond(skipped.get(), "bytes after the cells");
+    EXPECT_EQ(cellAt(skipped.get(), 0, 0, 1).note, 0x33);
+
+    // A plain cell cut after its instrument byte.
+    PlayerPtr cutCell = load(withFirst(xmb::pattern(1, {0x31, 0x05})));
+    expectSecond(cutCell.get(), "cell cut by the packed size");
+    EXPECT_EQ(cellAt(cutCell.get(), 0, 0, 0).note, 0x31);
+    EXPECT_EQ(cellAt(cutCell.get(), 0, 0, 0).instrument, 5);
+    EXPECT_EQ(cellAt(cutCell.get(), 0, 0, 0).volume, 0);
+    EXPECT_EQ(cellAt(cutCell.get(), 0, 0, 1).note, 0);
+
+    // Packed data that would run past the end of the file is a cut pattern, even when its cells
+    // end inside it.
+    xmb::Module last = withFirst(xmb::pattern(1, xmb::packCells({{0x31}, {}})));
+    last.patterns.pop_back();
+    last.patterns[0].packedSize = 100;
+    const xmb::Bytes bytes = xmb::build(last);
+    expectResult(refusal(bytes),
+                 {LoadError::PatternCutShort, 0, -1, 0, static_cast<int64_t>(bytes.size())},
+                 "packed size past the end");
+}
+
+// A 16-bit sample of one byte has no values but its byte is skipped; a cut that takes the odd
+// byte loses nothing that would be heard.
+TEST(LoaderFt2Layout, SixteenBitOddByteIsSkipped) {
+    xmb::Sample oneByte;
+    oneByte.type = 0x10;
+    oneByte.lengthBytes = 1;
+    oneByte.data = {0x55};
+    PlayerPtr p = load(withSamples({oneByte, xmb::sample8({9})}));
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(p->instruments[0].samples[0]->length, 0u);
+    EXPECT_EQ(p->instruments[0].samples[0]->data, nullptr);
+    EXPECT_EQ(p->instruments[0].samples[1]->data[0], 9 * 256);
+
+    xmb::Sample odd = xmb::sample16({-5, 10});
+    odd.data.push_back(0x01);
+    odd.lengthBytes = 5;
+    const xmb::Bytes bytes = xmb::build(withSamples({odd}));
+    PlayerPtr q = load(cut(bytes, bytes.size() - 1));
+    ASSERT_NE(q, nullptr);
+    EXPECT_EQ(q->instruments[0].samples[0]->data[1], 5);
+}
+
+// Instruments of 17 to 32 samples (ModPlug Tracker and OpenMPT write them) load as FT2 loads
+// them: the first 16 samples are kept, the others' headers and data skipped, in both layouts.
+TEST(LoaderFt2Layout, SamplesPastTheSixteenthAreSkipped) {
+    for (uint16_t version : {0x0104, 0x0103}) {
+        xmb::Module m = earlyFormat(version);
+        xmb::Instrument big;
+        for (int i = 0; i < 23; ++i) {
+            xmb::Sample s = xmb::sample8({static_cast<int8_t>(i + 1), 0, 0});
+            if (i == 17) s = xmb::sample16({1, 2, 3, 4, 5}); // 10 bytes
+            if (i == 20) { // 16 bits of an odd length: all 3 stated bytes are skipped
+                s.type = 0x10;
+                s.data = {1, 2, 3};
+                s.lengthBytes = 3;
+            }
+            big.samples.push_back(s);
+        }
+        m.instruments.insert(m.instruments.begin() + 1, big);
+        PlayerPtr p = load(m);
+        ASSERT_NE(p, nullptr) << version;
+        ASSERT_EQ(p->instrumentCount, 4);
+        const Instrument& kept = p->instruments[1];
+        ASSERT_EQ(kept.sampleCount, 16);
+        for (int i = 0; i < 16; ++i) EXPECT_EQ(kept.samples[i]->data[2], (i + 1) * 256) << i;
+        // The instrument after it is read where the skipped data ends.
+        const Instrument& after = p->instruments[3];
+        ASSERT_EQ(after.sampleCount, 2) << version;
+        EXPECT_EQ(after.samples[0]->data[1], -25536) << version;
+        EXPECT_EQ(after.samples[1]->data[1], 512) << version;
+    }
+
+    // A file that ends in the skipped data loses nothing that is kept.
+    xmb::Instrument big;
+    for (int i = 0; i < 20; ++i) big.samples.push_back(xmb::sample8({3, 3, 3, 3}));
+    const xmb::Bytes bytes = xmb::build(withInstrument(big));
+    PlayerPtr p = load(cut(bytes, bytes.size() - 6));
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(p->instruments[0].samples[15]->data[3], 12 * 256);
+}
+
+// The instrument header size as FT2 and libopenmpt take it: 0 stands for the usual 263 bytes, and
+// fields past a shorter header are zero, the sample headers following where it ends.
+TEST(LoaderFt2Layout, InstrumentHeaderSize) {
+    xmb::Instrument ins;
+    ins.samples.push_back(xmb::sample8({5, 5}));
+    ins.sampleMap[3] = 0;
+    ins.volumeEnvelope[1] = {10, 40};
+    ins.volumePointCount = 2;
+    ins.volumeType = 1;
+    ins.fadeout = 100;
+    const size_t start = 336;
+    // The first instrument's header size set to 0.
+    auto sizeZero = [start](xmb::Bytes bytes) {
+        std::fill(bytes.begin() + start, bytes.begin() + start + 4, 0);
+        return bytes;
+    };
+
+    PlayerPtr p = load(sizeZero(xmb::build(withInstrument(ins))));
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(p->instruments[0].volumeType, 1);
+    EXPECT_EQ(p->instruments[0].fadeout, 200);
+    EXPECT_EQ(p->instruments[0].samples[0]->data[1], 10 * 256);
+
+    // Cut after the volume envelope's points: no counts, types or fadeout.
+    xmb::Instrument shortHeader = ins;
+    shortHeader.headerSize = 177;
+    xmb::Bytes cutFields = xmb::build(withInstrument(shortHeader));
+    cutFields.erase(cutFields.begin() + start + 177, cutFields.begin() + start + 241);
+    PlayerPtr q = load(cutFields);
+    ASSERT_NE(q, nullptr);
+    const Instrument& got = q->instruments[0];
+    EXPECT_EQ(got.volumeEnvelope[1].y, 40);
+    EXPECT_EQ(got.volumePointCount, 0);
+    EXPECT_EQ(got.volumeType, 0);
+    EXPECT_EQ(got.fadeout, 0);
+    EXPECT_EQ(got.samples[0]->data[1], 10 * 256);
+
+    // An instrument without samples and a header size of 0 still takes 263 bytes.
+    xmb::Instrument empty;
+    empty.headerSize = 263;
+    empty.headerFill = 0xAB;
+    xmb::Module m = withInstrument(empty);
+    m.instruments.push_back(ins);
+    PlayerPtr e = load(sizeZero(xmb::build(m)));
+    ASSERT_NE(e, nullptr);
+    EXPECT_EQ(e->instruments[0].sampleCount, 0);
+    ASSERT_EQ(e->instruments[1].sampleCount, 1);
+    EXPECT_EQ(e->instruments[1].samples[0]->data[0], 5 * 256);
+}
+
+// The song length as FT2 takes it: none stands for pattern 0 once, and a tail of 0xFF in the order
+// table (padding some writers leave) ends the song before it.
+TEST(LoaderFt2Layout, SongLengthZeroAndPaddedOrders) {
+    xmb::Module none;
+    none.songLength = 0;
+    none.orders = {3};
+    none.patterns.push_back(xmb::pattern(8, {}));
+    PlayerPtr p = load(none);
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(p->songLength, 1);
+    EXPECT_EQ(p->orderTable[0], 0);
+    EXPECT_EQ(p->patternCount, 1);
+    EXPECT_EQ(p->patterns[0].rowCount, 8);
+
+    xmb::Module padded;
+    padded.orders = {0, 1, 0};
+    padded.orders.resize(256, 0xFF);
+    padded.songLength = 10;
+    padded.patterns.push_back(xmb::pattern(8, {}));
+    padded.patterns.push_back(xmb::pattern(4, {}));
+    PlayerPtr q = load(padded);
+    ASSERT_NE(q, nullptr);
+    EXPECT_EQ(q->songLength, 3);
+    EXPECT_EQ(q->patternCount, 2);
+    EXPECT_EQ(q->patternRecordCount, 2);
+
+    // Only a tail that runs to the table's end counts, and a song keeps at least one order.
+    padded.orders[200] = 0;
+    PlayerPtr r = load(padded);
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(r->songLength, 10);
+    padded.orders.assign(256, 0xFF);
+    padded.songLength = 2;
+    PlayerPtr s = load(padded);
+    ASSERT_NE(s, nullptr);
+    EXPECT_EQ(s->songLength, 1);
 }
 
 } // namespace

@@ -69,6 +69,7 @@ inline Pattern pattern(uint16_t rows, Bytes data) {
 // The header fields as the file states them (an empty name is written as "sample"), and the data.
 struct Sample : xmwrite::SampleHeader {
     Bytes data; // stored bytes (deltas), written after all sample headers of the instrument
+    uint8_t reserved = 0; // the header byte after the relative note; 0xAD marks ModPlug's ADPCM
 };
 
 // An 8-bit sample holding these stored deltas.
@@ -128,6 +129,10 @@ struct Instrument {
 };
 
 struct Module {
+    // 0x0102 and 0x0103 lay the file out as FT2's early releases did: every instrument and
+    // sample header first, then the patterns (in 0x0102 with a one-byte row count minus one and
+    // an 8-byte header), then all sample data.
+    uint16_t version = 0x0104;
     uint32_t headerSize = 276; // 20 + 256: the whole order table; smaller cuts it short
     int32_t songLength = -1;   // -1: orders.size()
     int16_t restartPosition = 0;
@@ -142,7 +147,8 @@ struct Module {
     std::vector<Instrument> instruments;
 };
 
-inline void putInstrument(Bytes& out, const Instrument& ins) {
+// The instrument's header and its sample headers, without the sample data.
+inline void putInstrumentHeaders(Bytes& out, const Instrument& ins) {
     const auto envelope = [](const Point(&points)[12], uint8_t pointCount, uint8_t sustain,
                              uint8_t loopStart, uint8_t loopEnd, uint8_t type) {
         xmwrite::Envelope e{};
@@ -180,8 +186,17 @@ inline void putInstrument(Bytes& out, const Instrument& ins) {
         xmwrite::SampleHeader header = s;
         if (header.name[0] == '\0') header.name = "sample";
         xmwrite::putSampleHeader(out, header);
+        out[out.size() - 23] = s.reserved;
     }
+}
+
+inline void putSampleData(Bytes& out, const Instrument& ins) {
     for (const Sample& s : ins.samples) out.insert(out.end(), s.data.begin(), s.data.end());
+}
+
+inline void putInstrument(Bytes& out, const Instrument& ins) {
+    putInstrumentHeaders(out, ins);
+    putSampleData(out, ins);
 }
 
 inline Bytes build(const Module& m) {
@@ -202,12 +217,29 @@ inline Bytes build(const Module& m) {
     h.tempo = static_cast<uint16_t>(m.tempo);
     h.bpm = static_cast<uint16_t>(m.bpm);
     h.orders = m.orders;
+    h.version = m.version;
     xmwrite::putHeader(out, h);
+    const bool early = m.version == 0x0102 || m.version == 0x0103;
+    if (early)
+        for (const Instrument& ins : m.instruments) putInstrumentHeaders(out, ins);
     for (const Pattern& p : m.patterns) {
-        xmwrite::putPatternHeader(out, {p.headerLength, p.packingType, p.rows, p.packedSize});
+        if (m.version == 0x0102) {
+            // The usual length is this format's own eight bytes.
+            putU32(out, p.headerLength == 9 ? 8 : p.headerLength);
+            putU8(out, p.packingType);
+            putU8(out, static_cast<uint8_t>(p.rows - 1));
+            putU16(out, p.packedSize);
+        } else {
+            xmwrite::putPatternHeader(out, {p.headerLength, p.packingType, p.rows, p.packedSize});
+        }
         out.insert(out.end(), p.data.begin(), p.data.end());
     }
-    for (const Instrument& ins : m.instruments) putInstrument(out, ins);
+    for (const Instrument& ins : m.instruments) {
+        if (early)
+            putSampleData(out, ins);
+        else
+            putInstrument(out, ins);
+    }
     return out;
 }
 
