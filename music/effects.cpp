@@ -277,7 +277,8 @@ void positionJumpRow(const EffectCall& e) {
 
 void setVolumeRow(const EffectCall& e) {
     e.channel->tremorMuted = 0;
-    e.channel->volume = e.xx;
+    const bool capped = profileOf(e.player).volumeCommandCapped && e.xx > maxVolume;
+    e.channel->volume = capped ? maxVolume : e.xx;
     raiseFlags(e.channel, UPDATE_VOLUME);
 }
 

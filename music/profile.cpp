@@ -57,6 +57,7 @@ constexpr ReplayProfile makeFt2Profile() {
     p.squareRootPanning = true;
     p.ft2AmigaPeriodTable = true;
     p.ft2AmigaClock = true;
+    p.volumeCommandCapped = true;
     p.retriggerRestartsInstrument = true;
     p.notesOutOfRangeIgnored = true;
     p.multiRetrigCounts = true;

@@ -116,6 +116,8 @@ struct ReplayProfile {
     // FT2: an Amiga-table period p plays at 8363 x 1712 / p Hz (14317456 / p), so C-4's 1712
     // sounds at 8363 Hz exactly.
     bool ft2AmigaClock;
+    // FT2: Cxx above 64 sets the volume to 64.
+    bool volumeCommandCapped;
     // FT2: a retrigger plays the note's own period again; E9y (y not 0) also starts the
     // instrument over as an instrument number does (envelopes, fadeout, auto-vibrato, key-off)
     // but keeps the volume and panning; E90 retriggers on the row tick, the last note when the

@@ -559,6 +559,16 @@ TEST_F(Ft2Pitch, SlideMemoriesAreSeparate) {
     }
 }
 
+// C80: the demo takes the volume as it stands (128, twice full); FT2 caps it at 64.
+TEST_F(Ft2Pitch, VolumeCommandAbove64IsCapped) {
+    put(0, 0, noteC4, 1, 0, 12, 0x80);
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        tick();
+        EXPECT_EQ(channel(0).volume, ft2() ? 64 : 128) << profileName(id);
+    }
+}
+
 // EC0: the demo does nothing; FT2 cuts the note on the row tick. EC2 cuts on tick 2 in both.
 TEST_F(Ft2Pitch, NoteCutZeroCutsOnTheRowTick) {
     put(0, 0, noteC4, 1, 0, 14, 0xC0);
