@@ -58,6 +58,7 @@ constexpr ReplayProfile makeFt2Profile() {
     p.ft2AmigaPeriodTable = true;
     p.ft2AmigaClock = true;
     p.volumeCommandCapped = true;
+    p.exactVoiceRate = true;
     p.retriggerRestartsInstrument = true;
     p.notesOutOfRangeIgnored = true;
     p.multiRetrigCounts = true;

@@ -118,6 +118,9 @@ struct ReplayProfile {
     bool ft2AmigaClock;
     // FT2: Cxx above 64 sets the volume to 64.
     bool volumeCommandCapped;
+    // FT2: the voice's step comes from the period without rounding the rate to whole hertz in
+    // between, and without a lowest rate.
+    bool exactVoiceRate;
     // FT2: a retrigger plays the note's own period again; E9y (y not 0) also starts the
     // instrument over as an instrument number does (envelopes, fadeout, auto-vibrato, key-off)
     // but keeps the volume and panning; E90 retriggers on the row tick, the last note when the

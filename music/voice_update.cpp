@@ -139,7 +139,33 @@ constexpr int32_t minimumFrequencyHz = 100;
 constexpr int32_t amigaClock = 14317056;
 constexpr int32_t ft2AmigaClock = 8363 * 1712; // C-4's rate times its period
 
+// FT2 turns the period straight into the voice's step: no whole hertz in between (which would
+// put a 1045.375 Hz note 0.6 cents flat) and no floor.
+void setExactStep(const Channel* channel, Voice* voice, const Player* player) {
+    const int32_t period = channel->period + channel->periodDelta;
+    double hz;
+    if (player->flags & 1) {
+        hz = 8363.0 * std::exp2(static_cast<double>(4608 - period) / 768.0);
+    } else {
+        const int32_t clock = profileOf(player).ft2AmigaClock ? ft2AmigaClock : amigaClock;
+        hz = static_cast<double>(clock) / static_cast<double>(period);
+    }
+    if (!(hz < maxFrequencyHz)) hz = maxFrequencyHz;
+    if (hz < 0.0) hz = 0.0;
+    voice->frequency = static_cast<int32_t>(hz);
+    const double step = hz / static_cast<double>(sampleRate);
+    constexpr double largestStepFrames = 1 << 30; // far beyond what the mixer plays anyway
+    const double units = (step < largestStepFrames ? step : largestStepFrames) * 4294967296.0;
+    const uint64_t whole = static_cast<uint64_t>(units);
+    voice->stepWhole = static_cast<int32_t>(whole >> 32);
+    voice->stepFraction = static_cast<uint32_t>(whole);
+}
+
 void updateFrequency(const Channel* channel, Voice* voice, const Player* player) {
+    if (profileOf(player).exactVoiceRate) {
+        setExactStep(channel, voice, player);
+        return;
+    }
     int32_t hz;
     if (player->flags & 1) {
         hz = linearFrequency(channel->period, channel->periodDelta);

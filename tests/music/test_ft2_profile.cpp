@@ -559,6 +559,21 @@ TEST_F(Ft2Pitch, SlideMemoriesAreSeparate) {
     }
 }
 
+// Three octaves below C-4: 8363 / 8 = 1045.375 Hz. The demo's voice runs at the whole 1045 Hz,
+// 0.6 cents flat; FT2's step comes from the period with nothing rounded in between.
+TEST_F(Ft2Pitch, VoiceRateKeepsItsFraction) {
+    samples[0].relativeNote = -36;
+    put(0, 0, noteC4, 1);
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        tick();
+        const Voice& voice = voiceOf(0);
+        const double rate =
+            (voice.stepWhole + voice.stepFraction / 4294967296.0) * static_cast<double>(sampleRate);
+        EXPECT_NEAR(rate, ft2() ? 1045.375 : 1045.0, 1e-5) << profileName(id);
+    }
+}
+
 // C80: the demo takes the volume as it stands (128, twice full); FT2 caps it at 64.
 TEST_F(Ft2Pitch, VolumeCommandAbove64IsCapped) {
     put(0, 0, noteC4, 1, 0, 12, 0x80);
