@@ -136,6 +136,10 @@ struct ReplayProfile {
     // so a position on a loop end loops at once; it moves the panning envelope too, but only when
     // the volume envelope has its sustain bit set.
     bool envelopePositionFt2;
+    // FT2: a retrigger (E9y, Rxy) or a delayed note starts the channel's last note number with the
+    // last instrument number written, whatever plays; the period comes anew from that sample's own
+    // relative note and finetune, so E5y and a tone portamento's target are forgotten.
+    bool retriggerLastInstrument;
 };
 
 // The two fixed profiles; never null.
