@@ -121,7 +121,8 @@ struct ReplayProfile {
     // FT2: a retrigger plays the note's own period again; E9y (y not 0) also starts the
     // instrument over as an instrument number does (envelopes, fadeout, auto-vibrato, key-off)
     // but keeps the volume and panning; E90 retriggers on the row tick, the last note when the
-    // row has none.
+    // row has none; an E90 row's note starts even under a volume-column Fx, which then slides
+    // only on the other ticks, towards the target it had.
     bool retriggerRestartsInstrument;
     // FT2: a note that its sample's relative note pushes past B-9 or below B-(-1) does not start
     // (the playing note goes on), and an instrument number with it brings back the volume and

@@ -659,9 +659,14 @@ void processRow(Player* player) {
 
         // FT2 leaves a row with a note delay alone until the delay fires, Fx included.
         const bool noteDelayed = cell->effect == 14 && cell->param >= 0xD1 && cell->param <= 0xDF;
-        const bool tonePortamento =
-            cell->effect == 3 || cell->effect == 5 ||
-            (rules.volumeColumnTonePortamento && (cell->volume >> 4) == 0xF && !noteDelayed);
+        // FT2 starts the note of an E90 row, and its volume-column Fx does nothing on the row tick.
+        const bool retriggerZero =
+            rules.retriggerRestartsInstrument && cell->effect == 14 && cell->param == 0x90;
+        const bool tonePortamento = cell->effect == 3 || cell->effect == 5 ||
+                                    (rules.volumeColumnTonePortamento &&
+                                     (cell->volume >> 4) == 0xF && !noteDelayed && !retriggerZero);
+        const uint8_t rowVolumeColumn =
+            retriggerZero && (cell->volume >> 4) == 0xF ? 0 : cell->volume;
         // FT2 releases with K00 on the row tick as with a key-off note, and then plays no note.
         // A delayed key-off waits for its tick there too.
         const bool delayedKeyOff = rules.noteDelayEdgesFt2 && noteDelayed && cell->note == KEY_OFF;
@@ -731,7 +736,7 @@ void processRow(Player* player) {
                 channel->panning = sample->panning;
                 channel->updateFlags |= UPDATE_VOLUME | UPDATE_PANNING;
             }
-            if (cell->volume != 0) volumeColumnRow(channel, cell->volume, &rules);
+            if (rowVolumeColumn != 0) volumeColumnRow(channel, rowVolumeColumn, &rules);
         } else {
             if (cellInstrument != 0) resetInstrument(player, channel, instrument, sample);
             const Sample* lastStarted = channel->voice->sample;
@@ -739,7 +744,7 @@ void processRow(Player* player) {
                 channel->volume = lastStarted->volume;
                 channel->panning = lastStarted->panning;
             }
-            if (cell->volume != 0) volumeColumnRow(channel, cell->volume, &rules);
+            if (rowVolumeColumn != 0) volumeColumnRow(channel, rowVolumeColumn, &rules);
             if (keyOffNote || (cell->effect == 20 && !rules.keyOffAtTick))
                 releaseNote(player, channel, instrument);
         }

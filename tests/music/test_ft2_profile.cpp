@@ -1267,5 +1267,22 @@ TEST_F(Ft2Retrigger, RetriggerForgetsE5yAndThePortamentoTarget) {
     }
 }
 
+// C-4, then E-4 with volume-column F8 and E90. FT2 starts E-4 on the row tick (4352) and its Fx
+// takes no new target or speed, so the pitch stays; the demo's volume-column portamento takes
+// the note's period at once without starting the sample, and the old FT2 rule held C-4 and slid.
+TEST_F(Ft2Retrigger, E90WithVolumeColumnPortamentoStartsTheNote) {
+    put(0, 0, noteC4, 1);
+    put(1, 0, noteC4 + 4, 0, 0xF8, 14, 0x90);
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        tick(6 + 1);
+        EXPECT_EQ((channel(0).updateFlags & UPDATE_TRIGGER) != 0, ft2()) << profileName(id);
+        EXPECT_EQ(channel(0).period, 4352) << profileName(id);
+        EXPECT_EQ(channel(0).portaSpeed, ft2() ? 0 : 128) << profileName(id);
+        tick(5);
+        EXPECT_EQ(channel(0).period, 4352) << profileName(id);
+    }
+}
+
 } // namespace
 } // namespace music::testing
