@@ -537,7 +537,13 @@ void multiRetrigCounted(const EffectCall& e) {
         raiseFlags(channel, UPDATE_PANNING);
     }
     raiseFlags(channel, UPDATE_VOLUME);
-    if (channel->notePeriod != 0) retriggerLastNote(channel);
+    if (profileOf(e.player).retriggerLastInstrument) {
+        Instrument* instrument = e.instrument;
+        Sample* sample = e.sample;
+        restartLastNote(e.player, channel, &instrument, &sample);
+    } else if (channel->notePeriod != 0) {
+        retriggerLastNote(channel);
+    }
 }
 
 void multiRetrigOther(const EffectCall& e) {
@@ -672,10 +678,16 @@ void retriggerOther(const EffectCall& e) {
         return;
     }
     // A channel that never played a note has nothing to start, but its instrument starts over.
-    if (channel->notePeriod != 0) retriggerLastNote(channel);
+    Instrument* instrument = e.instrument;
+    Sample* sample = e.sample;
+    if (profileOf(e.player).retriggerLastInstrument) {
+        restartLastNote(e.player, channel, &instrument, &sample);
+    } else if (channel->notePeriod != 0) {
+        retriggerLastNote(channel);
+    }
     const int32_t volume = channel->volume;
     const int32_t panning = channel->panning;
-    resetInstrument(e.player, channel, e.instrument, e.sample);
+    resetInstrument(e.player, channel, instrument, sample);
     channel->volume = volume;
     channel->panning = panning;
 }
@@ -685,7 +697,16 @@ void retriggerOther(const EffectCall& e) {
 void retriggerRow(const EffectCall& e) {
     if (e.y != 0 || !profileOf(e.player).retriggerRestartsInstrument) return;
     if (e.row->note || e.cell->note == KEY_OFF || e.channel->notePeriod == 0) return;
-    retriggerLastNote(e.channel);
+    if (!profileOf(e.player).retriggerLastInstrument) {
+        retriggerLastNote(e.channel);
+        return;
+    }
+    Instrument* instrument = e.instrument;
+    Sample* sample = e.sample;
+    const bool started = restartLastNote(e.player, e.channel, &instrument, &sample);
+    // The row's instrument number resets the channel to the instrument now started.
+    if (started && e.cell->instrument != 0)
+        resetInstrument(e.player, e.channel, instrument, sample);
 }
 
 void noteCutOther(const EffectCall& e) {
@@ -732,8 +753,15 @@ void noteDelayOther(const EffectCall& e) {
     }
     const int32_t volume = channel->volume;
     const int32_t panning = channel->panning;
-    resetInstrument(e.player, channel, e.instrument, e.sample);
-    channel->period = channel->notePeriod;
+    Instrument* instrument = e.instrument;
+    Sample* sample = e.sample;
+    bool started = true;
+    if (rules.retriggerLastInstrument) {
+        started = restartLastNote(e.player, channel, &instrument, &sample);
+    } else {
+        channel->period = channel->notePeriod;
+    }
+    resetInstrument(e.player, channel, instrument, sample);
     raiseFlags(channel, UPDATE_FREQUENCY);
     if (rules.noteDelayKeepsVolume) {
         if (e.cell->instrument == 0) {
@@ -744,7 +772,7 @@ void noteDelayOther(const EffectCall& e) {
     } else if (e.cell->volume != 0) {
         volumeColumnRow(channel, e.cell->volume, &rules);
     }
-    raiseFlags(channel, UPDATE_TRIGGER);
+    if (started) raiseFlags(channel, UPDATE_TRIGGER);
 }
 
 void glissandoRow(const EffectCall& e) {

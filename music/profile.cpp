@@ -63,6 +63,7 @@ constexpr ReplayProfile makeFt2Profile() {
     p.notesOutOfRangeIgnored = true;
     p.multiRetrigCounts = true;
     p.envelopePositionFt2 = true;
+    p.retriggerLastInstrument = true;
     return p;
 }
 

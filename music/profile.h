@@ -124,7 +124,8 @@ struct ReplayProfile {
     // FT2: a retrigger plays the note's own period again; E9y (y not 0) also starts the
     // instrument over as an instrument number does (envelopes, fadeout, auto-vibrato, key-off)
     // but keeps the volume and panning; E90 retriggers on the row tick, the last note when the
-    // row has none.
+    // row has none; an E90 row's note starts even under a volume-column Fx, which then slides
+    // only on the other ticks, towards the target it had.
     bool retriggerRestartsInstrument;
     // FT2: a note that its sample's relative note pushes past B-9 or below B-(-1) does not start
     // (the playing note goes on), and an instrument number with it brings back the volume and
@@ -139,6 +140,10 @@ struct ReplayProfile {
     // so a position on a loop end loops at once; it moves the panning envelope too, but only when
     // the volume envelope has its sustain bit set.
     bool envelopePositionFt2;
+    // FT2: a retrigger (E9y, Rxy) or a delayed note starts the channel's last note number with the
+    // last instrument number written, whatever plays; the period comes anew from that sample's own
+    // relative note and finetune, so E5y and a tone portamento's target are forgotten.
+    bool retriggerLastInstrument;
 };
 
 // The two fixed profiles; never null.

@@ -353,6 +353,24 @@ void lookUpInstrument(const Player* player, const Channel* channel, Instrument**
     *sample = playing;
 }
 
+bool restartLastNote(const Player* player, Channel* channel, Instrument** instrument,
+                     Sample** sample) {
+    if (channel->notePeriod == 0) return false; // no note number yet
+    channel->instrument = channel->selectedInstrument != 0 ? channel->selectedInstrument - 1 : 0xFF;
+    lookUpInstrument(player, channel, instrument, sample);
+    const int32_t shiftedNote = channel->note + 1 + (*sample)->relativeNote; // 0 is B-(-1)
+    if (shiftedNote < 0 || shiftedNote >= notesInFt2Range) return false;
+    // B-(-1) has no period of its own: the one playing stays.
+    if (shiftedNote != 0) {
+        channel->realNote = static_cast<uint8_t>(shiftedNote - 1);
+        channel->notePeriod = notePeriodFor(player, channel->realNote, (*sample)->finetune);
+        channel->period = channel->notePeriod;
+    }
+    channel->periodDelta = 0;
+    channel->updateFlags |= UPDATE_FREQUENCY | UPDATE_VOLUME | UPDATE_TRIGGER;
+    return true;
+}
+
 void resetChannel(Channel* channel, const Sample* sample) {
     channel->volume = sample->volume;
     channel->panning = sample->panning;
@@ -641,9 +659,14 @@ void processRow(Player* player) {
 
         // FT2 leaves a row with a note delay alone until the delay fires, Fx included.
         const bool noteDelayed = cell->effect == 14 && cell->param >= 0xD1 && cell->param <= 0xDF;
-        const bool tonePortamento =
-            cell->effect == 3 || cell->effect == 5 ||
-            (rules.volumeColumnTonePortamento && (cell->volume >> 4) == 0xF && !noteDelayed);
+        // FT2 starts the note of an E90 row, and its volume-column Fx does nothing on the row tick.
+        const bool retriggerZero =
+            rules.retriggerRestartsInstrument && cell->effect == 14 && cell->param == 0x90;
+        const bool tonePortamento = cell->effect == 3 || cell->effect == 5 ||
+                                    (rules.volumeColumnTonePortamento &&
+                                     (cell->volume >> 4) == 0xF && !noteDelayed && !retriggerZero);
+        const uint8_t rowVolumeColumn =
+            retriggerZero && (cell->volume >> 4) == 0xF ? 0 : cell->volume;
         // FT2 releases with K00 on the row tick as with a key-off note, and then plays no note.
         // A delayed key-off waits for its tick there too.
         const bool delayedKeyOff = rules.noteDelayEdgesFt2 && noteDelayed && cell->note == KEY_OFF;
@@ -713,7 +736,7 @@ void processRow(Player* player) {
                 channel->panning = sample->panning;
                 channel->updateFlags |= UPDATE_VOLUME | UPDATE_PANNING;
             }
-            if (cell->volume != 0) volumeColumnRow(channel, cell->volume, &rules);
+            if (rowVolumeColumn != 0) volumeColumnRow(channel, rowVolumeColumn, &rules);
         } else {
             if (cellInstrument != 0) resetInstrument(player, channel, instrument, sample);
             const Sample* lastStarted = channel->voice->sample;
@@ -721,7 +744,7 @@ void processRow(Player* player) {
                 channel->volume = lastStarted->volume;
                 channel->panning = lastStarted->panning;
             }
-            if (cell->volume != 0) volumeColumnRow(channel, cell->volume, &rules);
+            if (rowVolumeColumn != 0) volumeColumnRow(channel, rowVolumeColumn, &rules);
             if (keyOffNote || (cell->effect == 20 && !rules.keyOffAtTick))
                 releaseNote(player, channel, instrument);
         }
@@ -737,6 +760,8 @@ void processRow(Player* player) {
         stepFadeout(channel, instrument, rules.fadeoutSpeedAtReset);
 
         effectRowTick(player, channel, cell, instrument, sample, &row);
+        // A retrigger may have changed the channel's instrument.
+        if (rules.retriggerLastInstrument) lookUpInstrument(player, channel, &instrument, &sample);
         stepAutoVibrato(channel, instrument, &rules, linearTable(player));
         keepTremorMuting(player, channel, cell);
         raiseFt2VolumeRefresh(player, channel, volumeType);
@@ -754,8 +779,8 @@ void processTick(Player* player) {
         Instrument* instrument;
         Sample* sample;
         lookUpInstrument(player, channel, &instrument, &sample);
-        const uint8_t volumeType = volumeEnvelopeType(player, instrument);
-        const uint8_t panningType = panningEnvelopeType(player, instrument);
+        uint8_t volumeType = volumeEnvelopeType(player, instrument);
+        uint8_t panningType = panningEnvelopeType(player, instrument);
 
         channel->volumeDelta = 0;
         channel->periodDelta = 0;
@@ -766,6 +791,12 @@ void processTick(Player* player) {
         volumeColumnTick(channel, cell->volume, &rules);
 
         effectOtherTick(player, channel, cell, instrument, sample);
+        // A retrigger or a delayed note may have changed the channel's instrument.
+        if (rules.retriggerLastInstrument) {
+            lookUpInstrument(player, channel, &instrument, &sample);
+            volumeType = volumeEnvelopeType(player, instrument);
+            panningType = panningEnvelopeType(player, instrument);
+        }
         if (rules.envelopesAfterEffects)
             stepEnvelopesAndFadeout(channel, instrument, volumeType, panningType, rules);
         stepAutoVibrato(channel, instrument, &rules, linearTable(player));

@@ -102,6 +102,13 @@ uint8_t panningEnvelopeType(const Player* player, const Instrument* instrument);
 // without volume envelope (FT2); other profiles only set keyOff here.
 void releaseNote(const Player* player, Channel* channel, const Instrument* instrument);
 
+// FT2's start of the channel's last note number with its last instrument number written: the
+// channel takes that instrument, and instrument and sample are looked up anew into the two
+// pointers. False, with nothing started, when the channel has no note yet or the note lies out of
+// FT2's range; otherwise the period is the note's own and the trigger flags are raised.
+bool restartLastNote(const Player* player, Channel* channel, Instrument** instrument,
+                     Sample** sample);
+
 // Arpeggio period on the linear table as FT2 finds it: the playing period snapped to the
 // nearest note at the finetune (in 1/16 semitone steps), semitones added, capped at FT2's top.
 int32_t linearArpeggioPeriod(int32_t period, int32_t finetune, int32_t semitones);

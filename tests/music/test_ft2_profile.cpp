@@ -1229,5 +1229,75 @@ TEST_F(Ft2Position, BreakOnTheLoopingRowUsesUpThePendingRow) {
     }
 }
 
+// C-4 of instrument 1 on row 0, then instrument 2 without a note on row 1, with E92 on channel 0
+// and ED2 on channel 1. FT2 starts C-4 on tick 2 with instrument 2's sample, 12 semitones up
+// (period 3840); the retrigger keeps the volume that instrument 1's number gave back (48), the
+// delayed note takes instrument 2's (32, panning 64). The demo switches the instrument on the row
+// tick and starts it at the period already playing.
+TEST_F(Ft2Retrigger, RetriggerAndDelayTakeTheLastInstrumentNumber) {
+    put(0, 0, noteC4, 1);
+    put(0, 1, noteC4, 1);
+    put(1, 0, 0, 2, 0, 14, 0x92);
+    put(1, 1, 0, 2, 0, 14, 0xD2);
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        tick(6 + 3);
+        for (int32_t c = 0; c < 2; ++c) {
+            EXPECT_NE(channel(c).updateFlags & UPDATE_TRIGGER, 0) << profileName(id) << c;
+            EXPECT_EQ(channel(c).instrument, 1) << profileName(id) << c;
+            EXPECT_EQ(channel(c).period, ft2() ? 3840 : 4608) << profileName(id) << c;
+            EXPECT_EQ(voiceOf(c).sample, &samples[1]) << profileName(id) << c;
+        }
+        EXPECT_EQ(channel(0).volume, ft2() ? 48 : 32) << profileName(id);
+        EXPECT_EQ(channel(1).volume, 32) << profileName(id);
+        EXPECT_EQ(channel(1).panning, 64) << profileName(id);
+    }
+}
+
+// Channel 0: C-4 with E5F, then E92. FT2 tunes only that note (112, 14 steps of 1/16 semitone:
+// 4552) and the retrigger plays the sample's own finetune (4608); the demo's E5F tunes the
+// sample for later notes only, so C-4 and its retrigger play 4608. Channel 1: C-4, a tone
+// portamento to E-4 that arrives on tick 1, then E92: FT2 goes back to the note last started
+// (4608), the demo restarts at E-4 (4352).
+TEST_F(Ft2Retrigger, RetriggerForgetsE5yAndThePortamentoTarget) {
+    put(0, 0, noteC4, 1, 0, 14, 0x5F);
+    put(1, 0, 0, 0, 0, 14, 0x92);
+    put(0, 1, noteC4, 3);
+    put(1, 1, noteC4 + 4, 0, 0, 3, 0xFF);
+    put(2, 1, 0, 0, 0, 14, 0x92);
+    for (ProfileId id : bothProfiles) {
+        samples[0].finetune = 0; // the demo's E5y stays in the sample
+        begin(id);
+        tick(1);
+        EXPECT_EQ(channel(0).period, ft2() ? 4552 : 4608) << profileName(id);
+        tick(6 + 2);
+        EXPECT_NE(channel(0).updateFlags & UPDATE_TRIGGER, 0) << profileName(id);
+        EXPECT_EQ(channel(0).period, 4608) << profileName(id);
+        EXPECT_EQ(samples[0].finetune, ft2() ? 0 : 15) << profileName(id);
+        tick(2);
+        EXPECT_EQ(channel(1).period, 4352) << profileName(id);
+        tick(4);
+        EXPECT_NE(channel(1).updateFlags & UPDATE_TRIGGER, 0) << profileName(id);
+        EXPECT_EQ(channel(1).period, ft2() ? 4608 : 4352) << profileName(id);
+    }
+}
+
+// C-4, then E-4 with volume-column F8 and E90. FT2 starts E-4 on the row tick (4352) and its Fx
+// takes no new target or speed, so the pitch stays; the demo's volume-column portamento takes
+// the note's period at once without starting the sample, and the old FT2 rule held C-4 and slid.
+TEST_F(Ft2Retrigger, E90WithVolumeColumnPortamentoStartsTheNote) {
+    put(0, 0, noteC4, 1);
+    put(1, 0, noteC4 + 4, 0, 0xF8, 14, 0x90);
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        tick(6 + 1);
+        EXPECT_EQ((channel(0).updateFlags & UPDATE_TRIGGER) != 0, ft2()) << profileName(id);
+        EXPECT_EQ(channel(0).period, 4352) << profileName(id);
+        EXPECT_EQ(channel(0).portaSpeed, ft2() ? 0 : 128) << profileName(id);
+        tick(5);
+        EXPECT_EQ(channel(0).period, 4352) << profileName(id);
+    }
+}
+
 } // namespace
 } // namespace music::testing
