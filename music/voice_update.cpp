@@ -140,11 +140,13 @@ constexpr int32_t amigaClock = 14317056;
 constexpr int32_t ft2AmigaClock = 8363 * 1712; // C-4's rate times its period
 
 // FT2 turns the period straight into the voice's step: no whole hertz in between (which would
-// put a 1045.375 Hz note 0.6 cents flat) and no floor.
+// put a 1045.375 Hz note 0.6 cents flat), no floor, and period 0 is 0 Hz.
 void setExactStep(const Channel* channel, Voice* voice, const Player* player) {
     const int32_t period = channel->period + channel->periodDelta;
     double hz;
-    if (player->flags & 1) {
+    if (period == 0) {
+        hz = 0.0; // a note without a period holds still in FT2
+    } else if (player->flags & 1) {
         hz = 8363.0 * std::exp2(static_cast<double>(4608 - period) / 768.0);
     } else {
         const int32_t clock = profileOf(player).ft2AmigaClock ? ft2AmigaClock : amigaClock;
@@ -185,7 +187,8 @@ void updateFrequency(const Channel* channel, Voice* voice, const Player* player)
 } // namespace
 
 void updateVoice(Channel* channel, Sample* sample, const Player* player) {
-    if (channel->period + channel->periodDelta == 0) channel->updateFlags &= ~UPDATE_FREQUENCY;
+    if (channel->period + channel->periodDelta == 0 && !profileOf(player).exactVoiceRate)
+        channel->updateFlags &= ~UPDATE_FREQUENCY;
     const uint8_t flags = channel->updateFlags;
     if (flags & UPDATE_TRIGGER)
         startNote(channel, sample, profileOf(player).sampleOffsetWithNoteOnly);

@@ -574,6 +574,20 @@ TEST_F(Ft2Pitch, VoiceRateKeepsItsFraction) {
     }
 }
 
+// C-0 of a sample a semitone low lands on the note below the table, which has no period: FT2
+// starts the sample and lets it stand still (0 Hz); the demo's voice keeps the step it had.
+TEST_F(Ft2Pitch, NoteWithoutAPeriodStandsStill) {
+    samples[0].relativeNote = -1;
+    put(0, 0, 1, 1);
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        tick();
+        const Voice& voice = voiceOf(0);
+        EXPECT_NE(voice.sample, nullptr) << profileName(id);
+        EXPECT_EQ(voice.stepWhole == 0 && voice.stepFraction == 0, ft2()) << profileName(id);
+    }
+}
+
 // C80: the demo takes the volume as it stands (128, twice full); FT2 caps it at 64.
 TEST_F(Ft2Pitch, VolumeCommandAbove64IsCapped) {
     put(0, 0, noteC4, 1, 0, 12, 0x80);
