@@ -53,6 +53,8 @@ struct Channel {
     uint8_t retrigInterval;
     int32_t portaTarget;
     uint8_t portaSpeed;
+    // FT2's tone portamento direction: 0 none, 1 towards longer periods, 2 towards shorter ones.
+    uint8_t portaDirection;
     int8_t vibratoPosition; // -32..31
     uint8_t vibratoSpeed;
     uint8_t vibratoDepth;

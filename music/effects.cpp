@@ -462,7 +462,7 @@ void applyGlissando(const EffectCall& e) {
 
 void tonePortaOther(const EffectCall& e) {
     e.channel->periodDelta = 0;
-    tonePortamentoStep(e.channel);
+    tonePortamentoStep(e.channel, profileOf(e.player).tonePortamentoDirection);
     applyGlissando(e);
     raiseFlags(e.channel, UPDATE_FREQUENCY);
 }
@@ -475,7 +475,7 @@ void vibratoOther(const EffectCall& e) {
 
 void tonePortaVolumeSlideOther(const EffectCall& e) {
     e.channel->periodDelta = 0;
-    tonePortamentoStep(e.channel);
+    tonePortamentoStep(e.channel, profileOf(e.player).tonePortamentoDirection);
     applyGlissando(e);
     volumeSlide(e.channel);
     raiseFlags(e.channel, UPDATE_FREQUENCY | UPDATE_VOLUME);
@@ -956,8 +956,23 @@ void stepTremolo(Channel* channel) {
     raiseFlags(channel, UPDATE_VOLUME);
 }
 
-void tonePortamentoStep(Channel* channel) {
+void tonePortamentoStep(Channel* channel, bool ft2Direction) {
     const int32_t speed = 4 * channel->portaSpeed;
+    if (ft2Direction) {
+        constexpr uint8_t towardsLonger = 1;
+        constexpr uint8_t towardsShorter = 2;
+        if (channel->portaDirection == towardsShorter) {
+            channel->period -= speed;
+            if (channel->period <= channel->portaTarget) {
+                channel->portaDirection = towardsLonger;
+                channel->period = channel->portaTarget;
+            }
+        } else if (channel->portaDirection == towardsLonger) {
+            channel->period += speed;
+            if (channel->period >= channel->portaTarget) channel->period = channel->portaTarget;
+        }
+        return;
+    }
     if (channel->period < channel->portaTarget) {
         channel->period += speed;
         if (channel->period > channel->portaTarget) channel->period = channel->portaTarget;

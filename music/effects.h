@@ -43,7 +43,10 @@ void stepVibratoPosition(Channel* channel);
 void stepTremolo(Channel* channel);
 
 // Moves period toward portaTarget by 4 * portaSpeed, stopping at the target.
-void tonePortamentoStep(Channel* channel);
+// With ft2Direction the slide keeps FT2's direction instead: it goes the way decided when its
+// target was set, and once there it only ever moves towards longer periods (so a period beyond
+// the target jumps straight back to it).
+void tonePortamentoStep(Channel* channel, bool ft2Direction = false);
 
 // Keeps a period slid without limit inside a range where every further slide step is defined;
 // beyond it the voice plays at its lowest or highest rate anyway.

@@ -56,9 +56,9 @@ constexpr ReplayProfile makeFt2Profile() {
     p.rowRepeatsRestartTickCount = true;
     p.squareRootPanning = true;
     p.ft2AmigaPeriodTable = true;
-    p.ft2AmigaClock = true;
     p.volumeCommandCapped = true;
-    p.exactVoiceRate = true;
+    p.ft2VoiceStep = true;
+    p.tonePortamentoDirection = true;
     p.retriggerRestartsInstrument = true;
     p.notesOutOfRangeIgnored = true;
     p.multiRetrigCounts = true;

@@ -113,14 +113,14 @@ struct ReplayProfile {
     // FT2: on the Amiga table notes take their periods from FT2's own table (finetune in 1/16
     // semitones), and the arpeggio and glissando snap to that table's notes.
     bool ft2AmigaPeriodTable;
-    // FT2: an Amiga-table period p plays at 8363 x 1712 / p Hz (14317456 / p), so C-4's 1712
-    // sounds at 8363 Hz exactly.
-    bool ft2AmigaClock;
     // FT2: Cxx above 64 sets the volume to 64.
     bool volumeCommandCapped;
-    // FT2: the voice's step comes from the period without rounding the rate to whole hertz in
-    // between, and without a lowest rate.
-    bool exactVoiceRate;
+    // FT2: the voice's step is FT2's own 16.16 step at 44000 Hz, made from the period without
+    // whole hertz in between (8363 x 1712 / period on the Amiga table), with 0 Hz for period 0.
+    bool ft2VoiceStep;
+    // FT2: a tone portamento goes the way decided when a note set its target (nowhere if the
+    // note was already there), and once it has arrived it only moves towards longer periods.
+    bool tonePortamentoDirection;
     // FT2: a retrigger plays the note's own period again; E9y (y not 0) also starts the
     // instrument over as an instrument number does (envelopes, fadeout, auto-vibrato, key-off)
     // but keeps the volume and panning; E90 retriggers on the row tick, the last note when the

@@ -599,7 +599,7 @@ void volumeColumnTick(Channel* channel, uint8_t v, const ReplayProfile* rules) {
     case 0xD: slidePanning(channel, -y); return;
     case 0xE: slidePanning(channel, y); return;
     case 0xF:
-        tonePortamentoStep(channel);
+        tonePortamentoStep(channel, rules != nullptr && rules->tonePortamentoDirection);
         channel->updateFlags |= UPDATE_FREQUENCY;
         return;
     default: return;
@@ -728,6 +728,7 @@ void processRow(Player* player) {
         channel->updateFlags |= refreshVolume ? UPDATE_FREQUENCY | UPDATE_VOLUME : UPDATE_FREQUENCY;
         channel->periodDelta = 0;
 
+        const int32_t targetBeforeRow = channel->portaTarget;
         if (releaseOnRow) {
             // FT2 releases first; an instrument number then brings back only volume and panning.
             releaseNote(player, channel, instrument);
@@ -760,6 +761,18 @@ void processRow(Player* player) {
         stepFadeout(channel, instrument, rules.fadeoutSpeedAtReset);
 
         effectRowTick(player, channel, cell, instrument, sample, &row);
+        // FT2 gives a tone portamento its target, and decides its direction, only on a row with a
+        // note; without one it keeps aiming where it did.
+        if (rules.tonePortamentoDirection && tonePortamento) {
+            const int32_t target = channel->portaTarget;
+            if (!note) {
+                channel->portaTarget = targetBeforeRow;
+            } else if (target == channel->period) {
+                channel->portaDirection = 0;
+            } else {
+                channel->portaDirection = target > channel->period ? 1 : 2;
+            }
+        }
         // A retrigger may have changed the channel's instrument.
         if (rules.retriggerLastInstrument) lookUpInstrument(player, channel, &instrument, &sample);
         stepAutoVibrato(channel, instrument, &rules, linearTable(player));

@@ -137,35 +137,64 @@ void updatePanning(const Channel* channel, Voice* voice, const Player* player) {
 
 constexpr int32_t minimumFrequencyHz = 100;
 constexpr int32_t amigaClock = 14317056;
-constexpr int32_t ft2AmigaClock = 8363 * 1712; // C-4's rate times its period
 
-// FT2 turns the period straight into the voice's step: no whole hertz in between (which would
-// put a 1045.375 Hz note 0.6 cents flat), no floor, and period 0 is 0 Hz.
-void setExactStep(const Channel* channel, Voice* voice, const Player* player) {
-    const int32_t period = channel->period + channel->periodDelta;
-    double hz;
-    if (period == 0) {
-        hz = 0.0; // a note without a period holds still in FT2
-    } else if (player->flags & 1) {
-        hz = 8363.0 * std::exp2(static_cast<double>(4608 - period) / 768.0);
-    } else {
-        const int32_t clock = profileOf(player).ft2AmigaClock ? ft2AmigaClock : amigaClock;
-        hz = static_cast<double>(clock) / static_cast<double>(period);
-    }
-    if (!(hz < maxFrequencyHz)) hz = maxFrequencyHz;
-    if (hz < 0.0) hz = 0.0;
-    voice->frequency = static_cast<int32_t>(hz);
-    const double step = hz / static_cast<double>(sampleRate);
-    constexpr double largestStepFrames = 1 << 30; // far beyond what the mixer plays anyway
-    const double units = (step < largestStepFrames ? step : largestStepFrames) * 4294967296.0;
-    const uint64_t whole = static_cast<uint64_t>(units);
-    voice->stepWhole = static_cast<int32_t>(whole >> 32);
-    voice->stepFraction = static_cast<uint32_t>(whole);
+// FT2's voice step: the period becomes a step of 16.16 fixed point at FT2's own output rate of
+// 44000 Hz (the most its sound card took), with no whole hertz in between, no lowest rate, and
+// 0 Hz for period 0. The linear table goes through a table of 2^(i/768) in 8.24 bits, one
+// octave of periods, and shifts for the octave; the Amiga table divides C-4's 8363 Hz times its
+// period 1712 by the period. The step at the real output rate keeps that quantisation, so the
+// pitch is FT2's to the last bit of its delta (C-4 on the Amiga table is 12456/65536, 8362.79 Hz).
+constexpr int32_t ft2OutputRateHz = 44000;
+constexpr int32_t periodsPerOctave = 768;
+constexpr uint32_t periodOfTopOctave = 9216; // 12 octaves of 768
+struct Ft2RateTables {
+    uint32_t octaveStep[periodsPerOctave]; // 2^(i/768) in 8.24
+    uint32_t linearFactor;                 // 8363 Hz as a 16.16 step at 44000 Hz, times 256
+    uint32_t amigaFactor;                  // 8363 x 1712 as a 16.16 step at 44000 Hz
+};
+Ft2RateTables makeFt2RateTables() {
+    Ft2RateTables t{};
+    for (int32_t i = 0; i < periodsPerOctave; ++i)
+        t.octaveStep[i] = static_cast<uint32_t>(
+            std::llround(16777216.0 * std::exp2(static_cast<double>(i) / periodsPerOctave)));
+    t.linearFactor =
+        static_cast<uint32_t>(std::llround(256.0 * 65536.0 / ft2OutputRateHz * 8363.0));
+    t.amigaFactor =
+        static_cast<uint32_t>(std::llround(65536.0 * 1712.0 / ft2OutputRateHz * 8363.0));
+    return t;
+}
+const Ft2RateTables ft2RateTables = makeFt2RateTables();
+
+// The step in 16.16 frames per frame at 44000 Hz; periods are 16-bit there, so they wrap.
+uint32_t ft2Delta(int32_t period, bool linear) {
+    const uint32_t p = static_cast<uint32_t>(period) & 0xFFFF;
+    if (p == 0) return 0;
+    if (!linear) return ft2RateTables.amigaFactor / p;
+    const uint32_t fromTop = (periodOfTopOctave - p) & 0xFFFF;
+    const uint32_t octave = fromTop / periodsPerOctave;
+    const uint32_t shift = (14u - octave) & 31u;
+    const uint64_t scaled =
+        static_cast<uint64_t>(ft2RateTables.octaveStep[fromTop % periodsPerOctave]) *
+        ft2RateTables.linearFactor;
+    return static_cast<uint32_t>(scaled >> 24) >> shift;
+}
+
+void setFt2Step(const Channel* channel, Voice* voice, const Player* player) {
+    const uint32_t delta =
+        ft2Delta(channel->period + channel->periodDelta, (player->flags & 1) != 0);
+    const double hz = static_cast<double>(delta) * ft2OutputRateHz / 65536.0;
+    // Whole hertz only for those who read the rate (8362.79 Hz is called 8363).
+    voice->frequency = hz < maxFrequencyHz ? static_cast<int32_t>(std::lround(hz)) : 2147483647;
+    const double units = std::floor(hz / static_cast<double>(sampleRate) * 4294967296.0 + 0.5);
+    constexpr double largestUnits = 4294967296.0 * 1073741824.0; // far beyond what is mixed
+    const uint64_t step = static_cast<uint64_t>(units < largestUnits ? units : largestUnits);
+    voice->stepWhole = static_cast<int32_t>(step >> 32);
+    voice->stepFraction = static_cast<uint32_t>(step);
 }
 
 void updateFrequency(const Channel* channel, Voice* voice, const Player* player) {
-    if (profileOf(player).exactVoiceRate) {
-        setExactStep(channel, voice, player);
+    if (profileOf(player).ft2VoiceStep) {
+        setFt2Step(channel, voice, player);
         return;
     }
     int32_t hz;
@@ -173,8 +202,7 @@ void updateFrequency(const Channel* channel, Voice* voice, const Player* player)
         hz = linearFrequency(channel->period, channel->periodDelta);
     } else {
         // The zero-period guard has already run, so the divisor is never 0.
-        const int32_t clock = profileOf(player).ft2AmigaClock ? ft2AmigaClock : amigaClock;
-        hz = clock / (channel->period + channel->periodDelta);
+        hz = amigaClock / (channel->period + channel->periodDelta);
     }
     voice->frequency = hz;
     if (hz < minimumFrequencyHz) hz = minimumFrequencyHz;
@@ -187,7 +215,7 @@ void updateFrequency(const Channel* channel, Voice* voice, const Player* player)
 } // namespace
 
 void updateVoice(Channel* channel, Sample* sample, const Player* player) {
-    if (channel->period + channel->periodDelta == 0 && !profileOf(player).exactVoiceRate)
+    if (channel->period + channel->periodDelta == 0 && !profileOf(player).ft2VoiceStep)
         channel->updateFlags &= ~UPDATE_FREQUENCY;
     const uint8_t flags = channel->updateFlags;
     if (flags & UPDATE_TRIGGER)

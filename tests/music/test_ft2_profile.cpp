@@ -560,17 +560,18 @@ TEST_F(Ft2Pitch, SlideMemoriesAreSeparate) {
 }
 
 // Three octaves below C-4: 8363 / 8 = 1045.375 Hz. The demo's voice runs at the whole 1045 Hz,
-// 0.6 cents flat; FT2's step comes from the period with nothing rounded in between.
-TEST_F(Ft2Pitch, VoiceRateKeepsItsFraction) {
+// 0.6 cents flat. FT2 makes the step from the period without whole hertz in between: 1557/65536
+// at 44000 Hz, 1045.349 Hz, which at 44100 Hz is 101808170 / 2^32 a frame.
+TEST_F(Ft2Pitch, VoiceStepIsFt2sOwn) {
     samples[0].relativeNote = -36;
     put(0, 0, noteC4, 1);
     for (ProfileId id : bothProfiles) {
         begin(id);
         tick();
         const Voice& voice = voiceOf(0);
-        const double rate =
-            (voice.stepWhole + voice.stepFraction / 4294967296.0) * static_cast<double>(sampleRate);
-        EXPECT_NEAR(rate, ft2() ? 1045.375 : 1045.0, 1e-5) << profileName(id);
+        EXPECT_EQ(voice.stepWhole, 0);
+        EXPECT_EQ(voice.stepFraction, ft2() ? 101808170u : (1045ull << 32) / 44100)
+            << profileName(id);
     }
 }
 
@@ -585,6 +586,37 @@ TEST_F(Ft2Pitch, NoteWithoutAPeriodStandsStill) {
         const Voice& voice = voiceOf(0);
         EXPECT_NE(voice.sample, nullptr) << profileName(id);
         EXPECT_EQ(voice.stepWhole == 0 && voice.stepFraction == 0, ft2()) << profileName(id);
+    }
+}
+
+// A tone portamento reaches E-4 on row 1; row 2 plays C-3, a longer period, and row 3 takes up
+// the portamento without a note. The demo aims at the last note played, so it stays on C-3; FT2
+// keeps E-4 as the target and, arrived, only moves towards longer periods, so it jumps straight
+// back to E-4. Row 5 sets C-4 as the target where the channel already is, and 1xx on row 6 moves
+// the pitch away: on row 7 the demo slides back towards C-4, FT2's portamento goes nowhere.
+TEST_F(Ft2Pitch, TonePortamentoKeepsItsTargetAndDirection) {
+    put(0, 0, noteC4, 1);
+    put(1, 0, noteC4 + 4, 0, 0, 3, 0xFF);
+    put(2, 0, noteC4 - 12, 1);
+    put(3, 0, 0, 0, 0, 3, 0x01);
+    put(4, 0, noteC4, 1);
+    put(5, 0, noteC4, 0, 0, 3, 0x01);
+    put(6, 0, 0, 0, 0, 1, 0x10);
+    put(7, 0, 0, 0, 0, 3, 0x01);
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        tick(6 * 2); // to the end of row 1
+        const int32_t e4 = channel(0).period;
+        EXPECT_EQ(channel(0).portaTarget, e4) << profileName(id);
+        tick();
+        const int32_t c3 = channel(0).period;
+        ASSERT_GT(c3, e4);
+        tick(5 + 2); // row 3, tick 1
+        EXPECT_EQ(channel(0).period, ft2() ? e4 : c3) << profileName(id);
+        tick(4 + 6 * 3); // to the end of row 6
+        const int32_t slid = channel(0).period;
+        tick(2); // row 7, tick 1
+        EXPECT_EQ(channel(0).period, ft2() ? slid : slid + 4) << profileName(id);
     }
 }
 
@@ -1000,9 +1032,10 @@ TEST_F(Ft2Profile, AmigaNoteOfAFlatSample) {
     }
 }
 
-// C-4 on the Amiga table, period 1712: FT2's clock is 8363 x 1712, so the note sounds at 8363 Hz;
-// the demo's clock of 14317056 gives 8362.77, which the voice update truncates to 8362.
-TEST_F(Ft2Profile, AmigaC4SoundsAt8363Hz) {
+// C-4 on the Amiga table, period 1712. FT2's step is 8363 x 1712 / 1712 as 16.16 at 44000 Hz,
+// rounded down to 12456/65536: 8362.79 Hz (reported as 8363), which at 44100 Hz is 814465358 /
+// 2^32 a frame. The demo's clock of 14317056 gives 8362.77 Hz, truncated to 8362.
+TEST_F(Ft2Profile, AmigaC4TakesFt2sStep) {
     player.flags = 0;
     put(0, 0, noteC4, 1);
     for (ProfileId id : bothProfiles) {
@@ -1010,6 +1043,9 @@ TEST_F(Ft2Profile, AmigaC4SoundsAt8363Hz) {
         tick();
         EXPECT_EQ(channel(0).period, 1712) << profileName(id);
         EXPECT_EQ(voiceOf(0).frequency, ft2() ? 8363 : 8362) << profileName(id);
+        EXPECT_EQ(voiceOf(0).stepWhole, 0);
+        EXPECT_EQ(voiceOf(0).stepFraction, ft2() ? 814465358u : (8362ull << 32) / 44100)
+            << profileName(id);
     }
 }
 
