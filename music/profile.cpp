@@ -21,7 +21,7 @@ constexpr ReplayProfile makeFt2Profile() {
     ReplayProfile p{};
     p.id = ProfileId::Ft2;
     p.panningZeroIsLeft = true;
-    p.fractionalTickLength = true;
+    p.wholeFrameTickLength = true;
     p.volumeColumnSlidesSkipRowTick = true;
     p.volumeColumnTonePortamento = true;
     p.keyOffAtTick = true;

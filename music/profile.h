@@ -18,8 +18,9 @@ struct ReplayProfile {
     ProfileId id;
     // FT2: panning 0 is the left output and 255 the right, as the file format names them.
     bool panningZeroIsLeft;
-    // FT2: a tick lasts rate x 2.5 / BPM frames, its fraction carried from tick to tick.
-    bool fractionalTickLength;
+    // FT2: a tick lasts (rate x 5 / 2) / BPM whole frames in integer arithmetic; the fraction is
+    // dropped on every tick, nothing is carried.
+    bool wholeFrameTickLength;
     // FT2: volume-column 6x, 7x, Bx, Dx, Ex and Fx do nothing on the row tick; Ax, Bx keep
     // their memory on 0; Dx and Ex clamp to 0..255 (D0 sets 0).
     bool volumeColumnSlidesSkipRowTick;
