@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <initializer_list>
 #include <vector>
 
@@ -113,9 +114,10 @@ TEST_F(Ft2Stereo, PanningZeroIsLeftInFt2) {
     }
 }
 
-// FT2 makes a tick rate x 2.5 / BPM frames long and carries the fraction: 875 at BPM 126 where
-// the demo's single-precision rule gives 874, and 64 ticks at BPM 128 last exactly 55125 frames.
-TEST_F(Ft2Timing, TickLengthKeepsItsFraction) {
+// FT2 mixes (rate x 5 / 2) / BPM whole frames a tick and drops the fraction every time: 875 at
+// BPM 126 where the demo's single-precision rule gives 874, and 861 on every tick at BPM 128
+// (861.33 frames), so 64 ticks last 55104 frames, not 55125.
+TEST_F(Ft2Timing, TickLengthDropsItsFraction) {
     for (ProfileId id : bothProfiles) {
         player.defaultBpm = 126;
         begin(id);
@@ -125,19 +127,9 @@ TEST_F(Ft2Timing, TickLengthKeepsItsFraction) {
         }
         player.defaultBpm = 128;
         begin(id);
-        int64_t frames = 0;
-        std::vector<int32_t> lengths;
         for (int32_t i = 0; i < 64; ++i) {
             tick();
-            frames += player.samplesPerTick;
-            lengths.push_back(player.samplesPerTick);
-        }
-        EXPECT_EQ(frames, ft2() ? 55125 : 64 * 861) << profileName(id);
-        if (ft2()) {
-            // 861.328125 frames: mostly 861, every third tick or so 862.
-            EXPECT_EQ(lengths[0], 861);
-            EXPECT_EQ(lengths[2], 861);
-            EXPECT_EQ(lengths[3], 862);
+            EXPECT_EQ(player.samplesPerTick, 861) << profileName(id) << " tick " << i;
         }
     }
 }
@@ -339,6 +331,24 @@ TEST_F(Ft2Arpeggio, NotesComeFromTheNoteTable) {
     EXPECT_EQ(linearArpeggioPeriod(4608 + 33, 0, 1), 4608);        // nearer to B-3
     EXPECT_EQ(linearArpeggioPeriod(4608, -16, 0), 4616);           // finetune step -2
     EXPECT_EQ(linearArpeggioPeriod(1600, 0, 15), 7744 - 4 * 1551); // FT2's top entry
+}
+
+// Arpeggio 047 on C-4 of the linear table climbs to E-4 and G-4: FT2 plays 8362.96, 10536.47 and
+// 12530.31 Hz (steps of 12428, 15658 and 18621 / 65536 at 44100 Hz) and never goes below C-4.
+TEST_F(Ft2Arpeggio, LinearArpeggioGoesUp) {
+    put(0, 0, noteC4, 1, 0, 0, 0x47);
+    begin(ProfileId::Ft2);
+    std::vector<uint32_t> steps;
+    for (int32_t t = 0; t < 6; ++t) {
+        tick();
+        EXPECT_EQ(voiceOf(0).stepWhole, 0);
+        steps.push_back(voiceOf(0).stepFraction >> 16);
+    }
+    EXPECT_EQ(steps[0], 12428u);
+    for (uint32_t step : steps)
+        EXPECT_TRUE(step == 12428u || step == 15658u || step == 18621u) << step;
+    EXPECT_NE(std::find(steps.begin(), steps.end(), 18621u), steps.end());
+    EXPECT_NE(std::find(steps.begin(), steps.end(), 15658u), steps.end());
 }
 
 // A one-point volume envelope: the loader switches it off, so the demo cuts a released note;
@@ -559,9 +569,9 @@ TEST_F(Ft2Pitch, SlideMemoriesAreSeparate) {
     }
 }
 
-// Three octaves below C-4: 8363 / 8 = 1045.375 Hz. The demo's voice runs at the whole 1045 Hz,
-// 0.6 cents flat. FT2 makes the step from the period without whole hertz in between: 1557/65536
-// at 44000 Hz, 1045.349 Hz, which at 44100 Hz is 101808170 / 2^32 a frame.
+// Three octaves below C-4: 8363 / 8 = 1045.375 Hz. The demo's voice runs at the whole 1045 Hz.
+// FT2 makes a 16.16 step from the period without whole hertz in between, with its factors
+// rounded for the rate it mixes at: 1553/65536 a frame at 44100 Hz (1045.03 Hz).
 TEST_F(Ft2Pitch, VoiceStepIsFt2sOwn) {
     samples[0].relativeNote = -36;
     put(0, 0, noteC4, 1);
@@ -570,7 +580,7 @@ TEST_F(Ft2Pitch, VoiceStepIsFt2sOwn) {
         tick();
         const Voice& voice = voiceOf(0);
         EXPECT_EQ(voice.stepWhole, 0);
-        EXPECT_EQ(voice.stepFraction, ft2() ? 101808170u : (1045ull << 32) / 44100)
+        EXPECT_EQ(voice.stepFraction, ft2() ? 1553u << 16 : (1045ull << 32) / 44100)
             << profileName(id);
     }
 }
@@ -1032,9 +1042,9 @@ TEST_F(Ft2Profile, AmigaNoteOfAFlatSample) {
     }
 }
 
-// C-4 on the Amiga table, period 1712. FT2's step is 8363 x 1712 / 1712 as 16.16 at 44000 Hz,
-// rounded down to 12456/65536: 8362.79 Hz (reported as 8363), which at 44100 Hz is 814465358 /
-// 2^32 a frame. The demo's clock of 14317056 gives 8362.77 Hz, truncated to 8362.
+// C-4 on the Amiga table, period 1712. FT2's step is 8363 x 1712 / 1712 as 16.16 at 44100 Hz,
+// rounded down to 12428/65536: 8362.96 Hz (reported as 8363). The demo's clock of 14317056
+// gives 8362.77 Hz, truncated to 8362.
 TEST_F(Ft2Profile, AmigaC4TakesFt2sStep) {
     player.flags = 0;
     put(0, 0, noteC4, 1);
@@ -1044,7 +1054,7 @@ TEST_F(Ft2Profile, AmigaC4TakesFt2sStep) {
         EXPECT_EQ(channel(0).period, 1712) << profileName(id);
         EXPECT_EQ(voiceOf(0).frequency, ft2() ? 8363 : 8362) << profileName(id);
         EXPECT_EQ(voiceOf(0).stepWhole, 0);
-        EXPECT_EQ(voiceOf(0).stepFraction, ft2() ? 814465358u : (8362ull << 32) / 44100)
+        EXPECT_EQ(voiceOf(0).stepFraction, ft2() ? 12428u << 16 : (8362ull << 32) / 44100)
             << profileName(id);
     }
 }
