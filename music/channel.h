@@ -83,6 +83,7 @@ struct Channel {
     uint8_t glissando;               // E3y set: tone portamentos move in semitones
     int32_t fadeoutSpeed;            // the fadeout per tick, where it is taken at a reset
     uint8_t retrigCounter;           // ticks since Rxy last retriggered, where it counts
+    int32_t panningEnvelopeFine;     // the panning envelope's last value in 8.8, 32.0 centre
 };
 
 constexpr int32_t channelTableSize = 32;

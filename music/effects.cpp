@@ -54,26 +54,57 @@ int32_t sineAmplitude(int32_t position) {
     return static_cast<int32_t>(std::fabs(std::sin(angle)) * 256.0);
 }
 
+// FT2's table: 255 x sin(i x pi / 32) rounded down, for the 32 phases of a half wave.
+struct Ft2SineTable {
+    uint8_t of[32];
+};
+Ft2SineTable makeFt2SineTable() {
+    Ft2SineTable t{};
+    constexpr double pi = 3.14159265358979323846;
+    for (int32_t i = 0; i < 32; ++i) t.of[i] = static_cast<uint8_t>(255.0 * std::sin(i * pi / 32.0));
+    return t;
+}
+const Ft2SineTable ft2Sine = makeFt2SineTable();
+
+// FT2 indexes its table by the phase's low five bits, so -32..-1 read the same half wave again.
+int32_t ft2SineAmplitude(int32_t position) {
+    return ft2Sine.of[position & 31];
+}
+
 int32_t rampAmplitude(int32_t position) {
     return position >= 0 ? 8 * position : -8 * position - 1;
 }
 
 constexpr int32_t squareAmplitude = 255;
 
-int32_t vibratoAmplitude(int32_t position, int32_t waveform) {
+int32_t vibratoAmplitude(int32_t position, int32_t waveform, bool ft2Sine) {
     switch (waveform) {
-    case 0: return sineAmplitude(position);
+    case 0: return ft2Sine ? ft2SineAmplitude(position) : sineAmplitude(position);
     case 1: return rampAmplitude(position);
     default: return squareAmplitude;
     }
 }
 
 // The tremolo reads waveform 3 as a sine, not as a square.
-int32_t tremoloAmplitude(int32_t position, int32_t waveform) {
+int32_t tremoloAmplitude(int32_t position, int32_t waveform, bool ft2Sine) {
     switch (waveform) {
     case 1: return rampAmplitude(position);
     case 2: return squareAmplitude;
-    default: return sineAmplitude(position);
+    default: return ft2Sine ? ft2SineAmplitude(position) : sineAmplitude(position);
+    }
+}
+
+// FT2's tremolo: waveform 3 is a square, and the ramp's direction follows the vibrato's phase,
+// not the tremolo's own.
+int32_t ft2TremoloAmplitude(const Channel* channel, bool ft2Sine) {
+    const int32_t position = channel->tremoloPosition;
+    switch ((channel->waveControl >> 4) & 3) {
+    case 0: return ft2Sine ? ft2SineAmplitude(position) : sineAmplitude(position);
+    case 1: {
+        const int32_t rising = 8 * (position & 31);
+        return channel->vibratoPosition < 0 ? 255 - rising : rising;
+    }
+    default: return squareAmplitude;
     }
 }
 
@@ -206,7 +237,7 @@ void tonePortaRow(const EffectCall& e) {
 // too and no note starts, and at the plain pitch otherwise.
 void vibratoOnRowTick(const EffectCall& e) {
     if (!profileOf(e.player).vibratoHoldsOnRowTick) {
-        applyVibrato(e.channel);
+        applyVibrato(e.channel, &profileOf(e.player));
         return;
     }
     const bool continued = e.row->previousEffect == 4 || e.row->previousEffect == 6;
@@ -468,7 +499,7 @@ void tonePortaOther(const EffectCall& e) {
 }
 
 void vibratoOther(const EffectCall& e) {
-    applyVibrato(e.channel);
+    applyVibrato(e.channel, &profileOf(e.player));
     e.channel->heldVibratoDelta = e.channel->periodDelta;
     stepVibratoPosition(e.channel);
 }
@@ -482,14 +513,14 @@ void tonePortaVolumeSlideOther(const EffectCall& e) {
 }
 
 void vibratoVolumeSlideOther(const EffectCall& e) {
-    applyVibrato(e.channel);
+    applyVibrato(e.channel, &profileOf(e.player));
     e.channel->heldVibratoDelta = e.channel->periodDelta;
     stepVibratoPosition(e.channel);
     volumeSlide(e.channel);
 }
 
 void tremoloOther(const EffectCall& e) {
-    stepTremolo(e.channel);
+    stepTremolo(e.channel, &profileOf(e.player));
 }
 void volumeSlideOther(const EffectCall& e) {
     volumeSlide(e.channel);
@@ -919,9 +950,10 @@ int32_t limitPeriod(int64_t period) {
     return static_cast<int32_t>(period);
 }
 
-void applyVibrato(Channel* channel) {
+void applyVibrato(Channel* channel, const ReplayProfile* rules) {
     const int32_t position = channel->vibratoPosition;
-    const int32_t amplitude = vibratoAmplitude(position, channel->waveControl & 3);
+    const bool ft2Sine = rules != nullptr && rules->ft2SineTable;
+    const int32_t amplitude = vibratoAmplitude(position, channel->waveControl & 3, ft2Sine);
     if (channel->vibratoFt2Depth != 0) {
         // FT2 adds the offset to the period (lower pitch) in the first half of the wave, on both
         // tables; a positive periodDelta raises the pitch on the linear table only.
@@ -940,9 +972,13 @@ void stepVibratoPosition(Channel* channel) {
     channel->vibratoPosition = advancePhase(channel->vibratoPosition, channel->vibratoSpeed);
 }
 
-void stepTremolo(Channel* channel) {
+void stepTremolo(Channel* channel, const ReplayProfile* rules) {
     const int32_t position = channel->tremoloPosition;
-    const int32_t amplitude = tremoloAmplitude(position, (channel->waveControl >> 4) & 3);
+    const bool ft2Sine = rules != nullptr && rules->ft2SineTable;
+    const int32_t amplitude =
+        rules != nullptr && rules->tremoloFt2Waves
+            ? ft2TremoloAmplitude(channel, ft2Sine)
+            : tremoloAmplitude(position, (channel->waveControl >> 4) & 3, ft2Sine);
     int32_t delta = (channel->tremoloDepth * amplitude) >> 6;
     if (position >= 0) {
         if (channel->volume + delta > maxVolume) delta = maxVolume - channel->volume;

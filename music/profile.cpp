@@ -64,6 +64,8 @@ constexpr ReplayProfile makeFt2Profile() {
     p.multiRetrigCounts = true;
     p.envelopePositionFt2 = true;
     p.retriggerLastInstrument = true;
+    p.ft2SineTable = true;
+    p.tremoloFt2Waves = true;
     return p;
 }
 

@@ -145,6 +145,12 @@ struct ReplayProfile {
     // last instrument number written, whatever plays; the period comes anew from that sample's own
     // relative note and finetune, so E5y and a tone portamento's target are forgotten.
     bool retriggerLastInstrument;
+    // FT2: vibrato and tremolo read FT2's own sine table, 255 x sin rounded down (24 where the
+    // demo's rule gives 25), instead of 256 x |sin|.
+    bool ft2SineTable;
+    // FT2: the tremolo's ramp takes its sign from the vibrato's phase, and its waveform 3 is a
+    // square (the demo reads it as a sine).
+    bool tremoloFt2Waves;
 };
 
 // The two fixed profiles; never null.

@@ -115,6 +115,8 @@ void stepPanningEnvelope(Channel* channel, const Instrument* instrument, uint8_t
                  envelopeTypeThisTick(channel, type, instrument->panningSustain,
                                       instrument->panningLoopEnd, rules),
                  UPDATE_PANNING);
+    // FT2 pans with the envelope's fraction as well.
+    channel->panningEnvelopeFine = channel->panningEnvelopeValue >> 8;
 }
 
 void stepFadeout(Channel* channel, const Instrument* instrument, bool speedAtReset) {
@@ -379,6 +381,7 @@ void resetChannel(Channel* channel, const Sample* sample) {
     channel->volumeEnvelopeTick = 0;
     channel->volumeEnvelopeSlope = 0;
     channel->panningEnvelopeOutput = 32;
+    channel->panningEnvelopeFine = 32 << 8;
     channel->panningEnvelopePoint = 0;
     channel->panningEnvelopeTick = 0;
     channel->panningEnvelopeSlope = 0;
@@ -450,6 +453,8 @@ void stepEnvelope(Channel* channel, EnvelopeState state, const EnvelopePoint* po
             i = loopStart;
             t = points[i].x;
         }
+        // On a point the value is the point's own, also where the envelope stops or holds.
+        value = static_cast<int32_t>(static_cast<int64_t>(points[i].y) * envelopeOne);
         if (i == n - 1) {
             *state.output = points[i].y;
             *state.done = 1;
@@ -579,7 +584,7 @@ void volumeColumnTick(Channel* channel, uint8_t v, const ReplayProfile* rules) {
         switch (v >> 4) {
         case 0xB:
             if (y != 0) channel->vibratoDepth = static_cast<uint8_t>(y);
-            applyVibrato(channel);
+            applyVibrato(channel, rules);
             channel->heldVibratoDelta = channel->periodDelta;
             stepVibratoPosition(channel);
             return;
@@ -593,7 +598,7 @@ void volumeColumnTick(Channel* channel, uint8_t v, const ReplayProfile* rules) {
     case 0x7: slideVolumeUp(channel, y); return;
     case 0xB:
         channel->vibratoDepth = static_cast<uint8_t>(y);
-        applyVibrato(channel);
+        applyVibrato(channel, rules);
         stepVibratoPosition(channel);
         return;
     case 0xD: slidePanning(channel, -y); return;

@@ -124,10 +124,16 @@ void updatePanning(const Channel* channel, Voice* voice, const Player* player) {
     const int32_t p = channel->panning;
     const int32_t e = channel->panningEnvelopeOutput;
     const int32_t room = 128 - std::abs(p - 128);
-    // FT2 scales the envelope's offset by the room left before multiplying, rounding down.
-    const int32_t offset =
-        rules.panningEnvelopeScaleExact ? ((e - 32) * room * 8) >> 8 : (e - 32) * (room / 32);
-    int32_t finalPanning = p + offset;
+    int32_t finalPanning;
+    if (rules.panningEnvelopeScaleExact) {
+        // FT2 scales the envelope's 8.8 offset from the centre by the room left, and adds the
+        // result to the panning in 8 bits, wrapping: envelope 64 at panning 128 gives 0.
+        const auto offset8_8 = static_cast<int16_t>(channel->panningEnvelopeFine - (32 << 8));
+        const auto offset = static_cast<uint8_t>((offset8_8 * (room << 3)) >> 16);
+        finalPanning = static_cast<uint8_t>(p + offset);
+    } else {
+        finalPanning = p + (e - 32) * (room / 32);
+    }
     if (finalPanning < 0) finalPanning = 0;
     if (finalPanning > 255) finalPanning = 255;
     voice->voicePanning = finalPanning;

@@ -3,6 +3,7 @@
 #include "sequencer_fixture.h"
 
 #include "music/channel.h"
+#include "music/effects.h"
 #include "music/format.h"
 #include "music/mixer.h"
 #include "music/module.h"
@@ -351,6 +352,43 @@ TEST_F(Ft2Arpeggio, LinearArpeggioGoesUp) {
     EXPECT_NE(std::find(steps.begin(), steps.end(), 15658u), steps.end());
 }
 
+// FT2's vibrato and tremolo read 255 x sin rounded down: depth 15 at phase 1 (vibrato speed 1
+// after one tick... here set directly) gives (24 x 15) >> 5 = 11 period units where the demo's
+// 256 |sin| gives 25 and, with its low bits cleared, 8. The tremolo's ramp takes its direction
+// from the vibrato's phase in FT2, and its waveform 3 is a square there.
+TEST_F(Ft2Pitch, VibratoAndTremoloTakeFt2sWaves) {
+    for (ProfileId id : bothProfiles) {
+        const ReplayProfile* rules = replayProfile(id);
+        const bool isFt2 = id == ProfileId::Ft2;
+        Channel c{};
+        c.vibratoFt2Depth = isFt2 ? 1 : 0;
+        c.vibratoDepth = 15;
+        c.vibratoPosition = 1;
+        applyVibrato(&c, rules);
+        EXPECT_EQ(c.periodDelta, isFt2 ? -11 : -8) << profileName(id);
+        c.vibratoPosition = 8;
+        applyVibrato(&c, rules);
+        EXPECT_EQ(c.periodDelta, isFt2 ? -84 : -84) << profileName(id); // 180 and 181 agree here
+
+        Channel t{};
+        t.volume = 32;
+        t.tremoloDepth = 8;
+        t.waveControl = 0x10; // ramp
+        t.tremoloPosition = 4;
+        t.vibratoPosition = -5;
+        stepTremolo(&t, rules);
+        // FT2: phase 4 reads 32, turned round by the vibrato's negative phase to 223: +27.
+        EXPECT_EQ(t.volumeDelta, isFt2 ? (223 * 8) >> 6 : (32 * 8) >> 6) << profileName(id);
+        Channel q{};
+        q.volume = 32;
+        q.tremoloDepth = 8;
+        q.waveControl = 0x30;
+        q.tremoloPosition = 1;
+        stepTremolo(&q, rules);
+        EXPECT_EQ(q.volumeDelta, isFt2 ? (255 * 8) >> 6 : (25 * 8) >> 6) << profileName(id);
+    }
+}
+
 // A one-point volume envelope: the loader switches it off, so the demo cuts a released note;
 // FT2 keeps it and holds the point's value, also after the release.
 TEST_F(Ft2Envelopes, OnePointEnvelopeHoldsItsValue) {
@@ -395,6 +433,32 @@ TEST_F(Ft2Envelopes, PanningEnvelopeScalesBeforeDividing) {
         begin(id);
         tick();
         EXPECT_EQ(voiceOf(0).voicePanning, ft2() ? 62 : 64) << profileName(id);
+    }
+}
+
+// FT2 pans with the envelope's 8.8 value and adds the offset in 8 bits: envelope 64 on a centred
+// sample gives 128 + 128, which wraps to 0 (hard left); the demo's rules clamp at the edge. On
+// its way from 32 to 33 over four ticks the envelope stands at 32.5 after two steps, which FT2
+// already hears as panning 130.
+TEST_F(Ft2Envelopes, PanningEnvelopeKeepsItsFractionAndWraps) {
+    Instrument& in = instruments[0];
+    in.panningPointCount = 2;
+    in.panningEnvelope[0] = {0, 64};
+    in.panningEnvelope[1] = {10, 64};
+    in.panningType = 1;
+    put(0, 0, noteC4, 1);
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        tick();
+        EXPECT_EQ(voiceOf(0).voicePanning, ft2() ? 0 : 255) << profileName(id);
+    }
+    in.panningEnvelope[0] = {0, 32};
+    in.panningEnvelope[1] = {4, 33};
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        tick(3);
+        EXPECT_EQ(channel(0).panningEnvelopeOutput, 32);
+        EXPECT_EQ(voiceOf(0).voicePanning, ft2() ? 130 : 128) << profileName(id);
     }
 }
 
