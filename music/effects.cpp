@@ -754,6 +754,27 @@ void delayedVolumeColumn(const EffectCall& e) {
         volumeColumnRow(e.channel, v, &profileOf(e.player));
 }
 
+// FT2's delayed note as it stores the cell: the note number of the cell, or the last one, starts
+// with the last instrument number written, as a retrigger would; the instrument starts over, its
+// volume and panning only with an instrument number in the cell; then the cell's set-volume or
+// set-panning.
+void startStoredNote(const EffectCall& e) {
+    Channel* channel = e.channel;
+    const bool noteGiven = e.cell->note >= 1 && e.cell->note <= 96;
+    if (noteGiven) channel->note = static_cast<uint8_t>(e.cell->note - 1);
+    const int32_t volume = channel->volume;
+    const int32_t panning = channel->panning;
+    Instrument* instrument = e.instrument;
+    Sample* sample = e.sample;
+    restartLastNote(e.player, channel, &instrument, &sample, noteGiven);
+    resetInstrument(e.player, channel, instrument, sample);
+    if (e.cell->instrument == 0) {
+        channel->volume = volume;
+        channel->panning = panning;
+    }
+    delayedVolumeColumn(e);
+}
+
 // FT2's delayed key-off: the release, then the instrument starts over without a note.
 void delayedKeyOff(const EffectCall& e) {
     Channel* channel = e.channel;
@@ -767,7 +788,12 @@ void delayedKeyOff(const EffectCall& e) {
     resetInstrument(e.player, channel, e.instrument, e.sample);
     channel->volume = volume;
     channel->panning = panning;
+    const uint8_t pushedPanning = channel->updateFlags & UPDATE_PANNING;
     delayedVolumeColumn(e);
+    // Without an instrument number nothing sends FT2's new panning to the voice on this tick.
+    if (profileOf(e.player).noteDelayStoresCell && e.cell->instrument == 0)
+        channel->updateFlags = static_cast<uint8_t>((channel->updateFlags & ~UPDATE_PANNING) |
+                                                    pushedPanning);
 }
 
 void noteDelayOther(const EffectCall& e) {
@@ -775,11 +801,15 @@ void noteDelayOther(const EffectCall& e) {
     const ReplayProfile& rules = profileOf(e.player);
     if (e.y == 0 && rules.noteDelayEdgesFt2) return;
     if (extendedCommandTick(e.player) != e.y) {
-        channel->updateFlags &= ~noteDelayClearedFlags;
+        if (!rules.noteDelayStoresCell) channel->updateFlags &= ~noteDelayClearedFlags;
         return;
     }
     if (e.cell->note == KEY_OFF && rules.noteDelayEdgesFt2) {
         delayedKeyOff(e);
+        return;
+    }
+    if (rules.noteDelayStoresCell) {
+        startStoredNote(e);
         return;
     }
     const int32_t volume = channel->volume;

@@ -66,6 +66,8 @@ constexpr ReplayProfile makeFt2Profile() {
     p.retriggerLastInstrument = true;
     p.ft2SineTable = true;
     p.tremoloFt2Waves = true;
+    p.speedZeroEndsSong = true;
+    p.noteDelayStoresCell = true;
     return p;
 }
 

@@ -151,6 +151,14 @@ struct ReplayProfile {
     // FT2: the tremolo's ramp takes its sign from the vibrato's phase, and its waveform 3 is a
     // square (the demo reads it as a sine).
     bool tremoloFt2Waves;
+    // FT2: the song ends after the tick that reads F00, as FT2's own render ends it there (its
+    // replayer would hold that row for good); for the duration, the end rule and tick traces.
+    bool speedZeroEndsSong;
+    // FT2: a row with EDx (x > 0) only stores its cell on the row tick: the playing note with its
+    // envelopes, fadeout and auto-vibrato runs on, the volume column's slides, vibrato and Fx act
+    // on every other tick, and on tick x the cell's note (or the last one) starts with the last
+    // instrument number; a delayed key-off's volume-column panning is not pushed to the voice.
+    bool noteDelayStoresCell;
 };
 
 // The two fixed profiles; never null.

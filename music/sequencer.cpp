@@ -356,8 +356,8 @@ void lookUpInstrument(const Player* player, const Channel* channel, Instrument**
 }
 
 bool restartLastNote(const Player* player, Channel* channel, Instrument** instrument,
-                     Sample** sample) {
-    if (channel->notePeriod == 0) return false; // no note number yet
+                     Sample** sample, bool noteGiven) {
+    if (channel->notePeriod == 0 && !noteGiven) return false; // no note number yet
     channel->instrument = channel->selectedInstrument != 0 ? channel->selectedInstrument - 1 : 0xFF;
     lookUpInstrument(player, channel, instrument, sample);
     const int32_t shiftedNote = channel->note + 1 + (*sample)->relativeNote; // 0 is B-(-1)
@@ -647,6 +647,32 @@ void raiseFt2VolumeRefresh(const Player* player, Channel* channel, uint8_t volum
         channel->updateFlags |= UPDATE_VOLUME;
 }
 
+namespace {
+
+// FT2 reads nothing but the cell of a row with a note delay: the note that plays goes on as on
+// any other tick until the delay's tick starts the stored one.
+void holdDelayedRow(Player* player, Channel* channel, const Cell* cell, uint8_t cellInstrument,
+                    const ReplayProfile& rules) {
+    if (cellInstrument != 0) channel->selectedInstrument = cellInstrument;
+    Instrument* instrument;
+    Sample* sample;
+    lookUpInstrument(player, channel, &instrument, &sample);
+    const uint8_t volumeType = volumeEnvelopeType(player, instrument);
+    const uint8_t panningType = panningEnvelopeType(player, instrument);
+    if (channel->lastEffect == 7 && cell->effect != 7) channel->volume += channel->volumeDelta;
+    channel->lastEffect = cell->effect;
+    channel->volumeDelta = 0;
+    channel->periodDelta = 0;
+    channel->updateFlags = UPDATE_FREQUENCY;
+    stepEnvelopesAndFadeout(channel, instrument, volumeType, panningType, rules);
+    stepAutoVibrato(channel, instrument, &rules, linearTable(player));
+    keepTremorMuting(player, channel, cell);
+    raiseFt2VolumeRefresh(player, channel, volumeType);
+    updateVoice(channel, sample, player);
+}
+
+} // namespace
+
 void processRow(Player* player) {
     const ReplayProfile& rules = profileOf(player);
     player->nextRow = -1;
@@ -664,6 +690,12 @@ void processRow(Player* player) {
 
         // FT2 leaves a row with a note delay alone until the delay fires, Fx included.
         const bool noteDelayed = cell->effect == 14 && cell->param >= 0xD1 && cell->param <= 0xDF;
+        if (noteDelayed && rules.noteDelayStoresCell) {
+            holdDelayedRow(player, channel, cell,
+                           cell->instrument > highestInstrumentNumber ? 0 : cell->instrument,
+                           rules);
+            continue;
+        }
         // FT2 starts the note of an E90 row, and its volume-column Fx does nothing on the row tick.
         const bool retriggerZero =
             rules.retriggerRestartsInstrument && cell->effect == 14 && cell->param == 0x90;

@@ -105,9 +105,11 @@ void releaseNote(const Player* player, Channel* channel, const Instrument* instr
 // FT2's start of the channel's last note number with its last instrument number written: the
 // channel takes that instrument, and instrument and sample are looked up anew into the two
 // pointers. False, with nothing started, when the channel has no note yet or the note lies out of
-// FT2's range; otherwise the period is the note's own and the trigger flags are raised.
+// FT2's range; otherwise the period is the note's own and the trigger flags are raised. With
+// noteGiven the caller has just set the channel's note number, so it counts even on a channel
+// that never played.
 bool restartLastNote(const Player* player, Channel* channel, Instrument** instrument,
-                     Sample** sample);
+                     Sample** sample, bool noteGiven = false);
 
 // Arpeggio period on the linear table as FT2 finds it: the playing period snapped to the
 // nearest note at the finetune (in 1/16 semitone steps), semitones added, capped at FT2's top.
