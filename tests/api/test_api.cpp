@@ -327,6 +327,39 @@ TEST(ApiEnd, TheLastPassOfAPatternLoopIsNotTheEnd) {
     }
 }
 
+// F00 on row 2: FT2's replayer would hold that row for good, and its own render ends the song
+// after the tick that reads it: 2 rows of 6 ticks and one tick. The demo's rules make every tick
+// a row tick and play on to the end of the pattern and round again to row 0.
+TEST(ApiEnd, SpeedZeroEndsTheSongInFt2) {
+    xmb::Module m;
+    m.channelCount = 2;
+    m.tempo = 6;
+    m.bpm = 125;
+    std::vector<xmb::Cell> cells(8 * 2);
+    cells[0].note = 49;
+    cells[0].instrument = 1;
+    cells[2 * 2 + 1].effect = 15;
+    cells[2 * 2 + 1].param = 0;
+    m.patterns.push_back(xmb::pattern(8, xmb::packCells(cells)));
+    xmb::Instrument ins;
+    ins.samples.push_back(xmb::sample8({10, 5, -20}));
+    m.instruments.push_back(ins);
+    const std::vector<uint8_t> bytes = xmb::build(m);
+    bxm_module_info info{};
+    {
+        Open ft2(bytes, BXM_PROFILE_FT2, 44100);
+        ASSERT_NE(ft2.player, nullptr);
+        bxm_get_module_info(ft2.player, &info);
+        EXPECT_EQ(info.duration_frames, (2 * 6 + 1) * 882);
+        EXPECT_EQ(static_cast<int64_t>(renderAll(ft2.player, INT64_MAX).size() / 2),
+                  (2 * 6 + 1) * 882);
+    }
+    Open demo(bytes, BXM_PROFILE_DEMO, 44100);
+    ASSERT_NE(demo.player, nullptr);
+    bxm_get_module_info(demo.player, &info);
+    EXPECT_EQ(info.duration_frames, (2 * 6 + 6) * 882);
+}
+
 TEST(ApiEnd, PlayCountRepeatsThenEnds) {
     // 4 rows of 6 ticks at BPM 125: 4 * 6 * 882 frames a pass, the same every pass.
     const std::vector<uint8_t> bytes = heldToneModule(4, 6, 125);

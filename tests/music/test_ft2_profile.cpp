@@ -389,6 +389,40 @@ TEST_F(Ft2Pitch, VibratoAndTremoloTakeFt2sWaves) {
     }
 }
 
+// ED3 with a note, an instrument number and a volume slide: FT2 only stores the cell on the row
+// tick, so C-4 and its envelope (already run down to 0) go on; the slide acts on ticks 1 and 2,
+// and on tick 3 D-4 starts with its envelope from the top. The demo restarts the instrument on
+// the row tick and holds the slide back.
+TEST_F(Ft2Profile, NoteDelayStoresTheCellUntilItsTick) {
+    setVolumeEnvelope(0, {{0, 64}, {4, 0}, {100, 0}}, 1);
+    put(0, 0, noteC4, 1);
+    put(1, 0, noteC4 + 2, 1, 0x62, 14, 0xD3); // D-4, slide down 2, ED3
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        tick(6);
+        ASSERT_EQ(channel(0).volumeEnvelopeOutput, 0) << profileName(id);
+        const Voice* playing = &voiceOf(0);
+        tick(); // row 1, tick 0
+        EXPECT_EQ(channel(0).volumeEnvelopeOutput, ft2() ? 0 : 64) << profileName(id);
+        EXPECT_EQ(channel(0).period, 4608) << profileName(id);
+        tick(2); // ticks 1 and 2
+        EXPECT_EQ(&voiceOf(0), playing) << profileName(id);
+        EXPECT_EQ(channel(0).period, 4608) << profileName(id);
+        if (ft2()) {
+            EXPECT_EQ(channel(0).volumeEnvelopeOutput, 0);
+            EXPECT_EQ(channel(0).volume, 48 - 4);
+        }
+        tick(); // tick 3: D-4 starts
+        EXPECT_EQ(channel(0).period, 4608 - 2 * 64) << profileName(id);
+        EXPECT_NE(&voiceOf(0), playing) << profileName(id);
+        EXPECT_EQ(channel(0).volumeEnvelopeOutput, 64) << profileName(id);
+        if (!ft2()) continue;
+        EXPECT_EQ(channel(0).volume, 48); // the instrument number's volume, after that tick's slide
+        tick();
+        EXPECT_EQ(channel(0).volume, 46);
+    }
+}
+
 // A one-point volume envelope: the loader switches it off, so the demo cuts a released note;
 // FT2 keeps it and holds the point's value, also after the release.
 TEST_F(Ft2Envelopes, OnePointEnvelopeHoldsItsValue) {
