@@ -84,6 +84,7 @@ struct Channel {
     int32_t fadeoutSpeed;            // the fadeout per tick, where it is taken at a reset
     uint8_t retrigCounter;           // ticks since Rxy last retriggered, where it counts
     int32_t panningEnvelopeFine;     // the panning envelope's last value in 8.8, 32.0 centre
+    uint8_t panningHeld;             // the panning envelope holds on its sustain point
 };
 
 constexpr int32_t channelTableSize = 32;

@@ -785,12 +785,13 @@ void delayedKeyOff(const EffectCall& e) {
     }
     const int32_t volume = channel->volume;
     const int32_t panning = channel->panning;
+    const uint8_t pushedPanning = channel->updateFlags & UPDATE_PANNING;
     resetInstrument(e.player, channel, e.instrument, e.sample);
     channel->volume = volume;
     channel->panning = panning;
-    const uint8_t pushedPanning = channel->updateFlags & UPDATE_PANNING;
     delayedVolumeColumn(e);
-    // Without an instrument number nothing sends FT2's new panning to the voice on this tick.
+    // Without an instrument number nothing sends FT2's new panning to the voice on this tick:
+    // neither the instrument's restart nor the volume column's set-panning.
     if (profileOf(e.player).noteDelayStoresCell && e.cell->instrument == 0)
         channel->updateFlags = static_cast<uint8_t>((channel->updateFlags & ~UPDATE_PANNING) |
                                                     pushedPanning);

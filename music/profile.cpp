@@ -68,6 +68,7 @@ constexpr ReplayProfile makeFt2Profile() {
     p.tremoloFt2Waves = true;
     p.speedZeroEndsSong = true;
     p.noteDelayStoresCell = true;
+    p.panningSustainOutlastsRelease = true;
     return p;
 }
 

@@ -159,6 +159,9 @@ struct ReplayProfile {
     // on every other tick, and on tick x the cell's note (or the last one) starts with the last
     // instrument number; a delayed key-off's volume-column panning is not pushed to the voice.
     bool noteDelayStoresCell;
+    // FT2: a key-off releases a panning envelope only if it has not yet reached its sustain
+    // point; one already held there stays held (FT2 pulls only the volume envelope back).
+    bool panningSustainOutlastsRelease;
 };
 
 // The two fixed profiles; never null.

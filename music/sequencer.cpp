@@ -104,17 +104,23 @@ void stepVolumeEnvelope(Channel* channel, const Instrument* instrument, uint8_t 
                  instrument->volumeLoopStart, instrument->volumeLoopEnd,
                  envelopeTypeThisTick(channel, type, instrument->volumeSustain,
                                       instrument->volumeLoopEnd, rules),
-                 UPDATE_VOLUME);
+                 UPDATE_VOLUME, channel->keyOff != 0);
 }
 
 void stepPanningEnvelope(Channel* channel, const Instrument* instrument, uint8_t type,
                          const ReplayProfile& rules) {
-    stepEnvelope(channel, panningEnvelopeState(channel), instrument->panningEnvelope,
-                 instrument->panningPointCount, instrument->panningSustain,
-                 instrument->panningLoopStart, instrument->panningLoopEnd,
-                 envelopeTypeThisTick(channel, type, instrument->panningSustain,
-                                      instrument->panningLoopEnd, rules),
-                 UPDATE_PANNING);
+    // FT2's key-off pulls only the volume envelope back onto its sustain point; a panning
+    // envelope already held there stays held.
+    const bool released =
+        channel->keyOff != 0 && !(rules.panningSustainOutlastsRelease && channel->panningHeld != 0);
+    const bool held = stepEnvelope(
+        channel, panningEnvelopeState(channel), instrument->panningEnvelope,
+        instrument->panningPointCount, instrument->panningSustain, instrument->panningLoopStart,
+        instrument->panningLoopEnd,
+        envelopeTypeThisTick(channel, type, instrument->panningSustain,
+                             instrument->panningLoopEnd, rules),
+        UPDATE_PANNING, released);
+    channel->panningHeld = held ? 1 : 0;
     // FT2 pans with the envelope's fraction as well.
     channel->panningEnvelopeFine = channel->panningEnvelopeValue >> 8;
 }
@@ -382,6 +388,7 @@ void resetChannel(Channel* channel, const Sample* sample) {
     channel->volumeEnvelopeSlope = 0;
     channel->panningEnvelopeOutput = 32;
     channel->panningEnvelopeFine = 32 << 8;
+    channel->panningHeld = 0;
     channel->panningEnvelopePoint = 0;
     channel->panningEnvelopeTick = 0;
     channel->panningEnvelopeSlope = 0;
@@ -440,9 +447,10 @@ EnvelopeState panningEnvelopeState(Channel* channel) {
             &channel->panningEnvelopeSlope, &channel->panningEnvelopeDone};
 }
 
-void stepEnvelope(Channel* channel, EnvelopeState state, const EnvelopePoint* points,
+bool stepEnvelope(Channel* channel, EnvelopeState state, const EnvelopePoint* points,
                   int32_t pointCount, int32_t sustain, int32_t loopStart, int32_t loopEnd,
-                  int32_t type, uint8_t flag) {
+                  int32_t type, uint8_t flag, bool released) {
+    bool held = false;
     const int32_t n = pointsUsable(pointCount);
     int32_t& t = *state.tick;
     int32_t& i = *state.point;
@@ -459,12 +467,13 @@ void stepEnvelope(Channel* channel, EnvelopeState state, const EnvelopePoint* po
             *state.output = points[i].y;
             *state.done = 1;
             channel->updateFlags |= flag;
-            return;
+            return held;
         }
-        if ((type & 2) != 0 && i == sustain && channel->keyOff == 0) {
+        if ((type & 2) != 0 && i == sustain && !released) {
             *state.output = points[i].y;
             channel->updateFlags |= flag;
-            return;
+            held = true;
+            return held;
         }
         const int32_t dx = points[i + 1].x - points[i].x;
         const int64_t dy = static_cast<int64_t>(points[i + 1].y) - points[i].y;
@@ -478,6 +487,7 @@ void stepEnvelope(Channel* channel, EnvelopeState state, const EnvelopePoint* po
     *state.output = static_cast<int16_t>(value >> 16);
     t = t + 1;
     channel->updateFlags |= flag;
+    return held;
 }
 
 namespace {

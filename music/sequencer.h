@@ -73,9 +73,10 @@ EnvelopeState panningEnvelopeState(Channel* channel);
 
 // One tick of one envelope; raises flag in the channel's updateFlags. Only the first
 // min(pointCount, 20) points are read, and a loop whose start is not among them is not taken.
-void stepEnvelope(Channel* channel, EnvelopeState state, const EnvelopePoint* points,
+// The sustain point holds while the note is not released; true when it held on this tick.
+bool stepEnvelope(Channel* channel, EnvelopeState state, const EnvelopePoint* points,
                   int32_t pointCount, int32_t sustain, int32_t loopStart, int32_t loopEnd,
-                  int32_t type, uint8_t flag);
+                  int32_t type, uint8_t flag, bool released);
 
 // FT2's Lxx on the row tick: both envelopes are put where tick `position` begins (the volume
 // envelope when it is on, the panning envelope when the volume envelope has its sustain bit) and

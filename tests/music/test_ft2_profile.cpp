@@ -496,6 +496,52 @@ TEST_F(Ft2Envelopes, PanningEnvelopeKeepsItsFractionAndWraps) {
     }
 }
 
+// A panning envelope held on its sustain point stays there after a key-off in FT2 (only the
+// volume envelope is pulled on); one released before it gets there passes the point.
+TEST_F(Ft2Envelopes, PanningSustainOutlastsARelease) {
+    Instrument& in = instruments[0];
+    in.panningPointCount = 3;
+    in.panningEnvelope[0] = {0, 32};
+    in.panningEnvelope[1] = {2, 0};
+    in.panningEnvelope[2] = {10, 64};
+    in.panningSustain = 1;
+    in.panningType = 3;
+    put(0, 0, noteC4, 1);
+    put(1, 0, KEY_OFF);
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        tick(6 + 6);
+        EXPECT_EQ(channel(0).keyOff, 1);
+        if (ft2()) {
+            EXPECT_EQ(channel(0).panningEnvelopeOutput, 0);
+            EXPECT_EQ(voiceOf(0).voicePanning, 0);
+        } else {
+            EXPECT_GT(channel(0).panningEnvelopeOutput, 32);
+        }
+    }
+    put(1, 0, 0);
+    put(0, 1, KEY_OFF);
+    put(0, 1, noteC4, 1, 0, 20, 1); // K01: released on tick 1, before the sustain point
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        tick(12);
+        EXPECT_EQ(channel(1).panningEnvelopeOutput, 64) << profileName(id);
+    }
+}
+
+// A delayed key-off without instrument number: FT2 takes the volume column's panning into the
+// channel but does not send it to the voice, which stays where it was until something else does.
+TEST_F(Ft2Envelopes, DelayedKeyOffKeepsThePanningFromTheVoice) {
+    put(0, 0, noteC4, 1);
+    put(1, 0, KEY_OFF, 0, 0xC0, 14, 0xD3);
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        tick(6 + 4);
+        EXPECT_EQ(channel(0).panning, 0) << profileName(id);
+        if (ft2()) EXPECT_EQ(voiceOf(0).voicePanning, 128);
+    }
+}
+
 // E5y: FT2 plays the note of its own cell at finetune y x 16 - 128 and changes nothing for
 // later notes; the demo keeps y as the sample's finetune for all later notes.
 TEST_F(Ft2Pitch, E5yTunesOnlyItsOwnNote) {
