@@ -205,6 +205,26 @@ void retriggerLastNote(Channel* channel) {
     raiseFlags(channel, UPDATE_FREQUENCY | UPDATE_VOLUME | UPDATE_TRIGGER);
 }
 
+// FT2's tremor keeps one byte: bit 7 set while the note is heard, the low bits counting down
+// the ticks left in that phase. When the count runs out the phase turns: x more ticks heard, or
+// y more muted, each phase thus x + 1 or y + 1 ticks long, with the x and y of the tick the turn
+// falls on. T00 without a memory turns on every tick.
+void tremorStepFt2(Channel* channel) {
+    constexpr uint8_t heard = 0x80;
+    uint8_t phase = channel->tremorCounter & heard;
+    int32_t left = (channel->tremorCounter & 0x7F) - 1;
+    if (left < 0) {
+        const int32_t x = channel->tremorOnTicks > 0 ? channel->tremorOnTicks - 1 : 0;
+        const int32_t y = channel->tremorOffTicks > 0 ? channel->tremorOffTicks - 1 : 0;
+        left = phase == heard ? y : x;
+        phase = phase == heard ? 0 : heard;
+    }
+    channel->tremorCounter = static_cast<uint8_t>(phase | left);
+    channel->tremorMuted = phase == heard ? 0 : 1;
+    if (channel->tremorMuted != 0) channel->volumeDelta = -channel->volume;
+    raiseFlags(channel, UPDATE_VOLUME);
+}
+
 void tremorStep(Channel* channel) {
     channel->tremorMuted = channel->tremorCounter >= channel->tremorOnTicks ? 1 : 0;
     if (channel->tremorMuted != 0) channel->volumeDelta = -channel->volume;
@@ -599,6 +619,10 @@ void multiRetrigOther(const EffectCall& e) {
 }
 
 void tremorOther(const EffectCall& e) {
+    if (profileOf(e.player).tremorFt2Phases) {
+        tremorStepFt2(e.channel);
+        return;
+    }
     tremorStep(e.channel);
 }
 

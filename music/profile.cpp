@@ -69,6 +69,7 @@ constexpr ReplayProfile makeFt2Profile() {
     p.speedZeroEndsSong = true;
     p.noteDelayStoresCell = true;
     p.panningSustainOutlastsRelease = true;
+    p.tremorFt2Phases = true;
     return p;
 }
 

@@ -162,6 +162,10 @@ struct ReplayProfile {
     // FT2: a key-off releases a panning envelope only if it has not yet reached its sustain
     // point; one already held there stays held (FT2 pulls only the volume envelope back).
     bool panningSustainOutlastsRelease;
+    // FT2: the tremor turns between its heard and muted phases by a countdown that runs on across
+    // rows and parameter changes, each turn taking the x or y of its tick; T00 with no memory
+    // turns on every tick.
+    bool tremorFt2Phases;
 };
 
 // The two fixed profiles; never null.

@@ -423,6 +423,22 @@ TEST_F(Ft2Profile, NoteDelayStoresTheCellUntilItsTick) {
     }
 }
 
+// FT2's tremor turns by a countdown that runs on across rows: T00 with no memory turns on every
+// tick (heard first), and T11 on the next row takes over the countdown where it stands, each
+// phase then two ticks long.
+TEST_F(Ft2Pitch, TremorTurnsByItsOwnCountdown) {
+    put(0, 0, noteC4, 1, 0, 29, 0x00);
+    put(1, 0, 0, 0, 0, 29, 0x11);
+    begin(ProfileId::Ft2);
+    tick();
+    std::vector<int32_t> muted;
+    for (int32_t t = 1; t < 12; ++t) {
+        tick();
+        if (t % 6 != 0) muted.push_back(channel(0).tremorMuted);
+    }
+    EXPECT_EQ(muted, (std::vector<int32_t>{0, 1, 0, 1, 0, 1, 1, 0, 0, 1}));
+}
+
 // A one-point volume envelope: the loader switches it off, so the demo cuts a released note;
 // FT2 keeps it and holds the point's value, also after the release.
 TEST_F(Ft2Envelopes, OnePointEnvelopeHoldsItsValue) {
