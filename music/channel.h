@@ -85,6 +85,7 @@ struct Channel {
     uint8_t retrigCounter;           // ticks since Rxy last retriggered, where it counts
     int32_t panningEnvelopeFine;     // the panning envelope's last value in 8.8, 32.0 centre
     uint8_t panningHeld;             // the panning envelope holds on its sustain point
+    uint8_t lastParam;               // the effect parameter of the channel's last row
 };
 
 constexpr int32_t channelTableSize = 32;

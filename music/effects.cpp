@@ -260,14 +260,21 @@ void vibratoOnRowTick(const EffectCall& e) {
         applyVibrato(e.channel, &profileOf(e.player));
         return;
     }
+    // Where the offset persists the row tick already has the pitch FT2 leaves there.
+    if (profileOf(e.player).periodOffsetPersists) {
+        raiseFlags(e.channel, UPDATE_FREQUENCY);
+        return;
+    }
     const bool continued = e.row->previousEffect == 4 || e.row->previousEffect == 6;
     e.channel->periodDelta = continued && !e.row->note ? e.channel->heldVibratoDelta : 0;
     raiseFlags(e.channel, UPDATE_FREQUENCY);
 }
 
 void vibratoRow(const EffectCall& e) {
-    store(e.channel->vibratoSpeed, e.x);
-    store(e.channel->vibratoDepth, e.y);
+    if (!profileOf(e.player).periodOffsetPersists) {
+        store(e.channel->vibratoSpeed, e.x);
+        store(e.channel->vibratoDepth, e.y);
+    }
     vibratoOnRowTick(e);
 }
 
@@ -432,9 +439,11 @@ void extraFinePortaRow(const EffectCall& e) {
     if (e.x == 1) {
         store(channel->extraFinePortaUpMemory, e.y);
         slidePeriod(channel, -channel->extraFinePortaUpMemory);
+        channel->periodDelta = 0;
     } else if (e.x == 2) {
         store(channel->extraFinePortaDownMemory, e.y);
         slidePeriod(channel, channel->extraFinePortaDownMemory);
+        channel->periodDelta = 0;
     }
 }
 
@@ -460,7 +469,8 @@ void arpeggioOther(const EffectCall& e) {
     Channel* channel = e.channel;
     const int32_t phase = arpeggioPhase(e.player);
     // Phases 1 and 2 write their offset even when it is 0, replacing a volume-column vibrato of
-    // the same tick; phase 0 leaves periodDelta as the tick has it.
+    // the same tick; phase 0 leaves periodDelta as the tick has it, or in FT2 the plain period.
+    if (phase == 0 && profileOf(e.player).periodOffsetPersists) channel->periodDelta = 0;
     if (phase != 0) {
         const int32_t semitones = phase == 1 ? e.x : e.y;
         if ((e.player->flags & 1) != 0 && profileOf(e.player).arpeggioFromNoteTable) {
@@ -519,6 +529,10 @@ void tonePortaOther(const EffectCall& e) {
 }
 
 void vibratoOther(const EffectCall& e) {
+    if (profileOf(e.player).periodOffsetPersists) {
+        store(e.channel->vibratoSpeed, e.x);
+        store(e.channel->vibratoDepth, e.y);
+    }
     applyVibrato(e.channel, &profileOf(e.player));
     e.channel->heldVibratoDelta = e.channel->periodDelta;
     stepVibratoPosition(e.channel);
@@ -631,11 +645,13 @@ void tremorOther(const EffectCall& e) {
 void finePortaUpRow(const EffectCall& e) {
     store(e.channel->finePortaUpMemory, e.y);
     slidePeriod(e.channel, -4 * e.channel->finePortaUpMemory);
+    e.channel->periodDelta = 0;
 }
 
 void finePortaDownRow(const EffectCall& e) {
     store(e.channel->finePortaDownMemory, e.y);
     slidePeriod(e.channel, 4 * e.channel->finePortaDownMemory);
+    e.channel->periodDelta = 0;
 }
 
 void vibratoWaveformRow(const EffectCall& e) {

@@ -70,6 +70,7 @@ constexpr ReplayProfile makeFt2Profile() {
     p.noteDelayStoresCell = true;
     p.panningSustainOutlastsRelease = true;
     p.tremorFt2Phases = true;
+    p.periodOffsetPersists = true;
     return p;
 }
 

@@ -166,6 +166,11 @@ struct ReplayProfile {
     // rows and parameter changes, each turn taking the x or y of its tick; T00 with no memory
     // turns on every tick.
     bool tremorFt2Phases;
+    // FT2: the pitch an effect leaves (vibrato, arpeggio, glissando, either column) stays on the
+    // following ticks and rows until something sets it anew: a note start, a portamento, or the
+    // row after an arpeggio or after a vibrato the row does not continue. 4xy takes its speed and
+    // depth on the other ticks, after the volume column's vibrato of the same tick.
+    bool periodOffsetPersists;
 };
 
 // The two fixed profiles; never null.

@@ -659,6 +659,18 @@ void raiseFt2VolumeRefresh(const Player* player, Channel* channel, uint8_t volum
 
 namespace {
 
+// FT2 sets the pitch back to the period on a row after an arpeggio, and after a vibrato (either
+// kind, 4xy or 6xy) that the row does not continue.
+bool pitchEffectEnded(uint8_t previousEffect, uint8_t previousParam, const Cell* cell) {
+    if (previousEffect == 0) return previousParam != 0;
+    return (previousEffect == 4 || previousEffect == 6) && cell->effect != 4 && cell->effect != 6;
+}
+
+// The offset the effects leave on a tick, before the auto-vibrato adds its own for that tick.
+void keepPeriodOffset(Channel* channel, const ReplayProfile& rules) {
+    if (rules.periodOffsetPersists) channel->heldVibratoDelta = channel->periodDelta;
+}
+
 // FT2 reads nothing but the cell of a row with a note delay: the note that plays goes on as on
 // any other tick until the delay's tick starts the stored one.
 void holdDelayedRow(Player* player, Channel* channel, const Cell* cell, uint8_t cellInstrument,
@@ -670,9 +682,13 @@ void holdDelayedRow(Player* player, Channel* channel, const Cell* cell, uint8_t 
     const uint8_t volumeType = volumeEnvelopeType(player, instrument);
     const uint8_t panningType = panningEnvelopeType(player, instrument);
     if (channel->lastEffect == 7 && cell->effect != 7) channel->volume += channel->volumeDelta;
+    const bool pitchReset = !rules.periodOffsetPersists ||
+                            pitchEffectEnded(channel->lastEffect, channel->lastParam, cell);
+    channel->periodDelta = pitchReset ? 0 : channel->heldVibratoDelta;
+    keepPeriodOffset(channel, rules);
     channel->lastEffect = cell->effect;
+    channel->lastParam = cell->param;
     channel->volumeDelta = 0;
-    channel->periodDelta = 0;
     channel->updateFlags = UPDATE_FREQUENCY;
     stepEnvelopesAndFadeout(channel, instrument, volumeType, panningType, rules);
     stepAutoVibrato(channel, instrument, &rules, linearTable(player));
@@ -773,7 +789,12 @@ void processRow(Player* player) {
         // FT2 refreshes the volume on a note, not on every row.
         const bool refreshVolume = !rules.globalVolumeFt2Timing || starts;
         channel->updateFlags |= refreshVolume ? UPDATE_FREQUENCY | UPDATE_VOLUME : UPDATE_FREQUENCY;
-        channel->periodDelta = 0;
+        if (!rules.periodOffsetPersists || (starts && !keepsPeriod && !tonePortamento) ||
+            pitchEffectEnded(row.previousEffect, channel->lastParam, cell))
+            channel->periodDelta = 0;
+        else
+            channel->periodDelta = channel->heldVibratoDelta;
+        channel->lastParam = cell->param;
 
         const int32_t targetBeforeRow = channel->portaTarget;
         if (releaseOnRow) {
@@ -820,6 +841,7 @@ void processRow(Player* player) {
                 channel->portaDirection = target > channel->period ? 1 : 2;
             }
         }
+        keepPeriodOffset(channel, rules);
         // A retrigger may have changed the channel's instrument.
         if (rules.retriggerLastInstrument) lookUpInstrument(player, channel, &instrument, &sample);
         stepAutoVibrato(channel, instrument, &rules, linearTable(player));
@@ -843,7 +865,7 @@ void processTick(Player* player) {
         uint8_t panningType = panningEnvelopeType(player, instrument);
 
         channel->volumeDelta = 0;
-        channel->periodDelta = 0;
+        channel->periodDelta = rules.periodOffsetPersists ? channel->heldVibratoDelta : 0;
         channel->updateFlags = 0;
 
         if (!rules.envelopesAfterEffects)
@@ -851,6 +873,7 @@ void processTick(Player* player) {
         volumeColumnTick(channel, cell->volume, &rules);
 
         effectOtherTick(player, channel, cell, instrument, sample);
+        keepPeriodOffset(channel, rules);
         // A retrigger or a delayed note may have changed the channel's instrument.
         if (rules.retriggerLastInstrument) {
             lookUpInstrument(player, channel, &instrument, &sample);

@@ -439,6 +439,34 @@ TEST_F(Ft2Pitch, TremorTurnsByItsOwnCountdown) {
     EXPECT_EQ(muted, (std::vector<int32_t>{0, 1, 0, 1, 0, 1, 1, 0, 0, 1}));
 }
 
+// The pitch an effect leaves stays in FT2 until something sets it anew. A volume-column vibrato
+// (B8 at speed A4) on row 0 leaves its last offset on row 1, which has no effect at all; 4xy in a
+// cell with a volume-column vibrato takes its speed and depth only after the column's vibrato on
+// each tick, so both run and the phase moves twice a tick.
+TEST_F(Ft2Pitch, EffectPitchStaysUntilSetAnew) {
+    put(0, 0, noteC4, 1, 0xA4);
+    put(1, 0, 0, 0, 0xB8);
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        tick(6 + 6);
+        const int32_t lastOffset = channel(0).periodDelta;
+        ASSERT_NE(lastOffset, 0) << profileName(id);
+        tick(); // row 2, no effect
+        EXPECT_EQ(channel(0).periodDelta, ft2() ? lastOffset : 0) << profileName(id);
+        tick();
+        EXPECT_EQ(channel(0).periodDelta, ft2() ? lastOffset : 0) << profileName(id);
+    }
+    put(0, 0, noteC4, 1, 0xB8, 4, 0x1F);
+    put(1, 0, 0, 0, 0, 0, 0);
+    begin(ProfileId::Ft2);
+    tick(2); // tick 1: the column's vibrato at speed 0, then 4xy's at phase 0: no offset yet
+    EXPECT_EQ(channel(0).periodDelta, 0);
+    EXPECT_EQ(channel(0).vibratoPosition, 1);
+    tick(); // tick 2: the column at phase 1, then 4xy at phase 2: 49 x 15 >> 5 = 22, lower
+    EXPECT_EQ(channel(0).periodDelta, -22);
+    EXPECT_EQ(channel(0).vibratoPosition, 3);
+}
+
 // A one-point volume envelope: the loader switches it off, so the demo cuts a released note;
 // FT2 keeps it and holds the point's value, also after the release.
 TEST_F(Ft2Envelopes, OnePointEnvelopeHoldsItsValue) {
