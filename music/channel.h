@@ -86,6 +86,7 @@ struct Channel {
     int32_t panningEnvelopeFine;     // the panning envelope's last value in 8.8, 32.0 centre
     uint8_t panningHeld;             // the panning envelope holds on its sustain point
     uint8_t lastParam;               // the effect parameter of the channel's last row
+    int8_t noteFinetune;             // the finetune the channel's last note started with
 };
 
 constexpr int32_t channelTableSize = 32;

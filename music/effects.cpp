@@ -248,7 +248,8 @@ void portaDownRow(const EffectCall& e) {
 }
 
 void tonePortaRow(const EffectCall& e) {
-    store(e.channel->portaSpeed, e.xx);
+    if (!profileOf(e.player).volumeColumnPortamentoFirst || (e.cell->volume >> 4) != 0xF)
+        store(e.channel->portaSpeed, e.xx);
     e.channel->portaTarget = e.channel->notePeriod;
     e.channel->updateFlags &= ~(UPDATE_TRIGGER | UPDATE_FREQUENCY);
 }
@@ -464,6 +465,11 @@ int32_t arpeggioPhase(const Player* player) {
     return ft2ArpeggioTable[counter & 31];
 }
 
+// The finetune the channel's arpeggio and glissando snap with.
+int32_t snappingFinetune(const EffectCall& e) {
+    return profileOf(e.player).channelKeepsFinetune ? e.channel->noteFinetune : e.sample->finetune;
+}
+
 void arpeggioOther(const EffectCall& e) {
     if (e.xx == 0) return;
     Channel* channel = e.channel;
@@ -475,14 +481,14 @@ void arpeggioOther(const EffectCall& e) {
         const int32_t semitones = phase == 1 ? e.x : e.y;
         if ((e.player->flags & 1) != 0 && profileOf(e.player).arpeggioFromNoteTable) {
             const int32_t target =
-                linearArpeggioPeriod(channel->period, e.sample->finetune, semitones);
+                linearArpeggioPeriod(channel->period, snappingFinetune(e), semitones);
             channel->periodDelta = channel->period - target;
         } else if ((e.player->flags & 1) != 0) {
             channel->periodDelta = 64 * semitones;
         } else if (profileOf(e.player).arpeggioFromNoteTable &&
                    profileOf(e.player).ft2AmigaPeriodTable) {
             channel->periodDelta =
-                ft2AmigaSnappedPeriod(channel->period, e.sample->finetune, semitones) -
+                ft2AmigaSnappedPeriod(channel->period, snappingFinetune(e), semitones) -
                 channel->period;
         } else {
             const int32_t finetune = e.sample->finetune;
@@ -514,10 +520,10 @@ void applyGlissando(const EffectCall& e) {
     if (channel->glissando == 0) return;
     if ((e.player->flags & 1) != 0) {
         channel->periodDelta =
-            channel->period - linearArpeggioPeriod(channel->period, e.sample->finetune, 0);
+            channel->period - linearArpeggioPeriod(channel->period, snappingFinetune(e), 0);
     } else if (profileOf(e.player).ft2AmigaPeriodTable) {
         channel->periodDelta =
-            ft2AmigaSnappedPeriod(channel->period, e.sample->finetune, 0) - channel->period;
+            ft2AmigaSnappedPeriod(channel->period, snappingFinetune(e), 0) - channel->period;
     }
 }
 

@@ -71,6 +71,8 @@ constexpr ReplayProfile makeFt2Profile() {
     p.panningSustainOutlastsRelease = true;
     p.tremorFt2Phases = true;
     p.periodOffsetPersists = true;
+    p.channelKeepsFinetune = true;
+    p.volumeColumnPortamentoFirst = true;
     return p;
 }
 

@@ -171,6 +171,12 @@ struct ReplayProfile {
     // row after an arpeggio or after a vibrato the row does not continue. 4xy takes its speed and
     // depth on the other ticks, after the volume column's vibrato of the same tick.
     bool periodOffsetPersists;
+    // FT2: the finetune a note starts with (its sample's, or E5y's of its cell) stays with the
+    // channel until the next note starts: tone-portamento targets, arpeggio and glissando use it.
+    bool channelKeepsFinetune;
+    // FT2: a volume-column Fx in a cell with 3xx or 5xy sets the portamento speed (x times 64);
+    // 3xx's own speed is then not taken, and both slide on every other tick.
+    bool volumeColumnPortamentoFirst;
 };
 
 // The two fixed profiles; never null.

@@ -372,6 +372,7 @@ bool restartLastNote(const Player* player, Channel* channel, Instrument** instru
     if (shiftedNote != 0) {
         channel->realNote = static_cast<uint8_t>(shiftedNote - 1);
         channel->notePeriod = notePeriodFor(player, channel->realNote, (*sample)->finetune);
+        channel->noteFinetune = (*sample)->finetune;
         channel->period = channel->notePeriod;
     }
     channel->periodDelta = 0;
@@ -783,6 +784,10 @@ void processRow(Player* player) {
             int32_t finetune = sample->finetune;
             if (rules.finetuneForNoteOnly && cell->effect == 14 && (cell->param >> 4) == 5)
                 finetune = (cell->param & 15) * 16 - 128;
+            if (rules.channelKeepsFinetune && tonePortamento)
+                finetune = channel->noteFinetune;
+            else
+                channel->noteFinetune = static_cast<int8_t>(finetune);
             channel->notePeriod = notePeriodFor(player, channel->realNote, finetune);
             if (!tonePortamento) channel->period = channel->notePeriod;
         }

@@ -467,6 +467,34 @@ TEST_F(Ft2Pitch, EffectPitchStaysUntilSetAnew) {
     EXPECT_EQ(channel(0).vibratoPosition, 3);
 }
 
+// F1 in the volume column beside 301: FT2 takes the column's speed (1 x 64 period units) and
+// ignores 3xx's, and both slide on each other tick, 128 units a tick; the demo's rules let 3xx's
+// speed (4 units) win for both slides.
+TEST_F(Ft2Pitch, VolumeColumnPortamentoSpeedWinsOver3xx) {
+    put(0, 0, noteC4, 1);
+    put(1, 0, noteC4 + 12, 0, 0xF1, 3, 0x01);
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        tick(6 + 2);
+        EXPECT_EQ(channel(0).period, ft2() ? 4608 - 128 : 4608 - 8) << profileName(id);
+    }
+}
+
+// E5F on C-4 plays at finetune 112 (FT2: 14 sixteenths of a semitone up, period 4552); the
+// tone portamento on the next row aims at D-4 with that same finetune (4424), since FT2 keeps it
+// in the channel, where the demo aims at D-4 of the finetune E5F left in the sample (15, 4473).
+TEST_F(Ft2Pitch, NoteFinetuneStaysForThePortamentoTarget) {
+    put(0, 0, noteC4, 1, 0, 14, 0x5F);
+    put(1, 0, noteC4 + 2, 0, 0, 3, 0xFF);
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        tick();
+        if (ft2()) EXPECT_EQ(channel(0).period, 4552);
+        tick(7);
+        EXPECT_EQ(channel(0).period, ft2() ? 4424 : 4473) << profileName(id);
+    }
+}
+
 // A one-point volume envelope: the loader switches it off, so the demo cuts a released note;
 // FT2 keeps it and holds the point's value, also after the release.
 TEST_F(Ft2Envelopes, OnePointEnvelopeHoldsItsValue) {
