@@ -87,6 +87,7 @@ struct Channel {
     uint8_t panningHeld;             // the panning envelope holds on its sustain point
     uint8_t lastParam;               // the effect parameter of the channel's last row
     int8_t noteFinetune;             // the finetune the channel's last note started with
+    uint8_t startedNote;             // a note has started on the channel since playback began
 };
 
 constexpr int32_t channelTableSize = 32;

@@ -73,6 +73,7 @@ constexpr ReplayProfile makeFt2Profile() {
     p.periodOffsetPersists = true;
     p.channelKeepsFinetune = true;
     p.volumeColumnPortamentoFirst = true;
+    p.instrumentBeforeNoteSilent = true;
     return p;
 }
 

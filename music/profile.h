@@ -177,6 +177,9 @@ struct ReplayProfile {
     // FT2: a volume-column Fx in a cell with 3xx or 5xy sets the portamento speed (x times 64);
     // 3xx's own speed is then not taken, and both slide on every other tick.
     bool volumeColumnPortamentoFirst;
+    // FT2: an instrument number on a channel where no note has started yet sets volume 0 and
+    // centre panning (FT2 takes both from the sample last started, and there is none).
+    bool instrumentBeforeNoteSilent;
 };
 
 // The two fixed profiles; never null.

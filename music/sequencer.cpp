@@ -373,6 +373,7 @@ bool restartLastNote(const Player* player, Channel* channel, Instrument** instru
         channel->realNote = static_cast<uint8_t>(shiftedNote - 1);
         channel->notePeriod = notePeriodFor(player, channel->realNote, (*sample)->finetune);
         channel->noteFinetune = (*sample)->finetune;
+        channel->startedNote = 1;
         channel->period = channel->notePeriod;
     }
     channel->periodDelta = 0;
@@ -667,6 +668,12 @@ bool pitchEffectEnded(uint8_t previousEffect, uint8_t previousParam, const Cell*
     return (previousEffect == 4 || previousEffect == 6) && cell->effect != 4 && cell->effect != 6;
 }
 
+void silenceBeforeFirstNote(Channel* channel, const ReplayProfile& rules) {
+    if (!rules.instrumentBeforeNoteSilent || channel->startedNote != 0) return;
+    channel->volume = 0;
+    channel->panning = 128;
+}
+
 // The offset the effects leave on a tick, before the auto-vibrato adds its own for that tick.
 void keepPeriodOffset(Channel* channel, const ReplayProfile& rules) {
     if (rules.periodOffsetPersists) channel->heldVibratoDelta = channel->periodDelta;
@@ -778,6 +785,7 @@ void processRow(Player* player) {
         const bool starts = note && !outOfRange;
         if (starts) {
             channel->updateFlags = UPDATE_TRIGGER;
+            if (!tonePortamento) channel->startedNote = 1;
         }
         if (starts && !keepsPeriod) {
             channel->realNote = static_cast<uint8_t>(shiftedNote - 1);
@@ -809,10 +817,14 @@ void processRow(Player* player) {
                 channel->volume = sample->volume;
                 channel->panning = sample->panning;
                 channel->updateFlags |= UPDATE_VOLUME | UPDATE_PANNING;
+                silenceBeforeFirstNote(channel, rules);
             }
             if (rowVolumeColumn != 0) volumeColumnRow(channel, rowVolumeColumn, &rules);
         } else {
-            if (cellInstrument != 0) resetInstrument(player, channel, instrument, sample);
+            if (cellInstrument != 0) {
+                resetInstrument(player, channel, instrument, sample);
+                silenceBeforeFirstNote(channel, rules);
+            }
             const Sample* lastStarted = channel->voice->sample;
             if (cellInstrument != 0 && outOfRange && lastStarted != nullptr) {
                 channel->volume = lastStarted->volume;

@@ -495,6 +495,21 @@ TEST_F(Ft2Pitch, NoteFinetuneStaysForThePortamentoTarget) {
     }
 }
 
+// An instrument number on a channel that has not started a note: FT2 takes volume and panning
+// from the sample last started, and there is none, so the later note without instrument number
+// is silent (volume 0, centred); the demo takes the instrument's sample volume.
+TEST_F(Ft2Pitch, InstrumentBeforeAnyNoteStoresVolumeZero) {
+    samples[0].panning = 200;
+    put(0, 0, 0, 1);
+    put(1, 0, noteC4);
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        tick(7);
+        EXPECT_EQ(channel(0).volume, ft2() ? 0 : 48) << profileName(id);
+        EXPECT_EQ(channel(0).panning, ft2() ? 128 : 200) << profileName(id);
+    }
+}
+
 // A one-point volume envelope: the loader switches it off, so the demo cuts a released note;
 // FT2 keeps it and holds the point's value, also after the release.
 TEST_F(Ft2Envelopes, OnePointEnvelopeHoldsItsValue) {
