@@ -941,16 +941,12 @@ void sequencerTick(Player* player) {
                 player->nextOrder = next;
                 player->nextRow = 0;
                 if (profileOf(player).patternLoopSetsBreakRow) {
-                    // FT2 starts the next pattern at the row its last pattern loop jumped to.
+                    // FT2 starts the next pattern at the row its last pattern loop jumped to,
+                    // also past the end of a shorter pattern: that row plays as an empty one
+                    // (FT2 reads beyond the pattern there) and the song moves on to the order
+                    // after it.
                     player->nextRow = player->pendingBreakRow;
                     player->pendingBreakRow = 0;
-                    const Pattern* pattern =
-                        next < orderTableEntries &&
-                                player->orderTable[next] < player->patternRecordCount
-                            ? &player->patterns[player->orderTable[next]]
-                            : nullptr;
-                    if (pattern == nullptr || player->nextRow >= pattern->rowCount)
-                        player->nextRow = 0;
                 }
             }
         }

@@ -1102,6 +1102,18 @@ TEST_F(Ft2Position, NextPatternStartsAtTheLoopRow) {
         const std::vector<int32_t> ft2Rows = {0, 1, 2, 3, 1, 2, 3, 101};
         EXPECT_EQ(rows, ft2() ? ft2Rows : demoRows) << profileName(id);
     }
+    // A next pattern of one row: FT2 still starts it at row 1, past its end, which plays as an
+    // empty row before the song moves on to the next order (here back to the start).
+    patterns[1].rowCount = 1;
+    cells[1][0] = Cell{noteC4, 1, 0, 0, 0};
+    begin(ProfileId::Ft2);
+    std::vector<int32_t> rows;
+    for (int32_t t = 0; t < 9; ++t) {
+        tick();
+        rows.push_back(player.order * 100 + player.row);
+    }
+    EXPECT_EQ(rows, (std::vector<int32_t>{0, 1, 2, 3, 1, 2, 3, 101, 0}));
+    EXPECT_EQ(channel(0).period, 0); // pattern 1's row 0 never played
 }
 
 // Quiet notes: the demo truncates the voice level to whole units of 1/255, so volume 1 is silent
