@@ -11,6 +11,9 @@ constexpr uint8_t UPDATE_FREQUENCY = 0x01;
 constexpr uint8_t UPDATE_VOLUME = 0x02;
 constexpr uint8_t UPDATE_PANNING = 0x04;
 constexpr uint8_t UPDATE_TRIGGER = 0x08;
+// Where the profile ramps volume changes by their kind: this tick's change is a quick one (a set
+// volume, a note cut, a key-off cut, the tremor, an instrument's volume) rather than a slide.
+constexpr uint8_t UPDATE_QUICK_RAMP = 0x10;
 constexpr uint8_t UPDATE_RESTART = 0x20;
 
 struct Channel {

@@ -339,6 +339,7 @@ void setVolumeRow(const EffectCall& e) {
     const bool capped = profileOf(e.player).volumeCommandCapped && e.xx > maxVolume;
     e.channel->volume = capped ? maxVolume : e.xx;
     raiseFlags(e.channel, UPDATE_VOLUME);
+    raiseQuickRamp(e.channel, profileOf(e.player));
 }
 
 void patternBreakRow(const EffectCall& e) {
@@ -641,6 +642,7 @@ void multiRetrigOther(const EffectCall& e) {
 void tremorOther(const EffectCall& e) {
     if (profileOf(e.player).tremorFt2Phases) {
         tremorStepFt2(e.channel);
+        raiseQuickRamp(e.channel, profileOf(e.player));
         return;
     }
     tremorStep(e.channel);
@@ -731,6 +733,7 @@ void noteCutRow(const EffectCall& e) {
     e.channel->volume = 0;
     e.channel->tremorMuted = 0;
     raiseFlags(e.channel, UPDATE_VOLUME);
+    raiseQuickRamp(e.channel, profileOf(e.player));
 }
 
 void patternDelayRow(const EffectCall& e) {
@@ -791,6 +794,7 @@ void noteCutOther(const EffectCall& e) {
     e.channel->tremorMuted = 0;
     e.channel->volume = 0;
     raiseFlags(e.channel, UPDATE_VOLUME);
+    raiseQuickRamp(e.channel, profileOf(e.player));
 }
 
 // Of the delayed cell's volume column only set-volume and set-panning are taken.

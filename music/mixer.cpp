@@ -547,10 +547,10 @@ int32_t settledLevel(int32_t target) {
     return static_cast<int32_t>(static_cast<uint32_t>(target) * 256u);
 }
 
-template <bool FineLevels> float rampIncrement(int64_t difference) {
+template <bool FineLevels> float rampIncrement(int64_t difference, float lengthReciprocal) {
     if (difference == 0) return 0.0f;
     return static_cast<float>(difference) * (FineLevels ? fineLevelToGain : levelToGain) *
-           rampLengthReciprocal;
+           lengthReciprocal;
 }
 
 // One voice's run; fine-level voices (levels in 1/256 units) get their own copy so that the
@@ -604,10 +604,16 @@ template <bool FineLevels> void mixVoice(Voice& voice, float* out, int32_t frame
                 static_cast<int64_t>(voice.leftTarget) - (voice.leftLevel >> 8);
             const int64_t rightDifference =
                 static_cast<int64_t>(voice.rightTarget) - (voice.rightLevel >> 8);
-            voice.leftRampIncrement = rampIncrement<FineLevels>(leftDifference);
-            voice.rightRampIncrement = rampIncrement<FineLevels>(rightDifference);
+            // A voice may ask for a ramp of its own length (once per target change, not per
+            // frame, so the division costs nothing in the loop).
+            const bool ownLength = voice.rampFrames > 0;
+            const int32_t length = ownLength ? voice.rampFrames : rampLength;
+            const float reciprocal =
+                ownLength ? 1.0f / static_cast<float>(length) : rampLengthReciprocal;
+            voice.leftRampIncrement = rampIncrement<FineLevels>(leftDifference, reciprocal);
+            voice.rightRampIncrement = rampIncrement<FineLevels>(rightDifference, reciprocal);
             ramping = leftDifference != 0 || rightDifference != 0;
-            if (ramping) voice.rampFramesLeft = rampLength > 0 ? rampLength : 0;
+            if (ramping) voice.rampFramesLeft = length > 0 ? length : 0;
         }
         if (ramping && voice.rampFramesLeft < frames) {
             frames = voice.rampFramesLeft;

@@ -33,6 +33,7 @@ struct Voice {
     float leftRampIncrement; // gain change per frame while ramping
     float rightRampIncrement;
     int32_t rampFramesLeft; // 0: no ramp running
+    int32_t rampFrames;     // length of the next ramp; 0: the mixer's usual rampLength
     // Targets and levels in units of 1/256 of the usual ones, for quiet notes kept exact.
     uint8_t fineLevels;
 };

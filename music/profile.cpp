@@ -74,6 +74,7 @@ constexpr ReplayProfile makeFt2Profile() {
     p.channelKeepsFinetune = true;
     p.volumeColumnPortamentoFirst = true;
     p.instrumentBeforeNoteSilent = true;
+    p.ft2VolumeRamps = true;
     return p;
 }
 

@@ -180,6 +180,10 @@ struct ReplayProfile {
     // FT2: an instrument number on a channel where no note has started yet sets volume 0 and
     // centre panning (FT2 takes both from the sample last started, and there is none).
     bool instrumentBeforeNoteSilent;
+    // FT2: a voice's volume and panning changes ramp over the whole tick, a quick change (note
+    // start, set volume, note cut, key-off cut, tremor, an instrument's volume) and the fade of
+    // a replaced note over rate / 200 frames; the demo ramps every change over 128 frames.
+    bool ft2VolumeRamps;
 };
 
 // The two fixed profiles; never null.

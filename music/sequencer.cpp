@@ -335,11 +335,16 @@ uint8_t panningEnvelopeType(const Player* player, const Instrument* instrument) 
     return instrument->panningType;
 }
 
+void raiseQuickRamp(Channel* channel, const ReplayProfile& rules) {
+    if (rules.ft2VolumeRamps) channel->updateFlags |= UPDATE_QUICK_RAMP;
+}
+
 void releaseNote(const Player* player, Channel* channel, const Instrument* instrument) {
     channel->keyOff = 1;
     if (profileOf(player).keyOffZeroesVolume && (volumeEnvelopeType(player, instrument) & 1) == 0) {
         channel->volume = 0;
         channel->updateFlags |= UPDATE_VOLUME;
+        raiseQuickRamp(channel, profileOf(player));
     }
 }
 
@@ -424,6 +429,7 @@ void keepEnvelopePosition(EnvelopeState kept, EnvelopeState from) {
 void resetInstrument(const Player* player, Channel* channel, const Instrument* instrument,
                      const Sample* sample) {
     channel->fadeoutSpeed = instrument->fadeout;
+    raiseQuickRamp(channel, profileOf(player));
     if (!profileOf(player).envelopeResetNeedsEnvelope) {
         resetChannel(channel, sample);
         return;
@@ -568,6 +574,7 @@ void volumeColumnRow(Channel* channel, uint8_t v, const ReplayProfile* rules) {
         channel->volume = v - 16;
         channel->tremorMuted = 0;
         channel->updateFlags |= UPDATE_VOLUME;
+        if (rules != nullptr) raiseQuickRamp(channel, *rules);
         return;
     case 0x6:
     case 0x8: slideVolumeDown(channel, y); return;
@@ -817,6 +824,7 @@ void processRow(Player* player) {
                 channel->volume = sample->volume;
                 channel->panning = sample->panning;
                 channel->updateFlags |= UPDATE_VOLUME | UPDATE_PANNING;
+                raiseQuickRamp(channel, rules);
                 silenceBeforeFirstNote(channel, rules);
             }
             if (rowVolumeColumn != 0) volumeColumnRow(channel, rowVolumeColumn, &rules);

@@ -99,6 +99,9 @@ void stepAutoVibrato(Channel* channel, const Instrument* instrument,
 uint8_t volumeEnvelopeType(const Player* player, const Instrument* instrument);
 uint8_t panningEnvelopeType(const Player* player, const Instrument* instrument);
 
+// Marks this tick's volume change as a quick one where the profile ramps by kind.
+void raiseQuickRamp(Channel* channel, const ReplayProfile& rules);
+
 // Releases the note as a key-off does in profiles where that zeroes the volume of a channel
 // without volume envelope (FT2); other profiles only set keyOff here.
 void releaseNote(const Player* player, Channel* channel, const Instrument* instrument);

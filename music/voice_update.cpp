@@ -72,7 +72,13 @@ int32_t linearFrequency(int32_t period, int32_t periodDelta) {
     return static_cast<int32_t>(hz);
 }
 
-void startNote(Channel* channel, Sample* sample, bool offsetPastEndSilences) {
+// FT2's quick ramp: rate / 200 frames (220 at 44100 Hz).
+int32_t quickRampFrames() {
+    const int32_t frames = sampleRate / 200;
+    return frames > 0 ? frames : 1;
+}
+
+void startNote(Channel* channel, Sample* sample, bool offsetPastEndSilences, bool ft2Ramps) {
     Voice* current = &voiceTable[channel->voice->index];
     Voice* target = current;
     if (current->sample != nullptr) {
@@ -87,6 +93,7 @@ void startNote(Channel* channel, Sample* sample, bool offsetPastEndSilences) {
         current->volumeCopy = 0;
         current->leftTarget = 0;
         current->rightTarget = 0;
+        if (ft2Ramps) current->rampFrames = quickRampFrames();
         channel->voice = partner;
         target = partner;
     }
@@ -221,8 +228,16 @@ void updateVoice(Channel* channel, Sample* sample, const Player* player) {
     if (channel->period + channel->periodDelta == 0 && !profileOf(player).ft2VoiceStep)
         channel->updateFlags &= ~UPDATE_FREQUENCY;
     const uint8_t flags = channel->updateFlags;
+    const ReplayProfile& rules = profileOf(player);
     if (flags & UPDATE_TRIGGER)
-        startNote(channel, sample, profileOf(player).sampleOffsetWithNoteOnly);
+        startNote(channel, sample, rules.sampleOffsetWithNoteOnly, rules.ft2VolumeRamps);
+    if (rules.ft2VolumeRamps && (flags & (UPDATE_VOLUME | UPDATE_PANNING)) != 0) {
+        // A slide or an envelope moves across the whole tick, a quick change in rate / 200.
+        const bool quick = (flags & (UPDATE_TRIGGER | UPDATE_QUICK_RAMP)) != 0;
+        const int32_t bpm = player->bpm > 0 ? player->bpm : 1;
+        const int32_t tickFrames = (sampleRate * 5 / 2) / bpm;
+        channel->voice->rampFrames = quick ? quickRampFrames() : (tickFrames > 0 ? tickFrames : 1);
+    }
     if (flags & UPDATE_VOLUME) updateVolume(channel, channel->voice, player);
     if (flags & UPDATE_PANNING) updatePanning(channel, channel->voice, player);
     if (flags & UPDATE_FREQUENCY) updateFrequency(channel, channel->voice, player);
