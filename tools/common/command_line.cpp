@@ -7,7 +7,7 @@
 namespace tools {
 namespace {
 
-constexpr int helpIndent = 24;
+constexpr int helpIndent = 26;
 
 // Prints text with every line after the first indented to column `indent`.
 void printIndented(FILE* out, const char* text, int indent) {

@@ -78,7 +78,7 @@ const tools::ToolSpec toolSpec = {
     "  n             next file\n"
     "  p             previous file\n"
     "  q             quit\n"
-    "The terminal is restored on every way out, signals included.",
+    "The terminal is restored after q, at the end and after the signals below.",
     exitTable,
     static_cast<int>(sizeof exitTable / sizeof exitTable[0]),
 };
@@ -86,16 +86,11 @@ const tools::ToolSpec toolSpec = {
 // ---- Terminal and signals ----------------------------------------------------------------------
 
 std::atomic<bool> resized{false};
-volatile std::sig_atomic_t suspendAsked = 0;
 bool terminalRaw = false;
 termios savedTerminal;
 
 void onResize(int) {
     resized.store(true, std::memory_order_release);
-}
-
-void onSuspend(int) {
-    suspendAsked = 1;
 }
 
 void restoreTerminal() {
@@ -105,8 +100,10 @@ void restoreTerminal() {
     }
 }
 
+// A terminal that is not ours to control (tcgetpgrp fails) can be read without being stopped.
 bool inForeground() {
-    return tcgetpgrp(STDIN_FILENO) == getpgrp();
+    const pid_t foreground = tcgetpgrp(STDIN_FILENO);
+    return foreground < 0 || foreground == getpgrp();
 }
 
 // Keys arrive one by one without echo; Ctrl-C still raises SIGINT. Only in the foreground: a
@@ -127,23 +124,6 @@ void installSignals() {
     sigemptyset(&sa.sa_mask);
     sa.sa_handler = onResize;
     sigaction(SIGWINCH, &sa, nullptr);
-    sa.sa_handler = onSuspend;
-    sigaction(SIGTSTP, &sa, nullptr);
-}
-
-// Ctrl-Z: the terminal as it was while stopped, raw again once back in the foreground.
-void suspendIfAsked() {
-    if (suspendAsked == 0) return;
-    suspendAsked = 0;
-    restoreTerminal();
-    std::signal(SIGTSTP, SIG_DFL);
-    raise(SIGTSTP);
-    // Continued here.
-    struct sigaction sa {};
-    sigemptyset(&sa.sa_mask);
-    sa.sa_handler = onSuspend;
-    sigaction(SIGTSTP, &sa, nullptr);
-    resized.store(true, std::memory_order_release);
 }
 
 int32_t terminalColumns() {
@@ -344,7 +324,6 @@ Outcome play(bxm_player* player, const char* path, int32_t rate, bool statusShow
             outcome = Outcome::Interrupted;
             break;
         }
-        suspendIfAsked();
         const Key key = readKey();
         if (key == Key::Quit) {
             outcome = Outcome::Quit;

@@ -197,7 +197,46 @@ for columns in (40, 24):
 s.send(b"q")
 s.finish()
 
-# 4. Ctrl-C: the terminal's interrupt character, exit code 130, terminal restored.
+# 4. A background job of a shell with job control: it reads no keys, leaves the terminal's
+#    settings alone (changing them would stop it, SIGTTOU) and plays on until SIGTERM.
+master, slave = os.openpty()
+before = termios.tcgetattr(slave)
+
+
+def shell_terminal():
+    os.setsid()
+    fcntl.ioctl(0, termios.TIOCSCTTY, 0)
+
+
+shell = subprocess.Popen(
+    ["sh", "-c", 'set -m; "$0" "$1" & echo "$!" >"$2"; sleep 2; '
+                 'ps -o stat= -p "$(cat "$2")" >"$2.state"; kill -TERM "$(cat "$2")"; wait "$!"; '
+                 'echo "$?" >"$2.code"',
+     XMPLAY, SONG, os.path.join(WORK, "background.pid")],
+    stdin=slave, stdout=slave, stderr=slave, preexec_fn=shell_terminal,
+    env=dict(os.environ, SDL_AUDIODRIVER="disk",
+             SDL_DISKAUDIOFILE=os.path.join(WORK, "background.raw")))
+end = time.monotonic() + 20
+while shell.poll() is None and time.monotonic() < end:
+    if select.select([master], [], [], 0.1)[0]:
+        try:
+            os.read(master, 65536)
+        except OSError:
+            break
+if shell.poll() is None:
+    shell.kill()
+shell.wait()
+state = open(os.path.join(WORK, "background.pid.state")).read().strip() if os.path.exists(
+    os.path.join(WORK, "background.pid.state")) else "?"
+code = open(os.path.join(WORK, "background.pid.code")).read().strip() if os.path.exists(
+    os.path.join(WORK, "background.pid.code")) else "?"
+check(not state.startswith("T"), f"in the background it is not stopped (state {state})")
+check(code == "143", f"in the background SIGTERM ends it with 143 (got {code})")
+check(termios.tcgetattr(slave) == before, "in the background the terminal settings stay")
+os.close(master)
+os.close(slave)
+
+# 5. Ctrl-C: the terminal's interrupt character, exit code 130, terminal restored.
 s = Session([SONG], os.path.join(WORK, "interrupt.raw"))
 s.read_for(0.8)
 check(s.echo_is_off(), "echo is off before Ctrl-C")
@@ -206,7 +245,7 @@ code, after = s.finish()
 check(code == 130, f"Ctrl-C ends with 130 (got {code})")
 check(after == s.settings_before, "terminal settings restored after Ctrl-C")
 
-# 5. A file that cannot be loaded: its line, the next file still plays, exit code 2.
+# 6. A file that cannot be loaded: its line, the next file still plays, exit code 2.
 s = Session([WORK, SONG], os.path.join(WORK, "bad.raw"), delay_ms=0)
 code, _ = s.finish(timeout=60)
 check(b"xmplay: cannot read " + WORK.encode() + b": Is a directory" in s.output,
@@ -214,7 +253,7 @@ check(b"xmplay: cannot read " + WORK.encode() + b": Is a directory" in s.output,
 check(code == 2, f"exit code 2 after an unreadable file (got {code})")
 check(s.output.count(SONG.encode() + b": ") == 1, "the file after it still plays")
 
-# 6. No audio device.
+# 7. No audio device.
 proc = subprocess.run([XMPLAY, SONG], env=dict(os.environ, SDL_AUDIODRIVER="no-such-driver"),
                       stdin=subprocess.DEVNULL, capture_output=True)
 check(proc.returncode == 1, f"no audio device: exit code 1 (got {proc.returncode})")

@@ -51,12 +51,12 @@ enum OptionId {
 
 const tools::OptionSpec optionTable[] = {
     {optionSeconds, "seconds", "N",
-     "render exactly N seconds, repeating the song as it does (at most\n6 hours)"},
+     "render exactly N seconds, repeating the song as\nit does (at most 6 hours)"},
     {optionProfile, "profile", "NAME",
-     "playback rules: ft2 (default, FastTracker 2's) or demo (what the\ndemo plays, bit for bit)"},
+     "playback rules: ft2 (default, FastTracker 2's)\nor demo (what the demo plays, bit for bit)"},
     {optionRate, "rate", "HZ", "output rate, 8000 to 192000 (default 44100)"},
     {optionFloat, "float", nullptr,
-     "32-bit float samples, unclipped (WAV and AIFF; Ogg Vorbis encodes\nfrom them)"},
+     "32-bit float samples, unclipped (WAV, AIFF; Ogg\nVorbis encodes from them)"},
     {optionQuiet, "quiet", nullptr, "no progress bar"},
     {tools::optionHelp, "help", nullptr, "print this and exit"},
     {tools::optionVersion, "version", nullptr, "print the version and exit"},
