@@ -628,7 +628,9 @@ int main(int argc, char** argv) {
         result = tools::exitSignalBase + tools::stopSignal;
     }
     if (result > tools::exitSignalBase) {
-        std::fprintf(stderr, "\ncapture: stopped by a signal; nothing new is left\n");
+        // A bar on the terminal is left without its line end.
+        if (!options.quiet && isatty(STDERR_FILENO) != 0) std::fputc('\n', stderr);
+        std::fprintf(stderr, "capture: stopped by a signal; nothing new is left\n");
     }
     return result;
 }
