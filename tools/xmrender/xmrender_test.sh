@@ -168,6 +168,9 @@ formats)
     sox "$work/float.wav" -t s16 -e signed -L "$work/float.raw" 2>/dev/null || fail "sox float"
     r=$(correlation "$work/float.raw" "$work/wav.raw")
     awk -v r="$r" 'BEGIN { exit !(r > 0.9999) }' || fail "float correlates only $r"
+    # options in getopt_long's forms: --opt=value, after the files, -- before an operand "-"
+    bytes=$("$xmrender" --rate=8000 "$song" --seconds=1 -q -- - | wc -c)
+    [ "$bytes" = $((44 + 8000 * 4)) ] || fail "--seconds=1 --rate=8000 gave $bytes bytes"
     # standard output streams WAV, and a name with no format is refused before any rendering
     "$xmrender" "$song" - --seconds 20 2>/dev/null | cmp -s - "$work/song.wav" ||
         fail "the stream differs from the file"
