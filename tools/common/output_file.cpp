@@ -93,6 +93,11 @@ bool openOutput(OutputFile* file, const char* path, std::string* reason) {
         }
     }
     file->finalPath = resolved(path);
+    // Writing in place would be refused for a file we may not write; replacing it is no less.
+    if (access(file->finalPath.c_str(), F_OK) == 0 && access(file->finalPath.c_str(), W_OK) != 0) {
+        *reason = std::strerror(errno);
+        return false;
+    }
     // The extension stays last, for libraries that pick a format by the name.
     const std::string extension = extensionOf(file->finalPath.c_str());
     const std::string suffix = extension.empty() ? "" : "." + extension;
