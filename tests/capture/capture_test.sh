@@ -77,6 +77,15 @@ difference() {
 
 below() { awk -v a="$1" -v b="$2" 'BEGIN { exit !(a < b) }'; }
 
+expect() { # expect CODE PATTERN ARGS...: the exit code, the message, and no file left
+    local code=$1 pattern=$2
+    shift 2
+    "$capture" "$@" >"$work/out" 2>"$work/err"
+    local got=$?
+    [ "$got" = "$code" ] || fail "exit $got, want $code for: $*"
+    grep -q -- "$pattern" "$work/err" || fail "no '$pattern' for: $*"
+}
+
 case "$case_name" in
 probe)
     # the first 6000 ms of clock: both streams, as long as each other, as many frames as the log
@@ -170,14 +179,6 @@ determinism)
     echo "$(grep -vc '^#' "$work/first.md5") frames, identical files"
     ;;
 errors)
-    expect() { # expect CODE PATTERN ARGS...: the exit code, the message, and no file left
-        local code=$1 pattern=$2
-        shift 2
-        "$capture" "$@" >"$work/out" 2>"$work/err"
-        local got=$?
-        [ "$got" = "$code" ] || fail "exit $got, want $code for: $*"
-        grep -q -- "$pattern" "$work/err" || fail "no '$pattern' for: $*"
-    }
     expect 1 "cannot write $work/none/x.mp4" --size 64x36 --end 500 -o "$work/none/x.mp4"
     mkdir "$work/folder.mp4"
     expect 1 "cannot write .*folder.mp4" --size 64x36 --end 500 -o "$work/folder.mp4"
@@ -190,24 +191,76 @@ errors)
     (ulimit -f 200 && expect 1 "writing .*big.mp4 failed" --size 320x180 --end 6000 -o "$work/big.mp4") ||
         exit 1
     [ -e "$work/big.mp4" ] && fail "the partial file was left"
-    # Ctrl+C half way: exit 130, and the file is gone
-    "$capture" --size 320x180 -o "$work/cut.mp4" >"$work/out" 2>"$work/err" &
-    capture_pid=$!
-    for _ in $(seq 200); do [ -e "$work/cut.mp4" ] && break; sleep 0.05; done
-    [ -e "$work/cut.mp4" ] || fail "no file while capturing"
-    sleep 1
-    kill -INT "$capture_pid"
-    wait "$capture_pid"
-    code=$?
-    [ "$code" = 130 ] || fail "exit $code after an interrupt"
-    grep -q "interrupted" "$work/err" || fail "no word of the interrupt"
-    [ -e "$work/cut.mp4" ] && fail "the interrupted file was left"
     expect 2 "--size wants" --size 641x360
     expect 2 "--end wants" --end 48001
     expect 2 "is after" --start 2000 --end 1000
     "$capture" --help >"$work/out" || fail "--help exit $?"
     grep -q "Exit codes" "$work/out" || fail "--help lists no exit codes"
-    "$capture" --version | grep -q "^capture " || fail "--version"
+    "$capture" --version | grep -q "^capture [0-9]*[.][0-9]*[.][0-9]* " || fail "--version"
+    ;;
+outputs)
+    # Outputs appear only once complete. A signal half way, or a disk that fills up, leaves the
+    # earlier video and frame log of the names byte for byte and no temporary file.
+    earlier() { head -c 3000 /dev/urandom >"$1" && cp "$1" "$1.before"; }
+    intact() { cmp -s "$1" "$1.before" || fail "the earlier $1 changed"; }
+    no_temporary_left() {
+        [ -z "$(find "$1" -name '.*.??????*')" ] || fail "left behind: $(find "$1" -name '.*.??????*')"
+    }
+    for signal in INT:130 TERM:143; do
+        name=${signal%%:*} code=${signal##*:}
+        earlier "$work/cut.mp4"
+        earlier "$work/cut.log"
+        "$capture" --size 320x180 -o "$work/cut.mp4" --frame-log "$work/cut.log" \
+            >"$work/out" 2>"$work/err" &
+        capture_pid=$!
+        # under way once its file is there (a temporary one, or in older versions the target)
+        for _ in $(seq 200); do
+            [ -n "$(find "$work" -name '.cut.mp4.*')" ] && break
+            cmp -s "$work/cut.mp4" "$work/cut.mp4.before" || break
+            sleep 0.05
+        done
+        sleep 1
+        kill -"$name" "$capture_pid"
+        wait "$capture_pid"
+        got=$?
+        [ "$got" = "$code" ] || fail "exit $got after SIG$name, want $code"
+        grep -q "stopped by a signal" "$work/err" || fail "no word of SIG$name"
+        intact "$work/cut.mp4"
+        intact "$work/cut.log"
+        no_temporary_left "$work"
+        echo "SIG$name: exit $got, the earlier video and frame log intact"
+    done
+    mkdir "$work/small"
+    if mount -t tmpfs -o size=1m tmpfs "$work/small" 2>"$work/err"; then
+        earlier "$work/small/full.mp4"
+        "$capture" --size 1280x720 --end 3000 -o "$work/small/full.mp4" >"$work/out" 2>"$work/err"
+        got=$?
+        [ "$got" = 1 ] || { umount "$work/small"; fail "exit $got on a full disk, want 1"; }
+        grep -q "writing .*full.mp4 failed" "$work/err" || { umount "$work/small"; fail "no word"; }
+        cmp -s "$work/small/full.mp4" "$work/small/full.mp4.before" ||
+            { umount "$work/small"; fail "the earlier video changed on a full disk"; }
+        left=$(find "$work/small" -name '.*.??????*')
+        umount "$work/small"
+        [ -z "$left" ] || fail "left on the full disk: $left"
+        echo "full disk: exit 1, the earlier video intact"
+    else
+        echo "no 1 MiB tmpfs here ($(cat "$work/err")); the full disk is not tested"
+    fi
+    # a complete capture replaces the earlier files; without a terminal it tells its progress
+    # in ten lines, and --quiet silences them
+    "$capture" --size 64x36 --end 1000 -o "$work/cut.mp4" --frame-log "$work/cut.log" \
+        >"$work/out" 2>"$work/err" || fail "capture exited with $?"
+    [ "$(grep -c "^capture: [0-9]*0%, frame [0-9]* of [0-9]*, clock" "$work/err")" = 10 ] ||
+        fail "progress: $(cat "$work/err")"
+    cmp -s "$work/cut.mp4" "$work/cut.mp4.before" && fail "the video was not replaced"
+    [ "$(probe "$work/cut.mp4" v codec_name)" = h264 ] || fail "the new video is no video"
+    "$capture" --quiet --size 64x36 --end 500 -o "$work/quiet.mp4" >"$work/out" 2>"$work/err" ||
+        fail "quiet capture exited with $?"
+    [ -s "$work/err" ] && fail "--quiet still printed: $(cat "$work/err")"
+    # two outputs into one file are refused before anything is written
+    expect 2 "are one file" --size 64x36 --end 500 -o "$work/same.mp4" --frame-log "$work/same.mp4"
+    [ -e "$work/same.mp4" ] && fail "a refused output was written"
+    no_temporary_left "$work"
     ;;
 *)
     fail "unknown case"

@@ -14,6 +14,8 @@
 #include "music/format.h"
 #include "music/module.h"
 #include "music/stream.h"
+#include "tools/common/command_line.h"
+#include "tools/common/output_file.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -27,6 +29,7 @@ extern "C" {
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 namespace {
@@ -37,9 +40,7 @@ constexpr int exitUsage = 2;
 constexpr int exitNoEncoder = 3;
 constexpr int exitNoGl = 4;
 constexpr int exitNoSong = 5;
-constexpr int exitInterrupted = 130;
 
-constexpr const char* captureVersion = "1.0";
 constexpr int32_t defaultWidth = 1920;
 constexpr int32_t defaultHeight = 1080;
 constexpr int32_t defaultFramesPerSecond = 60;
@@ -50,27 +51,65 @@ constexpr int64_t longestTrackChunks =
     int64_t{10} * 60 * music::defaultSampleRateHz /
     music::outputSizesForRate(music::defaultSampleRateHz).chunkFrames;
 
-const char* const usage =
-    "usage: capture [options]\n"
-    "Renders the demo's show offscreen into a video file, with the song as its sound track.\n"
-    "Each frame shows the music clock the demo would read while that frame's sound plays.\n"
-    "\n"
-    "  -o, --output FILE   video file; its name picks the format (default show.mp4):\n"
-    "                      H.264 video and AAC sound, e.g. .mp4, .mkv, .mov\n"
-    "  --size WxH          picture size, even numbers (default 1920x1080)\n"
-    "  --fps N             frames per second, 1 to 240 (default 60)\n"
-    "  --start MS          first frame: the first whose clock reaches MS (default 0)\n"
-    "  --end MS            last frame: the first whose clock reaches MS (default 48000)\n"
-    "  --encoder NAME      H.264 encoder (default libx264, else any the libraries offer)\n"
-    "  --dump-audio FILE   also write the sound track as encoded: raw 16-bit little-endian\n"
-    "                      stereo at 44100 Hz\n"
-    "  --frame-log FILE    also write one line per frame: frame, sound time, clock, beat,\n"
-    "                      slot, flash\n"
-    "  --help, --version\n"
-    "\n"
-    "Exit codes: 0 done; 1 the output cannot be written (nothing is left behind);\n"
-    "2 bad command line; 3 no container for the name, or no H.264 or AAC encoder for it;\n"
-    "4 no offscreen OpenGL context; 5 the song cannot be rendered; 130 interrupted.\n";
+enum OptionId {
+    optionOutput = 'o',
+    optionQuiet = 'q',
+    optionSize = tools::optionFirstLongOnly,
+    optionFps,
+    optionStart,
+    optionEnd,
+    optionEncoder,
+    optionDumpAudio,
+    optionFrameLog,
+};
+
+const tools::OptionSpec optionTable[] = {
+    {optionOutput, "output", "FILE",
+     "video file; its name picks the format (default\nshow.mp4): H.264 video and AAC sound, "
+     "e.g.\n.mp4, .mkv, .mov"},
+    {optionSize, "size", "WxH", "picture size, even numbers (default 1920x1080)"},
+    {optionFps, "fps", "N", "frames per second, 1 to 240 (default 60)"},
+    {optionStart, "start", "MS", "first frame: the first whose clock reaches MS\n(default 0)"},
+    {optionEnd, "end", "MS", "last frame: the first whose clock reaches MS\n(default 48000)"},
+    {optionEncoder, "encoder", "NAME",
+     "H.264 encoder (default libx264, else any the\nlibraries offer)"},
+    {optionDumpAudio, "dump-audio", "FILE",
+     "also write the sound track as encoded: raw\n16-bit little-endian stereo at 44100 Hz"},
+    {optionFrameLog, "frame-log", "FILE",
+     "also write one line per frame: frame, sound\ntime, clock, beat, slot, flash"},
+    {optionQuiet, "quiet", nullptr, "no progress on standard error"},
+    {tools::optionHelp, "help", nullptr, "print this and exit"},
+    {tools::optionVersion, "version", nullptr, "print the version and exit"},
+};
+
+const tools::ExitSpec exitTable[] = {
+    {0, "done"},
+    {1, "an output cannot be written"},
+    {2, "a wrong command line"},
+    {3, "no container for the name, or no H.264 or AAC encoder for\nit"},
+    {4, "no offscreen OpenGL context"},
+    {5, "the song cannot be rendered"},
+    {129, "stopped by SIGHUP"},
+    {130, "stopped by SIGINT (Ctrl-C)"},
+    {131, "stopped by SIGQUIT"},
+    {143, "stopped by SIGTERM"},
+};
+
+const tools::ToolSpec toolSpec = {
+    "capture",
+    "[options]",
+    "Renders the demo's show offscreen into a video file, with the song as its\n"
+    "sound track. Each frame shows the music clock the demo would read while that\n"
+    "frame's sound plays. The video, the frame log and the sound dump appear only\n"
+    "once complete: on any failure or stop nothing new is left and an earlier file\n"
+    "of the name is as it was. Progress goes to standard error: a bar on a\n"
+    "terminal, else a line every 10 %.",
+    optionTable,
+    static_cast<int>(sizeof optionTable / sizeof optionTable[0]),
+    nullptr,
+    exitTable,
+    static_cast<int>(sizeof exitTable / sizeof exitTable[0]),
+};
 
 struct Options {
     const char* output;
@@ -82,13 +121,8 @@ struct Options {
     const char* encoder;
     const char* dumpAudio;
     const char* frameLog;
+    bool quiet;
 };
-
-volatile std::sig_atomic_t interrupted = 0;
-
-void onInterrupt(int) {
-    interrupted = 1;
-}
 
 bool parseNumber(const char* text, int64_t lowest, int64_t highest, int64_t* value) {
     char* end = nullptr;
@@ -113,88 +147,129 @@ bool parseSize(const char* text, int32_t* width, int32_t* height) {
     return true;
 }
 
-// 0 to go on, or the exit code.
+// 0 to go on, -1 after --help or --version, or the exit code.
 int parseOptions(int argc, char** argv, Options* options) {
-    *options = Options{"show.mp4", defaultWidth,      defaultHeight, defaultFramesPerSecond,
-                       0,          driver::showEndMs, nullptr,       nullptr,
-                       nullptr};
-    for (int i = 1; i < argc; ++i) {
-        const char* a = argv[i];
-        if (std::strcmp(a, "--help") == 0 || std::strcmp(a, "-h") == 0) {
-            std::fputs(usage, stdout);
-            return -1;
-        }
-        if (std::strcmp(a, "--version") == 0) {
-            std::printf("capture %s (libavcodec %s, libavformat %s)\n", captureVersion,
+    *options = Options{"show.mp4",
+                       defaultWidth,
+                       defaultHeight,
+                       defaultFramesPerSecond,
+                       0,
+                       driver::showEndMs,
+                       nullptr,
+                       nullptr,
+                       nullptr,
+                       false};
+    tools::CommandLine line{};
+    tools::startCommandLine(&line, toolSpec, argc, argv);
+    for (;;) {
+        const char* value = nullptr;
+        const int id = tools::nextOption(&line, &value);
+        if (id == tools::commandLineEnd) break;
+        int64_t n = 0;
+        switch (id) {
+        case tools::commandLineWrong: return exitUsage;
+        case tools::optionHelp: tools::printHelp(toolSpec, stdout); return -1;
+        case tools::optionVersion:
+            std::printf("capture %s (libavcodec %s, libavformat %s)\n", TOOLS_VERSION,
                         AV_STRINGIFY(LIBAVCODEC_VERSION), AV_STRINGIFY(LIBAVFORMAT_VERSION));
             return -1;
-        }
-        const bool takesValue = std::strcmp(a, "-o") == 0 || std::strcmp(a, "--output") == 0 ||
-                                std::strcmp(a, "--size") == 0 || std::strcmp(a, "--fps") == 0 ||
-                                std::strcmp(a, "--start") == 0 || std::strcmp(a, "--end") == 0 ||
-                                std::strcmp(a, "--encoder") == 0 ||
-                                std::strcmp(a, "--dump-audio") == 0 ||
-                                std::strcmp(a, "--frame-log") == 0;
-        if (!takesValue) {
-            std::fprintf(stderr, "capture: unknown argument %s\n%s", a, usage);
-            return exitUsage;
-        }
-        if (i + 1 >= argc) {
-            std::fprintf(stderr, "capture: %s needs a value\n", a);
-            return exitUsage;
-        }
-        const char* value = argv[++i];
-        int64_t n = 0;
-        if (std::strcmp(a, "-o") == 0 || std::strcmp(a, "--output") == 0) {
-            options->output = value;
-        } else if (std::strcmp(a, "--size") == 0) {
+        case optionOutput: options->output = value; break;
+        case optionSize:
             if (!parseSize(value, &options->width, &options->height)) {
                 std::fprintf(stderr, "capture: --size wants WxH, even, from 16 to %d (not %s)\n",
                              largestSide, value);
                 return exitUsage;
             }
-        } else if (std::strcmp(a, "--fps") == 0) {
+            break;
+        case optionFps:
             if (!parseNumber(value, 1, highestFramesPerSecond, &n)) {
                 std::fprintf(stderr, "capture: --fps wants 1 to %d (not %s)\n",
                              highestFramesPerSecond, value);
                 return exitUsage;
             }
             options->framesPerSecond = static_cast<int32_t>(n);
-        } else if (std::strcmp(a, "--start") == 0 || std::strcmp(a, "--end") == 0) {
+            break;
+        case optionStart:
+        case optionEnd:
             if (!parseNumber(value, 0, driver::showEndMs, &n)) {
-                std::fprintf(stderr, "capture: %s wants a clock from 0 to %u ms (not %s)\n", a,
-                             driver::showEndMs, value);
+                std::fprintf(stderr, "capture: %s wants a clock from 0 to %u ms (not %s)\n",
+                             id == optionStart ? "--start" : "--end", driver::showEndMs, value);
                 return exitUsage;
             }
-            (a[2] == 's' ? options->startClockMs : options->endClockMs) = static_cast<uint32_t>(n);
-        } else if (std::strcmp(a, "--encoder") == 0) {
-            options->encoder = value;
-        } else if (std::strcmp(a, "--dump-audio") == 0) {
-            options->dumpAudio = value;
-        } else {
-            options->frameLog = value;
+            (id == optionStart ? options->startClockMs : options->endClockMs) =
+                static_cast<uint32_t>(n);
+            break;
+        case optionEncoder: options->encoder = value; break;
+        case optionDumpAudio: options->dumpAudio = value; break;
+        case optionFrameLog: options->frameLog = value; break;
+        case optionQuiet: options->quiet = true; break;
+        default: return exitUsage;
         }
+    }
+    if (!tools::operands(line).empty()) {
+        char text[256];
+        std::snprintf(text, sizeof text, "takes no file names (not %s); -o names the output",
+                      tools::operands(line)[0]);
+        tools::complain(toolSpec, text);
+        return exitUsage;
     }
     if (options->startClockMs > options->endClockMs) {
         std::fprintf(stderr, "capture: --start %u is after --end %u\n", options->startClockMs,
                      options->endClockMs);
         return exitUsage;
     }
+    const char* named[] = {options->output, options->dumpAudio, options->frameLog};
+    for (int i = 0; i < 3; ++i) {
+        for (int j = i + 1; j < 3; ++j) {
+            if (named[i] != nullptr && named[j] != nullptr &&
+                tools::sameOutput(named[i], named[j])) {
+                std::fprintf(stderr, "capture: %s and %s are one file; each output needs its own\n",
+                             named[i], named[j]);
+                return exitUsage;
+            }
+        }
+    }
     return 0;
 }
 
 // Little-endian 16-bit stereo, whatever the host's order.
-bool writeRawSound(const char* path, const int16_t* samples, int64_t frames) {
-    FILE* f = std::fopen(path, "wb");
-    if (f == nullptr) return false;
+bool writeRawSound(FILE* f, const int16_t* samples, int64_t frames) {
     std::vector<uint8_t> bytes(static_cast<size_t>(frames) * music::bytesPerFrame);
     for (size_t i = 0; i < bytes.size() / 2; ++i) {
         const auto v = static_cast<uint16_t>(samples[i]);
         bytes[i * 2] = static_cast<uint8_t>(v);
         bytes[i * 2 + 1] = static_cast<uint8_t>(v >> 8);
     }
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    return std::fclose(f) == 0 && written;
+    return std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size() && std::fflush(f) == 0;
+}
+
+// A bar redrawn in place on a terminal; elsewhere (a log, a pipe) a plain line at every 10 %.
+struct Progress {
+    bool bar;
+    bool lines;
+    int64_t total;
+    int32_t framesPerSecond;
+    int32_t nextTenth; // the next tenth to report as a line
+};
+
+Progress startProgress(const Options& options, int64_t total) {
+    const bool terminal = isatty(STDERR_FILENO) != 0;
+    return {!options.quiet && terminal, !options.quiet && !terminal, total, options.framesPerSecond,
+            1};
+}
+
+void drawProgress(int64_t done, int64_t total, uint32_t clockMs);
+
+void showProgress(Progress* p, int64_t done, uint32_t clockMs) {
+    if (p->bar && (done % p->framesPerSecond == 0 || done == p->total)) {
+        drawProgress(done, p->total, clockMs);
+    }
+    while (p->lines && p->nextTenth <= 10 && done * 10 >= p->total * p->nextTenth) {
+        std::fprintf(stderr, "capture: %d%%, frame %lld of %lld, clock %.1f s\n", p->nextTenth * 10,
+                     static_cast<long long>(done), static_cast<long long>(p->total),
+                     clockMs / 1000.0);
+        ++p->nextTenth;
+    }
 }
 
 void drawProgress(int64_t done, int64_t total, uint32_t clockMs) {
@@ -333,11 +408,11 @@ int encodeFrames(const Options& options, const capture::SoundTrack& track,
                  FILE* frameLog) {
     const int32_t fps = options.framesPerSecond;
     std::vector<uint8_t> pixels(static_cast<size_t>(options.width) * options.height * 4);
-    const bool progress = isatty(STDERR_FILENO) != 0;
     const int64_t total = plan.lastFrame - plan.firstFrame + 1;
+    Progress progress = startProgress(options, total);
     const int64_t firstSound = capture::soundFrameAtVideoFrame(plan.firstFrame, fps);
     for (int64_t frame = plan.firstFrame; frame <= plan.lastFrame; ++frame) {
-        if (interrupted != 0) return exitInterrupted;
+        if (tools::stopSignal != 0) return tools::exitSignalBase + tools::stopSignal;
         const uint32_t clockMs = capture::clockAtFrame(track, frame, fps);
         const driver::BeatFrame beat = driver::beatFrameAt(clockMs);
         driver::drawFrame(show.scene, beat);
@@ -356,10 +431,106 @@ int encodeFrames(const Options& options, const capture::SoundTrack& track,
                          clockMs, beat.beat, beat.slot, static_cast<double>(beat.flash));
         }
         const int64_t done = frame - plan.firstFrame + 1;
-        if (progress && (done % fps == 0 || done == total)) drawProgress(done, total, clockMs);
+        showProgress(&progress, done, clockMs);
     }
-    if (progress) std::fputc('\n', stderr);
+    if (progress.bar) std::fputc('\n', stderr);
     return exitOk;
+}
+
+// The outputs while they are written: temporary files until committed.
+struct Outputs {
+    tools::OutputFile video;
+    tools::OutputFile frameLogFile;
+    tools::OutputFile dumpFile;
+    FILE* frameLog;
+    FILE* dump;
+};
+
+bool openOne(const char* path, tools::OutputFile* file, FILE** stream) {
+    std::string reason;
+    if (!tools::openOutput(file, path, &reason)) {
+        std::fprintf(stderr, "capture: cannot write %s: %s\n", path, reason.c_str());
+        return false;
+    }
+    if (stream == nullptr) return true;
+    *stream = fdopen(file->fd, "w");
+    if (*stream == nullptr) {
+        std::fprintf(stderr, "capture: cannot write %s: %s\n", path, std::strerror(errno));
+        return false;
+    }
+    return true;
+}
+
+bool openOutputs(const Options& options, Outputs* o) {
+    if (!openOne(options.output, &o->video, nullptr)) return false;
+    // The video is opened again by name by the libraries.
+    if (o->video.inPlace || o->video.tempPath.empty()) {
+        std::fprintf(stderr, "capture: cannot write %s: a video needs a file of its own\n",
+                     options.output);
+        return false;
+    }
+    close(o->video.fd);
+    o->video.fd = -1;
+    return (options.frameLog == nullptr ||
+            openOne(options.frameLog, &o->frameLogFile, &o->frameLog)) &&
+           (options.dumpAudio == nullptr || openOne(options.dumpAudio, &o->dumpFile, &o->dump));
+}
+
+// Closes a stream over an output's descriptor; the descriptor goes with it.
+bool closeStream(FILE** stream, tools::OutputFile* file) {
+    if (*stream == nullptr) return true;
+    const bool ok = std::fclose(*stream) == 0;
+    *stream = nullptr;
+    // fclose closed the descriptor; an in-place output keeps nothing else to close.
+    file->fd = -1;
+    return ok;
+}
+
+// Puts every finished output in place. 0 or the exit code.
+int commitOutputs(const Options& options, Outputs* o) {
+    std::string reason;
+    const char* failed = nullptr;
+    if (options.frameLog != nullptr && !closeStream(&o->frameLog, &o->frameLogFile)) {
+        failed = options.frameLog;
+        reason = std::strerror(errno);
+    }
+    if (failed == nullptr && options.dumpAudio != nullptr && !closeStream(&o->dump, &o->dumpFile)) {
+        failed = options.dumpAudio;
+        reason = std::strerror(errno);
+    }
+    // The sidecar files are fsynced and renamed after the video, so a video in place always has
+    // its log beside it.
+    if (failed == nullptr && !tools::commitOutput(&o->video, &reason)) failed = options.output;
+    if (failed == nullptr && options.frameLog != nullptr &&
+        !tools::commitOutput(&o->frameLogFile, &reason)) {
+        failed = options.frameLog;
+    }
+    if (failed == nullptr && options.dumpAudio != nullptr &&
+        !tools::commitOutput(&o->dumpFile, &reason)) {
+        failed = options.dumpAudio;
+    }
+    if (failed == nullptr) return exitOk;
+    if (tools::stopSignal == 0)
+        std::fprintf(stderr, "capture: cannot write %s: %s\n", failed, reason.c_str());
+    return exitWriteFailed;
+}
+
+void abandonOutputs(Outputs* o) {
+    closeStream(&o->frameLog, &o->frameLogFile);
+    closeStream(&o->dump, &o->dumpFile);
+    tools::abandonOutput(&o->video);
+    tools::abandonOutput(&o->frameLogFile);
+    tools::abandonOutput(&o->dumpFile);
+}
+
+// The libraries' messages name the temporary file; the user named the target.
+std::string withTargetName(const char* message, const std::string& temporary, const char* target) {
+    std::string text(message);
+    for (size_t at = text.find(temporary); !temporary.empty() && at != std::string::npos;
+         at = text.find(temporary, at + std::strlen(target))) {
+        text.replace(at, temporary.size(), target);
+    }
+    return text;
 }
 
 } // namespace
@@ -392,29 +563,35 @@ int main(int argc, char** argv) {
         capture::soundFrameAtVideoFrame(plan.firstFrame, options.framesPerSecond);
     const int64_t soundTo =
         capture::soundFrameAtVideoFrame(plan.lastFrame + 1, options.framesPerSecond);
-    if (options.dumpAudio != nullptr &&
-        !writeRawSound(options.dumpAudio, track.samples.data() + soundFrom * 2,
-                       soundTo - soundFrom)) {
+
+    // Every output goes to a temporary file beside its target and is renamed into place only
+    // when all of them are complete; whatever stops the work removes them, and an earlier file
+    // of a name is left as it was.
+    tools::catchStopSignals();
+    Outputs outputs{};
+    int result = exitOk;
+    if (!openOutputs(options, &outputs)) result = exitWriteFailed;
+    if (result == exitOk && outputs.dump != nullptr &&
+        !writeRawSound(outputs.dump, track.samples.data() + soundFrom * 2, soundTo - soundFrom)) {
         std::fprintf(stderr, "capture: cannot write %s: %s\n", options.dumpAudio,
                      std::strerror(errno));
-        return exitWriteFailed;
+        result = exitWriteFailed;
     }
-
-    // From here on a file may exist: an interruption ends the work and removes it. Past a file
-    // size limit a write should fail and be reported, not end the process.
-    std::signal(SIGINT, onInterrupt);
-    std::signal(SIGTERM, onInterrupt);
-    std::signal(SIGXFSZ, SIG_IGN);
     capture::VideoFile video{};
-    char message[512] = {};
-    const capture::VideoSettings settings = {options.output, options.width, options.height,
-                                             options.framesPerSecond, options.encoder};
-    const capture::VideoFileStatus opened =
-        capture::openVideoFile(&video, settings, message, sizeof message);
-    int result = exitOk;
-    if (opened != capture::VideoFileStatus::Ok) {
-        std::fprintf(stderr, "capture: %s\n", message);
-        result = opened == capture::VideoFileStatus::WriteFailed ? exitWriteFailed : exitNoEncoder;
+    if (result == exitOk) {
+        char message[512] = {};
+        // libavformat opens the temporary file by its name, which keeps the extension.
+        const capture::VideoSettings settings = {outputs.video.tempPath.c_str(), options.width,
+                                                 options.height, options.framesPerSecond,
+                                                 options.encoder};
+        const capture::VideoFileStatus opened =
+            capture::openVideoFile(&video, settings, message, sizeof message);
+        if (opened != capture::VideoFileStatus::Ok) {
+            std::fprintf(stderr, "capture: %s\n",
+                         withTargetName(message, outputs.video.tempPath, options.output).c_str());
+            result =
+                opened == capture::VideoFileStatus::WriteFailed ? exitWriteFailed : exitNoEncoder;
+        }
     }
     // The file is checked first, so that a wrong name or encoder is told before the slow part.
     Offscreen offscreen{};
@@ -429,31 +606,31 @@ int main(int argc, char** argv) {
             result = exitNoGl;
         }
     }
-    FILE* frameLog = nullptr;
-    if (result == exitOk && options.frameLog != nullptr) {
-        frameLog = std::fopen(options.frameLog, "w");
-        if (frameLog == nullptr) {
-            std::fprintf(stderr, "capture: cannot write %s: %s\n", options.frameLog,
-                         std::strerror(errno));
-            result = exitWriteFailed;
-        }
-    }
     if (result == exitOk) {
-        result = encodeFrames(options, track, plan, show, &video, frameLog);
+        result = encodeFrames(options, track, plan, show, &video, outputs.frameLog);
         if (result == exitOk && !capture::finishVideoFile(&video)) result = exitWriteFailed;
         if (result == exitWriteFailed) {
-            std::fprintf(stderr, "capture: writing %s failed; nothing is left of it\n",
+            std::fprintf(stderr, "capture: writing %s failed; nothing new is left\n",
                          options.output);
-        } else if (result == exitInterrupted) {
-            std::fprintf(stderr, "\ncapture: interrupted; %s removed\n", options.output);
         }
     }
-    if (frameLog != nullptr && std::fclose(frameLog) != 0 && result == exitOk) {
-        std::fprintf(stderr, "capture: cannot write %s\n", options.frameLog);
+    if (outputs.frameLog != nullptr && std::fflush(outputs.frameLog) != 0 && result == exitOk) {
+        std::fprintf(stderr, "capture: cannot write %s: %s\n", options.frameLog,
+                     std::strerror(errno));
         result = exitWriteFailed;
     }
     capture::closeVideoFile(&video, result != exitOk);
     driver::deleteSlotTextures(driver::imageTable);
     closeOffscreen(&offscreen);
+    if (result == exitOk) result = commitOutputs(options, &outputs);
+    abandonOutputs(&outputs);
+    if (result == exitWriteFailed && tools::stopSignal != 0) {
+        result = tools::exitSignalBase + tools::stopSignal;
+    }
+    if (result > tools::exitSignalBase) {
+        // A bar on the terminal is left without its line end.
+        if (!options.quiet && isatty(STDERR_FILENO) != 0) std::fputc('\n', stderr);
+        std::fprintf(stderr, "capture: stopped by a signal; nothing new is left\n");
+    }
     return result;
 }

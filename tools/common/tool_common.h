@@ -3,8 +3,10 @@
 #pragma once
 
 #include "beatxm.h"
+#include "tools/common/output_file.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
@@ -19,18 +21,19 @@ namespace tools {
 constexpr int exitOk = 0;
 constexpr int exitOutputFailed = 1; // the output cannot be written (xmrender), no audio (xmplay)
 constexpr int exitBadInput = 2;     // a file cannot be read or loaded, or the command line is wrong
-
 constexpr int64_t maxModuleBytes = 64 * 1024 * 1024;
 
-// The whole file into bytes; on failure false with the reason in *reason ("Is a directory",
-// "No such file or directory", "file too large").
+// The whole file into bytes, "-" standard input; on failure false with the reason in *reason
+// ("Is a directory", "No such file or directory", "file too large").
 inline bool readModuleFile(const char* path, std::vector<uint8_t>* bytes, const char** reason) {
+    const bool fromStdin = std::strcmp(path, "-") == 0;
     struct stat st {};
-    if (stat(path, &st) == 0 && S_ISDIR(st.st_mode)) {
+    if (!fromStdin && stat(path, &st) == 0 && S_ISDIR(st.st_mode)) {
         *reason = std::strerror(EISDIR);
         return false;
     }
-    FILE* f = std::fopen(path, "rb");
+    errno = 0;
+    FILE* f = fromStdin ? stdin : std::fopen(path, "rb");
     if (f == nullptr) {
         *reason = std::strerror(errno);
         return false;
@@ -53,7 +56,7 @@ inline bool readModuleFile(const char* path, std::vector<uint8_t>* bytes, const 
             break;
         }
     }
-    std::fclose(f);
+    if (!fromStdin) std::fclose(f);
     return ok;
 }
 
@@ -101,6 +104,7 @@ inline bool parseRate(const char* text, int32_t* rate) {
     return true;
 }
 
+// "TOOL 1.0.0 (beatxm library 1.0.0)": the same first words in every tool.
 inline void printVersion(const char* tool) {
     std::printf("%s %s (beatxm library %s)\n", tool, BXM_VERSION_STRING, bxm_version());
 }

@@ -1,6 +1,7 @@
 // xminfo: what an XM module says about itself, as stored in the file, and how long it plays.
 #include "beatxm.h"
 #include "tick_trace.h"
+#include "tools/common/command_line.h"
 #include "tools/common/tool_common.h"
 
 #include "music/load_result.h"
@@ -26,29 +27,49 @@ const char* loopName(int32_t type) {
 
 constexpr int64_t defaultMaxTicks = 100000;
 
-void printUsage(FILE* out) {
-    std::fprintf(out,
-                 "usage: xminfo [--profile ft2|demo] FILE.xm\n"
-                 "       xminfo --ticks [--max-ticks N] [--profile ft2|demo] FILE.xm\n"
-                 "Prints what FILE.xm says about itself, as stored in the file: title,\n"
-                 "tracker, channels, song length, restart position, orders, patterns with\n"
-                 "their rows, instruments with their envelopes and samples (length, loop\n"
-                 "start and length in sample frames, loop type and bits as stored, volume,\n"
-                 "finetune, panning, relative note), and the song's duration as xmrender\n"
-                 "renders it with the same profile (once through, 44100 Hz).\n"
-                 "  --profile P    ft2 (FastTracker 2's rules, the default) or demo (the\n"
-                 "                 demo's own rules, what the demo plays)\n"
-                 "  --ticks        play the song instead and print one line per tick until it\n"
-                 "                 comes back to a row it has played, or N ticks are done:\n"
-                 "                 tick order row frame speed bpm timeMs | and then for each\n"
-                 "                 channel: hz vol pan (hz 0 when silent, vol 0..64 after\n"
-                 "                 envelope, fadeout and global volume, pan 0..255 with 0 left)\n"
-                 "  --max-ticks N  at most N lines with --ticks (default %lld)\n"
-                 "  --version      print the version and exit\n"
-                 "Exit codes: 0 done; 2 the file cannot be read or loaded, or a wrong\n"
-                 "command line.\n",
-                 static_cast<long long>(defaultMaxTicks));
-}
+enum OptionId {
+    optionProfile = 'p',
+    optionTicks = 't',
+    optionMaxTicks = tools::optionFirstLongOnly,
+};
+
+const tools::OptionSpec optionTable[] = {
+    {optionProfile, "profile", "NAME",
+     "ft2 (FastTracker 2's rules, the default) or demo\n(the demo's own rules, what the demo "
+     "plays)"},
+    {optionTicks, "ticks", nullptr,
+     "play the song instead and print one line per tick\nuntil it comes back to a row it has "
+     "played, or N\nticks are done: tick order row frame speed bpm\ntimeMs | and then for each "
+     "channel: hz vol pan\n(hz 0 when silent, vol 0..64 after envelope,\nfadeout and global "
+     "volume, pan 0..255 with 0 left)"},
+    {optionMaxTicks, "max-ticks", "N", "at most N lines with --ticks (default 100000)"},
+    {tools::optionHelp, "help", nullptr, "print this and exit"},
+    {tools::optionVersion, "version", nullptr, "print the version and exit"},
+};
+
+const tools::ExitSpec exitTable[] = {
+    {0, "done"},
+    {2, "a file cannot be read or loaded (the others are still\nprinted), or a wrong command "
+        "line"},
+};
+
+const tools::ToolSpec toolSpec = {
+    "xminfo",
+    "[options] FILE.xm...\n--ticks [--max-ticks N] [options] FILE.xm...",
+    "Prints what each FILE.xm says about itself, as stored in the file: title,\n"
+    "tracker, channels, song length, restart position, orders, patterns with\n"
+    "their rows, instruments with their envelopes and samples (length, loop\n"
+    "start and length in sample frames, loop type and bits as stored, volume,\n"
+    "finetune, panning, relative note), and the song's duration as xmrender\n"
+    "renders it with the same profile (once through, 44100 Hz). FILE may be -\n"
+    "for standard input; with more than one file each starts with a line\n"
+    "\"file: FILE\" and a blank line separates them.",
+    optionTable,
+    static_cast<int>(sizeof optionTable / sizeof optionTable[0]),
+    nullptr,
+    exitTable,
+    static_cast<int>(sizeof exitTable / sizeof exitTable[0]),
+};
 
 void printEnvelope(const char* name, const bxm_envelope& e) {
     std::printf("  %s envelope: %d point%s, type %d (%s%s%s)", name, e.point_count,
@@ -146,51 +167,68 @@ int traceTicks(const char* path, int32_t profile, int64_t maxTicks) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-        printUsage(stdout);
-        return tools::exitOk;
-    }
-    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
-        tools::printVersion("xminfo");
-        return tools::exitOk;
-    }
-    const char* path = nullptr;
     int32_t profile = BXM_PROFILE_FT2;
     bool ticks = false;
     int64_t maxTicks = defaultMaxTicks;
-    for (int i = 1; i < argc; ++i) {
-        const char* a = argv[i];
-        if (std::strcmp(a, "--ticks") == 0) {
-            ticks = true;
-        } else if (std::strcmp(a, "--profile") == 0 && i + 1 < argc) {
-            if (!tools::parseProfile(argv[++i], &profile)) {
-                std::fprintf(stderr, "xminfo: --profile wants ft2 or demo\n");
+    tools::CommandLine line{};
+    tools::startCommandLine(&line, toolSpec, argc, argv);
+    for (;;) {
+        const char* value = nullptr;
+        const int id = tools::nextOption(&line, &value);
+        if (id == tools::commandLineEnd) break;
+        switch (id) {
+        case tools::commandLineWrong: return tools::exitBadInput;
+        case tools::optionHelp: tools::printHelp(toolSpec, stdout); return tools::exitOk;
+        case tools::optionVersion: tools::printVersion("xminfo"); return tools::exitOk;
+        case optionTicks: ticks = true; break;
+        case optionProfile:
+            if (!tools::parseProfile(value, &profile)) {
+                std::fprintf(stderr, "xminfo: --profile wants ft2 or demo, not %s\n", value);
                 return tools::exitBadInput;
             }
-        } else if (std::strcmp(a, "--max-ticks") == 0 && i + 1 < argc) {
+            break;
+        case optionMaxTicks: {
             char* end = nullptr;
-            maxTicks = std::strtoll(argv[++i], &end, 10);
-            if (end == argv[i] || *end != 0 || maxTicks < 1) {
-                std::fprintf(stderr, "xminfo: --max-ticks wants a whole number above 0\n");
+            maxTicks = std::strtoll(value, &end, 10);
+            if (end == value || *end != 0 || maxTicks < 1) {
+                std::fprintf(stderr, "xminfo: --max-ticks wants a whole number above 0, not %s\n",
+                             value);
                 return tools::exitBadInput;
             }
-        } else if ((a[0] == '-' && a[1] != 0) || path != nullptr) {
-            printUsage(stderr);
-            return tools::exitBadInput;
-        } else {
-            path = a;
+            break;
+        }
+        default: return tools::exitBadInput;
         }
     }
-    if (path == nullptr) {
-        printUsage(stderr);
+    const std::vector<const char*> files = tools::operands(line);
+    if (files.empty()) {
+        tools::complain(toolSpec, "wants a file");
         return tools::exitBadInput;
     }
-    if (ticks) return traceTicks(path, profile, maxTicks);
-    bxm_options options{};
-    options.profile = profile;
-    bxm_player* player = tools::openModuleFile("xminfo", path, options);
-    if (player == nullptr) return tools::exitBadInput;
-    printModule(player);
-    bxm_close(player);
-    return tools::exitOk;
+    int exitCode = tools::exitOk;
+    for (size_t i = 0; i < files.size(); ++i) {
+        const char* path = files[i];
+        if (files.size() > 1) {
+            std::printf("%sfile: %s\n", i > 0 ? "\n" : "", path);
+            // A failure's line on standard error then comes under its file's line.
+            std::fflush(stdout);
+        }
+        int result = tools::exitOk;
+        if (ticks) {
+            result = traceTicks(path, profile, maxTicks);
+        } else {
+            bxm_options options{};
+            options.profile = profile;
+            bxm_player* player = tools::openModuleFile("xminfo", path, options);
+            if (player == nullptr) {
+                result = tools::exitBadInput;
+            } else {
+                printModule(player);
+                bxm_close(player);
+            }
+        }
+        std::fflush(stdout);
+        if (result != tools::exitOk) exitCode = result;
+    }
+    return exitCode;
 }

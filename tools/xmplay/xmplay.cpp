@@ -4,48 +4,93 @@
 // seeks and draws the status line. Every library call on the player is made with the audio
 // device locked, so the two threads never call into the player at the same time.
 #include "beatxm.h"
+#include "tools/common/command_line.h"
 #include "tools/common/tool_common.h"
 
 #include <SDL.h>
+#include <sys/ioctl.h>
 #include <sys/select.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <vector>
 
 namespace {
 
-constexpr int exitInterrupted = 130; // 128 + SIGINT, as a shell reports it
 constexpr uint16_t deviceBufferFrames = 1024;
 constexpr int32_t keyPollMs = 50;
 constexpr int32_t statusEveryMs = 100;
-constexpr int32_t barCells = 20;
-constexpr int32_t titleColumns = 24;
+constexpr int32_t fullBarCells = 20;
+constexpr int32_t shortBarCells = 10;
+constexpr int32_t fullTitleColumns = 24;
+constexpr int32_t shortTitleColumns = 8;
+constexpr int32_t defaultColumns = 80;
+constexpr int32_t volumeStepPercent = 10;
+constexpr int32_t loudestPercent = 200;
 
-const char* const usage =
-    "usage: xmplay [options] FILE.xm...\n"
-    "Plays XM modules one after another through the sound card.\n"
-    "  --profile NAME  playback rules: ft2 (default, FastTracker 2) or demo\n"
-    "  --rate HZ       output rate, 8000 to 192000 (default 44100)\n"
-    "  --loop N        play each song N times (default 1; 0 plays it for ever)\n"
-    "  --help          print this and exit\n"
-    "  --version       print the version and exit\n"
-    "Keys: space pause/resume, left/right previous/next order, n next file, q quit.\n"
-    "A song ends when it comes back to a row it has already played.\n"
-    "Exit codes: 0 done; 1 no audio device; 2 a file cannot be read or loaded (the others\n"
-    "still play), or a wrong command line; 130 interrupted (Ctrl-C).\n";
+enum OptionId {
+    optionProfile = 'p',
+    optionRate = 'r',
+    optionLoop = 'l',
+};
 
-std::atomic<int> caughtSignal{0};
+const tools::OptionSpec optionTable[] = {
+    {optionProfile, "profile", "NAME", "playback rules: ft2 (default, FastTracker 2) or\ndemo"},
+    {optionRate, "rate", "HZ", "output rate, 8000 to 192000 (default 44100)"},
+    {optionLoop, "loop", "N", "play each song N times (default 1; 0 plays it\nfor ever)"},
+    {tools::optionHelp, "help", nullptr, "print this and exit"},
+    {tools::optionVersion, "version", nullptr, "print the version and exit"},
+};
+
+const tools::ExitSpec exitTable[] = {
+    {0, "every file played, or q"},
+    {1, "no audio device"},
+    {2, "a file cannot be read or loaded (the others still play), or\na wrong command line"},
+    {129, "stopped by SIGHUP (the terminal went away)"},
+    {130, "stopped by SIGINT (Ctrl-C)"},
+    {131, "stopped by SIGQUIT (Ctrl-\\)"},
+    {143, "stopped by SIGTERM"},
+};
+
+const tools::ToolSpec toolSpec = {
+    "xmplay",
+    "[options] FILE.xm...",
+    "Plays XM modules one after another through the sound card (SDL audio), with\n"
+    "a status line on standard output when it is a terminal. A song ends when it\n"
+    "comes back to a row it has already played. FILE may be - for standard input\n"
+    "(there are no keys then). Keys are read from standard input; without them\n"
+    "(</dev/null, a closed pipe) it plays on and waits idle.",
+    optionTable,
+    static_cast<int>(sizeof optionTable / sizeof optionTable[0]),
+    "Keys:\n"
+    "  space         pause / resume\n"
+    "  left, <       previous order\n"
+    "  right, >      next order\n"
+    "  + (or =), -   volume up / down by 10 % (0 to 200 %)\n"
+    "  n             next file\n"
+    "  p             previous file\n"
+    "  q             quit\n"
+    "The terminal is restored after q, at the end and after the signals below.",
+    exitTable,
+    static_cast<int>(sizeof exitTable / sizeof exitTable[0]),
+};
+
+// ---- Terminal and signals ----------------------------------------------------------------------
+
+std::atomic<bool> resized{false};
 bool terminalRaw = false;
 termios savedTerminal;
 
-void onSignal(int sig) {
-    caughtSignal.store(sig);
+void onResize(int) {
+    resized.store(true, std::memory_order_release);
 }
 
 void restoreTerminal() {
@@ -55,45 +100,83 @@ void restoreTerminal() {
     }
 }
 
-// Keys arrive one by one without echo; Ctrl-C still raises SIGINT.
+// A terminal that is not ours to control (tcgetpgrp fails) can be read without being stopped.
+bool inForeground() {
+    const pid_t foreground = tcgetpgrp(STDIN_FILENO);
+    return foreground < 0 || foreground == getpgrp();
+}
+
+// Keys arrive one by one without echo; Ctrl-C still raises SIGINT. Only in the foreground: a
+// background job that changed the terminal would be stopped for it.
 void enterRawMode() {
-    if (!isatty(STDIN_FILENO) || tcgetattr(STDIN_FILENO, &savedTerminal) != 0) return;
+    if (terminalRaw || !isatty(STDIN_FILENO) || !inForeground()) return;
+    if (tcgetattr(STDIN_FILENO, &savedTerminal) != 0) return;
     termios raw = savedTerminal;
     raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
     raw.c_cc[VMIN] = 0;
     raw.c_cc[VTIME] = 0;
-    if (tcsetattr(STDIN_FILENO, TCSAFLUSH, &raw) == 0) {
-        terminalRaw = true;
-        std::atexit(restoreTerminal);
-    }
+    if (tcsetattr(STDIN_FILENO, TCSAFLUSH, &raw) == 0) terminalRaw = true;
 }
 
 void installSignals() {
+    tools::catchStopSignals();
     struct sigaction sa {};
-    sa.sa_handler = onSignal;
     sigemptyset(&sa.sa_mask);
-    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaction(sig, &sa, nullptr);
+    sa.sa_handler = onResize;
+    sigaction(SIGWINCH, &sa, nullptr);
 }
 
-enum class Key { None, Pause, Previous, Next, NextFile, Quit };
+int32_t terminalColumns() {
+    winsize size{};
+    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+    return defaultColumns;
+}
+
+// ---- Keys --------------------------------------------------------------------------------------
+
+enum class Key { None, Pause, Previous, Next, NextFile, PreviousFile, VolumeUp, VolumeDown, Quit };
+
+// Standard input stops giving keys for good at its end or on an error (</dev/null, a closed
+// pipe, nohup's unreadable file); from then on the loop only waits.
+bool keysOpen = true;
+
+void waitQuietly(int32_t ms) {
+    timeval wait{0, ms * 1000};
+    select(0, nullptr, nullptr, nullptr, &wait);
+}
 
 // One key from standard input, waiting at most keyPollMs; arrows come as ESC [ C and ESC [ D.
 Key readKey() {
+    if (!keysOpen || (isatty(STDIN_FILENO) && !inForeground())) {
+        waitQuietly(keyPollMs);
+        return Key::None;
+    }
+    enterRawMode();
     fd_set set;
     FD_ZERO(&set);
     FD_SET(STDIN_FILENO, &set);
     timeval wait{0, keyPollMs * 1000};
     if (select(STDIN_FILENO + 1, &set, nullptr, nullptr, &wait) <= 0) return Key::None;
     char c = 0;
-    if (read(STDIN_FILENO, &c, 1) != 1) return Key::None;
+    const ssize_t got = read(STDIN_FILENO, &c, 1);
+    if (got == 0 || (got < 0 && errno != EINTR && errno != EAGAIN)) {
+        keysOpen = false;
+        return Key::None;
+    }
+    if (got != 1) return Key::None;
     switch (c) {
     case ' ': return Key::Pause;
     case 'n':
     case 'N': return Key::NextFile;
+    case 'p':
+    case 'P': return Key::PreviousFile;
     case 'q':
     case 'Q': return Key::Quit;
     case '<': return Key::Previous;
     case '>': return Key::Next;
+    case '+':
+    case '=': return Key::VolumeUp;
+    case '-': return Key::VolumeDown;
     case 0x1B: {
         char seq[2] = {0, 0};
         if (read(STDIN_FILENO, &seq[0], 1) != 1 || read(STDIN_FILENO, &seq[1], 1) != 1)
@@ -106,51 +189,116 @@ Key readKey() {
     }
 }
 
+// ---- Playback ----------------------------------------------------------------------------------
+
 struct Playback {
     bxm_player* player;
     SDL_AudioDeviceID device;
     std::atomic<bool> songOver;
+    std::atomic<int32_t>* volumePercent;
 };
+
+// At 100 % the samples go out as rendered, bit for bit.
+void scale(int16_t* samples, int32_t count, int32_t percent) {
+    for (int32_t i = 0; i < count; ++i) {
+        int32_t v = samples[i] * percent / 100;
+        if (v > INT16_MAX) v = INT16_MAX;
+        if (v < INT16_MIN) v = INT16_MIN;
+        samples[i] = static_cast<int16_t>(v);
+    }
+}
 
 void fillAudio(void* user, Uint8* stream, int bytes) {
     Playback* p = static_cast<Playback*>(user);
     const int32_t frames = bytes / 4;
-    const int32_t n = bxm_render_s16(p->player, reinterpret_cast<int16_t*>(stream), frames);
+    auto* samples = reinterpret_cast<int16_t*>(stream);
+    const int32_t n = bxm_render_s16(p->player, samples, frames);
     const int32_t done = n > 0 ? n : 0;
+    const int32_t percent = p->volumePercent->load(std::memory_order_acquire);
+    if (percent != 100) scale(samples, done * 2, percent);
     if (done < frames) {
         std::memset(stream + done * 4, 0, static_cast<size_t>(frames - done) * 4);
-        p->songOver.store(true);
+        p->songOver.store(true, std::memory_order_release);
     }
 }
 
-void drawStatus(const Playback& p, const bxm_module_info& info, bool paused) {
+// ---- The status line ---------------------------------------------------------------------------
+
+// Title, position, times, bar, volume (when not 100 %) and pause mark in at most `columns` - 1
+// columns (the last column would wrap on some terminals). The room for " paused" is kept while
+// playing too, so pausing never changes the layout. The bar gets at least its short length,
+// then the title up to its full width, then the bar the rest; less room drops the title, then
+// the bar.
+std::string statusLine(const char* title, const bxm_position& pos, const bxm_module_info& info,
+                       int32_t volumePercent, bool paused, int32_t columns) {
+    char position[128], elapsed[32], total[32];
+    tools::formatTime(pos.time_ms, elapsed, sizeof elapsed);
+    tools::formatTime(info.duration_ms, total, sizeof total);
+    std::snprintf(position, sizeof position, "order %02d/%02d row %02d  %s / %s", pos.order,
+                  info.orders, pos.row, elapsed, total);
+    char volume[32] = "";
+    if (volumePercent != 100) std::snprintf(volume, sizeof volume, " vol %d%%", volumePercent);
+    const char* pauseMark = " paused";
+    const int32_t room = columns - 1;
+    int32_t rest = room - static_cast<int32_t>(std::strlen(position) + std::strlen(volume) +
+                                               std::strlen(pauseMark));
+    // " [" and "]" around the bar, one blank after the title
+    const int32_t barCells = rest >= shortBarCells + 3 ? shortBarCells : 0;
+    rest -= barCells > 0 ? barCells + 3 : 0;
+    const int32_t titleColumns = rest - 1 >= shortTitleColumns
+                                     ? (rest - 1 > fullTitleColumns ? fullTitleColumns : rest - 1)
+                                     : 0;
+    rest -= titleColumns > 0 ? titleColumns + 1 : 0;
+    const int32_t moreCells =
+        barCells > 0 ? (rest < fullBarCells - barCells ? rest : fullBarCells - barCells) : 0;
+    std::string line;
+    if (titleColumns > 0) {
+        // One byte, one column: anything but printable ASCII shows as '?'.
+        std::string shown(title[0] != 0 ? title : "(untitled)");
+        for (char& c : shown) {
+            if (c < 0x20 || c > 0x7E) c = '?';
+        }
+        shown.resize(static_cast<size_t>(titleColumns), ' ');
+        line = shown + " ";
+    }
+    line += position;
+    if (barCells > 0) {
+        char bar[fullBarCells + 1];
+        tools::formatBar(info.duration_ms > 0 ? static_cast<double>(pos.time_ms) / info.duration_ms
+                                              : 0.0,
+                         barCells + moreCells, bar);
+        line += std::string(" [") + bar + "]";
+    }
+    line += volume;
+    if (paused) line += pauseMark;
+    if (static_cast<int32_t>(line.size()) > room) line.resize(room > 0 ? room : 0);
+    return line;
+}
+
+void drawStatus(const Playback& p, const bxm_module_info& info, bool paused, int32_t columns) {
     bxm_position pos{};
     SDL_LockAudioDevice(p.device);
     bxm_get_position(p.player, &pos);
     SDL_UnlockAudioDevice(p.device);
-    char elapsed[32], total[32], bar[barCells + 1];
-    tools::formatTime(pos.time_ms, elapsed, sizeof elapsed);
-    tools::formatTime(info.duration_ms, total, sizeof total);
-    tools::formatBar(info.duration_ms > 0 ? static_cast<double>(pos.time_ms) / info.duration_ms
-                                          : 0.0,
-                     barCells, bar);
-    std::printf("\r%-*.*s order %02d/%02d row %02d  %s / %s [%s]%s\033[K", titleColumns,
-                titleColumns, info.title[0] != 0 ? info.title : "(untitled)", pos.order,
-                info.orders, pos.row, elapsed, total, bar, paused ? " paused" : "");
+    const std::string line = statusLine(
+        info.title, pos, info, p.volumePercent->load(std::memory_order_acquire), paused, columns);
+    std::printf("\r%s\033[K", line.c_str());
     std::fflush(stdout);
 }
 
-enum class Outcome { Finished, NextFile, Quit, Interrupted, NoDevice };
+enum class Outcome { Finished, NextFile, PreviousFile, Quit, Interrupted, NoDevice };
 
-Outcome play(bxm_player* player, const char* path, int32_t rate, bool statusLine) {
+Outcome play(bxm_player* player, const char* path, int32_t rate, bool statusShown,
+             std::atomic<int32_t>* volumePercent) {
     bxm_module_info info{};
     bxm_get_module_info(player, &info);
-    if (statusLine) {
+    if (statusShown) {
         std::printf("%s: \"%s\" (%s), %d channels, %d Hz\n", path, info.title, info.tracker,
                     info.channels, rate);
     }
     Playback p{};
     p.player = player;
+    p.volumePercent = volumePercent;
     SDL_AudioSpec wanted{};
     wanted.freq = rate;
     wanted.format = AUDIO_S16SYS;
@@ -170,8 +318,9 @@ Outcome play(bxm_player* player, const char* path, int32_t rate, bool statusLine
     bool paused = false;
     Outcome outcome = Outcome::Finished;
     uint32_t lastDrawn = 0;
-    while (!p.songOver.load()) {
-        if (caughtSignal.load() != 0) {
+    int32_t columns = terminalColumns();
+    while (!p.songOver.load(std::memory_order_acquire)) {
+        if (tools::stopSignal != 0) {
             outcome = Outcome::Interrupted;
             break;
         }
@@ -180,13 +329,21 @@ Outcome play(bxm_player* player, const char* path, int32_t rate, bool statusLine
             outcome = Outcome::Quit;
             break;
         }
-        if (key == Key::NextFile) {
-            outcome = Outcome::NextFile;
+        if (key == Key::NextFile || key == Key::PreviousFile) {
+            outcome = key == Key::NextFile ? Outcome::NextFile : Outcome::PreviousFile;
             break;
         }
         if (key == Key::Pause) {
             paused = !paused;
             SDL_PauseAudioDevice(p.device, paused ? 1 : 0);
+        }
+        if (key == Key::VolumeUp || key == Key::VolumeDown) {
+            const int32_t now = volumePercent->load(std::memory_order_relaxed);
+            const int32_t step = key == Key::VolumeUp ? volumeStepPercent : -volumeStepPercent;
+            const int32_t next = now + step < 0                ? 0
+                                 : now + step > loudestPercent ? loudestPercent
+                                                               : now + step;
+            volumePercent->store(next, std::memory_order_release);
         }
         if (key == Key::Previous || key == Key::Next) {
             SDL_LockAudioDevice(p.device);
@@ -196,9 +353,11 @@ Outcome play(bxm_player* player, const char* path, int32_t rate, bool statusLine
             if (to >= 0 && to < info.orders) bxm_seek_order(player, to);
             SDL_UnlockAudioDevice(p.device);
         }
+        const bool newSize = resized.exchange(false, std::memory_order_acq_rel);
+        if (newSize) columns = terminalColumns();
         const uint32_t now = SDL_GetTicks();
-        if (statusLine && (now - lastDrawn >= statusEveryMs || key != Key::None)) {
-            drawStatus(p, info, paused);
+        if (statusShown && (now - lastDrawn >= statusEveryMs || key != Key::None || newSize)) {
+            drawStatus(p, info, paused, columns);
             lastDrawn = now;
         }
     }
@@ -206,8 +365,8 @@ Outcome play(bxm_player* player, const char* path, int32_t rate, bool statusLine
         // The last frames are still in the device's buffer.
         SDL_Delay(static_cast<uint32_t>(2000u * obtained.samples / static_cast<uint32_t>(rate)));
     }
-    if (statusLine) {
-        drawStatus(p, info, paused);
+    if (statusShown) {
+        drawStatus(p, info, paused, columns);
         std::printf("\n");
     }
     SDL_CloseAudioDevice(p.device);
@@ -219,56 +378,44 @@ Outcome play(bxm_player* player, const char* path, int32_t rate, bool statusLine
 int main(int argc, char** argv) {
     bxm_options options{};
     int32_t loops = 1;
-    int firstFile = argc;
-    for (int i = 1; i < argc; ++i) {
-        const char* a = argv[i];
-        if (std::strcmp(a, "--help") == 0 || std::strcmp(a, "-h") == 0) {
-            std::fputs(usage, stdout);
-            return tools::exitOk;
-        }
-        if (std::strcmp(a, "--version") == 0) {
-            tools::printVersion("xmplay");
-            return tools::exitOk;
-        }
-        const bool takesValue = std::strcmp(a, "--profile") == 0 || std::strcmp(a, "--rate") == 0 ||
-                                std::strcmp(a, "--loop") == 0;
-        if (takesValue && i + 1 >= argc) {
-            std::fprintf(stderr, "xmplay: %s needs a value\n", a);
-            return tools::exitBadInput;
-        }
-        if (std::strcmp(a, "--profile") == 0) {
-            if (!tools::parseProfile(argv[++i], &options.profile)) {
-                std::fprintf(stderr, "xmplay: --profile wants demo or ft2, not %s\n", argv[i]);
+    tools::CommandLine line{};
+    tools::startCommandLine(&line, toolSpec, argc, argv);
+    for (;;) {
+        const char* value = nullptr;
+        const int id = tools::nextOption(&line, &value);
+        if (id == tools::commandLineEnd) break;
+        switch (id) {
+        case tools::commandLineWrong: return tools::exitBadInput;
+        case tools::optionHelp: tools::printHelp(toolSpec, stdout); return tools::exitOk;
+        case tools::optionVersion: tools::printVersion("xmplay"); return tools::exitOk;
+        case optionProfile:
+            if (!tools::parseProfile(value, &options.profile)) {
+                std::fprintf(stderr, "xmplay: --profile wants ft2 or demo, not %s\n", value);
                 return tools::exitBadInput;
             }
-        } else if (std::strcmp(a, "--rate") == 0) {
-            if (!tools::parseRate(argv[++i], &options.sample_rate)) {
-                std::fprintf(stderr, "xmplay: --rate wants %d to %d Hz, not %s\n", BXM_RATE_MIN,
-                             BXM_RATE_MAX, argv[i]);
+            break;
+        case optionRate:
+            if (!tools::parseRate(value, &options.sample_rate)) {
+                std::fprintf(stderr, "xmplay: --rate wants 8000 to 192000 Hz, not %s\n", value);
                 return tools::exitBadInput;
             }
-        } else if (std::strcmp(a, "--loop") == 0) {
+            break;
+        case optionLoop: {
             char* end = nullptr;
-            const long n = std::strtol(argv[++i], &end, 10);
-            if (end == argv[i] || *end != 0 || n < 0 || n > 1000000) {
-                std::fprintf(stderr, "xmplay: --loop wants a count of 0 or more, not %s\n",
-                             argv[i]);
+            const long n = std::strtol(value, &end, 10);
+            if (end == value || *end != 0 || n < 0 || n > 1000000) {
+                std::fprintf(stderr, "xmplay: --loop wants a count of 0 or more, not %s\n", value);
                 return tools::exitBadInput;
             }
             loops = static_cast<int32_t>(n);
-        } else if (std::strcmp(a, "--") == 0) {
-            firstFile = i + 1;
-            break;
-        } else if (a[0] == '-' && a[1] != 0) {
-            std::fprintf(stderr, "xmplay: unknown option %s\n%s", a, usage);
-            return tools::exitBadInput;
-        } else {
-            firstFile = i;
             break;
         }
+        default: return tools::exitBadInput;
+        }
     }
-    if (firstFile >= argc) {
-        std::fputs(usage, stderr);
+    const std::vector<const char*> files = tools::operands(line);
+    if (files.empty()) {
+        tools::complain(toolSpec, "wants a file");
         return tools::exitBadInput;
     }
     options.play_count = loops == 0 ? -1 : loops;
@@ -279,17 +426,24 @@ int main(int argc, char** argv) {
         return tools::exitOutputFailed;
     }
     installSignals();
-    const bool statusLine = isatty(STDOUT_FILENO) != 0;
-    enterRawMode();
+    std::atexit(restoreTerminal);
+    const bool statusShown = isatty(STDOUT_FILENO) != 0;
+    // A module read from standard input leaves no keys there.
+    for (const char* f : files) {
+        if (std::strcmp(f, "-") == 0) keysOpen = false;
+    }
+    std::atomic<int32_t> volumePercent{100};
 
     int exitCode = tools::exitOk;
-    for (int i = firstFile; i < argc; ++i) {
-        bxm_player* player = tools::openModuleFile("xmplay", argv[i], options);
+    size_t i = 0;
+    while (i < files.size()) {
+        bxm_player* player = tools::openModuleFile("xmplay", files[i], options);
         if (player == nullptr) {
             exitCode = tools::exitBadInput;
+            ++i;
             continue;
         }
-        const Outcome outcome = play(player, argv[i], rate, statusLine);
+        const Outcome outcome = play(player, files[i], rate, statusShown, &volumePercent);
         bxm_close(player);
         if (outcome == Outcome::NoDevice) {
             exitCode = tools::exitOutputFailed;
@@ -297,8 +451,13 @@ int main(int argc, char** argv) {
         }
         if (outcome == Outcome::Quit) break;
         if (outcome == Outcome::Interrupted) {
-            exitCode = exitInterrupted;
+            exitCode = tools::exitSignalBase + tools::stopSignal;
             break;
+        }
+        if (outcome == Outcome::PreviousFile) {
+            if (i > 0) --i;
+        } else {
+            ++i;
         }
     }
     restoreTerminal();

@@ -1,19 +1,22 @@
 #!/usr/bin/env python3
 """xmplay on a pseudo-terminal with SDL's disk audio driver: what it plays against xmrender, the
-status line, the keys, and the terminal settings after q and after Ctrl-C.
+status line and its width, the keys, and the terminal settings after q and after Ctrl-C.
 
 Arguments: xmplay, xmrender, a module, a scratch folder."""
 import fcntl
 import os
 import re
 import select
+import struct
 import subprocess
 import sys
 import termios
 import time
 
 XMPLAY, XMRENDER, SONG, WORK = sys.argv[1:5]
-STATUS = re.compile(rb"order (\d+)/(\d+) row (\d+)  (\d+):(\d+) / (\d+):(\d+) \[[#.]+\]( paused)?")
+STATUS = re.compile(rb"order (\d+)/(\d+) row (\d+)  (\d+):(\d+) / (\d+):(\d+) \[[#.]+\]( vol (\d+)%)?( paused)?")
+VOLUME = 9
+PAUSED = 10
 failures = []
 
 
@@ -26,8 +29,9 @@ def check(condition, what):
 class Session:
     """xmplay as the foreground program of its own terminal."""
 
-    def __init__(self, args, disk_file, delay_ms=None):
+    def __init__(self, args, disk_file, delay_ms=None, columns=80):
         self.master, self.slave = os.openpty()
+        self.resize(columns)
         self.settings_before = termios.tcgetattr(self.slave)
         env = dict(os.environ, SDL_AUDIODRIVER="disk", SDL_DISKAUDIOFILE=disk_file)
         if delay_ms is not None:
@@ -51,6 +55,15 @@ class Session:
                 except OSError:
                     break
         return self.output
+
+    def resize(self, columns):
+        """The terminal's width; the kernel sends SIGWINCH to the program in it."""
+        fcntl.ioctl(self.master, termios.TIOCSWINSZ, struct.pack("HHHH", 24, columns, 0, 0))
+
+    def status_widths(self, since=0):
+        """The columns each drawn status line takes: the text between a carriage return and the
+        erase-to-end-of-line that follows it."""
+        return [len(m.group(1)) for m in re.finditer(rb"\r([^\r\n\x1b]*)\x1b\[K", self.output[since:])]
 
     def statuses(self, since=0):
         return [m for m in STATUS.finditer(self.output, since)]
@@ -134,7 +147,7 @@ mark = len(s.output)
 s.send(b" ")
 s.read_for(0.6)
 paused = s.statuses(mark)
-check(paused and paused[-1].group(8) == b" paused", "space pauses")
+check(paused and paused[-1].group(PAUSED) == b" paused", "space pauses")
 held = paused[-1].group(0) if paused else b""
 s.read_for(0.6)
 check(s.statuses(mark)[-1].group(0) == held, "nothing moves while paused")
@@ -142,17 +155,88 @@ mark = len(s.output)
 s.send(b" ")
 s.read_for(0.6)
 resumed = s.statuses(mark)
-check(resumed and resumed[-1].group(8) is None, "space again resumes")
+check(resumed and resumed[-1].group(PAUSED) is None, "space again resumes")
+mark = len(s.output)
+s.send(b"+")
+s.read_for(0.4)
+louder = s.statuses(mark)
+check(louder and louder[-1].group(VOLUME) == b"110", "+ turns the volume up to 110 %")
+s.send(b"--")
+s.read_for(0.4)
+softer = s.statuses(mark)
+check(softer and softer[-1].group(VOLUME) == b"90", "- twice turns it down to 90 %")
 mark = len(s.output)
 s.send(b"n")
 s.read_for(1.0)
 check(s.output.count(SONG.encode() + b": ") == 2, "n starts the next file")
+s.send(b"p")
+s.read_for(1.0)
+check(s.output.count(SONG.encode() + b": ") == 3, "p starts the previous file again")
 s.send(b"q")
 code, after = s.finish()
 check(code == 0, f"q quits with 0 (got {code})")
 check(after == s.settings_before, "terminal settings restored after q")
 
-# 3. Ctrl-C: the terminal's interrupt character, exit code 130, terminal restored.
+# 3. The status line fits the terminal: 80 columns playing and paused, then 40 after the
+#    terminal shrinks (SIGWINCH), then 24, never wrapping into a second line.
+s = Session([SONG], os.path.join(WORK, "width.raw"), columns=80)
+s.read_for(1.0)
+s.send(b" ")
+s.read_for(0.5)
+widths = s.status_widths()
+check(widths and max(widths) <= 79, f"80 columns, playing and paused: widest line {max(widths or [0])}")
+check(s.statuses() and s.statuses()[-1].group(PAUSED) == b" paused", "80 columns: the pause shows")
+for columns in (40, 24):
+    s.resize(columns)
+    s.read_for(0.3)  # lines drawn before the signal was seen
+    mark = len(s.output)
+    s.read_for(0.5)
+    widths = s.status_widths(mark)
+    check(widths and max(widths) <= columns - 1,
+          f"{columns} columns after SIGWINCH: widest line {max(widths or [0])}")
+s.send(b"q")
+s.finish()
+
+# 4. A background job of a shell with job control: it reads no keys, leaves the terminal's
+#    settings alone (changing them would stop it, SIGTTOU) and plays on until SIGTERM.
+master, slave = os.openpty()
+before = termios.tcgetattr(slave)
+
+
+def shell_terminal():
+    os.setsid()
+    fcntl.ioctl(0, termios.TIOCSCTTY, 0)
+
+
+shell = subprocess.Popen(
+    ["sh", "-c", 'set -m; "$0" "$1" & echo "$!" >"$2"; sleep 2; '
+                 'ps -o stat= -p "$(cat "$2")" >"$2.state"; kill -TERM "$(cat "$2")"; wait "$!"; '
+                 'echo "$?" >"$2.code"',
+     XMPLAY, SONG, os.path.join(WORK, "background.pid")],
+    stdin=slave, stdout=slave, stderr=slave, preexec_fn=shell_terminal,
+    env=dict(os.environ, SDL_AUDIODRIVER="disk",
+             SDL_DISKAUDIOFILE=os.path.join(WORK, "background.raw")))
+end = time.monotonic() + 20
+while shell.poll() is None and time.monotonic() < end:
+    if select.select([master], [], [], 0.1)[0]:
+        try:
+            os.read(master, 65536)
+        except OSError:
+            break
+if shell.poll() is None:
+    shell.kill()
+shell.wait()
+state = open(os.path.join(WORK, "background.pid.state")).read().strip() if os.path.exists(
+    os.path.join(WORK, "background.pid.state")) else "?"
+code = open(os.path.join(WORK, "background.pid.code")).read().strip() if os.path.exists(
+    os.path.join(WORK, "background.pid.code")) else "?"
+check(not state.startswith("T"), f"in the background it is not stopped (state {state})")
+check(code == "143", f"in the background SIGTERM ends it with 143 (got {code})")
+check(termios.tcgetattr(slave) == before, "in the background the terminal settings stay")
+os.close(master)
+os.close(slave)
+
+# 5. Ctrl-C: the terminal's interrupt character, exit code 130, terminal restored.
 s = Session([SONG], os.path.join(WORK, "interrupt.raw"))
 s.read_for(0.8)
 check(s.echo_is_off(), "echo is off before Ctrl-C")
@@ -161,7 +245,7 @@ code, after = s.finish()
 check(code == 130, f"Ctrl-C ends with 130 (got {code})")
 check(after == s.settings_before, "terminal settings restored after Ctrl-C")
 
-# 4. A file that cannot be loaded: its line, the next file still plays, exit code 2.
+# 6. A file that cannot be loaded: its line, the next file still plays, exit code 2.
 s = Session([WORK, SONG], os.path.join(WORK, "bad.raw"), delay_ms=0)
 code, _ = s.finish(timeout=60)
 check(b"xmplay: cannot read " + WORK.encode() + b": Is a directory" in s.output,
@@ -169,7 +253,7 @@ check(b"xmplay: cannot read " + WORK.encode() + b": Is a directory" in s.output,
 check(code == 2, f"exit code 2 after an unreadable file (got {code})")
 check(s.output.count(SONG.encode() + b": ") == 1, "the file after it still plays")
 
-# 5. No audio device.
+# 7. No audio device.
 proc = subprocess.run([XMPLAY, SONG], env=dict(os.environ, SDL_AUDIODRIVER="no-such-driver"),
                       stdin=subprocess.DEVNULL, capture_output=True)
 check(proc.returncode == 1, f"no audio device: exit code 1 (got {proc.returncode})")
