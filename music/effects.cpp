@@ -61,7 +61,8 @@ struct Ft2SineTable {
 Ft2SineTable makeFt2SineTable() {
     Ft2SineTable t{};
     constexpr double pi = 3.14159265358979323846;
-    for (int32_t i = 0; i < 32; ++i) t.of[i] = static_cast<uint8_t>(255.0 * std::sin(i * pi / 32.0));
+    for (int32_t i = 0; i < 32; ++i)
+        t.of[i] = static_cast<uint8_t>(255.0 * std::sin(i * pi / 32.0));
     return t;
 }
 const Ft2SineTable ft2Sine = makeFt2SineTable();
@@ -843,8 +844,8 @@ void delayedKeyOff(const EffectCall& e) {
     // Without an instrument number nothing sends FT2's new panning to the voice on this tick:
     // neither the instrument's restart nor the volume column's set-panning.
     if (profileOf(e.player).noteDelayStoresCell && e.cell->instrument == 0)
-        channel->updateFlags = static_cast<uint8_t>((channel->updateFlags & ~UPDATE_PANNING) |
-                                                    pushedPanning);
+        channel->updateFlags =
+            static_cast<uint8_t>((channel->updateFlags & ~UPDATE_PANNING) | pushedPanning);
 }
 
 void noteDelayOther(const EffectCall& e) {

@@ -113,13 +113,13 @@ void stepPanningEnvelope(Channel* channel, const Instrument* instrument, uint8_t
     // envelope already held there stays held.
     const bool released =
         channel->keyOff != 0 && !(rules.panningSustainOutlastsRelease && channel->panningHeld != 0);
-    const bool held = stepEnvelope(
-        channel, panningEnvelopeState(channel), instrument->panningEnvelope,
-        instrument->panningPointCount, instrument->panningSustain, instrument->panningLoopStart,
-        instrument->panningLoopEnd,
-        envelopeTypeThisTick(channel, type, instrument->panningSustain,
-                             instrument->panningLoopEnd, rules),
-        UPDATE_PANNING, released);
+    const bool held =
+        stepEnvelope(channel, panningEnvelopeState(channel), instrument->panningEnvelope,
+                     instrument->panningPointCount, instrument->panningSustain,
+                     instrument->panningLoopStart, instrument->panningLoopEnd,
+                     envelopeTypeThisTick(channel, type, instrument->panningSustain,
+                                          instrument->panningLoopEnd, rules),
+                     UPDATE_PANNING, released);
     channel->panningHeld = held ? 1 : 0;
     // FT2 pans with the envelope's fraction as well.
     channel->panningEnvelopeFine = channel->panningEnvelopeValue >> 8;
