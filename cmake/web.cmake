@@ -22,3 +22,6 @@ add_subdirectory(display)
 add_subdirectory(gl)
 add_subdirectory(driver)
 add_subdirectory(web)
+
+enable_testing()
+add_subdirectory(tests/web)

@@ -214,6 +214,9 @@ async function main() {
     await session.send('Runtime.enable');
     await session.send('Log.enable');
     await session.send('Page.enable');
+    // The page's viewport and screen both at the size the native demo's frame is taken at.
+    await session.send('Emulation.setDeviceMetricsOverride', { width, height,
+      deviceScaleFactor: 1, mobile: false, screenWidth: width, screenHeight: height });
     if (mode === 'frame') result = await frameCase(session, base, rest[0], Number(rest[1]));
     else if (mode === 'show') result = await showCase(session, base, Number(rest[0]));
     else if (mode === 'player') result = await playerCase(session, base, rest[0], rest[1]);
