@@ -73,6 +73,8 @@ void listen(bool on) {
                                              on ? onFullscreenChange : nullptr);
 }
 
+// The script inside is JavaScript, which the C++ formatter would break.
+// clang-format off
 EM_JS(void, setCanvasShown, (int shown), {
     var canvas = Module['canvas'];
     if (canvas) canvas.style.visibility = shown ? 'visible' : 'hidden';
@@ -80,7 +82,7 @@ EM_JS(void, setCanvasShown, (int shown), {
 
 EM_JS(void, setCursorShown, (int shown), {
     var canvas = Module['canvas'];
-    if (canvas) canvas.style.cursor = shown ? '' : 'none';
+    if (canvas) canvas.style.cursor = shown ? "" : "none";
 });
 
 EM_JS(void, setPageTitle, (const char* title), { document.title = UTF8ToString(title); });
@@ -114,6 +116,7 @@ EM_JS(void, showPageMessage, (const char* text, const char* caption), {
     var show = Module['showMessage'];
     if (show) show(UTF8ToString(caption), UTF8ToString(text));
 });
+// clang-format on
 
 // The two shader-object queries of the ARB extension, on WebGL's split shader and program
 // calls. Shader and program names come from one counter here, so a name tells which it is.

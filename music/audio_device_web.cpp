@@ -15,6 +15,8 @@ namespace {
 // Frames per processing call: about 46 ms at 44100 Hz, short against the 2 s buffer.
 constexpr int32_t deviceBufferFrames = 2048;
 
+// The script inside is JavaScript, which the C++ formatter would break.
+// clang-format off
 EM_JS(int, webAudioOpen, (int rate, int frames, int channels), {
     var Context = window['AudioContext'] || window['webkitAudioContext'];
     if (!Context) return 0;
@@ -88,6 +90,7 @@ EM_JS(void, webAudioClose, (), {
     device.context.close();
     Module['beatAudioDevice'] = null;
 });
+// clang-format on
 
 bool deviceOpen;
 

@@ -20,9 +20,12 @@ ThreadRoutine runningRoutine;
 bool inPass;
 std::jmp_buf passEnd;
 
+// The script inside is JavaScript, which the C++ formatter would break.
+// clang-format off
 EM_JS(void, schedulePass, (int ms), {
     setTimeout(function() { Module['_musicThreadPass'](); }, ms);
 });
+// clang-format on
 
 } // namespace
 

@@ -5,7 +5,8 @@
 //   drive.mjs frame  BUILD OUT.png CLOCK_MS   the probe demo held at a clock: first frame, shot
 //   drive.mjs show   BUILD TAP_SECONDS        the probe demo with sound to its end; hash of the
 //                                             first seconds its audio device handed over
-//   drive.mjs player BUILD GOOD.xm BAD.xm     the player opens a file, then refuses one
+//   drive.mjs player BUILD GOOD.xm BAD.xm OUT.png  the player opens, plays, seeks and pauses
+//                                             a file (shot while playing), then refuses one
 //
 // Every case also reports the console's errors and the page's uncaught exceptions.
 import { spawn } from 'node:child_process';
@@ -168,7 +169,7 @@ async function showCase(session, base, tapSeconds) {
   return { show, status: await evaluate(session, 'statusLine.textContent') };
 }
 
-async function playerCase(session, base, good, bad) {
+async function playerCase(session, base, good, bad, shot) {
   await openPage(session, `${base}/player.html`);
   await waitFor(session, 'window.playerReady === true', 60000, 'the player to load');
   const { root } = await session.send('DOM.getDocument');
@@ -181,13 +182,31 @@ async function playerCase(session, base, good, bad) {
     title: document.getElementById('title').textContent,
     duration: document.getElementById('duration').textContent,
     message: document.getElementById('message').textContent })`);
+  // Play: the rows move on and the channel bars show levels; seek to order 5; pause: the
+  // position stands.
+  const text = (id) => `document.getElementById('${id}').textContent`;
+  await evaluate(session, "document.getElementById('play').click()");
+  await waitFor(session, `Number(${text('row')}) >= 8`, 15000, 'the song to play');
+  const barsLit = await evaluate(session,
+    "[...document.querySelectorAll('#channels .bar')].filter((b) => b.className === 'bar' && " +
+    "parseFloat(b.firstChild.style.width) > 0).length");
+  await screenshot(session, shot);
+  await evaluate(session, "(() => { const s = document.getElementById('seek'); s.value = '5'; " +
+    "s.dispatchEvent(new Event('change')); })()");
+  await waitFor(session, `${text('order')}.startsWith('5 /')`, 5000, 'the seek to order 5');
+  await evaluate(session, "document.getElementById('play').click()");
+  await sleep(500);
+  const pausedAt = await evaluate(session, `${text('order')} + ' row ' + ${text('row')}`);
+  await sleep(1000);
+  const stillAt = await evaluate(session, `${text('order')} + ' row ' + ${text('row')}`);
+  const playing = { barsLit, pausedAt, stillAt };
   await openPage(session, `${base}/player.html?module=files/${encodeURIComponent(basename(bad))}`);
   await waitFor(session, 'document.getElementById("message").textContent !== ""', 30000,
                 'the reason');
   const refused = await evaluate(session, `({
     duration: document.getElementById('duration').textContent,
     message: document.getElementById('message').textContent })`);
-  return { loaded, refused };
+  return { loaded, playing, refused };
 }
 
 async function main() {
@@ -219,7 +238,7 @@ async function main() {
       deviceScaleFactor: 1, mobile: false, screenWidth: width, screenHeight: height });
     if (mode === 'frame') result = await frameCase(session, base, rest[0], Number(rest[1]));
     else if (mode === 'show') result = await showCase(session, base, Number(rest[0]));
-    else if (mode === 'player') result = await playerCase(session, base, rest[0], rest[1]);
+    else if (mode === 'player') result = await playerCase(session, base, rest[0], rest[1], rest[2]);
     else throw new Error(`unknown case ${mode}`);
     session.close();
   } catch (error) {
@@ -227,10 +246,14 @@ async function main() {
     // What the page knew when it went wrong.
     try { result.atFailure = await evaluate(session, 'window.beatShow ?? null'); } catch {}
   } finally {
+    // Chromium writes its profile until it has gone.
+    const gone = new Promise((done) => browser.once('exit', done));
     browser.kill();
+    await Promise.race([gone, sleep(10000)]);
     server.close();
-    await sleep(200);
-    rmSync(profileDir, { recursive: true, force: true });
+    try {
+      rmSync(profileDir, { recursive: true, force: true, maxRetries: 5, retryDelay: 200 });
+    } catch {}
   }
   process.stdout.write(JSON.stringify({ ...result, errors, failure }, null, 1) + '\n');
   process.exit(failure ? 1 : 0);

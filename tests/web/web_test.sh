@@ -136,13 +136,20 @@ player)
     head -c 4000 "$assets/song.xm" >"$work/cut.xm"
     duration=$("$linux/tools/xminfo/xminfo" "$work/song.xm" | sed -n 's/^duration: //p')
     reason=$("$linux/tools/xminfo/xminfo" "$work/cut.xm" 2>&1 | sed -n 's/^xminfo: cannot load [^:]*: //p')
-    drive player "$web" "$work/song.xm" "$work/cut.xm"
+    mkdir -p "$shots"
+    drive player "$web" "$work/song.xm" "$work/cut.xm" "$shots/player_playing.png"
     no_console_errors
     shown=$(field 'r.loaded.duration')
     refused=$(field 'r.refused.message')
     echo "[$case_name] song.xm: \"$(field 'r.loaded.title')\", $shown (xminfo: $duration)"
     echo "[$case_name] cut.xm: $refused (xminfo: $reason)"
+    echo "[$case_name] playing: $(field 'r.playing.barsLit') channel bars lit; paused at" \
+        "$(field 'r.playing.pausedAt'), a second later at $(field 'r.playing.stillAt')"
     [ -n "$duration" ] && [ "$shown" = "$duration" ] || fail "the duration is not xminfo's"
+    [ "$(field 'r.playing.barsLit')" -gt 0 ] || fail "no channel bar shows a level while playing"
+    field 'r.playing.pausedAt' | grep -q '^5 / ' || fail "the seek to order 5 did not hold"
+    [ "$(field 'r.playing.pausedAt')" = "$(field 'r.playing.stillAt')" ] ||
+        fail "the position moved while paused"
     [ -n "$reason" ] && [ "$refused" = "cannot load cut.xm: $reason" ] ||
         fail "the page does not give the loader's reason"
     ;;
