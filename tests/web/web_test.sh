@@ -95,6 +95,7 @@ frames)
         echo "[$case_name] clock $clock: opened to ready $(field 'Math.round(r.show.ready)') ms," \
             "click to first frame $(field 'Math.round(r.show.firstFrame - r.show.started)') ms," \
             "Escape ended it: $(field 'r.status')"
+        echo "[$case_name] clock $clock: $(field 'r.show.lines.find((l) => l.startsWith("startup:"))')"
         linux_frame "$clock" "$shots/linux_$clock.png"
     done
     plain=$(difference "$shots/web_5000.png" "$shots/linux_5000.png")
