@@ -2,7 +2,9 @@
 // own on 127.0.0.1, and prints what it saw as one JSON object. Node 20 with
 // --experimental-websocket (or 22 and later).
 //
-//   drive.mjs frame  BUILD OUT.png CLOCK_MS   the probe demo held at a clock: first frame, shot
+//   drive.mjs frame  BUILD OUT.png CLOCK_MS [escape|unfullscreen]
+//                                             the probe demo held at a clock: first frame, shot,
+//                                             ended by Escape or by leaving fullscreen
 //   drive.mjs show   BUILD TAP_SECONDS        the probe demo with sound to its end; hash of the
 //                                             first seconds its audio device handed over
 //   drive.mjs player BUILD GOOD.xm BAD.xm OUT.png  the player opens, plays, seeks and pauses
@@ -142,7 +144,7 @@ async function openPage(session, url) {
   await waitFor(session, 'document.readyState === "complete"', 30000, 'the page to load');
 }
 
-async function frameCase(session, base, out, clockMs) {
+async function frameCase(session, base, out, clockMs, ending) {
   const opened = Date.now();
   await openPage(session, `${base}/demo_probe.html?DEMO_DIAGNOSTICS=1&DEMO_CLOCK_MS=${clockMs}`);
   await waitFor(session, 'beatShow.ready !== null', 60000, 'the module to load');
@@ -150,11 +152,17 @@ async function frameCase(session, base, out, clockMs) {
   await waitFor(session, 'beatShow.firstFrame !== null', 60000, 'the first frame');
   const firstFrameWallMs = Date.now() - opened;
   await sleep(700);
+  const fullscreen = await evaluate(session, 'document.fullscreenElement === Module.canvas');
   await screenshot(session, out);
-  await key(session, 'Escape', 27);
-  await waitFor(session, 'beatShow.ended !== null', 30000, 'the end after Escape');
+  if (ending === 'unfullscreen') {
+    await evaluate(session, 'document.exitFullscreen()');
+  } else {
+    await key(session, 'Escape', 27);
+  }
+  await waitFor(session, 'beatShow.ended !== null', 30000, `the end after ${ending}`);
   const show = await evaluate(session, 'beatShow');
-  return { show, firstFrameWallMs, status: await evaluate(session, 'statusLine.textContent') };
+  return { show, fullscreen, firstFrameWallMs,
+           status: await evaluate(session, 'statusLine.textContent') };
 }
 
 async function showCase(session, base, tapSeconds) {
@@ -236,7 +244,7 @@ async function main() {
     // The page's viewport and screen both at the size the native demo's frame is taken at.
     await session.send('Emulation.setDeviceMetricsOverride', { width, height,
       deviceScaleFactor: 1, mobile: false, screenWidth: width, screenHeight: height });
-    if (mode === 'frame') result = await frameCase(session, base, rest[0], Number(rest[1]));
+    if (mode === 'frame') result = await frameCase(session, base, rest[0], Number(rest[1]), rest[2] ?? 'escape');
     else if (mode === 'show') result = await showCase(session, base, Number(rest[0]));
     else if (mode === 'player') result = await playerCase(session, base, rest[0], rest[1], rest[2]);
     else throw new Error(`unknown case ${mode}`);

@@ -84,17 +84,21 @@ difference() {
 case "$case_name" in
 frames)
     # Clock 5000: beat 15, slot 9 plain (no flash before beat 16). Clock 5667: beat 17 just
-    # begun, the same slot inverted (phase 0.001).
+    # begun, the same slot inverted (phase 0.001). The first ends with Escape, the second by
+    # leaving fullscreen, which is what Escape does while the browser shows the page fullscreen.
     mkdir -p "$shots"
     for clock in 5000 5667; do
-        drive frame "$web" "$shots/web_$clock.png" "$clock"
+        ending=escape
+        [ "$clock" = 5667 ] && ending=unfullscreen
+        drive frame "$web" "$shots/web_$clock.png" "$clock" "$ending"
         no_console_errors
+        [ "$(field 'r.fullscreen')" = true ] || fail "clock $clock: the canvas did not go fullscreen"
         [ "$(field 'r.show.exitCode')" = 0 ] || fail "clock $clock: exit code $(field 'r.show.exitCode')"
         field 'r.show.lines.join("\n")' | grep -qx "diag: frames [0-9]*, last clock $clock ms" ||
             fail "clock $clock: the frame loop did not run at the held clock"
         echo "[$case_name] clock $clock: opened to ready $(field 'Math.round(r.show.ready)') ms," \
             "click to first frame $(field 'Math.round(r.show.firstFrame - r.show.started)') ms," \
-            "Escape ended it: $(field 'r.status')"
+            "$ending ended it: $(field 'r.status')"
         echo "[$case_name] clock $clock: $(field 'r.show.lines.find((l) => l.startsWith("startup:"))')"
         linux_frame "$clock" "$shots/linux_$clock.png"
     done
