@@ -24,54 +24,14 @@ int32_t queueHead;
 int32_t queueCount;
 bool quitPosted;
 bool listening;
+// The browser took the WebGL context away (too many contexts, a GPU reset); nothing draws now.
+bool contextLost;
 
 // What the pixel format asked for, kept until the context is made.
 PixelFormatRequest requestedFormat;
 // The window is the canvas; this is the non-null handle that stands for it.
 int32_t canvasWindow;
 bool windowOpen;
-
-void enqueue(MessageType type, uint32_t key) {
-    // A full queue drops the newest: by then the frame loop has stopped draining anyway.
-    if (queueCount == queueCapacity) return;
-    queue[(queueHead + queueCount) % queueCapacity] = {type, key, nullptr};
-    ++queueCount;
-}
-
-// The DOM's keyCode numbers the keys as Windows' virtual-key codes do (27 Escape, 'A'..'Z',
-// 0x73 F4); keys it has no number for get a code past the table.
-uint32_t virtualKeyOf(const EmscriptenKeyboardEvent* event) {
-    const auto code = static_cast<uint32_t>(event->keyCode);
-    return code != 0 && code < 256 ? code : 256u + code;
-}
-
-EM_BOOL onKey(int eventType, const EmscriptenKeyboardEvent* event, void* /*userData*/) {
-    const bool down = eventType == EMSCRIPTEN_EVENT_KEYDOWN;
-    MessageType type = down ? MessageType::KeyDown : MessageType::KeyUp;
-    if (event->altKey) type = down ? MessageType::SysKeyDown : MessageType::SysKeyUp;
-    enqueue(type, virtualKeyOf(event));
-    return EM_FALSE; // the page keeps its own handling of the key
-}
-
-// The browser takes Escape for itself while the page is fullscreen and leaves fullscreen
-// instead; the page then sees the change, not the key. Losing the screen ends the show as the
-// window closing would.
-EM_BOOL onFullscreenChange(int /*eventType*/, const EmscriptenFullscreenChangeEvent* event,
-                           void* /*userData*/) {
-    if (!event->isFullscreen && windowOpen) enqueue(MessageType::Close, 0);
-    return EM_FALSE;
-}
-
-void listen(bool on) {
-    if (on == listening) return;
-    listening = on;
-    const auto window = EMSCRIPTEN_EVENT_TARGET_WINDOW;
-    const auto document = EMSCRIPTEN_EVENT_TARGET_DOCUMENT;
-    emscripten_set_keydown_callback(window, nullptr, EM_FALSE, on ? onKey : nullptr);
-    emscripten_set_keyup_callback(window, nullptr, EM_FALSE, on ? onKey : nullptr);
-    emscripten_set_fullscreenchange_callback(document, nullptr, EM_FALSE,
-                                             on ? onFullscreenChange : nullptr);
-}
 
 // The script inside is JavaScript, which the C++ formatter would break.
 // clang-format off
@@ -112,11 +72,85 @@ EM_JS(void, waitForAnimationFrame, (), {
     Asyncify.handleSleep(function(wakeUp) { requestAnimationFrame(function() { wakeUp(); }); });
 });
 
+// Sleeps until the page hands over an event or ms have passed; the browser runs meanwhile. An
+// event wakes the loop from a fresh task, never from inside the handler that delivered it.
+EM_JS(void, waitForEventOrTimeout, (int ms), {
+    Asyncify.handleSleep(function(wakeUp) {
+        var woken = false;
+        var timer = 0;
+        var wake = function() {
+            if (woken) return;
+            woken = true;
+            clearTimeout(timer);
+            Module['beatWakeFrameLoop'] = null;
+            wakeUp();
+        };
+        timer = setTimeout(wake, ms);
+        Module['beatWakeFrameLoop'] = function() { setTimeout(wake, 0); };
+    });
+});
+
+EM_JS(void, wakeFrameLoop, (), {
+    var wake = Module['beatWakeFrameLoop'];
+    if (wake) wake();
+});
+
 EM_JS(void, showPageMessage, (const char* text, const char* caption), {
     var show = Module['showMessage'];
     if (show) show(UTF8ToString(caption), UTF8ToString(text));
 });
 // clang-format on
+
+void enqueue(MessageType type, uint32_t key) {
+    // A full queue drops the newest: by then the frame loop has stopped draining anyway.
+    if (queueCount == queueCapacity) return;
+    queue[(queueHead + queueCount) % queueCapacity] = {type, key, nullptr};
+    ++queueCount;
+    wakeFrameLoop();
+}
+
+// The DOM's keyCode numbers the keys as Windows' virtual-key codes do (27 Escape, 'A'..'Z',
+// 0x73 F4); keys it has no number for get a code past the table.
+uint32_t virtualKeyOf(const EmscriptenKeyboardEvent* event) {
+    const auto code = static_cast<uint32_t>(event->keyCode);
+    return code != 0 && code < 256 ? code : 256u + code;
+}
+
+EM_BOOL onKey(int eventType, const EmscriptenKeyboardEvent* event, void* /*userData*/) {
+    const bool down = eventType == EMSCRIPTEN_EVENT_KEYDOWN;
+    MessageType type = down ? MessageType::KeyDown : MessageType::KeyUp;
+    if (event->altKey) type = down ? MessageType::SysKeyDown : MessageType::SysKeyUp;
+    enqueue(type, virtualKeyOf(event));
+    return EM_FALSE; // the page keeps its own handling of the key
+}
+
+// The browser takes Escape for itself while the page is fullscreen and leaves fullscreen
+// instead; the page then sees the change, not the key. Losing the screen ends the show as the
+// window closing would.
+EM_BOOL onFullscreenChange(int /*eventType*/, const EmscriptenFullscreenChangeEvent* event,
+                           void* /*userData*/) {
+    if (!event->isFullscreen && windowOpen) enqueue(MessageType::Close, 0);
+    return EM_FALSE;
+}
+
+EM_BOOL onContextLost(int /*eventType*/, const void* /*reserved*/, void* /*userData*/) {
+    contextLost = true;
+    enqueue(MessageType::Other, 0);
+    return EM_TRUE;
+}
+
+void listen(bool on) {
+    if (on == listening) return;
+    listening = on;
+    const auto window = EMSCRIPTEN_EVENT_TARGET_WINDOW;
+    const auto document = EMSCRIPTEN_EVENT_TARGET_DOCUMENT;
+    emscripten_set_keydown_callback(window, nullptr, EM_FALSE, on ? onKey : nullptr);
+    emscripten_set_keyup_callback(window, nullptr, EM_FALSE, on ? onKey : nullptr);
+    emscripten_set_fullscreenchange_callback(document, nullptr, EM_FALSE,
+                                             on ? onFullscreenChange : nullptr);
+    emscripten_set_webglcontextlost_callback(canvasTarget, nullptr, EM_FALSE,
+                                             on ? onContextLost : nullptr);
+}
 
 // The two shader-object queries of the ARB extension, on WebGL's split shader and program
 // calls. Shader and program names come from one counter here, so a name tells which it is.
@@ -302,6 +336,22 @@ bool platformDispatchMessage(bool* quit) {
 
 void platformPostQuitMessage() {
     quitPosted = true;
+}
+
+// requestAnimationFrame already presents once per display refresh.
+bool platformSetSwapInterval(int32_t /*interval*/) {
+    return true;
+}
+
+bool platformWaitMessage(uint32_t timeoutMs) {
+    if (queueCount > 0 || quitPosted) return true;
+    constexpr uint32_t longest = 0x7FFFFFFFu;
+    waitForEventOrTimeout(static_cast<int>(timeoutMs > longest ? longest : timeoutMs));
+    return queueCount > 0 || quitPosted;
+}
+
+bool platformDisplayLost() {
+    return contextLost;
 }
 
 // What Win32's default procedure does with the messages ours passes on: Alt+F4 asks to close,
