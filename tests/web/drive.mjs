@@ -1,6 +1,7 @@
 // Drives the web pages in headless Chromium over the DevTools protocol, from a file server of its
-// own on 127.0.0.1, and prints what it saw as one JSON object. Node 20 with
-// --experimental-websocket (or 22 and later).
+// own on 127.0.0.1, and prints what it saw as one JSON object. The WebSocket client is Node's own
+// where it has one (22, or 20 with --experimental-websocket), else the ws package (Debian's
+// node-ws, found through NODE_PATH=/usr/share/nodejs).
 //
 //   drive.mjs frame  BUILD OUT.png CLOCK_MS [escape|unfullscreen]
 //                                             the probe demo held at a clock: first frame, shot,
@@ -12,11 +13,13 @@
 //
 // Every case also reports the console's errors and the page's uncaught exceptions.
 import { spawn } from 'node:child_process';
+import { createRequire } from 'node:module';
 import { mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
 import { createServer } from 'node:http';
 import { tmpdir } from 'node:os';
 import { basename, extname, join, resolve } from 'node:path';
 
+const WebSocketClient = globalThis.WebSocket ?? createRequire(import.meta.url)('ws');
 const [mode, buildDir, ...rest] = process.argv.slice(2);
 const chromium = process.env.CHROMIUM || 'chromium';
 const width = 1280;
@@ -74,7 +77,7 @@ async function connect(endpoint) {
   const port = new URL(endpoint).port;
   const targets = await (await fetch(`http://127.0.0.1:${port}/json/list`)).json();
   const page = targets.find((t) => t.type === 'page');
-  const socket = new WebSocket(page.webSocketDebuggerUrl);
+  const socket = new WebSocketClient(page.webSocketDebuggerUrl);
   await new Promise((done, fail) => { socket.onopen = done; socket.onerror = fail; });
   let next = 1;
   const pending = new Map();

@@ -37,9 +37,15 @@ fail() {
 
 . "$here/../lib/harness.sh"
 
+# Node's own WebSocket client where this Node has one behind a flag; else drive.mjs takes the ws
+# package from Debian's Node modules.
+node_flags=()
+node --experimental-websocket -e 0 2>/dev/null && node_flags=(--experimental-websocket)
+export NODE_PATH=/usr/share/nodejs${NODE_PATH:+:$NODE_PATH}
+
 # drive CASE ARGS...: the browser run, its report in $work/drive.json.
 drive() {
-    node --experimental-websocket "$here/drive.mjs" "$@" >"$work/drive.json" 2>"$work/drive.err" ||
+    node "${node_flags[@]}" "$here/drive.mjs" "$@" >"$work/drive.json" 2>"$work/drive.err" ||
         fail "the browser run failed: $(cat "$work/drive.err")"
 }
 
