@@ -19,6 +19,7 @@ namespace {
 ThreadRoutine runningRoutine;
 bool inPass;
 std::jmp_buf passEnd;
+int32_t pauseMs; // what the sleep that ended the pass asked for
 
 // The script inside is JavaScript, which the C++ formatter would break.
 // clang-format off
@@ -33,17 +34,13 @@ EM_JS(void, schedulePass, (int ms), {
 extern "C" EMSCRIPTEN_KEEPALIVE void musicThreadPass() {
     if (runningRoutine == nullptr || inPass) return;
     inPass = true;
-    volatile int32_t sleptMs = 0;
     // setjmp's second return comes from sleepMs below, through no frame with a destructor.
-    const int value = setjmp(passEnd);
-    if (value == 0) {
+    if (setjmp(passEnd) == 0) {
         runningRoutine();
         runningRoutine = nullptr;
-    } else {
-        sleptMs = value;
     }
     inPass = false;
-    if (runningRoutine != nullptr) schedulePass(sleptMs);
+    if (runningRoutine != nullptr) schedulePass(pauseMs);
 }
 
 bool startThread(ThreadHandle* thread, ThreadRoutine routine) {
@@ -58,7 +55,10 @@ bool startThread(ThreadHandle* thread, ThreadRoutine routine) {
 void joinThread(ThreadHandle /*thread*/) {}
 
 void sleepMs(int32_t ms) {
-    if (inPass) std::longjmp(passEnd, ms > 0 ? ms : 1);
+    if (inPass) {
+        pauseMs = ms > 0 ? ms : 0;
+        std::longjmp(passEnd, 1);
+    }
     musicThreadPass();
 }
 
