@@ -14,6 +14,23 @@ const char* const attributeNames[shaderAttributeNames] = {"zep_Vertex", "zep_Mul
 const char* const uniformNames[shaderUniformNames] = {"zep_ModelviewMatrix",
                                                       "zep_ProjectionMatrix"};
 
+#if defined(__EMSCRIPTEN__)
+// The same two shaders in GLSL ES 1.00, for WebGL: without fixed-function inputs the vertex comes
+// in as "zep_Vertex", and since no matrix is ever set, ftransform() is that vertex unchanged; the
+// fragment shader states its precision.
+const char demoVertexSource[] =
+    "attribute vec4 zep_Vertex;\nvarying vec2 tcoord;\nuniform vec2 resolution;\nvoid "
+    "main(){gl_Position = zep_Vertex;tcoord = zep_Vertex.xy*0.5+0.5;tcoord.x = tcoord.x;tcoord.y "
+    "= 1.-tcoord.y;}";
+
+const char demoFragmentSource[] =
+    "#ifdef GL_FRAGMENT_PRECISION_HIGH\nprecision highp float;\n#else\nprecision mediump "
+    "float;\n#endif\nvarying vec2 tcoord;\nuniform sampler2D textura;\nuniform float "
+    "feherGeci;\nvoid main(void) {\ngl_FragColor.rg = tcoord.st;\nvec3 sample = "
+    "texture2D(textura, fract(abs(tcoord.st))).rgb;vec3 inverz = vec3(1.,1.,1.) - "
+    "sample;gl_FragColor.rgb = mix(inverz, sample, clamp(feherGeci, 0., 1.));gl_FragColor.a = "
+    "1.;}";
+#else
 const char demoVertexSource[] =
     "varying vec2 tcoord;\nuniform vec2 resolution;\nvoid main(){gl_Position = "
     "ftransform();tcoord = gl_Vertex.xy*0.5+0.5;tcoord.x = tcoord.x;tcoord.y = 1.-tcoord.y;}";
@@ -25,6 +42,7 @@ const char demoFragmentSource[] =
     "main(void) {\ngl_FragColor.rg = tcoord.st;\nvec3 sample = texture2D(textura, "
     "fract(abs(tcoord.st))).rgb;vec3 inverz = vec3(1.,1.,1.) - sample;gl_FragColor.rgb = "
     "mix(inverz, sample, clamp(feherGeci, 0., 1.));gl_FragColor.a = 1.;}";
+#endif
 
 namespace {
 

@@ -1,0 +1,128 @@
+// Audio device in a web browser: a Web Audio processing node loops over the output buffer in
+// the module's memory and counts what it handed over.
+//
+// The node runs on the page's own thread, between frames. The page may set Module.audioTap to
+// see every 16-bit stereo block the device hands over, in order (its tests hash the sound).
+#include "audio_device.h"
+
+#include "format.h"
+
+#include <emscripten.h>
+
+namespace music {
+namespace {
+
+// Frames per processing call: about 46 ms at 44100 Hz, short against the 2 s buffer.
+constexpr int32_t deviceBufferFrames = 2048;
+
+// The script inside is JavaScript, which the C++ formatter would break.
+// clang-format off
+EM_JS(int, webAudioOpen, (int rate, int frames, int channels), {
+    var Context = window['AudioContext'] || window['webkitAudioContext'];
+    if (!Context) return 0;
+    var context;
+    try {
+        context = new Context({'sampleRate': rate});
+    } catch (e) {
+        return 0;
+    }
+    var node = context.createScriptProcessor(frames, 0, channels);
+    var device = {context: context, node: node, buffer: 0, frames: 0, read: 0, delivered: 0};
+    node.onaudioprocess = function(event) {
+        var output = event.outputBuffer;
+        var left = output.getChannelData(0);
+        var right = output.getChannelData(1);
+        var wanted = output.length;
+        if (device.buffer === 0 || device.frames <= 0) {
+            left.fill(0);
+            right.fill(0);
+            return;
+        }
+        var tap = Module['audioTap'];
+        var done = 0;
+        while (done < wanted) {
+            var n = Math.min(device.frames - device.read, wanted - done);
+            var from = (device.buffer >> 1) + device.read * 2;
+            for (var i = 0; i < n; ++i) {
+                left[done + i] = HEAP16[from + 2 * i] / 32768;
+                right[done + i] = HEAP16[from + 2 * i + 1] / 32768;
+            }
+            if (tap) tap(HEAP16.slice(from, from + 2 * n));
+            done += n;
+            device.read += n;
+            if (device.read >= device.frames) device.read = 0;
+        }
+        device.delivered += wanted * 4;
+    };
+    node.connect(context.destination);
+    // Started from the page's click, the context may still wait for a gesture in some browsers.
+    if (context.state === 'suspended') context.resume();
+    Module['beatAudioDevice'] = device;
+    return 1;
+});
+
+EM_JS(void, webAudioStart, (const int16_t* buffer, int frames), {
+    var device = Module['beatAudioDevice'];
+    if (!device) return;
+    device.read = 0;
+    device.delivered = 0;
+    device.frames = frames;
+    device.buffer = buffer;
+});
+
+EM_JS(double, webAudioDelivered, (), {
+    var device = Module['beatAudioDevice'];
+    return device ? device.delivered : 0;
+});
+
+EM_JS(void, webAudioReset, (), {
+    var device = Module['beatAudioDevice'];
+    if (!device) return;
+    device.buffer = 0;
+    device.frames = 0;
+});
+
+EM_JS(void, webAudioClose, (), {
+    var device = Module['beatAudioDevice'];
+    if (!device) return;
+    device.node.onaudioprocess = null;
+    device.node.disconnect();
+    device.context.close();
+    Module['beatAudioDevice'] = null;
+});
+// clang-format on
+
+bool deviceOpen;
+
+} // namespace
+
+bool audioDeviceOpen() {
+    audioDeviceClose();
+    deviceOpen = webAudioOpen(sampleRate, deviceBufferFrames, outputChannels) != 0;
+    return deviceOpen;
+}
+
+void audioDeviceStart(const int16_t* buffer, int32_t frameCount) {
+    if (!deviceOpen) return;
+    webAudioStart(buffer, frameCount);
+}
+
+// What has been handed over minus one processing block, which may still be on its way out:
+// never ahead of what was heard, so the renderer never overwrites frames still to be played.
+uint64_t audioDevicePosition() {
+    if (!deviceOpen) return 0;
+    const auto delivered = static_cast<uint64_t>(webAudioDelivered());
+    constexpr uint64_t blockBytes = static_cast<uint64_t>(deviceBufferFrames) * bytesPerFrame;
+    return delivered > blockBytes ? delivered - blockBytes : 0;
+}
+
+void audioDeviceReset() {
+    if (deviceOpen) webAudioReset();
+}
+
+void audioDeviceClose() {
+    if (deviceOpen) webAudioClose();
+    deviceOpen = false;
+}
+
+} // namespace music
