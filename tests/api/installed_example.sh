@@ -41,7 +41,7 @@ mkdir -p "$work/consumer"
 cat >"$work/consumer/CMakeLists.txt" <<'CMAKE'
 cmake_minimum_required(VERSION 3.16)
 project(consumer C)
-find_package(beatxm 1.0 REQUIRED)
+find_package(beatxm 2.0 REQUIRED)
 add_executable(render_wav render_wav.c)
 target_link_libraries(render_wav PRIVATE beatxm::beatxm)
 CMAKE

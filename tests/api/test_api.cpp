@@ -35,7 +35,7 @@ struct Open {
     bxm_player* player = nullptr;
     bxm_error error{};
     Open(const std::vector<uint8_t>& bytes, int32_t profile, int32_t rate, int32_t playCount = 0) {
-        bxm_options o{};
+        bxm_options o = BXM_OPTIONS_INIT;
         o.profile = profile;
         o.sample_rate = rate;
         o.play_count = playCount;
@@ -105,7 +105,8 @@ TEST(ApiOpen, RefusesBadArgumentsAndSaysWhy) {
     const std::vector<uint8_t>& bytes = song();
     ASSERT_FALSE(bytes.empty());
     EXPECT_EQ(bxm_open(bytes.data(), 0, nullptr, &e), nullptr);
-    EXPECT_EQ(e.code, BXM_ERROR_ARGUMENT);
+    EXPECT_EQ(e.code, BXM_ERROR_EMPTY);
+    EXPECT_STREQ(bxm_error_text(e.code), "empty file");
     for (int32_t rate : {7999, 192001, -44100}) {
         Open o(bytes, BXM_PROFILE_FT2, rate);
         EXPECT_EQ(o.player, nullptr) << rate;
