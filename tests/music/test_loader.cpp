@@ -1245,3 +1245,56 @@ TEST(LoaderFt2Layout, SongLengthZeroAndPaddedOrders) {
 }
 
 } // namespace
+
+namespace {
+
+// Counts in the header are unsigned 16-bit fields, named as such when refused; an instrument
+// count no file can hold (32767 instruments in 812 bytes) is refused before anything is
+// allocated for it, above 255 as the peers refuse it, while a file that ends before the
+// instruments it counts (up to 255) loads them empty.
+TEST(LoaderReasons, CountsAreUnsignedAndBounded) {
+    xmb::Module longSong;
+    longSong.songLength = 0xFFFF;
+    expectResult(refusal(longSong), {LoadError::SongLength, -1, -1, 65535, 64}, "song length");
+    char text[96];
+    EXPECT_STREQ(loadErrorText(refusal(longSong), text, sizeof text),
+                 "song length 65535 at byte 64: 1 to 256");
+    xmb::Module wide;
+    wide.channelCount = -1; // 0xFFFF as stored
+    expectResult(refusal(wide), {LoadError::ChannelCount, -1, -1, 65535, 68}, "channels");
+
+    xmb::Module crowded;
+    crowded.instrumentCountField = 32767;
+    xmb::Bytes bytes = xmb::build(crowded);
+    bytes.resize(812, 0);
+    expectResult(refusal(bytes), {LoadError::InstrumentCount, -1, -1, 32767, 72}, "32767");
+    EXPECT_STREQ(loadErrorText(refusal(bytes), text, sizeof text),
+                 "32767 instruments at byte 72: at most 255");
+    crowded.instrumentCountField = 256;
+    expectResult(refusal(crowded), {LoadError::InstrumentCount, -1, -1, 256, 72}, "256");
+    crowded.instrumentCountField = 255;
+    PlayerPtr p = load(crowded);
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(p->instrumentCount, 255);
+    EXPECT_EQ(p->instruments[254].sampleCount, 0);
+}
+
+// The starting speed and BPM are held to what FT2 plays (1..31 ticks, 32..255 BPM); the demo's
+// own song lies inside both, so the demo plays it as before.
+TEST(LoaderHeader, StartingSpeedAndBpmHeldToFt2Ranges) {
+    struct Case {
+        int16_t tempo, bpm, wantTempo, wantBpm;
+    };
+    for (const Case c : {Case{0, 0, 1, 32}, Case{-1, -1, 31, 255}, Case{32, 256, 31, 255},
+                         Case{7, 132, 7, 132}, Case{1, 32, 1, 32}, Case{31, 255, 31, 255}}) {
+        xmb::Module m;
+        m.tempo = c.tempo;
+        m.bpm = c.bpm;
+        PlayerPtr p = load(m);
+        ASSERT_NE(p, nullptr);
+        EXPECT_EQ(p->defaultTempo, c.wantTempo) << c.tempo;
+        EXPECT_EQ(p->defaultBpm, c.wantBpm) << c.bpm;
+    }
+}
+
+} // namespace
