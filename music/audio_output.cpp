@@ -124,7 +124,6 @@ bool resetPlayback(Player* player, int32_t ringChunks) {
     player->tick = 0;
     player->patternDelayTicks = 0;
     player->songTimeMs = 0;
-    player->tickFractionCarry = 0;
     player->pendingBreakRow = 0;
     player->globalVolumeTouched = 0;
     player->samplesPerTick = samplesPerTickForBpm(player->bpm);

@@ -126,6 +126,12 @@ void observingTick(Player* player) {
     // The renderer takes a tick of less than one frame as one frame.
     w.nextTickFrame += player->samplesPerTick > 0 ? player->samplesPerTick : 1;
     if (w.ended) return;
+    if (w.playCount > 0 && player->tempo == 0 && music::profileOf(player).speedZeroEndsSong) {
+        // The F00 tick itself is still heard.
+        w.ended = true;
+        w.endFrame = w.nextTickFrame;
+        return;
+    }
     if (w.playCount > 0 && w.tickStartFrame >= w.limitFrames) {
         w.ended = true;
         w.endFrame = w.limitFrames;

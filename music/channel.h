@@ -83,6 +83,11 @@ struct Channel {
     uint8_t glissando;               // E3y set: tone portamentos move in semitones
     int32_t fadeoutSpeed;            // the fadeout per tick, where it is taken at a reset
     uint8_t retrigCounter;           // ticks since Rxy last retriggered, where it counts
+    int32_t panningEnvelopeFine;     // the panning envelope's last value in 8.8, 32.0 centre
+    uint8_t panningHeld;             // the panning envelope holds on its sustain point
+    uint8_t lastParam;               // the effect parameter of the channel's last row
+    int8_t noteFinetune;             // the finetune the channel's last note started with
+    uint8_t startedNote;             // a note has started on the channel since playback began
 };
 
 constexpr int32_t channelTableSize = 32;

@@ -54,26 +54,57 @@ int32_t sineAmplitude(int32_t position) {
     return static_cast<int32_t>(std::fabs(std::sin(angle)) * 256.0);
 }
 
+// FT2's table: 255 x sin(i x pi / 32) rounded down, for the 32 phases of a half wave.
+struct Ft2SineTable {
+    uint8_t of[32];
+};
+Ft2SineTable makeFt2SineTable() {
+    Ft2SineTable t{};
+    constexpr double pi = 3.14159265358979323846;
+    for (int32_t i = 0; i < 32; ++i) t.of[i] = static_cast<uint8_t>(255.0 * std::sin(i * pi / 32.0));
+    return t;
+}
+const Ft2SineTable ft2Sine = makeFt2SineTable();
+
+// FT2 indexes its table by the phase's low five bits, so -32..-1 read the same half wave again.
+int32_t ft2SineAmplitude(int32_t position) {
+    return ft2Sine.of[position & 31];
+}
+
 int32_t rampAmplitude(int32_t position) {
     return position >= 0 ? 8 * position : -8 * position - 1;
 }
 
 constexpr int32_t squareAmplitude = 255;
 
-int32_t vibratoAmplitude(int32_t position, int32_t waveform) {
+int32_t vibratoAmplitude(int32_t position, int32_t waveform, bool ft2Sine) {
     switch (waveform) {
-    case 0: return sineAmplitude(position);
+    case 0: return ft2Sine ? ft2SineAmplitude(position) : sineAmplitude(position);
     case 1: return rampAmplitude(position);
     default: return squareAmplitude;
     }
 }
 
 // The tremolo reads waveform 3 as a sine, not as a square.
-int32_t tremoloAmplitude(int32_t position, int32_t waveform) {
+int32_t tremoloAmplitude(int32_t position, int32_t waveform, bool ft2Sine) {
     switch (waveform) {
     case 1: return rampAmplitude(position);
     case 2: return squareAmplitude;
-    default: return sineAmplitude(position);
+    default: return ft2Sine ? ft2SineAmplitude(position) : sineAmplitude(position);
+    }
+}
+
+// FT2's tremolo: waveform 3 is a square, and the ramp's direction follows the vibrato's phase,
+// not the tremolo's own.
+int32_t ft2TremoloAmplitude(const Channel* channel, bool ft2Sine) {
+    const int32_t position = channel->tremoloPosition;
+    switch ((channel->waveControl >> 4) & 3) {
+    case 0: return ft2Sine ? ft2SineAmplitude(position) : sineAmplitude(position);
+    case 1: {
+        const int32_t rising = 8 * (position & 31);
+        return channel->vibratoPosition < 0 ? 255 - rising : rising;
+    }
+    default: return squareAmplitude;
     }
 }
 
@@ -174,6 +205,26 @@ void retriggerLastNote(Channel* channel) {
     raiseFlags(channel, UPDATE_FREQUENCY | UPDATE_VOLUME | UPDATE_TRIGGER);
 }
 
+// FT2's tremor keeps one byte: bit 7 set while the note is heard, the low bits counting down
+// the ticks left in that phase. When the count runs out the phase turns: x more ticks heard, or
+// y more muted, each phase thus x + 1 or y + 1 ticks long, with the x and y of the tick the turn
+// falls on. T00 without a memory turns on every tick.
+void tremorStepFt2(Channel* channel) {
+    constexpr uint8_t heard = 0x80;
+    uint8_t phase = channel->tremorCounter & heard;
+    int32_t left = (channel->tremorCounter & 0x7F) - 1;
+    if (left < 0) {
+        const int32_t x = channel->tremorOnTicks > 0 ? channel->tremorOnTicks - 1 : 0;
+        const int32_t y = channel->tremorOffTicks > 0 ? channel->tremorOffTicks - 1 : 0;
+        left = phase == heard ? y : x;
+        phase = phase == heard ? 0 : heard;
+    }
+    channel->tremorCounter = static_cast<uint8_t>(phase | left);
+    channel->tremorMuted = phase == heard ? 0 : 1;
+    if (channel->tremorMuted != 0) channel->volumeDelta = -channel->volume;
+    raiseFlags(channel, UPDATE_VOLUME);
+}
+
 void tremorStep(Channel* channel) {
     channel->tremorMuted = channel->tremorCounter >= channel->tremorOnTicks ? 1 : 0;
     if (channel->tremorMuted != 0) channel->volumeDelta = -channel->volume;
@@ -197,7 +248,8 @@ void portaDownRow(const EffectCall& e) {
 }
 
 void tonePortaRow(const EffectCall& e) {
-    store(e.channel->portaSpeed, e.xx);
+    if (!profileOf(e.player).volumeColumnPortamentoFirst || (e.cell->volume >> 4) != 0xF)
+        store(e.channel->portaSpeed, e.xx);
     e.channel->portaTarget = e.channel->notePeriod;
     e.channel->updateFlags &= ~(UPDATE_TRIGGER | UPDATE_FREQUENCY);
 }
@@ -206,7 +258,12 @@ void tonePortaRow(const EffectCall& e) {
 // too and no note starts, and at the plain pitch otherwise.
 void vibratoOnRowTick(const EffectCall& e) {
     if (!profileOf(e.player).vibratoHoldsOnRowTick) {
-        applyVibrato(e.channel);
+        applyVibrato(e.channel, &profileOf(e.player));
+        return;
+    }
+    // Where the offset persists the row tick already has the pitch FT2 leaves there.
+    if (profileOf(e.player).periodOffsetPersists) {
+        raiseFlags(e.channel, UPDATE_FREQUENCY);
         return;
     }
     const bool continued = e.row->previousEffect == 4 || e.row->previousEffect == 6;
@@ -215,8 +272,10 @@ void vibratoOnRowTick(const EffectCall& e) {
 }
 
 void vibratoRow(const EffectCall& e) {
-    store(e.channel->vibratoSpeed, e.x);
-    store(e.channel->vibratoDepth, e.y);
+    if (!profileOf(e.player).periodOffsetPersists) {
+        store(e.channel->vibratoSpeed, e.x);
+        store(e.channel->vibratoDepth, e.y);
+    }
     vibratoOnRowTick(e);
 }
 
@@ -381,9 +440,11 @@ void extraFinePortaRow(const EffectCall& e) {
     if (e.x == 1) {
         store(channel->extraFinePortaUpMemory, e.y);
         slidePeriod(channel, -channel->extraFinePortaUpMemory);
+        channel->periodDelta = 0;
     } else if (e.x == 2) {
         store(channel->extraFinePortaDownMemory, e.y);
         slidePeriod(channel, channel->extraFinePortaDownMemory);
+        channel->periodDelta = 0;
     }
 }
 
@@ -404,24 +465,30 @@ int32_t arpeggioPhase(const Player* player) {
     return ft2ArpeggioTable[counter & 31];
 }
 
+// The finetune the channel's arpeggio and glissando snap with.
+int32_t snappingFinetune(const EffectCall& e) {
+    return profileOf(e.player).channelKeepsFinetune ? e.channel->noteFinetune : e.sample->finetune;
+}
+
 void arpeggioOther(const EffectCall& e) {
     if (e.xx == 0) return;
     Channel* channel = e.channel;
     const int32_t phase = arpeggioPhase(e.player);
     // Phases 1 and 2 write their offset even when it is 0, replacing a volume-column vibrato of
-    // the same tick; phase 0 leaves periodDelta as the tick has it.
+    // the same tick; phase 0 leaves periodDelta as the tick has it, or in FT2 the plain period.
+    if (phase == 0 && profileOf(e.player).periodOffsetPersists) channel->periodDelta = 0;
     if (phase != 0) {
         const int32_t semitones = phase == 1 ? e.x : e.y;
         if ((e.player->flags & 1) != 0 && profileOf(e.player).arpeggioFromNoteTable) {
             const int32_t target =
-                linearArpeggioPeriod(channel->period, e.sample->finetune, semitones);
+                linearArpeggioPeriod(channel->period, snappingFinetune(e), semitones);
             channel->periodDelta = channel->period - target;
         } else if ((e.player->flags & 1) != 0) {
             channel->periodDelta = 64 * semitones;
         } else if (profileOf(e.player).arpeggioFromNoteTable &&
                    profileOf(e.player).ft2AmigaPeriodTable) {
             channel->periodDelta =
-                ft2AmigaSnappedPeriod(channel->period, e.sample->finetune, semitones) -
+                ft2AmigaSnappedPeriod(channel->period, snappingFinetune(e), semitones) -
                 channel->period;
         } else {
             const int32_t finetune = e.sample->finetune;
@@ -453,10 +520,10 @@ void applyGlissando(const EffectCall& e) {
     if (channel->glissando == 0) return;
     if ((e.player->flags & 1) != 0) {
         channel->periodDelta =
-            channel->period - linearArpeggioPeriod(channel->period, e.sample->finetune, 0);
+            channel->period - linearArpeggioPeriod(channel->period, snappingFinetune(e), 0);
     } else if (profileOf(e.player).ft2AmigaPeriodTable) {
         channel->periodDelta =
-            ft2AmigaSnappedPeriod(channel->period, e.sample->finetune, 0) - channel->period;
+            ft2AmigaSnappedPeriod(channel->period, snappingFinetune(e), 0) - channel->period;
     }
 }
 
@@ -468,7 +535,11 @@ void tonePortaOther(const EffectCall& e) {
 }
 
 void vibratoOther(const EffectCall& e) {
-    applyVibrato(e.channel);
+    if (profileOf(e.player).periodOffsetPersists) {
+        store(e.channel->vibratoSpeed, e.x);
+        store(e.channel->vibratoDepth, e.y);
+    }
+    applyVibrato(e.channel, &profileOf(e.player));
     e.channel->heldVibratoDelta = e.channel->periodDelta;
     stepVibratoPosition(e.channel);
 }
@@ -482,14 +553,14 @@ void tonePortaVolumeSlideOther(const EffectCall& e) {
 }
 
 void vibratoVolumeSlideOther(const EffectCall& e) {
-    applyVibrato(e.channel);
+    applyVibrato(e.channel, &profileOf(e.player));
     e.channel->heldVibratoDelta = e.channel->periodDelta;
     stepVibratoPosition(e.channel);
     volumeSlide(e.channel);
 }
 
 void tremoloOther(const EffectCall& e) {
-    stepTremolo(e.channel);
+    stepTremolo(e.channel, &profileOf(e.player));
 }
 void volumeSlideOther(const EffectCall& e) {
     volumeSlide(e.channel);
@@ -568,6 +639,10 @@ void multiRetrigOther(const EffectCall& e) {
 }
 
 void tremorOther(const EffectCall& e) {
+    if (profileOf(e.player).tremorFt2Phases) {
+        tremorStepFt2(e.channel);
+        return;
+    }
     tremorStep(e.channel);
 }
 
@@ -576,11 +651,13 @@ void tremorOther(const EffectCall& e) {
 void finePortaUpRow(const EffectCall& e) {
     store(e.channel->finePortaUpMemory, e.y);
     slidePeriod(e.channel, -4 * e.channel->finePortaUpMemory);
+    e.channel->periodDelta = 0;
 }
 
 void finePortaDownRow(const EffectCall& e) {
     store(e.channel->finePortaDownMemory, e.y);
     slidePeriod(e.channel, 4 * e.channel->finePortaDownMemory);
+    e.channel->periodDelta = 0;
 }
 
 void vibratoWaveformRow(const EffectCall& e) {
@@ -723,6 +800,27 @@ void delayedVolumeColumn(const EffectCall& e) {
         volumeColumnRow(e.channel, v, &profileOf(e.player));
 }
 
+// FT2's delayed note as it stores the cell: the note number of the cell, or the last one, starts
+// with the last instrument number written, as a retrigger would; the instrument starts over, its
+// volume and panning only with an instrument number in the cell; then the cell's set-volume or
+// set-panning.
+void startStoredNote(const EffectCall& e) {
+    Channel* channel = e.channel;
+    const bool noteGiven = e.cell->note >= 1 && e.cell->note <= 96;
+    if (noteGiven) channel->note = static_cast<uint8_t>(e.cell->note - 1);
+    const int32_t volume = channel->volume;
+    const int32_t panning = channel->panning;
+    Instrument* instrument = e.instrument;
+    Sample* sample = e.sample;
+    restartLastNote(e.player, channel, &instrument, &sample, noteGiven);
+    resetInstrument(e.player, channel, instrument, sample);
+    if (e.cell->instrument == 0) {
+        channel->volume = volume;
+        channel->panning = panning;
+    }
+    delayedVolumeColumn(e);
+}
+
 // FT2's delayed key-off: the release, then the instrument starts over without a note.
 void delayedKeyOff(const EffectCall& e) {
     Channel* channel = e.channel;
@@ -733,10 +831,16 @@ void delayedKeyOff(const EffectCall& e) {
     }
     const int32_t volume = channel->volume;
     const int32_t panning = channel->panning;
+    const uint8_t pushedPanning = channel->updateFlags & UPDATE_PANNING;
     resetInstrument(e.player, channel, e.instrument, e.sample);
     channel->volume = volume;
     channel->panning = panning;
     delayedVolumeColumn(e);
+    // Without an instrument number nothing sends FT2's new panning to the voice on this tick:
+    // neither the instrument's restart nor the volume column's set-panning.
+    if (profileOf(e.player).noteDelayStoresCell && e.cell->instrument == 0)
+        channel->updateFlags = static_cast<uint8_t>((channel->updateFlags & ~UPDATE_PANNING) |
+                                                    pushedPanning);
 }
 
 void noteDelayOther(const EffectCall& e) {
@@ -744,11 +848,15 @@ void noteDelayOther(const EffectCall& e) {
     const ReplayProfile& rules = profileOf(e.player);
     if (e.y == 0 && rules.noteDelayEdgesFt2) return;
     if (extendedCommandTick(e.player) != e.y) {
-        channel->updateFlags &= ~noteDelayClearedFlags;
+        if (!rules.noteDelayStoresCell) channel->updateFlags &= ~noteDelayClearedFlags;
         return;
     }
     if (e.cell->note == KEY_OFF && rules.noteDelayEdgesFt2) {
         delayedKeyOff(e);
+        return;
+    }
+    if (rules.noteDelayStoresCell) {
+        startStoredNote(e);
         return;
     }
     const int32_t volume = channel->volume;
@@ -919,9 +1027,10 @@ int32_t limitPeriod(int64_t period) {
     return static_cast<int32_t>(period);
 }
 
-void applyVibrato(Channel* channel) {
+void applyVibrato(Channel* channel, const ReplayProfile* rules) {
     const int32_t position = channel->vibratoPosition;
-    const int32_t amplitude = vibratoAmplitude(position, channel->waveControl & 3);
+    const bool ft2Sine = rules != nullptr && rules->ft2SineTable;
+    const int32_t amplitude = vibratoAmplitude(position, channel->waveControl & 3, ft2Sine);
     if (channel->vibratoFt2Depth != 0) {
         // FT2 adds the offset to the period (lower pitch) in the first half of the wave, on both
         // tables; a positive periodDelta raises the pitch on the linear table only.
@@ -940,9 +1049,13 @@ void stepVibratoPosition(Channel* channel) {
     channel->vibratoPosition = advancePhase(channel->vibratoPosition, channel->vibratoSpeed);
 }
 
-void stepTremolo(Channel* channel) {
+void stepTremolo(Channel* channel, const ReplayProfile* rules) {
     const int32_t position = channel->tremoloPosition;
-    const int32_t amplitude = tremoloAmplitude(position, (channel->waveControl >> 4) & 3);
+    const bool ft2Sine = rules != nullptr && rules->ft2SineTable;
+    const int32_t amplitude =
+        rules != nullptr && rules->tremoloFt2Waves
+            ? ft2TremoloAmplitude(channel, ft2Sine)
+            : tremoloAmplitude(position, (channel->waveControl >> 4) & 3, ft2Sine);
     int32_t delta = (channel->tremoloDepth * amplitude) >> 6;
     if (position >= 0) {
         if (channel->volume + delta > maxVolume) delta = maxVolume - channel->volume;

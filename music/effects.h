@@ -10,6 +10,7 @@ struct Channel;
 struct Cell;
 struct Instrument;
 struct Sample;
+struct ReplayProfile;
 
 constexpr int32_t effectTypeCount = 34; // 0..33; higher types do nothing
 
@@ -33,14 +34,15 @@ void effectOtherTick(Player* player, Channel* channel, const Cell* cell, Instrum
 
 // periodDelta from the vibrato phase, waveform and depth; raises UPDATE_FREQUENCY. Leaves the
 // phase where it is.
-void applyVibrato(Channel* channel);
+// With no rules the demo's waves apply.
+void applyVibrato(Channel* channel, const ReplayProfile* rules = nullptr);
 
 // Advances the vibrato phase by vibratoSpeed, wrapping within -32..31.
 void stepVibratoPosition(Channel* channel);
 
 // volumeDelta from the tremolo phase, waveform and depth, kept within 0..64 of the volume;
 // advances the phase and raises UPDATE_VOLUME.
-void stepTremolo(Channel* channel);
+void stepTremolo(Channel* channel, const ReplayProfile* rules = nullptr);
 
 // Moves period toward portaTarget by 4 * portaSpeed, stopping at the target.
 // With ft2Direction the slide keeps FT2's direction instead: it goes the way decided when its

@@ -117,7 +117,6 @@ struct Player {
     // profile. Set with setReplayProfile before playback starts.
     const ReplayProfile* profile;
     // Playback state of some profiles only; zero at playback start.
-    int32_t tickFractionCarry;   // frames x 2 x BPM still owed to the next ticks
     int32_t pendingBreakRow;     // where the next pattern starts after a pattern loop
     uint8_t globalVolumeTouched; // G or H ran on this tick
 };

@@ -21,7 +21,7 @@ constexpr ReplayProfile makeFt2Profile() {
     ReplayProfile p{};
     p.id = ProfileId::Ft2;
     p.panningZeroIsLeft = true;
-    p.fractionalTickLength = true;
+    p.wholeFrameTickLength = true;
     p.volumeColumnSlidesSkipRowTick = true;
     p.volumeColumnTonePortamento = true;
     p.keyOffAtTick = true;
@@ -64,6 +64,16 @@ constexpr ReplayProfile makeFt2Profile() {
     p.multiRetrigCounts = true;
     p.envelopePositionFt2 = true;
     p.retriggerLastInstrument = true;
+    p.ft2SineTable = true;
+    p.tremoloFt2Waves = true;
+    p.speedZeroEndsSong = true;
+    p.noteDelayStoresCell = true;
+    p.panningSustainOutlastsRelease = true;
+    p.tremorFt2Phases = true;
+    p.periodOffsetPersists = true;
+    p.channelKeepsFinetune = true;
+    p.volumeColumnPortamentoFirst = true;
+    p.instrumentBeforeNoteSilent = true;
     return p;
 }
 

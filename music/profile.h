@@ -18,8 +18,9 @@ struct ReplayProfile {
     ProfileId id;
     // FT2: panning 0 is the left output and 255 the right, as the file format names them.
     bool panningZeroIsLeft;
-    // FT2: a tick lasts rate x 2.5 / BPM frames, its fraction carried from tick to tick.
-    bool fractionalTickLength;
+    // FT2: a tick lasts (rate x 5 / 2) / BPM whole frames in integer arithmetic; the fraction is
+    // dropped on every tick, nothing is carried.
+    bool wholeFrameTickLength;
     // FT2: volume-column 6x, 7x, Bx, Dx, Ex and Fx do nothing on the row tick; Ax, Bx keep
     // their memory on 0; Dx and Ex clamp to 0..255 (D0 sets 0).
     bool volumeColumnSlidesSkipRowTick;
@@ -144,6 +145,41 @@ struct ReplayProfile {
     // last instrument number written, whatever plays; the period comes anew from that sample's own
     // relative note and finetune, so E5y and a tone portamento's target are forgotten.
     bool retriggerLastInstrument;
+    // FT2: vibrato and tremolo read FT2's own sine table, 255 x sin rounded down (24 where the
+    // demo's rule gives 25), instead of 256 x |sin|.
+    bool ft2SineTable;
+    // FT2: the tremolo's ramp takes its sign from the vibrato's phase, and its waveform 3 is a
+    // square (the demo reads it as a sine).
+    bool tremoloFt2Waves;
+    // FT2: the song ends after the tick that reads F00, as FT2's own render ends it there (its
+    // replayer would hold that row for good); for the duration, the end rule and tick traces.
+    bool speedZeroEndsSong;
+    // FT2: a row with EDx (x > 0) only stores its cell on the row tick: the playing note with its
+    // envelopes, fadeout and auto-vibrato runs on, the volume column's slides, vibrato and Fx act
+    // on every other tick, and on tick x the cell's note (or the last one) starts with the last
+    // instrument number; a delayed key-off's volume-column panning is not pushed to the voice.
+    bool noteDelayStoresCell;
+    // FT2: a key-off releases a panning envelope only if it has not yet reached its sustain
+    // point; one already held there stays held (FT2 pulls only the volume envelope back).
+    bool panningSustainOutlastsRelease;
+    // FT2: the tremor turns between its heard and muted phases by a countdown that runs on across
+    // rows and parameter changes, each turn taking the x or y of its tick; T00 with no memory
+    // turns on every tick.
+    bool tremorFt2Phases;
+    // FT2: the pitch an effect leaves (vibrato, arpeggio, glissando, either column) stays on the
+    // following ticks and rows until something sets it anew: a note start, a portamento, or the
+    // row after an arpeggio or after a vibrato the row does not continue. 4xy takes its speed and
+    // depth on the other ticks, after the volume column's vibrato of the same tick.
+    bool periodOffsetPersists;
+    // FT2: the finetune a note starts with (its sample's, or E5y's of its cell) stays with the
+    // channel until the next note starts: tone-portamento targets, arpeggio and glissando use it.
+    bool channelKeepsFinetune;
+    // FT2: a volume-column Fx in a cell with 3xx or 5xy sets the portamento speed (x times 64);
+    // 3xx's own speed is then not taken, and both slide on every other tick.
+    bool volumeColumnPortamentoFirst;
+    // FT2: an instrument number on a channel where no note has started yet sets volume 0 and
+    // centre panning (FT2 takes both from the sample last started, and there is none).
+    bool instrumentBeforeNoteSilent;
 };
 
 // The two fixed profiles; never null.

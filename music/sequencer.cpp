@@ -104,17 +104,25 @@ void stepVolumeEnvelope(Channel* channel, const Instrument* instrument, uint8_t 
                  instrument->volumeLoopStart, instrument->volumeLoopEnd,
                  envelopeTypeThisTick(channel, type, instrument->volumeSustain,
                                       instrument->volumeLoopEnd, rules),
-                 UPDATE_VOLUME);
+                 UPDATE_VOLUME, channel->keyOff != 0);
 }
 
 void stepPanningEnvelope(Channel* channel, const Instrument* instrument, uint8_t type,
                          const ReplayProfile& rules) {
-    stepEnvelope(channel, panningEnvelopeState(channel), instrument->panningEnvelope,
-                 instrument->panningPointCount, instrument->panningSustain,
-                 instrument->panningLoopStart, instrument->panningLoopEnd,
-                 envelopeTypeThisTick(channel, type, instrument->panningSustain,
-                                      instrument->panningLoopEnd, rules),
-                 UPDATE_PANNING);
+    // FT2's key-off pulls only the volume envelope back onto its sustain point; a panning
+    // envelope already held there stays held.
+    const bool released =
+        channel->keyOff != 0 && !(rules.panningSustainOutlastsRelease && channel->panningHeld != 0);
+    const bool held = stepEnvelope(
+        channel, panningEnvelopeState(channel), instrument->panningEnvelope,
+        instrument->panningPointCount, instrument->panningSustain, instrument->panningLoopStart,
+        instrument->panningLoopEnd,
+        envelopeTypeThisTick(channel, type, instrument->panningSustain,
+                             instrument->panningLoopEnd, rules),
+        UPDATE_PANNING, released);
+    channel->panningHeld = held ? 1 : 0;
+    // FT2 pans with the envelope's fraction as well.
+    channel->panningEnvelopeFine = channel->panningEnvelopeValue >> 8;
 }
 
 void stepFadeout(Channel* channel, const Instrument* instrument, bool speedAtReset) {
@@ -354,8 +362,8 @@ void lookUpInstrument(const Player* player, const Channel* channel, Instrument**
 }
 
 bool restartLastNote(const Player* player, Channel* channel, Instrument** instrument,
-                     Sample** sample) {
-    if (channel->notePeriod == 0) return false; // no note number yet
+                     Sample** sample, bool noteGiven) {
+    if (channel->notePeriod == 0 && !noteGiven) return false; // no note number yet
     channel->instrument = channel->selectedInstrument != 0 ? channel->selectedInstrument - 1 : 0xFF;
     lookUpInstrument(player, channel, instrument, sample);
     const int32_t shiftedNote = channel->note + 1 + (*sample)->relativeNote; // 0 is B-(-1)
@@ -364,6 +372,8 @@ bool restartLastNote(const Player* player, Channel* channel, Instrument** instru
     if (shiftedNote != 0) {
         channel->realNote = static_cast<uint8_t>(shiftedNote - 1);
         channel->notePeriod = notePeriodFor(player, channel->realNote, (*sample)->finetune);
+        channel->noteFinetune = (*sample)->finetune;
+        channel->startedNote = 1;
         channel->period = channel->notePeriod;
     }
     channel->periodDelta = 0;
@@ -379,6 +389,8 @@ void resetChannel(Channel* channel, const Sample* sample) {
     channel->volumeEnvelopeTick = 0;
     channel->volumeEnvelopeSlope = 0;
     channel->panningEnvelopeOutput = 32;
+    channel->panningEnvelopeFine = 32 << 8;
+    channel->panningHeld = 0;
     channel->panningEnvelopePoint = 0;
     channel->panningEnvelopeTick = 0;
     channel->panningEnvelopeSlope = 0;
@@ -437,9 +449,10 @@ EnvelopeState panningEnvelopeState(Channel* channel) {
             &channel->panningEnvelopeSlope, &channel->panningEnvelopeDone};
 }
 
-void stepEnvelope(Channel* channel, EnvelopeState state, const EnvelopePoint* points,
+bool stepEnvelope(Channel* channel, EnvelopeState state, const EnvelopePoint* points,
                   int32_t pointCount, int32_t sustain, int32_t loopStart, int32_t loopEnd,
-                  int32_t type, uint8_t flag) {
+                  int32_t type, uint8_t flag, bool released) {
+    bool held = false;
     const int32_t n = pointsUsable(pointCount);
     int32_t& t = *state.tick;
     int32_t& i = *state.point;
@@ -450,16 +463,19 @@ void stepEnvelope(Channel* channel, EnvelopeState state, const EnvelopePoint* po
             i = loopStart;
             t = points[i].x;
         }
+        // On a point the value is the point's own, also where the envelope stops or holds.
+        value = static_cast<int32_t>(static_cast<int64_t>(points[i].y) * envelopeOne);
         if (i == n - 1) {
             *state.output = points[i].y;
             *state.done = 1;
             channel->updateFlags |= flag;
-            return;
+            return held;
         }
-        if ((type & 2) != 0 && i == sustain && channel->keyOff == 0) {
+        if ((type & 2) != 0 && i == sustain && !released) {
             *state.output = points[i].y;
             channel->updateFlags |= flag;
-            return;
+            held = true;
+            return held;
         }
         const int32_t dx = points[i + 1].x - points[i].x;
         const int64_t dy = static_cast<int64_t>(points[i + 1].y) - points[i].y;
@@ -473,6 +489,7 @@ void stepEnvelope(Channel* channel, EnvelopeState state, const EnvelopePoint* po
     *state.output = static_cast<int16_t>(value >> 16);
     t = t + 1;
     channel->updateFlags |= flag;
+    return held;
 }
 
 namespace {
@@ -579,7 +596,7 @@ void volumeColumnTick(Channel* channel, uint8_t v, const ReplayProfile* rules) {
         switch (v >> 4) {
         case 0xB:
             if (y != 0) channel->vibratoDepth = static_cast<uint8_t>(y);
-            applyVibrato(channel);
+            applyVibrato(channel, rules);
             channel->heldVibratoDelta = channel->periodDelta;
             stepVibratoPosition(channel);
             return;
@@ -593,7 +610,7 @@ void volumeColumnTick(Channel* channel, uint8_t v, const ReplayProfile* rules) {
     case 0x7: slideVolumeUp(channel, y); return;
     case 0xB:
         channel->vibratoDepth = static_cast<uint8_t>(y);
-        applyVibrato(channel);
+        applyVibrato(channel, rules);
         stepVibratoPosition(channel);
         return;
     case 0xD: slidePanning(channel, -y); return;
@@ -642,6 +659,54 @@ void raiseFt2VolumeRefresh(const Player* player, Channel* channel, uint8_t volum
         channel->updateFlags |= UPDATE_VOLUME;
 }
 
+namespace {
+
+// FT2 sets the pitch back to the period on a row after an arpeggio, and after a vibrato (either
+// kind, 4xy or 6xy) that the row does not continue.
+bool pitchEffectEnded(uint8_t previousEffect, uint8_t previousParam, const Cell* cell) {
+    if (previousEffect == 0) return previousParam != 0;
+    return (previousEffect == 4 || previousEffect == 6) && cell->effect != 4 && cell->effect != 6;
+}
+
+void silenceBeforeFirstNote(Channel* channel, const ReplayProfile& rules) {
+    if (!rules.instrumentBeforeNoteSilent || channel->startedNote != 0) return;
+    channel->volume = 0;
+    channel->panning = 128;
+}
+
+// The offset the effects leave on a tick, before the auto-vibrato adds its own for that tick.
+void keepPeriodOffset(Channel* channel, const ReplayProfile& rules) {
+    if (rules.periodOffsetPersists) channel->heldVibratoDelta = channel->periodDelta;
+}
+
+// FT2 reads nothing but the cell of a row with a note delay: the note that plays goes on as on
+// any other tick until the delay's tick starts the stored one.
+void holdDelayedRow(Player* player, Channel* channel, const Cell* cell, uint8_t cellInstrument,
+                    const ReplayProfile& rules) {
+    if (cellInstrument != 0) channel->selectedInstrument = cellInstrument;
+    Instrument* instrument;
+    Sample* sample;
+    lookUpInstrument(player, channel, &instrument, &sample);
+    const uint8_t volumeType = volumeEnvelopeType(player, instrument);
+    const uint8_t panningType = panningEnvelopeType(player, instrument);
+    if (channel->lastEffect == 7 && cell->effect != 7) channel->volume += channel->volumeDelta;
+    const bool pitchReset = !rules.periodOffsetPersists ||
+                            pitchEffectEnded(channel->lastEffect, channel->lastParam, cell);
+    channel->periodDelta = pitchReset ? 0 : channel->heldVibratoDelta;
+    keepPeriodOffset(channel, rules);
+    channel->lastEffect = cell->effect;
+    channel->lastParam = cell->param;
+    channel->volumeDelta = 0;
+    channel->updateFlags = UPDATE_FREQUENCY;
+    stepEnvelopesAndFadeout(channel, instrument, volumeType, panningType, rules);
+    stepAutoVibrato(channel, instrument, &rules, linearTable(player));
+    keepTremorMuting(player, channel, cell);
+    raiseFt2VolumeRefresh(player, channel, volumeType);
+    updateVoice(channel, sample, player);
+}
+
+} // namespace
+
 void processRow(Player* player) {
     const ReplayProfile& rules = profileOf(player);
     player->nextRow = -1;
@@ -659,6 +724,12 @@ void processRow(Player* player) {
 
         // FT2 leaves a row with a note delay alone until the delay fires, Fx included.
         const bool noteDelayed = cell->effect == 14 && cell->param >= 0xD1 && cell->param <= 0xDF;
+        if (noteDelayed && rules.noteDelayStoresCell) {
+            holdDelayedRow(player, channel, cell,
+                           cell->instrument > highestInstrumentNumber ? 0 : cell->instrument,
+                           rules);
+            continue;
+        }
         // FT2 starts the note of an E90 row, and its volume-column Fx does nothing on the row tick.
         const bool retriggerZero =
             rules.retriggerRestartsInstrument && cell->effect == 14 && cell->param == 0x90;
@@ -714,19 +785,29 @@ void processRow(Player* player) {
         const bool starts = note && !outOfRange;
         if (starts) {
             channel->updateFlags = UPDATE_TRIGGER;
+            if (!tonePortamento) channel->startedNote = 1;
         }
         if (starts && !keepsPeriod) {
             channel->realNote = static_cast<uint8_t>(shiftedNote - 1);
             int32_t finetune = sample->finetune;
             if (rules.finetuneForNoteOnly && cell->effect == 14 && (cell->param >> 4) == 5)
                 finetune = (cell->param & 15) * 16 - 128;
+            if (rules.channelKeepsFinetune && tonePortamento)
+                finetune = channel->noteFinetune;
+            else
+                channel->noteFinetune = static_cast<int8_t>(finetune);
             channel->notePeriod = notePeriodFor(player, channel->realNote, finetune);
             if (!tonePortamento) channel->period = channel->notePeriod;
         }
         // FT2 refreshes the volume on a note, not on every row.
         const bool refreshVolume = !rules.globalVolumeFt2Timing || starts;
         channel->updateFlags |= refreshVolume ? UPDATE_FREQUENCY | UPDATE_VOLUME : UPDATE_FREQUENCY;
-        channel->periodDelta = 0;
+        if (!rules.periodOffsetPersists || (starts && !keepsPeriod && !tonePortamento) ||
+            pitchEffectEnded(row.previousEffect, channel->lastParam, cell))
+            channel->periodDelta = 0;
+        else
+            channel->periodDelta = channel->heldVibratoDelta;
+        channel->lastParam = cell->param;
 
         const int32_t targetBeforeRow = channel->portaTarget;
         if (releaseOnRow) {
@@ -736,10 +817,14 @@ void processRow(Player* player) {
                 channel->volume = sample->volume;
                 channel->panning = sample->panning;
                 channel->updateFlags |= UPDATE_VOLUME | UPDATE_PANNING;
+                silenceBeforeFirstNote(channel, rules);
             }
             if (rowVolumeColumn != 0) volumeColumnRow(channel, rowVolumeColumn, &rules);
         } else {
-            if (cellInstrument != 0) resetInstrument(player, channel, instrument, sample);
+            if (cellInstrument != 0) {
+                resetInstrument(player, channel, instrument, sample);
+                silenceBeforeFirstNote(channel, rules);
+            }
             const Sample* lastStarted = channel->voice->sample;
             if (cellInstrument != 0 && outOfRange && lastStarted != nullptr) {
                 channel->volume = lastStarted->volume;
@@ -773,6 +858,7 @@ void processRow(Player* player) {
                 channel->portaDirection = target > channel->period ? 1 : 2;
             }
         }
+        keepPeriodOffset(channel, rules);
         // A retrigger may have changed the channel's instrument.
         if (rules.retriggerLastInstrument) lookUpInstrument(player, channel, &instrument, &sample);
         stepAutoVibrato(channel, instrument, &rules, linearTable(player));
@@ -796,7 +882,7 @@ void processTick(Player* player) {
         uint8_t panningType = panningEnvelopeType(player, instrument);
 
         channel->volumeDelta = 0;
-        channel->periodDelta = 0;
+        channel->periodDelta = rules.periodOffsetPersists ? channel->heldVibratoDelta : 0;
         channel->updateFlags = 0;
 
         if (!rules.envelopesAfterEffects)
@@ -804,6 +890,7 @@ void processTick(Player* player) {
         volumeColumnTick(channel, cell->volume, &rules);
 
         effectOtherTick(player, channel, cell, instrument, sample);
+        keepPeriodOffset(channel, rules);
         // A retrigger or a delayed note may have changed the channel's instrument.
         if (rules.retriggerLastInstrument) {
             lookUpInstrument(player, channel, &instrument, &sample);
@@ -821,18 +908,11 @@ void processTick(Player* player) {
 
 namespace {
 
-// rate x 2.5 / BPM frames per tick, the remainder carried on, as FT2 times its ticks.
-void setFractionalTickLength(Player* player) {
+// FT2 mixes a whole number of frames per tick and forgets the remainder, so its songs run a
+// little faster than their BPM says (25 ms in 30 s at BPM 120 and 44100 Hz).
+void setWholeFrameTickLength(Player* player) {
     const int32_t bpm = player->bpm > 0 ? player->bpm : 1;
-    const int32_t numerator = sampleRate * 5;
-    const int32_t denominator = 2 * bpm;
-    int32_t frames = numerator / denominator;
-    player->tickFractionCarry += numerator % denominator;
-    while (player->tickFractionCarry >= denominator) {
-        player->tickFractionCarry -= denominator;
-        frames += 1;
-    }
-    player->samplesPerTick = frames;
+    player->samplesPerTick = (sampleRate * 5 / 2) / bpm;
 }
 
 } // namespace
@@ -861,16 +941,12 @@ void sequencerTick(Player* player) {
                 player->nextOrder = next;
                 player->nextRow = 0;
                 if (profileOf(player).patternLoopSetsBreakRow) {
-                    // FT2 starts the next pattern at the row its last pattern loop jumped to.
+                    // FT2 starts the next pattern at the row its last pattern loop jumped to,
+                    // also past the end of a shorter pattern: that row plays as an empty one
+                    // (FT2 reads beyond the pattern there) and the song moves on to the order
+                    // after it.
                     player->nextRow = player->pendingBreakRow;
                     player->pendingBreakRow = 0;
-                    const Pattern* pattern =
-                        next < orderTableEntries &&
-                                player->orderTable[next] < player->patternRecordCount
-                            ? &player->patterns[player->orderTable[next]]
-                            : nullptr;
-                    if (pattern == nullptr || player->nextRow >= pattern->rowCount)
-                        player->nextRow = 0;
                 }
             }
         }
@@ -882,7 +958,7 @@ void sequencerTick(Player* player) {
         player->patternDelayTicks = 0;
         player->tick = 0;
     }
-    if (profileOf(player).fractionalTickLength) setFractionalTickLength(player);
+    if (profileOf(player).wholeFrameTickLength) setWholeFrameTickLength(player);
 }
 
 } // namespace music

@@ -73,9 +73,10 @@ EnvelopeState panningEnvelopeState(Channel* channel);
 
 // One tick of one envelope; raises flag in the channel's updateFlags. Only the first
 // min(pointCount, 20) points are read, and a loop whose start is not among them is not taken.
-void stepEnvelope(Channel* channel, EnvelopeState state, const EnvelopePoint* points,
+// The sustain point holds while the note is not released; true when it held on this tick.
+bool stepEnvelope(Channel* channel, EnvelopeState state, const EnvelopePoint* points,
                   int32_t pointCount, int32_t sustain, int32_t loopStart, int32_t loopEnd,
-                  int32_t type, uint8_t flag);
+                  int32_t type, uint8_t flag, bool released);
 
 // FT2's Lxx on the row tick: both envelopes are put where tick `position` begins (the volume
 // envelope when it is on, the panning envelope when the volume envelope has its sustain bit) and
@@ -105,9 +106,11 @@ void releaseNote(const Player* player, Channel* channel, const Instrument* instr
 // FT2's start of the channel's last note number with its last instrument number written: the
 // channel takes that instrument, and instrument and sample are looked up anew into the two
 // pointers. False, with nothing started, when the channel has no note yet or the note lies out of
-// FT2's range; otherwise the period is the note's own and the trigger flags are raised.
+// FT2's range; otherwise the period is the note's own and the trigger flags are raised. With
+// noteGiven the caller has just set the channel's note number, so it counts even on a channel
+// that never played.
 bool restartLastNote(const Player* player, Channel* channel, Instrument** instrument,
-                     Sample** sample);
+                     Sample** sample, bool noteGiven = false);
 
 // Arpeggio period on the linear table as FT2 finds it: the playing period snapped to the
 // nearest note at the finetune (in 1/16 semitone steps), semitones added, capped at FT2's top.

@@ -124,10 +124,16 @@ void updatePanning(const Channel* channel, Voice* voice, const Player* player) {
     const int32_t p = channel->panning;
     const int32_t e = channel->panningEnvelopeOutput;
     const int32_t room = 128 - std::abs(p - 128);
-    // FT2 scales the envelope's offset by the room left before multiplying, rounding down.
-    const int32_t offset =
-        rules.panningEnvelopeScaleExact ? ((e - 32) * room * 8) >> 8 : (e - 32) * (room / 32);
-    int32_t finalPanning = p + offset;
+    int32_t finalPanning;
+    if (rules.panningEnvelopeScaleExact) {
+        // FT2 scales the envelope's 8.8 offset from the centre by the room left, and adds the
+        // result to the panning in 8 bits, wrapping: envelope 64 at panning 128 gives 0.
+        const auto offset8_8 = static_cast<int16_t>(channel->panningEnvelopeFine - (32 << 8));
+        const auto offset = static_cast<uint8_t>((offset8_8 * (room << 3)) >> 16);
+        finalPanning = static_cast<uint8_t>(p + offset);
+    } else {
+        finalPanning = p + (e - 32) * (room / 32);
+    }
     if (finalPanning < 0) finalPanning = 0;
     if (finalPanning > 255) finalPanning = 255;
     voice->voicePanning = finalPanning;
@@ -138,58 +144,55 @@ void updatePanning(const Channel* channel, Voice* voice, const Player* player) {
 constexpr int32_t minimumFrequencyHz = 100;
 constexpr int32_t amigaClock = 14317056;
 
-// FT2's voice step: the period becomes a step of 16.16 fixed point at FT2's own output rate of
-// 44000 Hz (the most its sound card took), with no whole hertz in between, no lowest rate, and
-// 0 Hz for period 0. The linear table goes through a table of 2^(i/768) in 8.24 bits, one
-// octave of periods, and shifts for the octave; the Amiga table divides C-4's 8363 Hz times its
-// period 1712 by the period. The step at the real output rate keeps that quantisation, so the
-// pitch is FT2's to the last bit of its delta (C-4 on the Amiga table is 12456/65536, 8362.79 Hz).
-constexpr int32_t ft2OutputRateHz = 44000;
+// FT2's voice step: the period becomes a 16.16 step at the output rate with no whole hertz in
+// between, no lowest rate, and 0 Hz for period 0. The linear table goes through a table of
+// 2^(i/768) in 8.24 bits, one octave of periods, and shifts for the octave; the Amiga table
+// divides C-4's 8363 Hz times its period 1712 by the period. Both factors are rounded for the
+// rate in use, so the pitch is FT2's to the last bit of its step at that rate.
 constexpr int32_t periodsPerOctave = 768;
 constexpr uint32_t periodOfTopOctave = 9216; // 12 octaves of 768
-struct Ft2RateTables {
-    uint32_t octaveStep[periodsPerOctave]; // 2^(i/768) in 8.24
-    uint32_t linearFactor;                 // 8363 Hz as a 16.16 step at 44000 Hz, times 256
-    uint32_t amigaFactor;                  // 8363 x 1712 as a 16.16 step at 44000 Hz
+struct OctaveSteps {
+    uint32_t of[periodsPerOctave]; // 2^(i/768) in 8.24
 };
-Ft2RateTables makeFt2RateTables() {
-    Ft2RateTables t{};
+OctaveSteps makeOctaveSteps() {
+    OctaveSteps t{};
     for (int32_t i = 0; i < periodsPerOctave; ++i)
-        t.octaveStep[i] = static_cast<uint32_t>(
+        t.of[i] = static_cast<uint32_t>(
             std::llround(16777216.0 * std::exp2(static_cast<double>(i) / periodsPerOctave)));
-    t.linearFactor =
-        static_cast<uint32_t>(std::llround(256.0 * 65536.0 / ft2OutputRateHz * 8363.0));
-    t.amigaFactor =
-        static_cast<uint32_t>(std::llround(65536.0 * 1712.0 / ft2OutputRateHz * 8363.0));
     return t;
 }
-const Ft2RateTables ft2RateTables = makeFt2RateTables();
+const OctaveSteps octaveSteps = makeOctaveSteps();
 
-// The step in 16.16 frames per frame at 44000 Hz; periods are 16-bit there, so they wrap.
-uint32_t ft2Delta(int32_t period, bool linear) {
+// The step in 16.16 frames per output frame; periods are 16-bit in FT2, so they wrap.
+uint32_t ft2Delta(int32_t period, bool linear, int32_t rateHz) {
     const uint32_t p = static_cast<uint32_t>(period) & 0xFFFF;
     if (p == 0) return 0;
-    if (!linear) return ft2RateTables.amigaFactor / p;
+    if (!linear) {
+        const auto amigaFactor =
+            static_cast<uint32_t>(std::llround(65536.0 * 1712.0 / rateHz * 8363.0));
+        return amigaFactor / p;
+    }
+    const auto linearFactor =
+        static_cast<uint32_t>(std::llround(256.0 * 65536.0 / rateHz * 8363.0));
     const uint32_t fromTop = (periodOfTopOctave - p) & 0xFFFF;
     const uint32_t octave = fromTop / periodsPerOctave;
     const uint32_t shift = (14u - octave) & 31u;
     const uint64_t scaled =
-        static_cast<uint64_t>(ft2RateTables.octaveStep[fromTop % periodsPerOctave]) *
-        ft2RateTables.linearFactor;
+        static_cast<uint64_t>(octaveSteps.of[fromTop % periodsPerOctave]) * linearFactor;
     return static_cast<uint32_t>(scaled >> 24) >> shift;
 }
 
 void setFt2Step(const Channel* channel, Voice* voice, const Player* player) {
-    const uint32_t delta =
-        ft2Delta(channel->period + channel->periodDelta, (player->flags & 1) != 0);
-    const double hz = static_cast<double>(delta) * ft2OutputRateHz / 65536.0;
-    // Whole hertz only for those who read the rate (8362.79 Hz is called 8363).
+    const bool linear = (player->flags & 1) != 0;
+    // periodDelta raises the pitch on the linear table and lowers it on the Amiga table.
+    const int32_t period =
+        linear ? channel->period - channel->periodDelta : channel->period + channel->periodDelta;
+    const uint32_t delta = ft2Delta(period, linear, sampleRate);
+    const double hz = static_cast<double>(delta) * sampleRate / 65536.0;
+    // Whole hertz only for those who read the rate.
     voice->frequency = hz < maxFrequencyHz ? static_cast<int32_t>(std::lround(hz)) : 2147483647;
-    const double units = std::floor(hz / static_cast<double>(sampleRate) * 4294967296.0 + 0.5);
-    constexpr double largestUnits = 4294967296.0 * 1073741824.0; // far beyond what is mixed
-    const uint64_t step = static_cast<uint64_t>(units < largestUnits ? units : largestUnits);
-    voice->stepWhole = static_cast<int32_t>(step >> 32);
-    voice->stepFraction = static_cast<uint32_t>(step);
+    voice->stepWhole = static_cast<int32_t>(delta >> 16);
+    voice->stepFraction = delta << 16;
 }
 
 void updateFrequency(const Channel* channel, Voice* voice, const Player* player) {

@@ -4,6 +4,7 @@
   compare_ticks.py ticks XMINFO XMP_TICKS FILE.xm...   per-tick table against libxmp
   compare_ticks.py data XMINFO FILE.xm=FILE.data...    against libxmp's recorded test data
   compare_ticks.py sides XMRENDER|ffmpeg FILE.xm...     silence / equal-sides check
+  compare_ticks.py dump XMINFO FILE.xm=FILE.ticks...    against a reference's per-tick dump
 
 ticks: runs `xminfo --ticks --profile P` (P from --profile, ft2 by default) and `xmp_ticks` on
 each file, pairs the lines by tick number and counts, per file, the ticks on which every channel
@@ -15,6 +16,16 @@ data: the same counts against the per-tick expectations libxmp's test suite keep
 test modules (newer than Debian's libxmp 4.5, fixed against FastTracker 2): lines of time (ms
 at the tick's end), row, frame, channel, period x 4096, note, instrument, volume (x 16), panning
 (-128..127), position; a channel without a line is silent on that tick.
+
+dump: the same counts against a dump in xminfo's --ticks columns made by another player (for
+FastTracker 2's own rules, a dumper built on a port of its replayer), whose timeMs is the time at
+the END of each tick. Per file it prints the ticks on each side, then the share of ticks whose
+timeline agrees (order, row, tick in row, speed, BPM and the tick's end within 1 ms), whose pitch,
+volume and panning agree, and whose everything agrees; a file agrees on every tick when both
+sides have the same number of ticks and all of them agree. --diff N prints the first N
+disagreeing ticks of each file. A dump whose hz column comes from the period in double precision
+cannot match a 16.16 voice step to 1 cent below about 1 kHz: --step-hz HZ (for 44100 Hz,
+44100 / 65536 = 0.673) lets pitches within one such step agree as well.
 
 sides: renders each file with `xmrender --profile P` (or with ffmpeg's libopenmpt, for a
 reference) and reports whether it is silent or plays the same on the left and right: the test
@@ -51,14 +62,16 @@ def parse(text):
     return ticks
 
 
-def channels_agree(ours, theirs):
+def channels_agree(ours, theirs, step_hz=0.0):
     """Which of pitch, volume and panning agree on every channel: ours a list of (hz, vol, pan),
-    theirs a function from channel number to the same."""
+    theirs a function from channel number to the same. With step_hz, pitches also agree when
+    they lie within that many hertz (one unit of a 16.16 voice step)."""
     ok = {"pitch": True, "volume": True, "panning": True}
     for c, a in enumerate(ours):
         b = theirs(c, a)
         sounding = a[1] > 0 and b[1] > 0 and a[0] > 0 and b[0] > 0
-        if sounding and abs(1200.0 * math.log2(a[0] / b[0])) > CENT:
+        if (sounding and abs(1200.0 * math.log2(a[0] / b[0])) > CENT and
+                abs(a[0] - b[0]) > step_hz):
             ok["pitch"] = False
         if abs(a[1] - b[1]) > VOLUME_TOLERANCE:
             ok["volume"] = False
@@ -204,6 +217,89 @@ def data_main(args):
           " ".join(percent(totals[k], n) for k in ("pitch", "volume", "panning")))
 
 
+def dump_main(args):
+    profile, show_diff, max_ticks, step_hz = "ft2", 0, 20000, 0.0
+    pairs = []
+    it = iter(args[1:])
+    for a in it:
+        if a == "--profile":
+            profile = next(it)
+        elif a == "--diff":
+            show_diff = int(next(it))
+        elif a == "--max-ticks":
+            max_ticks = int(next(it))
+        elif a == "--step-hz":
+            step_hz = float(next(it))
+        else:
+            pairs.append(a.rsplit("=", 1))
+    xminfo = args[0]
+    keys = ("timeline", "pitch", "volume", "panning", "all")
+    totals = dict.fromkeys(keys, 0)
+    totals["ticks"] = 0
+    agreeing_files = []
+    print(f"{'file':30} {'ours':>6} {'ref':>6} " + " ".join(f"{k:>8}" for k in keys) + "  every")
+    for module, dump in pairs:
+        ours_text = run([xminfo, "--ticks", module, "--profile", profile, "--max-ticks",
+                         str(max_ticks)])
+        ours = parse(ours_text)
+        with open(dump) as f:
+            ref = parse(f.read())
+        order = sorted(ours)
+        # Our column is the tick's start; the tick's end is the next tick's start.
+        starts = {}
+        for line in ours_text.splitlines():
+            v = line.split()
+            if len(v) > 7 and v[7] == "|":
+                starts[int(v[0])] = float(v[6])
+        counts = dict.fromkeys(keys, 0)
+        common = [t for t in order if t in ref]
+        shown = 0
+        for t in common:
+            (pos_a, ch_a), (pos_b, ch_b) = ours[t], ref[t]
+            end_a = starts.get(t + 1)
+            same_time = end_a is None or abs(end_a - ref_time(dump, t, ref)) <= 1.0
+            ok = channels_agree(ch_a, lambda c, a: ch_b[c] if c < len(ch_b) else (0.0, 0.0, a[2]),
+                                step_hz)
+            ok["timeline"] = pos_a == pos_b and same_time
+            ok["all"] = all(ok.values())
+            for k in keys:
+                counts[k] += ok[k]
+            if show_diff and shown < show_diff and not ok["all"]:
+                shown += 1
+                bad = [k for k in keys if not ok[k] and k != "all"]
+                print(f"  {os.path.basename(module)} tick {t} {','.join(bad)}")
+                print(f"    ours: {pos_a} {ch_a}")
+                print(f"    ref:  {pos_b} {ch_b}")
+        n = len(common)
+        every = n == len(ours) == len(ref) and counts["all"] == n
+        if every:
+            agreeing_files.append(module)
+        totals["ticks"] += n
+        for k in keys:
+            totals[k] += counts[k]
+        print(f"{os.path.basename(module)[:30]:30} {len(ours):6d} {len(ref):6d} " +
+              " ".join(f"{percent(counts[k], n):>8}" for k in keys) + f"  {'yes' if every else 'no'}")
+    n = totals["ticks"]
+    print(f"{'all':30} {'':6} {n:6d} " + " ".join(f"{percent(totals[k], n):>8}" for k in keys) +
+          f"  {len(agreeing_files)} of {len(pairs)} files agree on every tick")
+
+
+_ref_times = {}
+
+
+def ref_time(dump, tick, ref):
+    """The reference's timeMs column of a tick (parse() keeps only the first five fields)."""
+    if dump not in _ref_times:
+        times = {}
+        with open(dump) as f:
+            for line in f:
+                v = line.split()
+                if len(v) > 7 and v[7] == "|":
+                    times[int(v[0])] = float(v[6])
+        _ref_times[dump] = times
+    return _ref_times[dump].get(tick, 0.0)
+
+
 def read_wav(path):
     with wave.open(path, "rb") as w:
         frames = w.readframes(w.getnframes())
@@ -336,11 +432,13 @@ def sides_main(args):
 
 
 def main():
-    if len(sys.argv) < 3 or sys.argv[1] not in ("ticks", "data", "sides"):
+    if len(sys.argv) < 3 or sys.argv[1] not in ("ticks", "data", "sides", "dump"):
         print(__doc__)
         return 2
     if sys.argv[1] == "ticks":
         ticks_main(sys.argv[2:])
+    elif sys.argv[1] == "dump":
+        dump_main(sys.argv[2:])
     elif sys.argv[1] == "data":
         data_main(sys.argv[2:])
     else:

@@ -247,26 +247,28 @@ TEST(ApiRate, DurationFollowsTheRate) {
 
 // The ft2 profile carries the fraction of a tick's frames from tick to tick, so the song lasts
 // as long at every rate: within one tick of the 44100 Hz duration (in fact within a frame).
-TEST(ApiRate, Ft2DurationIsTheSameAtEveryRate) {
-    int64_t us44 = 0;
-    int32_t bpm = 0;
+// FT2 mixes (rate x 5 / 2) / BPM whole frames a tick at every rate, so a song has the same ticks
+// everywhere and its length in frames is that many whole-frame ticks: 861 frames a tick at BPM
+// 128 and 44100 Hz (861.33), 937 at 48000 Hz (937.5) and 156 at 8000 Hz (156.25).
+TEST(ApiRate, Ft2DurationIsWholeFrameTicksAtEveryRate) {
+    const std::vector<uint8_t> bytes = heldToneModule(64, 6, 128);
+    int64_t ticks = 0;
     {
-        Open o(song(), BXM_PROFILE_FT2, 44100);
+        Open o(bytes, BXM_PROFILE_FT2, 44100);
         ASSERT_NE(o.player, nullptr);
         bxm_module_info info{};
         bxm_get_module_info(o.player, &info);
-        us44 = info.duration_frames * 1000000 / 44100;
-        bpm = info.initial_bpm;
+        ASSERT_EQ(info.initial_bpm, 128);
+        ASSERT_EQ(info.duration_frames % 861, 0);
+        ticks = info.duration_frames / 861;
+        ASSERT_GT(ticks, 0);
     }
     for (int32_t rate : {48000, 22050, 96000, 8000}) {
-        Open o(song(), BXM_PROFILE_FT2, rate);
+        Open o(bytes, BXM_PROFILE_FT2, rate);
         ASSERT_NE(o.player, nullptr);
         bxm_module_info info{};
         bxm_get_module_info(o.player, &info);
-        const int64_t us = info.duration_frames * 1000000 / rate;
-        const int64_t tickUs = 2500000 / bpm;
-        EXPECT_LE(std::llabs(us - us44), tickUs) << rate << " Hz: " << us << " us against " << us44;
-        EXPECT_LE(std::llabs(us - us44), 1000000 / 8000 + 1000000 / 44100 + 1) << rate << " Hz";
+        EXPECT_EQ(info.duration_frames, ticks * (rate * 5 / 2 / 128)) << rate << " Hz";
     }
 }
 
@@ -290,7 +292,8 @@ TEST(ApiRate, HeldNoteKeepsItsPitch) {
         EXPECT_EQ(c.note, 49);
         EXPECT_EQ(c.instrument, 0);
         EXPECT_EQ(c.volume, 64);
-        EXPECT_EQ(c.frequency_hz, 8363);
+        // FT2's 16.16 step is coarser at high rates: 8361.3 Hz at 192000 Hz.
+        EXPECT_NEAR(c.frequency_hz, 8363, 2) << rate << " Hz";
         ASSERT_EQ(bxm_get_channel_state(o.player, 1, &c), 0);
         EXPECT_EQ(c.active, 0);
         EXPECT_EQ(c.note, 0);
@@ -325,6 +328,39 @@ TEST(ApiEnd, TheLastPassOfAPatternLoopIsNotTheEnd) {
         EXPECT_EQ(static_cast<int64_t>(renderAll(once.player, INT64_MAX).size() / 2), 16 * 6 * 882)
             << "profile " << profile;
     }
+}
+
+// F00 on row 2: FT2's replayer would hold that row for good, and its own render ends the song
+// after the tick that reads it: 2 rows of 6 ticks and one tick. The demo's rules make every tick
+// a row tick and play on to the end of the pattern and round again to row 0.
+TEST(ApiEnd, SpeedZeroEndsTheSongInFt2) {
+    xmb::Module m;
+    m.channelCount = 2;
+    m.tempo = 6;
+    m.bpm = 125;
+    std::vector<xmb::Cell> cells(8 * 2);
+    cells[0].note = 49;
+    cells[0].instrument = 1;
+    cells[2 * 2 + 1].effect = 15;
+    cells[2 * 2 + 1].param = 0;
+    m.patterns.push_back(xmb::pattern(8, xmb::packCells(cells)));
+    xmb::Instrument ins;
+    ins.samples.push_back(xmb::sample8({10, 5, -20}));
+    m.instruments.push_back(ins);
+    const std::vector<uint8_t> bytes = xmb::build(m);
+    bxm_module_info info{};
+    {
+        Open ft2(bytes, BXM_PROFILE_FT2, 44100);
+        ASSERT_NE(ft2.player, nullptr);
+        bxm_get_module_info(ft2.player, &info);
+        EXPECT_EQ(info.duration_frames, (2 * 6 + 1) * 882);
+        EXPECT_EQ(static_cast<int64_t>(renderAll(ft2.player, INT64_MAX).size() / 2),
+                  (2 * 6 + 1) * 882);
+    }
+    Open demo(bytes, BXM_PROFILE_DEMO, 44100);
+    ASSERT_NE(demo.player, nullptr);
+    bxm_get_module_info(demo.player, &info);
+    EXPECT_EQ(info.duration_frames, (2 * 6 + 6) * 882);
 }
 
 TEST(ApiEnd, PlayCountRepeatsThenEnds) {

@@ -3,6 +3,7 @@
 #include "sequencer_fixture.h"
 
 #include "music/channel.h"
+#include "music/effects.h"
 #include "music/format.h"
 #include "music/mixer.h"
 #include "music/module.h"
@@ -11,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <initializer_list>
 #include <vector>
 
@@ -113,9 +115,10 @@ TEST_F(Ft2Stereo, PanningZeroIsLeftInFt2) {
     }
 }
 
-// FT2 makes a tick rate x 2.5 / BPM frames long and carries the fraction: 875 at BPM 126 where
-// the demo's single-precision rule gives 874, and 64 ticks at BPM 128 last exactly 55125 frames.
-TEST_F(Ft2Timing, TickLengthKeepsItsFraction) {
+// FT2 mixes (rate x 5 / 2) / BPM whole frames a tick and drops the fraction every time: 875 at
+// BPM 126 where the demo's single-precision rule gives 874, and 861 on every tick at BPM 128
+// (861.33 frames), so 64 ticks last 55104 frames, not 55125.
+TEST_F(Ft2Timing, TickLengthDropsItsFraction) {
     for (ProfileId id : bothProfiles) {
         player.defaultBpm = 126;
         begin(id);
@@ -125,19 +128,9 @@ TEST_F(Ft2Timing, TickLengthKeepsItsFraction) {
         }
         player.defaultBpm = 128;
         begin(id);
-        int64_t frames = 0;
-        std::vector<int32_t> lengths;
         for (int32_t i = 0; i < 64; ++i) {
             tick();
-            frames += player.samplesPerTick;
-            lengths.push_back(player.samplesPerTick);
-        }
-        EXPECT_EQ(frames, ft2() ? 55125 : 64 * 861) << profileName(id);
-        if (ft2()) {
-            // 861.328125 frames: mostly 861, every third tick or so 862.
-            EXPECT_EQ(lengths[0], 861);
-            EXPECT_EQ(lengths[2], 861);
-            EXPECT_EQ(lengths[3], 862);
+            EXPECT_EQ(player.samplesPerTick, 861) << profileName(id) << " tick " << i;
         }
     }
 }
@@ -341,6 +334,182 @@ TEST_F(Ft2Arpeggio, NotesComeFromTheNoteTable) {
     EXPECT_EQ(linearArpeggioPeriod(1600, 0, 15), 7744 - 4 * 1551); // FT2's top entry
 }
 
+// Arpeggio 047 on C-4 of the linear table climbs to E-4 and G-4: FT2 plays 8362.96, 10536.47 and
+// 12530.31 Hz (steps of 12428, 15658 and 18621 / 65536 at 44100 Hz) and never goes below C-4.
+TEST_F(Ft2Arpeggio, LinearArpeggioGoesUp) {
+    put(0, 0, noteC4, 1, 0, 0, 0x47);
+    begin(ProfileId::Ft2);
+    std::vector<uint32_t> steps;
+    for (int32_t t = 0; t < 6; ++t) {
+        tick();
+        EXPECT_EQ(voiceOf(0).stepWhole, 0);
+        steps.push_back(voiceOf(0).stepFraction >> 16);
+    }
+    EXPECT_EQ(steps[0], 12428u);
+    for (uint32_t step : steps)
+        EXPECT_TRUE(step == 12428u || step == 15658u || step == 18621u) << step;
+    EXPECT_NE(std::find(steps.begin(), steps.end(), 18621u), steps.end());
+    EXPECT_NE(std::find(steps.begin(), steps.end(), 15658u), steps.end());
+}
+
+// FT2's vibrato and tremolo read 255 x sin rounded down: depth 15 at phase 1 (vibrato speed 1
+// after one tick... here set directly) gives (24 x 15) >> 5 = 11 period units where the demo's
+// 256 |sin| gives 25 and, with its low bits cleared, 8. The tremolo's ramp takes its direction
+// from the vibrato's phase in FT2, and its waveform 3 is a square there.
+TEST_F(Ft2Pitch, VibratoAndTremoloTakeFt2sWaves) {
+    for (ProfileId id : bothProfiles) {
+        const ReplayProfile* rules = replayProfile(id);
+        const bool isFt2 = id == ProfileId::Ft2;
+        Channel c{};
+        c.vibratoFt2Depth = isFt2 ? 1 : 0;
+        c.vibratoDepth = 15;
+        c.vibratoPosition = 1;
+        applyVibrato(&c, rules);
+        EXPECT_EQ(c.periodDelta, isFt2 ? -11 : -8) << profileName(id);
+        c.vibratoPosition = 8;
+        applyVibrato(&c, rules);
+        EXPECT_EQ(c.periodDelta, isFt2 ? -84 : -84) << profileName(id); // 180 and 181 agree here
+
+        Channel t{};
+        t.volume = 32;
+        t.tremoloDepth = 8;
+        t.waveControl = 0x10; // ramp
+        t.tremoloPosition = 4;
+        t.vibratoPosition = -5;
+        stepTremolo(&t, rules);
+        // FT2: phase 4 reads 32, turned round by the vibrato's negative phase to 223: +27.
+        EXPECT_EQ(t.volumeDelta, isFt2 ? (223 * 8) >> 6 : (32 * 8) >> 6) << profileName(id);
+        Channel q{};
+        q.volume = 32;
+        q.tremoloDepth = 8;
+        q.waveControl = 0x30;
+        q.tremoloPosition = 1;
+        stepTremolo(&q, rules);
+        EXPECT_EQ(q.volumeDelta, isFt2 ? (255 * 8) >> 6 : (25 * 8) >> 6) << profileName(id);
+    }
+}
+
+// ED3 with a note, an instrument number and a volume slide: FT2 only stores the cell on the row
+// tick, so C-4 and its envelope (already run down to 0) go on; the slide acts on ticks 1 and 2,
+// and on tick 3 D-4 starts with its envelope from the top. The demo restarts the instrument on
+// the row tick and holds the slide back.
+TEST_F(Ft2Profile, NoteDelayStoresTheCellUntilItsTick) {
+    setVolumeEnvelope(0, {{0, 64}, {4, 0}, {100, 0}}, 1);
+    put(0, 0, noteC4, 1);
+    put(1, 0, noteC4 + 2, 1, 0x62, 14, 0xD3); // D-4, slide down 2, ED3
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        tick(6);
+        ASSERT_EQ(channel(0).volumeEnvelopeOutput, 0) << profileName(id);
+        const Voice* playing = &voiceOf(0);
+        tick(); // row 1, tick 0
+        EXPECT_EQ(channel(0).volumeEnvelopeOutput, ft2() ? 0 : 64) << profileName(id);
+        EXPECT_EQ(channel(0).period, 4608) << profileName(id);
+        tick(2); // ticks 1 and 2
+        EXPECT_EQ(&voiceOf(0), playing) << profileName(id);
+        EXPECT_EQ(channel(0).period, 4608) << profileName(id);
+        if (ft2()) {
+            EXPECT_EQ(channel(0).volumeEnvelopeOutput, 0);
+            EXPECT_EQ(channel(0).volume, 48 - 4);
+        }
+        tick(); // tick 3: D-4 starts
+        EXPECT_EQ(channel(0).period, 4608 - 2 * 64) << profileName(id);
+        EXPECT_NE(&voiceOf(0), playing) << profileName(id);
+        EXPECT_EQ(channel(0).volumeEnvelopeOutput, 64) << profileName(id);
+        if (!ft2()) continue;
+        EXPECT_EQ(channel(0).volume, 48); // the instrument number's volume, after that tick's slide
+        tick();
+        EXPECT_EQ(channel(0).volume, 46);
+    }
+}
+
+// FT2's tremor turns by a countdown that runs on across rows: T00 with no memory turns on every
+// tick (heard first), and T11 on the next row takes over the countdown where it stands, each
+// phase then two ticks long.
+TEST_F(Ft2Pitch, TremorTurnsByItsOwnCountdown) {
+    put(0, 0, noteC4, 1, 0, 29, 0x00);
+    put(1, 0, 0, 0, 0, 29, 0x11);
+    begin(ProfileId::Ft2);
+    tick();
+    std::vector<int32_t> muted;
+    for (int32_t t = 1; t < 12; ++t) {
+        tick();
+        if (t % 6 != 0) muted.push_back(channel(0).tremorMuted);
+    }
+    EXPECT_EQ(muted, (std::vector<int32_t>{0, 1, 0, 1, 0, 1, 1, 0, 0, 1}));
+}
+
+// The pitch an effect leaves stays in FT2 until something sets it anew. A volume-column vibrato
+// (B8 at speed A4) on row 0 leaves its last offset on row 1, which has no effect at all; 4xy in a
+// cell with a volume-column vibrato takes its speed and depth only after the column's vibrato on
+// each tick, so both run and the phase moves twice a tick.
+TEST_F(Ft2Pitch, EffectPitchStaysUntilSetAnew) {
+    put(0, 0, noteC4, 1, 0xA4);
+    put(1, 0, 0, 0, 0xB8);
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        tick(6 + 6);
+        const int32_t lastOffset = channel(0).periodDelta;
+        ASSERT_NE(lastOffset, 0) << profileName(id);
+        tick(); // row 2, no effect
+        EXPECT_EQ(channel(0).periodDelta, ft2() ? lastOffset : 0) << profileName(id);
+        tick();
+        EXPECT_EQ(channel(0).periodDelta, ft2() ? lastOffset : 0) << profileName(id);
+    }
+    put(0, 0, noteC4, 1, 0xB8, 4, 0x1F);
+    put(1, 0, 0, 0, 0, 0, 0);
+    begin(ProfileId::Ft2);
+    tick(2); // tick 1: the column's vibrato at speed 0, then 4xy's at phase 0: no offset yet
+    EXPECT_EQ(channel(0).periodDelta, 0);
+    EXPECT_EQ(channel(0).vibratoPosition, 1);
+    tick(); // tick 2: the column at phase 1, then 4xy at phase 2: 49 x 15 >> 5 = 22, lower
+    EXPECT_EQ(channel(0).periodDelta, -22);
+    EXPECT_EQ(channel(0).vibratoPosition, 3);
+}
+
+// F1 in the volume column beside 301: FT2 takes the column's speed (1 x 64 period units) and
+// ignores 3xx's, and both slide on each other tick, 128 units a tick; the demo's rules let 3xx's
+// speed (4 units) win for both slides.
+TEST_F(Ft2Pitch, VolumeColumnPortamentoSpeedWinsOver3xx) {
+    put(0, 0, noteC4, 1);
+    put(1, 0, noteC4 + 12, 0, 0xF1, 3, 0x01);
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        tick(6 + 2);
+        EXPECT_EQ(channel(0).period, ft2() ? 4608 - 128 : 4608 - 8) << profileName(id);
+    }
+}
+
+// E5F on C-4 plays at finetune 112 (FT2: 14 sixteenths of a semitone up, period 4552); the
+// tone portamento on the next row aims at D-4 with that same finetune (4424), since FT2 keeps it
+// in the channel, where the demo aims at D-4 of the finetune E5F left in the sample (15, 4473).
+TEST_F(Ft2Pitch, NoteFinetuneStaysForThePortamentoTarget) {
+    put(0, 0, noteC4, 1, 0, 14, 0x5F);
+    put(1, 0, noteC4 + 2, 0, 0, 3, 0xFF);
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        tick();
+        if (ft2()) EXPECT_EQ(channel(0).period, 4552);
+        tick(7);
+        EXPECT_EQ(channel(0).period, ft2() ? 4424 : 4473) << profileName(id);
+    }
+}
+
+// An instrument number on a channel that has not started a note: FT2 takes volume and panning
+// from the sample last started, and there is none, so the later note without instrument number
+// is silent (volume 0, centred); the demo takes the instrument's sample volume.
+TEST_F(Ft2Pitch, InstrumentBeforeAnyNoteStoresVolumeZero) {
+    samples[0].panning = 200;
+    put(0, 0, 0, 1);
+    put(1, 0, noteC4);
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        tick(7);
+        EXPECT_EQ(channel(0).volume, ft2() ? 0 : 48) << profileName(id);
+        EXPECT_EQ(channel(0).panning, ft2() ? 128 : 200) << profileName(id);
+    }
+}
+
 // A one-point volume envelope: the loader switches it off, so the demo cuts a released note;
 // FT2 keeps it and holds the point's value, also after the release.
 TEST_F(Ft2Envelopes, OnePointEnvelopeHoldsItsValue) {
@@ -385,6 +554,78 @@ TEST_F(Ft2Envelopes, PanningEnvelopeScalesBeforeDividing) {
         begin(id);
         tick();
         EXPECT_EQ(voiceOf(0).voicePanning, ft2() ? 62 : 64) << profileName(id);
+    }
+}
+
+// FT2 pans with the envelope's 8.8 value and adds the offset in 8 bits: envelope 64 on a centred
+// sample gives 128 + 128, which wraps to 0 (hard left); the demo's rules clamp at the edge. On
+// its way from 32 to 33 over four ticks the envelope stands at 32.5 after two steps, which FT2
+// already hears as panning 130.
+TEST_F(Ft2Envelopes, PanningEnvelopeKeepsItsFractionAndWraps) {
+    Instrument& in = instruments[0];
+    in.panningPointCount = 2;
+    in.panningEnvelope[0] = {0, 64};
+    in.panningEnvelope[1] = {10, 64};
+    in.panningType = 1;
+    put(0, 0, noteC4, 1);
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        tick();
+        EXPECT_EQ(voiceOf(0).voicePanning, ft2() ? 0 : 255) << profileName(id);
+    }
+    in.panningEnvelope[0] = {0, 32};
+    in.panningEnvelope[1] = {4, 33};
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        tick(3);
+        EXPECT_EQ(channel(0).panningEnvelopeOutput, 32);
+        EXPECT_EQ(voiceOf(0).voicePanning, ft2() ? 130 : 128) << profileName(id);
+    }
+}
+
+// A panning envelope held on its sustain point stays there after a key-off in FT2 (only the
+// volume envelope is pulled on); one released before it gets there passes the point.
+TEST_F(Ft2Envelopes, PanningSustainOutlastsARelease) {
+    Instrument& in = instruments[0];
+    in.panningPointCount = 3;
+    in.panningEnvelope[0] = {0, 32};
+    in.panningEnvelope[1] = {2, 0};
+    in.panningEnvelope[2] = {10, 64};
+    in.panningSustain = 1;
+    in.panningType = 3;
+    put(0, 0, noteC4, 1);
+    put(1, 0, KEY_OFF);
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        tick(6 + 6);
+        EXPECT_EQ(channel(0).keyOff, 1);
+        if (ft2()) {
+            EXPECT_EQ(channel(0).panningEnvelopeOutput, 0);
+            EXPECT_EQ(voiceOf(0).voicePanning, 0);
+        } else {
+            EXPECT_GT(channel(0).panningEnvelopeOutput, 32);
+        }
+    }
+    put(1, 0, 0);
+    put(0, 1, KEY_OFF);
+    put(0, 1, noteC4, 1, 0, 20, 1); // K01: released on tick 1, before the sustain point
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        tick(12);
+        EXPECT_EQ(channel(1).panningEnvelopeOutput, 64) << profileName(id);
+    }
+}
+
+// A delayed key-off without instrument number: FT2 takes the volume column's panning into the
+// channel but does not send it to the voice, which stays where it was until something else does.
+TEST_F(Ft2Envelopes, DelayedKeyOffKeepsThePanningFromTheVoice) {
+    put(0, 0, noteC4, 1);
+    put(1, 0, KEY_OFF, 0, 0xC0, 14, 0xD3);
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        tick(6 + 4);
+        EXPECT_EQ(channel(0).panning, 0) << profileName(id);
+        if (ft2()) EXPECT_EQ(voiceOf(0).voicePanning, 128);
     }
 }
 
@@ -559,9 +800,9 @@ TEST_F(Ft2Pitch, SlideMemoriesAreSeparate) {
     }
 }
 
-// Three octaves below C-4: 8363 / 8 = 1045.375 Hz. The demo's voice runs at the whole 1045 Hz,
-// 0.6 cents flat. FT2 makes the step from the period without whole hertz in between: 1557/65536
-// at 44000 Hz, 1045.349 Hz, which at 44100 Hz is 101808170 / 2^32 a frame.
+// Three octaves below C-4: 8363 / 8 = 1045.375 Hz. The demo's voice runs at the whole 1045 Hz.
+// FT2 makes a 16.16 step from the period without whole hertz in between, with its factors
+// rounded for the rate it mixes at: 1553/65536 a frame at 44100 Hz (1045.03 Hz).
 TEST_F(Ft2Pitch, VoiceStepIsFt2sOwn) {
     samples[0].relativeNote = -36;
     put(0, 0, noteC4, 1);
@@ -570,7 +811,7 @@ TEST_F(Ft2Pitch, VoiceStepIsFt2sOwn) {
         tick();
         const Voice& voice = voiceOf(0);
         EXPECT_EQ(voice.stepWhole, 0);
-        EXPECT_EQ(voice.stepFraction, ft2() ? 101808170u : (1045ull << 32) / 44100)
+        EXPECT_EQ(voice.stepFraction, ft2() ? 1553u << 16 : (1045ull << 32) / 44100)
             << profileName(id);
     }
 }
@@ -861,6 +1102,18 @@ TEST_F(Ft2Position, NextPatternStartsAtTheLoopRow) {
         const std::vector<int32_t> ft2Rows = {0, 1, 2, 3, 1, 2, 3, 101};
         EXPECT_EQ(rows, ft2() ? ft2Rows : demoRows) << profileName(id);
     }
+    // A next pattern of one row: FT2 still starts it at row 1, past its end, which plays as an
+    // empty row before the song moves on to the next order (here back to the start).
+    patterns[1].rowCount = 1;
+    cells[1][0] = Cell{noteC4, 1, 0, 0, 0};
+    begin(ProfileId::Ft2);
+    std::vector<int32_t> rows;
+    for (int32_t t = 0; t < 9; ++t) {
+        tick();
+        rows.push_back(player.order * 100 + player.row);
+    }
+    EXPECT_EQ(rows, (std::vector<int32_t>{0, 1, 2, 3, 1, 2, 3, 101, 0}));
+    EXPECT_EQ(channel(0).period, 0); // pattern 1's row 0 never played
 }
 
 // Quiet notes: the demo truncates the voice level to whole units of 1/255, so volume 1 is silent
@@ -1032,9 +1285,9 @@ TEST_F(Ft2Profile, AmigaNoteOfAFlatSample) {
     }
 }
 
-// C-4 on the Amiga table, period 1712. FT2's step is 8363 x 1712 / 1712 as 16.16 at 44000 Hz,
-// rounded down to 12456/65536: 8362.79 Hz (reported as 8363), which at 44100 Hz is 814465358 /
-// 2^32 a frame. The demo's clock of 14317056 gives 8362.77 Hz, truncated to 8362.
+// C-4 on the Amiga table, period 1712. FT2's step is 8363 x 1712 / 1712 as 16.16 at 44100 Hz,
+// rounded down to 12428/65536: 8362.96 Hz (reported as 8363). The demo's clock of 14317056
+// gives 8362.77 Hz, truncated to 8362.
 TEST_F(Ft2Profile, AmigaC4TakesFt2sStep) {
     player.flags = 0;
     put(0, 0, noteC4, 1);
@@ -1044,7 +1297,7 @@ TEST_F(Ft2Profile, AmigaC4TakesFt2sStep) {
         EXPECT_EQ(channel(0).period, 1712) << profileName(id);
         EXPECT_EQ(voiceOf(0).frequency, ft2() ? 8363 : 8362) << profileName(id);
         EXPECT_EQ(voiceOf(0).stepWhole, 0);
-        EXPECT_EQ(voiceOf(0).stepFraction, ft2() ? 814465358u : (8362ull << 32) / 44100)
+        EXPECT_EQ(voiceOf(0).stepFraction, ft2() ? 12428u << 16 : (8362ull << 32) / 44100)
             << profileName(id);
     }
 }

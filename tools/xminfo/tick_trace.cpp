@@ -72,6 +72,7 @@ void tracingTick(music::Player* player) {
     for (int32_t c = 0; c < channels; ++c) printChannel(player, c);
     std::printf("\n");
     if (++trace.ticks >= trace.maxTicks) trace.done = true;
+    if (player->tempo == 0 && music::profileOf(player).speedZeroEndsSong) trace.done = true;
 }
 
 } // namespace
