@@ -223,9 +223,9 @@ BXM_API int32_t bxm_get_sample_info(const bxm_player* player, int32_t instrument
 typedef struct bxm_position {
     int32_t order;
     int32_t pattern;
-    int32_t row;     /* 0 .. rows of pattern - 1. A pattern break (Dxx) to a row the next pattern
-                        lacks plays one empty row past its end, as FT2 does; that row is reported
-                        as the pattern's last */
+    int32_t row;     /* 0 .. rows of pattern - 1. A pattern break (Dxx), or a pattern loop's
+                        row carried on, to a row the next pattern lacks plays one empty row past
+                        its end, as FT2 does; that row is reported as the pattern's last */
     int32_t tempo;   /* ticks per row now */
     int32_t bpm;     /* now */
     int32_t pass;    /* passes through the song completed so far */

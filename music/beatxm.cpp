@@ -531,7 +531,7 @@ int32_t bxm_get_position(const bxm_player* player, bxm_position* position) {
     position->order = p->order;
     position->pattern =
         p->order >= 0 && p->order < music::orderTableEntries ? p->orderTable[p->order] : 0;
-    // FT2 plays one empty row past the end of a pattern that a pattern break sent it beyond.
+    // FT2 plays one empty row past the end of a pattern that a break or a loop sent it beyond.
     const int32_t rows = bxm_get_pattern_rows(player, position->pattern);
     position->row = rows > 0 && p->row >= rows ? rows - 1 : p->row;
     position->tempo = p->tempo;
