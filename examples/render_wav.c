@@ -30,7 +30,7 @@ static void wav_header(unsigned char h[44], unsigned long rate, unsigned long fr
 }
 
 int main(int argc, char** argv) {
-    bxm_options options = {0};
+    bxm_options options = BXM_OPTIONS_INIT;
     bxm_error error;
     bxm_player* player;
     unsigned char header[44];

@@ -1,11 +1,13 @@
 /* beatxm: plays XM (FastTracker 2 "Extended Module") music from memory into a PCM buffer.
+ * Copyright (c) 2026 the beatdemo authors. MIT licence: see the LICENSE file that comes with it.
  *
  * A C interface (C99 and C++11 or later, and foreign-function layers): one opaque handle, plain
  * records, every public name starting with bxm_ or BXM_. Nothing here needs an audio device;
  * bxm_render_s16 and bxm_render_f32 fill the caller's buffer and the caller plays it.
  *
+ *     bxm_options options = BXM_OPTIONS_INIT;  (or NULL below for every default)
  *     bxm_error error;
- *     bxm_player* player = bxm_open(bytes, size, NULL, &error);
+ *     bxm_player* player = bxm_open(bytes, size, &options, &error);
  *     if (!player) { fprintf(stderr, "%s at byte %lld\n", bxm_error_text(error.code),
  *                            (long long)error.offset); return 1; }
  *     int16_t frames[2 * 1024];
@@ -30,10 +32,10 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#define BXM_VERSION_MAJOR 1
+#define BXM_VERSION_MAJOR 2
 #define BXM_VERSION_MINOR 0
 #define BXM_VERSION_PATCH 0
-#define BXM_VERSION_STRING "1.0.0"
+#define BXM_VERSION_STRING "2.0.0"
 
 #if defined(_WIN32) && defined(BXM_BUILDING_SHARED)
 #define BXM_API __declspec(dllexport)
@@ -61,18 +63,28 @@ enum { BXM_RATE_DEFAULT = 44100, BXM_RATE_MIN = 8000, BXM_RATE_MAX = 192000 };
 /* How long a song may run before the end rule gives up looking for its end, in seconds. */
 enum { BXM_SONG_LIMIT_SECONDS = 20 * 60 };
 
-/* Options of bxm_open. A zero-filled record (or NULL) means every default. */
+/* Options of bxm_open. Start from BXM_OPTIONS_INIT (or zero-fill the record and set size):
+ * every field after size is 0 by default and 0 means the default. size says which layout the
+ * caller was built with, so that later versions can add fields at the end: a library reads only
+ * the first size bytes and takes the defaults for fields it knows beyond them, and it refuses
+ * (BXM_ERROR_ARGUMENT, with the reason) a size below 16, the first layout, or above 4096, and
+ * nonzero bytes past the fields it knows, which would be options it cannot honour. */
 typedef struct bxm_options {
+    uint32_t size;       /* sizeof(bxm_options) */
     int32_t profile;     /* BXM_PROFILE_FT2 (0) or BXM_PROFILE_DEMO */
     int32_t sample_rate; /* BXM_RATE_MIN .. BXM_RATE_MAX; 0 means BXM_RATE_DEFAULT */
-    int32_t play_count;  /* times the song is played through before rendering ends:
-                            0 or 1 once, n > 1 n times, negative never ends */
+    int32_t play_count;  /* passes through the song before rendering ends (see the end rule at
+                            bxm_get_position): 0 or 1 once, n > 1 n times, negative never ends */
 } bxm_options;
+
+/* The default options, sized: bxm_options options = BXM_OPTIONS_INIT; */
+#define BXM_OPTIONS_INIT                                                                           \
+    { sizeof(bxm_options), BXM_PROFILE_FT2, 0, 0 }
 
 /* Why bxm_open failed. */
 enum {
     BXM_OK = 0,
-    BXM_ERROR_ARGUMENT = 1,  /* NULL data, size 0, or an option out of range */
+    BXM_ERROR_ARGUMENT = 1,  /* NULL data, or an option unknown or out of range (see reason) */
     BXM_ERROR_BUSY = 2,      /* another player is open (see Threads above) */
     BXM_ERROR_NO_MEMORY = 3, /* an allocation failed */
     BXM_ERROR_TOO_LARGE = 4, /* the module is 2 GiB or larger */
@@ -80,18 +92,20 @@ enum {
     BXM_ERROR_TRUNCATED = 6, /* the file ends inside a header, a pattern or sample data */
     BXM_ERROR_BAD_VALUE = 7, /* a field beyond what the player holds (channels, song length) */
     BXM_ERROR_TOO_MANY_SAMPLES = 8, /* an instrument with more than 32 samples */
-    BXM_ERROR_CANNOT_LOAD = 9       /* the loader refused the module; the reason is not known */
+    BXM_ERROR_CANNOT_LOAD = 9,      /* the loader refused the module; the reason is not known */
+    BXM_ERROR_EMPTY = 10            /* size 0: an empty file */
 };
 
 typedef struct bxm_error {
     int32_t code;    /* BXM_OK or one of BXM_ERROR_* */
     int64_t offset;  /* byte offset in the module where loading failed; -1 when not known */
     char reason[96]; /* the refusal in words, naming the part and the place ("pattern 3 cut
-                        short at byte 4120", "41 channels at byte 68: 1 to 32"); empty when
-                        the code says all there is (busy, bad argument) */
+                        short at byte 4120", "41 channels at byte 68: 1 to 32") or the option
+                        ("sample_rate 4000: 8000 to 192000, or 0 for 44100"); empty when the
+                        code says all there is (busy, empty file, no memory) */
 } bxm_error;
 
-/* "1.0.0": the version of the library that is linked, which may differ from
+/* "2.0.0": the version of the library that is linked, which may differ from
  * BXM_VERSION_STRING of the header a program was built with. */
 BXM_API const char* bxm_version(void);
 
@@ -101,8 +115,9 @@ BXM_API const char* bxm_error_text(int32_t code);
 
 /* Loads a module from size bytes at data. The bytes are read during this call only and neither
  * copied nor kept: the caller may free them as soon as it returns. options may be NULL for the
- * defaults. Also works out the song's duration (see bxm_module_info), which takes one pass over
- * the song's ticks without mixing (milliseconds for a typical song).
+ * defaults. Also works out the song's duration (see bxm_module_info) from one pass over the
+ * song's rows that looks only at what moves the position and the tempo: a few milliseconds for
+ * a typical song, and a bounded time for any file, also one that never ends.
  * Returns the player, or NULL with the reason in *error when error is not NULL; on success
  * *error is {BXM_OK, -1}. */
 BXM_API bxm_player* bxm_open(const void* data, size_t size, const bxm_options* options,
@@ -135,9 +150,10 @@ typedef struct bxm_module_info {
     int32_t stored_patterns; /* patterns stored in the file */
     int32_t instruments;
     int32_t linear_frequencies; /* 1: linear frequency table, 0: Amiga periods */
-    int32_t initial_tempo;      /* ticks per row */
-    int32_t initial_bpm;
-    int32_t sample_rate; /* the rate the player renders at */
+    int32_t initial_tempo;      /* ticks per row as stored, 0..65535; playback starts at it held
+                                   to 1..31, as FT2 loads it (bxm_position.tempo shows it) */
+    int32_t initial_bpm;        /* as stored, 0..65535; playback starts at it held to 32..255 */
+    int32_t sample_rate;        /* the rate the player renders at */
     /* Once through by the end rule, at this player's rate and profile: */
     int64_t duration_frames;
     int32_t duration_ms;      /* duration_frames in ms, rounded down */
@@ -207,7 +223,9 @@ BXM_API int32_t bxm_get_sample_info(const bxm_player* player, int32_t instrument
 typedef struct bxm_position {
     int32_t order;
     int32_t pattern;
-    int32_t row;
+    int32_t row;     /* 0 .. rows of pattern - 1. A pattern break (Dxx), or a pattern loop's
+                        row carried on, to a row the next pattern lacks plays one empty row past
+                        its end, as FT2 does; that row is reported as the pattern's last */
     int32_t tempo;   /* ticks per row now */
     int32_t bpm;     /* now */
     int32_t pass;    /* passes through the song completed so far */
@@ -220,8 +238,10 @@ typedef struct bxm_position {
 
 /* Fills *position. Returns 0, or -1 for a NULL argument.
  * The end rule: a pass through the song ends when playback comes back to an order and row it
- * has already played in that pass (rows repeated by a pattern loop, E6x, do not count), or when
- * the position has not moved for 60 seconds, or after BXM_SONG_LIMIT_SECONDS. */
+ * has already played in that pass (rows repeated by a pattern loop, E6x, do not count); the
+ * next pass goes on from there. A song that never comes back has no end: rendering ends when
+ * its position has not moved for 60 seconds, or when one pass has lasted
+ * BXM_SONG_LIMIT_SECONDS, whatever the play count. */
 BXM_API int32_t bxm_get_position(const bxm_player* player, bxm_position* position);
 
 /* Continues playback at row 0 of order (0 .. orders - 1) from the next tick on; notes sounding
@@ -232,15 +252,22 @@ BXM_API int32_t bxm_get_position(const bxm_player* player, bxm_position* positio
  * still handed out from the old position. */
 BXM_API int32_t bxm_seek_order(bxm_player* player, int32_t order);
 
-/* One channel as of the last tick rendered, for visualisers. */
+/* One channel as of the last tick rendered, for visualisers. Every field stays in its range
+ * in both profiles, whatever the module holds. */
 typedef struct bxm_channel_state {
     int32_t active;       /* 1 while the channel's voice plays a sample audibly */
     int32_t note;         /* last note played, 1..96 (C-0 is 1), 0 before the first */
-    int32_t instrument;   /* 0-based instrument of that note, -1 before the first */
-    int32_t volume;       /* channel volume 0..64 (before envelopes and global volume) */
+    int32_t instrument;   /* 0-based instrument of that note, 0 .. instruments - 1; -1 before
+                             the first note, or when the note named an instrument the module
+                             lacks (it plays silence) */
+    int32_t volume;       /* channel volume 0..64 (before envelopes and global volume); a
+                             volume above 64, which only a sample's stored volume byte or the
+                             demo profile's Cxx can set and which plays louder, reads 64 */
     int32_t level;        /* what the mixer plays at: 0..127 after envelope, fadeout and global
-                             volume */
-    int32_t panning;      /* 0 left .. 255 right, after the panning envelope */
+                             volume, 127 for anything louder */
+    int32_t panning;      /* where it is heard: 0 left .. 255 right, after the panning envelope.
+                             The demo profile sends the file's panning 255 to the left (the demo's
+                             own rule), so there a channel the file pans to 0 reads 255 */
     int32_t frequency_hz; /* playback frequency of the sample; 0 when silent */
 } bxm_channel_state;
 

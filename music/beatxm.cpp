@@ -11,11 +11,15 @@
 #include "offline_render.h"
 #include "profile.h"
 #include "sequencer.h"
+#include "song_timing.h"
 #include "stream.h"
 #include "xm_facts.h"
 
 #include <atomic>
+#include <cinttypes>
+#include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -30,6 +34,8 @@ constexpr int32_t trackedOrders = 256;
 // that stays put for longer has stopped for good.
 constexpr int64_t stuckSeconds = 60;
 constexpr int32_t renderPieceFrames = 4096;
+constexpr int32_t maxReportedVolume = 64;
+constexpr int32_t maxReportedLevel = 127;
 
 // The end rule, watching every tick. Ticks follow each other without gaps from frame 0, so the
 // frame each tick starts at is the sum of the lengths before it.
@@ -39,7 +45,8 @@ struct SongWatch {
     int64_t nextTickFrame;
     int64_t lastMoveFrame;
     int64_t stuckFrames;
-    int64_t limitFrames;
+    int64_t passLimitFrames; // BXM_SONG_LIMIT_SECONDS of frames
+    int64_t limitFrames;     // where the pass under way reaches that limit
     int32_t lastOrder;
     int32_t lastRow;
     int32_t passes;    // passes completed
@@ -104,6 +111,7 @@ void passEnded(SongWatch& w, const Player* player, bool stuck) {
     w.lastOrder = player->order;
     w.lastRow = player->row;
     w.lastMoveFrame = w.tickStartFrame;
+    w.limitFrames = w.tickStartFrame + w.passLimitFrames;
     w.visited[static_cast<size_t>(player->order) * positionsPerOrder + player->row] = 1;
     moveAnchor(w, player->order, w.tickStartFrame);
 }
@@ -157,7 +165,8 @@ void startWatch(bxm_player* p, int32_t playCount, int64_t* recordOrderStart) {
     std::memset(&w, 0, sizeof w);
     w.sequencerTick = tick;
     w.stuckFrames = stuckSeconds * p->rate;
-    w.limitFrames = int64_t{BXM_SONG_LIMIT_SECONDS} * p->rate;
+    w.passLimitFrames = int64_t{BXM_SONG_LIMIT_SECONDS} * p->rate;
+    w.limitFrames = w.passLimitFrames;
     w.playCount = playCount;
     w.recordOrderStart = recordOrderStart;
     w.orderStartFrame = recordOrderStart != nullptr ? nullptr : p->orderStartFrame;
@@ -165,17 +174,34 @@ void startWatch(bxm_player* p, int32_t playCount, int64_t* recordOrderStart) {
     watched = p;
 }
 
+// The channels of the timing copy being measured; its tick handler has room for the Player only.
+int32_t measuredChannels;
+
+// The copy's cells act on row ticks only, so the other ticks run with no channel at all: what is
+// left of them is the sequencer's own count of ticks, rows and tick lengths.
+void measuringTick(Player* copy) {
+    copy->channelCount = static_cast<int16_t>(copy->tick == 0 ? measuredChannels : 0);
+    observingTick(copy);
+    copy->channelCount = static_cast<int16_t>(measuredChannels);
+}
+
 // One pass of ticks without mixing: the frames a pass lasts and where each order starts. The
-// sequence of ticks and their lengths do not depend on what the mixer does with the voices.
+// sequence of ticks and their lengths depends only on the cells that move the position or set
+// the tempo, so the sequencer runs over a copy of the song that holds nothing else: its cost
+// follows the rows and the channels that carry such cells, not the notes.
 bool measureSong(bxm_player* p) {
+    music::TimingCopy copy{};
+    if (!music::makeTimingCopy(p->player, &copy)) return false;
+    Player* song = &copy.player;
+    measuredChannels = copy.channels;
+    song->tickHandler = measuringTick;
     for (int64_t& f : p->orderStartFrame) f = -1;
     startWatch(p, 1, p->orderStartFrame);
-    if (!music::resetPlayback(p->player, 1)) {
-        music::releasePlayback();
-        return false;
-    }
-    while (!p->watch.ended) p->player->tickHandler(p->player);
+    const bool started = music::resetPlayback(song, 1);
+    while (started && !p->watch.ended) song->tickHandler(song);
     music::releasePlayback();
+    music::freeTimingCopy(&copy);
+    if (!started) return false;
     p->durationFrames = p->watch.endFrame;
     p->durationLimited = p->watch.endFrame >= p->watch.limitFrames;
     return true;
@@ -228,6 +254,46 @@ bxm_player* fail(bxm_error* error, int32_t code, int64_t offset) {
         error->offset = offset;
     }
     return nullptr;
+}
+
+// The options as this library reads them: the caller's record up to its stated size, defaults
+// for anything past it. Nonzero bytes past the fields known here are options of a later version
+// that this one cannot honour, so they are refused rather than ignored.
+constexpr uint32_t firstOptionsBytes = 16; // size, profile, sample_rate, play_count
+constexpr uint32_t largestOptionsBytes = 4096;
+static_assert(sizeof(bxm_options) == firstOptionsBytes, "new options go after play_count");
+
+bool readOptions(const bxm_options* given, bxm_options* o, char* reason, size_t reasonBytes) {
+    *o = bxm_options{};
+    o->size = sizeof(bxm_options);
+    if (given == nullptr) return true;
+    const uint32_t size = given->size;
+    if (size < firstOptionsBytes || size > largestOptionsBytes) {
+        std::snprintf(reason, reasonBytes,
+                      "options size %" PRIu32 ": set it to sizeof(bxm_options), %u in %s", size,
+                      static_cast<unsigned>(sizeof(bxm_options)), BXM_VERSION_STRING);
+        return false;
+    }
+    const auto* bytes = reinterpret_cast<const unsigned char*>(given);
+    for (uint32_t i = sizeof(bxm_options); i < size; ++i) {
+        if (bytes[i] != 0) {
+            std::snprintf(reason, reasonBytes,
+                          "options byte %" PRIu32 " is set: beatxm %s knows options up to byte %u",
+                          i, BXM_VERSION_STRING, static_cast<unsigned>(sizeof(bxm_options)));
+            return false;
+        }
+    }
+    std::memcpy(o, given, size < sizeof(bxm_options) ? size : sizeof(bxm_options));
+    if (o->profile != BXM_PROFILE_FT2 && o->profile != BXM_PROFILE_DEMO) {
+        std::snprintf(reason, reasonBytes, "profile %" PRId32 ": 0 (ft2) or 1 (demo)", o->profile);
+        return false;
+    }
+    if (o->sample_rate != 0 && (o->sample_rate < BXM_RATE_MIN || o->sample_rate > BXM_RATE_MAX)) {
+        std::snprintf(reason, reasonBytes, "sample_rate %" PRId32 ": %d to %d, or 0 for %d",
+                      o->sample_rate, BXM_RATE_MIN, BXM_RATE_MAX, BXM_RATE_DEFAULT);
+        return false;
+    }
+    return true;
 }
 
 // The facts' names are NUL-terminated in buffers of the same size as the public ones.
@@ -289,19 +355,26 @@ const char* bxm_error_text(int32_t code) {
     case BXM_ERROR_BAD_VALUE: return "value out of range";
     case BXM_ERROR_TOO_MANY_SAMPLES: return "instrument with more than 32 samples";
     case BXM_ERROR_CANNOT_LOAD: return "not a loadable XM module";
+    case BXM_ERROR_EMPTY: return "empty file";
     default: return "unknown error";
     }
 }
 
 bxm_player* bxm_open(const void* data, size_t size, const bxm_options* options, bxm_error* error) {
     bxm_options o{};
-    if (options != nullptr) o = *options;
-    if (o.sample_rate == 0) o.sample_rate = BXM_RATE_DEFAULT;
-    if (data == nullptr || size == 0 || o.sample_rate < BXM_RATE_MIN ||
-        o.sample_rate > BXM_RATE_MAX ||
-        (o.profile != BXM_PROFILE_FT2 && o.profile != BXM_PROFILE_DEMO)) {
-        return fail(error, BXM_ERROR_ARGUMENT, -1);
+    char reason[sizeof bxm_error{}.reason] = {};
+    if (!readOptions(options, &o, reason, sizeof reason)) {
+        fail(error, BXM_ERROR_ARGUMENT, -1);
+        if (error != nullptr) std::memcpy(error->reason, reason, sizeof reason);
+        return nullptr;
     }
+    if (o.sample_rate == 0) o.sample_rate = BXM_RATE_DEFAULT;
+    if (data == nullptr) {
+        fail(error, BXM_ERROR_ARGUMENT, -1);
+        if (error != nullptr) std::snprintf(error->reason, sizeof error->reason, "data is NULL");
+        return nullptr;
+    }
+    if (size == 0) return fail(error, BXM_ERROR_EMPTY, 0);
     if (size > static_cast<size_t>(std::numeric_limits<int32_t>::max()))
         return fail(error, BXM_ERROR_TOO_LARGE, -1);
     if (playerOpen.exchange(true)) return fail(error, BXM_ERROR_BUSY, -1);
@@ -379,8 +452,8 @@ int32_t bxm_get_module_info(const bxm_player* player, bxm_module_info* info) {
     info->stored_patterns = player->facts.storedPatterns;
     info->instruments = p->instrumentCount;
     info->linear_frequencies = p->flags & 1;
-    info->initial_tempo = p->defaultTempo;
-    info->initial_bpm = p->defaultBpm;
+    info->initial_tempo = player->facts.tempo;
+    info->initial_bpm = player->facts.bpm;
     info->sample_rate = player->rate;
     info->duration_frames = player->durationFrames;
     info->duration_ms = static_cast<int32_t>(player->durationFrames * 1000 / player->rate);
@@ -458,7 +531,9 @@ int32_t bxm_get_position(const bxm_player* player, bxm_position* position) {
     position->order = p->order;
     position->pattern =
         p->order >= 0 && p->order < music::orderTableEntries ? p->orderTable[p->order] : 0;
-    position->row = p->row;
+    // FT2 plays one empty row past the end of a pattern that a break or a loop sent it beyond.
+    const int32_t rows = bxm_get_pattern_rows(player, position->pattern);
+    position->row = rows > 0 && p->row >= rows ? rows - 1 : p->row;
     position->tempo = p->tempo;
     position->bpm = p->bpm;
     position->pass = player->watch.passes;
@@ -507,15 +582,22 @@ int32_t bxm_get_channel_state(const bxm_player* player, int32_t channel, bxm_cha
         return -1;
     }
     const music::Channel& c = music::channelTable[channel];
+    const Player* p = player->player;
     *state = bxm_channel_state{};
     state->note = c.notePeriod != 0 ? c.note + 1 : 0;
-    state->instrument = state->note != 0 ? c.instrument : -1;
-    state->volume = c.volume;
+    state->instrument = state->note != 0 && c.instrument < p->instrumentCount ? c.instrument : -1;
+    state->volume = c.volume < 0 ? 0 : c.volume > maxReportedVolume ? maxReportedVolume : c.volume;
     const music::Voice* v = c.voice;
     if (v != nullptr) {
         state->active = v->sample != nullptr && (v->leftTarget != 0 || v->rightTarget != 0);
-        state->level = v->voiceVolume;
-        state->panning = v->voicePanning;
+        // Profiles with fine levels keep 8 more fractional bits.
+        const int32_t level = v->fineLevels != 0 ? v->voiceVolume >> 8 : v->voiceVolume;
+        state->level = level < 0 ? 0 : level > maxReportedLevel ? maxReportedLevel : level;
+        // The demo's rules send the voice's panning 255 to the left; the snapshot says where the
+        // channel is heard.
+        const bool mirrored =
+            !music::profileOf(p).squareRootPanning && !music::profileOf(p).panningZeroIsLeft;
+        state->panning = mirrored ? 255 - v->voicePanning : v->voicePanning;
         state->frequency_hz = state->active ? v->frequency : 0;
     }
     return 0;

@@ -44,8 +44,8 @@ const char* loadErrorText(const LoadResult& result, char* buffer, int32_t buffer
                       at);
         break;
     case LoadError::InstrumentCount:
-        std::snprintf(buffer, n, "%" PRId64 " instruments at byte %" PRId64 ": at most 32767",
-                      value, at);
+        std::snprintf(buffer, n, "%" PRId64 " instruments at byte %" PRId64 ": at most 255", value,
+                      at);
         break;
     case LoadError::HeaderSize:
         std::snprintf(buffer, n,

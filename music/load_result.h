@@ -17,7 +17,7 @@ enum class LoadError : uint8_t {
     OrdersCutShort,       // value: the song length, more order entries than the file holds
     ChannelCount,         // value: the channel count, which must be 1..32
     PatternCount,         // value: the stored pattern count, at most 256
-    InstrumentCount,      // value: the instrument count, at most 32767
+    InstrumentCount,      // value: the instrument count, at most 255
     HeaderSize,           // value: where the header size puts the first pattern, past the end
     PatternRows,          // item: pattern; value: its row count, at most 1024
     PatternCutShort,      // item: pattern

@@ -5,6 +5,7 @@
 #include "load_result.h"
 #include "sequencer.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
@@ -36,6 +37,10 @@ constexpr int32_t maxPatternRows = 1024;
 constexpr int32_t unstoredPatternRows = 64;
 constexpr uint8_t fileKeyOffNote = 97;
 constexpr uint8_t maxCellInstrument = 128;
+constexpr uint16_t maxInstruments = 255;
+constexpr uint16_t maxTempo = 31;
+constexpr uint16_t minBpm = 32;
+constexpr uint16_t maxBpm = 255;
 
 constexpr int32_t instrumentSampleCountFieldOffset = 27;
 constexpr int32_t sampleMapFieldOffset = 33;
@@ -146,17 +151,6 @@ void seekTo(Reader* r, int64_t target) {
         return;
     }
     streamInterface.seek(r->stream, static_cast<int32_t>(target), 0);
-    if (position(r) != target) stopCutShort(r);
-}
-
-void skip(Reader* r, int32_t byteCount) {
-    if (r->failed) return;
-    const int64_t target = position(r) + byteCount;
-    if (target > r->fileSize) {
-        stopCutShort(r);
-        return;
-    }
-    streamInterface.seek(r->stream, byteCount, 1);
     if (position(r) != target) stopCutShort(r);
 }
 
@@ -275,15 +269,24 @@ void limitEnvelope(uint8_t* pointCount, uint8_t* type, uint8_t sustain, uint8_t 
 }
 
 // Leaves length and the loop in bytes as the file states them; settleFrames turns them into
-// frames once the data is due, when the stated byte length has placed it.
+// frames once the data is due, when the stated byte length has placed it. A header that the
+// file ends inside keeps what arrived and reads zeros for the rest, as the peers read it.
+constexpr int32_t sampleHeaderBytes = 40;
+constexpr int32_t sampleTypeFieldOffset = 14;
+
 void loadSampleHeader(Reader* r, Sample* sample) {
-    uint8_t head[14] = {};
-    readBytes(r, head, sizeof(head));
-    const uint8_t type = readU8(r);
-    sample->panning = readU8(r);
-    sample->relativeNote = static_cast<int8_t>(readU8(r));
-    const uint8_t packing = readU8(r);
-    skip(r, sampleNameBytes);
+    if (r->failed) return;
+    uint8_t head[sampleHeaderBytes] = {};
+    const int32_t got = streamInterface.read(head, sampleHeaderBytes, r->stream);
+    if (got < 0 || got > sampleHeaderBytes) {
+        stopCutShort(r);
+        return;
+    }
+    const uint8_t* fields = head + sampleTypeFieldOffset;
+    const uint8_t type = fields[0];
+    sample->panning = fields[1];
+    sample->relativeNote = static_cast<int8_t>(fields[2]);
+    const uint8_t packing = fields[3];
 
     sample->length = littleU32(head);
     sample->loopStart = littleU32(head + 4);
@@ -475,12 +478,9 @@ bool loadInstrumentHeaders(Reader* r, int32_t index, Instrument* instrument,
         seekTo(r, headerEnd < r->fileSize ? headerEnd : r->fileSize);
         return !r->failed;
     }
-    // An instrument with samples needs its sample headers, which a cut file no longer holds.
-    if (gotBytes != fieldBytes) {
-        stopCutShort(r);
-        return false;
-    }
-
+    // A file that ends inside the header keeps the fields that arrived and zeros for the rest,
+    // as FT2 and the peers read it; the sample headers after it read likewise, and sample data
+    // that never arrived is silent.
     // The sample header size is not used: every sample header is taken as 40 bytes.
     std::memcpy(instrument->sampleMap, head + sampleMapFieldOffset, sampleMapNotes);
     readEnvelope(head + volumeEnvelopeFieldOffset, instrument->volumeEnvelope);
@@ -510,7 +510,7 @@ bool loadInstrumentHeaders(Reader* r, int32_t index, Instrument* instrument,
     limitEnvelope(&instrument->panningPointCount, &instrument->panningType,
                   instrument->panningSustain, instrument->panningLoopStart,
                   instrument->panningLoopEnd);
-    seekTo(r, headerEnd);
+    seekTo(r, headerEnd < r->fileSize ? headerEnd : r->fileSize);
 
     for (int32_t i = 0; i < sampleCount; ++i) {
         auto* sample = static_cast<Sample*>(std::calloc(1, sizeof(Sample)));
@@ -589,21 +589,22 @@ bool loadModule(Player* player, LoadContext* context) {
 
     seekTo(r, versionFieldOffset);
     const Layout layout = layoutOf(readU16(r));
+    // Every count and setting in the header is an unsigned 16-bit field.
     const uint32_t headerBytes = readU32(r);
-    const auto statedSongLength = static_cast<int16_t>(readU16(r));
-    const auto restartPosition = static_cast<int16_t>(readU16(r));
-    const auto channelCount = static_cast<int16_t>(readU16(r));
+    const uint16_t statedSongLength = readU16(r);
+    const uint16_t restartPosition = readU16(r);
+    const uint16_t channelCount = readU16(r);
     const uint16_t storedPatterns = readU16(r);
-    const auto instrumentCount = static_cast<int16_t>(readU16(r));
+    const uint16_t instrumentCount = readU16(r);
     const auto flags = static_cast<int16_t>(readU16(r));
-    const auto defaultTempo = static_cast<int16_t>(readU16(r));
-    const auto defaultBpm = static_cast<int16_t>(readU16(r));
+    const uint16_t storedTempo = readU16(r);
+    const uint16_t storedBpm = readU16(r);
     if (r->failed) return false;
     // Only the entries in use have to be in the file; the rest of the table stays zero.
     const int32_t orderBytes =
         streamInterface.read(player->orderTable, orderTableEntries, r->stream);
 
-    if (statedSongLength < 0 || statedSongLength > orderTableEntries) {
+    if (statedSongLength > orderTableEntries) {
         stop(r, LoadError::SongLength, statedSongLength, songLengthFieldOffset);
         return false;
     }
@@ -613,7 +614,7 @@ bool loadModule(Player* player, LoadContext* context) {
     }
     // FT2 plays a song of no orders as pattern 0 once, and ends a song before a tail of 0xFF
     // that some writers pad the order table with.
-    int16_t songLength = statedSongLength;
+    auto songLength = static_cast<int16_t>(statedSongLength);
     if (songLength == 0) {
         songLength = 1;
         player->orderTable[0] = 0;
@@ -630,19 +631,22 @@ bool loadModule(Player* player, LoadContext* context) {
         stop(r, LoadError::PatternCount, storedPatterns, patternCountFieldOffset);
         return false;
     }
-    if (instrumentCount < 0) {
-        stop(r, LoadError::InstrumentCount, static_cast<uint16_t>(instrumentCount),
-             instrumentCountFieldOffset);
+    // Cells name instruments up to 128 and FT2 holds no more; the peers refuse a count above 255,
+    // which only a damaged header states, before it can ask for room that no file holds.
+    if (instrumentCount > maxInstruments) {
+        stop(r, LoadError::InstrumentCount, instrumentCount, instrumentCountFieldOffset);
         return false;
     }
 
     player->songLength = songLength;
     player->restartPosition =
-        restartPosition >= 0 && restartPosition < songLength ? restartPosition : int16_t{0};
-    player->channelCount = channelCount;
+        restartPosition < songLength ? static_cast<int16_t>(restartPosition) : int16_t{0};
+    player->channelCount = static_cast<int16_t>(channelCount);
     player->flags = flags;
-    player->defaultTempo = defaultTempo;
-    player->defaultBpm = defaultBpm;
+    // FT2 holds the starting speed and BPM to what its own Fxx can set, so a header beyond them
+    // neither stops the song nor runs it at thousands of ticks a second.
+    player->defaultTempo = static_cast<int16_t>(std::clamp<uint16_t>(storedTempo, 1, maxTempo));
+    player->defaultBpm = static_cast<int16_t>(std::clamp<uint16_t>(storedBpm, minBpm, maxBpm));
     const int64_t firstPart = headerFieldsOffsetBytes + headerBytes;
     if (firstPart > r->fileSize) {
         stop(r, LoadError::HeaderSize, firstPart, r->fileSize);
@@ -664,7 +668,7 @@ bool loadModule(Player* player, LoadContext* context) {
              static_cast<int64_t>(player->patternRecordCount * sizeof(Pattern)), position(r));
         return false;
     }
-    player->instrumentCount = instrumentCount;
+    player->instrumentCount = static_cast<int16_t>(instrumentCount);
     if (instrumentCount > 0) {
         player->instruments =
             static_cast<Instrument*>(std::calloc(instrumentCount, sizeof(Instrument)));

@@ -111,6 +111,8 @@ bool readXmFacts(const uint8_t* bytes, int64_t size, XmFacts* facts) {
     const uint32_t headerSize = u32At(r, headerSizeOffset);
     facts->storedPatterns = u16At(r, 70);
     facts->instrumentCount = u16At(r, 72);
+    facts->tempo = u16At(r, 76);
+    facts->bpm = u16At(r, 78);
 
     int64_t at = headerSizeOffset + headerSize;
     for (int32_t p = 0; p < facts->storedPatterns && !r.pastEnd; ++p) {

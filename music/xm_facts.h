@@ -55,6 +55,8 @@ struct XmFacts {
     uint16_t version;
     uint16_t storedPatterns;
     uint16_t instrumentCount;
+    uint16_t tempo;                // ticks per row at the start, as stored
+    uint16_t bpm;                  // as stored
     StoredInstrument* instruments; // instrumentCount records, heap; null when there are none
     bool truncated;                // the bytes ended before everything above was read
 };

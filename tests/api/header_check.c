@@ -3,9 +3,11 @@
 
 int header_check_c(void);
 int header_check_c(void) {
-    bxm_options options = {BXM_PROFILE_DEMO, BXM_RATE_DEFAULT, 1};
+    bxm_options options = BXM_OPTIONS_INIT;
     bxm_error error = {BXM_OK, -1, {0}};
-    bxm_player* player = bxm_open((const void*)0, 0, &options, &error);
+    bxm_player* player;
+    options.profile = BXM_PROFILE_DEMO;
+    player = bxm_open((const void*)0, 0, &options, &error);
     bxm_close(player);
     return error.code;
 }

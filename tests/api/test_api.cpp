@@ -9,6 +9,8 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <ctime>
+#include <string>
 #include <vector>
 
 namespace {
@@ -35,7 +37,7 @@ struct Open {
     bxm_player* player = nullptr;
     bxm_error error{};
     Open(const std::vector<uint8_t>& bytes, int32_t profile, int32_t rate, int32_t playCount = 0) {
-        bxm_options o{};
+        bxm_options o = BXM_OPTIONS_INIT;
         o.profile = profile;
         o.sample_rate = rate;
         o.play_count = playCount;
@@ -105,7 +107,8 @@ TEST(ApiOpen, RefusesBadArgumentsAndSaysWhy) {
     const std::vector<uint8_t>& bytes = song();
     ASSERT_FALSE(bytes.empty());
     EXPECT_EQ(bxm_open(bytes.data(), 0, nullptr, &e), nullptr);
-    EXPECT_EQ(e.code, BXM_ERROR_ARGUMENT);
+    EXPECT_EQ(e.code, BXM_ERROR_EMPTY);
+    EXPECT_STREQ(bxm_error_text(e.code), "empty file");
     for (int32_t rate : {7999, 192001, -44100}) {
         Open o(bytes, BXM_PROFILE_FT2, rate);
         EXPECT_EQ(o.player, nullptr) << rate;
@@ -488,6 +491,425 @@ TEST(ApiFacts, ReaderStaysInsideAnyBytes) {
                 music::readXmFacts(changed.data(), static_cast<int64_t>(changed.size()), &facts));
             music::freeXmFacts(&facts);
         }
+    }
+}
+
+} // namespace
+
+namespace {
+
+// ---- Options that say their size ----
+
+bxm_error openWith(const void* options) {
+    bxm_error e{};
+    bxm_player* p =
+        bxm_open(song().data(), song().size(), static_cast<const bxm_options*>(options), &e);
+    bxm_close(p);
+    return e;
+}
+
+TEST(ApiOptions, SizeAndValuesAreCheckedWithAReason) {
+    bxm_options o = BXM_OPTIONS_INIT;
+    EXPECT_EQ(o.size, sizeof(bxm_options));
+    EXPECT_EQ(openWith(&o).code, BXM_OK);
+
+    // A zero-filled record has no size: the caller did not say which layout it holds.
+    bxm_options unsized{};
+    bxm_error e = openWith(&unsized);
+    EXPECT_EQ(e.code, BXM_ERROR_ARGUMENT);
+    EXPECT_STREQ(e.reason, "options size 0: set it to sizeof(bxm_options), 16 in 2.0.0");
+
+    // A later caller's larger record is read when what this version does not know is zero, and
+    // refused when it asks for something this version cannot do.
+    struct Later {
+        bxm_options known;
+        int32_t unknown[4];
+    } later{};
+    later.known = o;
+    later.known.size = sizeof later;
+    EXPECT_EQ(openWith(&later).code, BXM_OK);
+    later.unknown[1] = 7;
+    e = openWith(&later);
+    EXPECT_EQ(e.code, BXM_ERROR_ARGUMENT);
+    EXPECT_STREQ(e.reason, "options byte 20 is set: beatxm 2.0.0 knows options up to byte 16");
+    later.unknown[1] = 0;
+    later.known.size = 1u << 20;
+    EXPECT_EQ(openWith(&later).code, BXM_ERROR_ARGUMENT);
+
+    o.profile = 7;
+    e = openWith(&o);
+    EXPECT_EQ(e.code, BXM_ERROR_ARGUMENT);
+    EXPECT_STREQ(e.reason, "profile 7: 0 (ft2) or 1 (demo)");
+    o.profile = BXM_PROFILE_DEMO;
+    o.sample_rate = 4000;
+    e = openWith(&o);
+    EXPECT_EQ(e.code, BXM_ERROR_ARGUMENT);
+    EXPECT_STREQ(e.reason, "sample_rate 4000: 8000 to 192000, or 0 for 44100");
+
+    e = bxm_error{};
+    EXPECT_EQ(bxm_open(nullptr, 10, nullptr, &e), nullptr);
+    EXPECT_STREQ(e.reason, "data is NULL");
+    EXPECT_EQ(bxm_open(song().data(), 0, nullptr, &e), nullptr);
+    EXPECT_EQ(e.code, BXM_ERROR_EMPTY);
+}
+
+// ---- The channel snapshot within its ranges ----
+
+// One channel playing a looping square wave at the given sample volume byte and panning byte;
+// the channel's own panning may be set with 8xx on the first row.
+std::vector<uint8_t> toneModule(uint8_t volumeByte, uint8_t panningByte, int32_t panningEffect,
+                                int32_t cellInstrument = 1) {
+    std::vector<int8_t> wave;
+    for (int32_t i = 0; i < 64; ++i)
+        wave.push_back(static_cast<int8_t>(i == 0 ? 100 : i == 32 ? -100 : 0));
+    xmb::Sample s = xmb::sample8(wave);
+    s.type = 1;
+    s.loopLengthBytes = s.lengthBytes;
+    s.volume = volumeByte;
+    s.panning = panningByte;
+    xmb::Instrument ins;
+    ins.samples.push_back(s);
+    xmb::Module m;
+    m.channelCount = 2;
+    std::vector<xmb::Cell> cells(16 * 2);
+    cells[0].note = 49;
+    cells[0].instrument = static_cast<uint8_t>(cellInstrument);
+    if (panningEffect >= 0) {
+        cells[0].effect = 8;
+        cells[0].param = static_cast<uint8_t>(panningEffect);
+    }
+    m.patterns.push_back(xmb::pattern(16, xmb::packCells(cells)));
+    m.instruments.push_back(ins);
+    return xmb::build(m);
+}
+
+struct Energy {
+    double left = 0.0, right = 0.0;
+};
+
+Energy energyOf(const std::vector<int16_t>& frames) {
+    Energy e;
+    for (size_t i = 0; i + 1 < frames.size(); i += 2) {
+        e.left += std::abs(static_cast<double>(frames[i]));
+        e.right += std::abs(static_cast<double>(frames[i + 1]));
+    }
+    return e;
+}
+
+// Where the snapshot says a channel is heard, it is heard: a note panned hard left by the
+// sample's byte or by 8xx, in both profiles. The demo profile sends the file's 0 to the right
+// (its own sound, kept), and the snapshot says so.
+TEST(ApiSnapshot, PanningSaysWhereTheChannelIsHeard) {
+    struct Case {
+        uint8_t samplePanning;
+        int32_t effect;
+    };
+    for (const Case c : {Case{0, -1}, Case{255, -1}, Case{128, 0x00}, Case{128, 0xFF}}) {
+        const std::vector<uint8_t> bytes = toneModule(64, c.samplePanning, c.effect);
+        for (int32_t profile : {BXM_PROFILE_FT2, BXM_PROFILE_DEMO}) {
+            Open o(bytes, profile, 0);
+            ASSERT_NE(o.player, nullptr);
+            const Energy heard = energyOf(renderAll(o.player, 8820));
+            bxm_channel_state s{};
+            ASSERT_EQ(bxm_get_channel_state(o.player, 0, &s), 0);
+            const std::string what = "profile " + std::to_string(profile) + ", sample panning " +
+                                     std::to_string(c.samplePanning) + ", 8xx " +
+                                     std::to_string(c.effect);
+            ASSERT_GT(heard.left + heard.right, 0.0) << what;
+            EXPECT_GE(s.panning, 0) << what;
+            EXPECT_LE(s.panning, 255) << what;
+            if (heard.left > 4 * heard.right) {
+                EXPECT_LT(s.panning, 32) << what;
+            } else if (heard.right > 4 * heard.left) {
+                EXPECT_GT(s.panning, 223) << what;
+            } else {
+                ADD_FAILURE() << what << ": not panned hard";
+            }
+            // The file's 0 is the left in the ft2 profile, the right in the demo's.
+            const bool fileLeft = c.effect >= 0 ? c.effect == 0 : c.samplePanning == 0;
+            EXPECT_EQ(heard.left > heard.right, fileLeft == (profile == BXM_PROFILE_FT2)) << what;
+        }
+    }
+}
+
+// A sample volume byte of 255 (no tracker writes one) plays louder, and the snapshot stays in
+// its ranges: volume 0..64, level 0..127, in both profiles; an ordinary note reads its level on
+// the same scale in both.
+TEST(ApiSnapshot, VolumeAndLevelStayInRange) {
+    for (int32_t profile : {BXM_PROFILE_FT2, BXM_PROFILE_DEMO}) {
+        for (uint8_t volumeByte : {uint8_t{255}, uint8_t{64}, uint8_t{32}}) {
+            Open o(toneModule(volumeByte, 128, -1), profile, 0);
+            ASSERT_NE(o.player, nullptr);
+            renderAll(o.player, 4410);
+            bxm_channel_state s{};
+            ASSERT_EQ(bxm_get_channel_state(o.player, 0, &s), 0);
+            const std::string what = "profile " + std::to_string(profile) + ", volume byte " +
+                                     std::to_string(volumeByte);
+            EXPECT_EQ(s.active, 1) << what;
+            EXPECT_EQ(s.volume, volumeByte > 64 ? 64 : volumeByte) << what;
+            EXPECT_GE(s.level, 0) << what;
+            EXPECT_LE(s.level, 127) << what;
+            // Full volume, no envelope, global volume 64: the whole scale, or half of it.
+            if (volumeByte == 64) {
+                EXPECT_EQ(s.level, 127) << what;
+            }
+            if (volumeByte == 32) {
+                EXPECT_NEAR(s.level, 63, 1) << what;
+            }
+        }
+    }
+}
+
+// A note that names an instrument the module lacks plays silence and names no instrument.
+TEST(ApiSnapshot, InstrumentTheModuleLacksReadsNone) {
+    for (int32_t profile : {BXM_PROFILE_FT2, BXM_PROFILE_DEMO}) {
+        Open o(toneModule(64, 128, -1, 5), profile, 0);
+        ASSERT_NE(o.player, nullptr);
+        renderAll(o.player, 4410);
+        bxm_channel_state s{};
+        ASSERT_EQ(bxm_get_channel_state(o.player, 0, &s), 0);
+        EXPECT_EQ(s.instrument, -1) << "profile " << profile;
+        EXPECT_EQ(s.active, 0) << "profile " << profile;
+    }
+}
+
+// D40 into a pattern of 16 rows: FT2 plays one empty row past its end; the position reads the
+// pattern's last row there and never a row the pattern lacks.
+TEST(ApiSnapshot, RowStaysInsideItsPatternAfterABreak) {
+    xmb::Module m;
+    m.orders = {0, 1};
+    std::vector<xmb::Cell> first(4 * 2);
+    first[2 * 2].effect = 13;
+    first[2 * 2].param = 0x40;
+    m.patterns.push_back(xmb::pattern(4, xmb::packCells(first)));
+    m.patterns.push_back(xmb::pattern(16, {}));
+    const std::vector<uint8_t> bytes = xmb::build(m);
+    for (int32_t profile : {BXM_PROFILE_FT2, BXM_PROFILE_DEMO}) {
+        Open o(bytes, profile, 0);
+        ASSERT_NE(o.player, nullptr);
+        std::vector<int16_t> block(2 * 256);
+        bool sawSecondPattern = false;
+        while (bxm_render_s16(o.player, block.data(), 256) > 0) {
+            bxm_position p{};
+            bxm_get_position(o.player, &p);
+            const int32_t rows = bxm_get_pattern_rows(o.player, p.pattern);
+            ASSERT_GE(p.row, 0) << "profile " << profile;
+            ASSERT_LT(p.row, rows) << "profile " << profile << ", pattern " << p.pattern;
+            if (p.pattern == 1) sawSecondPattern = true;
+        }
+        EXPECT_TRUE(sawSecondPattern) << "profile " << profile;
+    }
+}
+
+// ---- Passes, the guard and the header's tempo ----
+
+// A silent song of about 10 minutes (4 orders of 64 rows at speed 31, BPM 32) played three
+// times lasts three passes, well past the 20 minutes that bound one pass.
+TEST(ApiEnd, PlayCountCountsPassesOfALongSong) {
+    xmb::Module m;
+    m.tempo = 31;
+    m.bpm = 32;
+    m.orders = {0, 0, 0, 0};
+    m.patterns.push_back(xmb::pattern(64, {}));
+    const std::vector<uint8_t> bytes = xmb::build(m);
+    constexpr int32_t rate = 8000;
+    int64_t once = 0;
+    {
+        Open o(bytes, BXM_PROFILE_FT2, rate);
+        ASSERT_NE(o.player, nullptr);
+        bxm_module_info info{};
+        bxm_get_module_info(o.player, &info);
+        once = info.duration_frames;
+        EXPECT_EQ(info.duration_limited, 0);
+        EXPECT_GT(once * 3, int64_t{BXM_SONG_LIMIT_SECONDS} * rate);
+    }
+    for (int32_t profile : {BXM_PROFILE_FT2, BXM_PROFILE_DEMO}) {
+        Open o(bytes, profile, rate, 3);
+        bxm_module_info info{};
+        bxm_get_module_info(o.player, &info);
+        EXPECT_EQ(static_cast<int64_t>(renderAll(o.player, INT64_MAX).size() / 2),
+                  3 * info.duration_frames)
+            << "profile " << profile;
+        bxm_position p{};
+        bxm_get_position(o.player, &p);
+        EXPECT_EQ(p.pass, 3);
+        EXPECT_EQ(p.ended, 1);
+    }
+}
+
+// The header's speed and BPM are held to FT2's ranges when playback starts (1..31, 32..255);
+// the module info shows them as stored, unsigned.
+TEST(ApiTempo, HeaderSpeedAndBpmAreHeldToFt2Ranges) {
+    struct Case {
+        uint16_t tempo, bpm;
+        int32_t playedTempo, playedBpm;
+    };
+    for (const Case c : {Case{0, 0, 1, 32}, Case{65535, 65535, 31, 255},
+                         Case{32767, 32767, 31, 255}, Case{6, 125, 6, 125}, Case{31, 20, 31, 32}}) {
+        xmb::Module m;
+        m.tempo = static_cast<int16_t>(c.tempo);
+        m.bpm = static_cast<int16_t>(c.bpm);
+        m.patterns.push_back(xmb::pattern(64, {}));
+        for (int32_t profile : {BXM_PROFILE_FT2, BXM_PROFILE_DEMO}) {
+            Open o(xmb::build(m), profile, 0);
+            ASSERT_NE(o.player, nullptr);
+            bxm_module_info info{};
+            bxm_get_module_info(o.player, &info);
+            EXPECT_EQ(info.initial_tempo, c.tempo);
+            EXPECT_EQ(info.initial_bpm, c.bpm);
+            bxm_position p{};
+            bxm_get_position(o.player, &p);
+            EXPECT_EQ(p.tempo, c.playedTempo) << c.tempo;
+            EXPECT_EQ(p.bpm, c.playedBpm) << c.bpm;
+            // 64 rows at that speed and BPM, frames per tick truncated or carried.
+            const double seconds = 64.0 * c.playedTempo * 2.5 / c.playedBpm;
+            EXPECT_NEAR(info.duration_ms, seconds * 1000.0, 64.0 * c.playedTempo) << c.tempo;
+        }
+    }
+}
+
+// The duration pass looks at the cells that move the position or set the tempo only; what it
+// finds must be what rendering plays, for songs full of jumps, breaks, loops and delays.
+TEST(ApiEnd, DurationIsWhatRenderingPlays) {
+    auto cell = [](uint8_t effect, uint8_t param) {
+        xmb::Cell c;
+        c.effect = effect;
+        c.param = param;
+        return c;
+    };
+    auto note = [](uint8_t n) {
+        xmb::Cell c;
+        c.note = n;
+        c.instrument = 1;
+        return c;
+    };
+    std::vector<xmb::Module> songs;
+    {
+        // Loops in two channels, a pattern delay, speed and BPM changes, a break and a jump.
+        xmb::Module m;
+        m.channelCount = 4;
+        m.orders = {0, 1, 2, 1};
+        std::vector<xmb::Cell> a(16 * 4);
+        a[0 * 4 + 0] = note(49);
+        a[1 * 4 + 1] = cell(14, 0x60);
+        a[3 * 4 + 1] = cell(14, 0x62);
+        a[4 * 4 + 2] = cell(15, 3);
+        a[5 * 4 + 3] = cell(15, 150);
+        a[6 * 4 + 2] = cell(14, 0xE3);
+        a[8 * 4 + 3] = cell(14, 0x60);
+        a[9 * 4 + 3] = cell(14, 0x61);
+        a[9 * 4 + 1] = cell(14, 0x61);
+        a[12 * 4 + 0] = cell(13, 0x05);
+        std::vector<xmb::Cell> b(8 * 4);
+        b[2 * 4 + 2] = cell(15, 9);
+        b[4 * 4 + 3] = cell(11, 2);
+        b[4 * 4 + 1] = cell(13, 0x03);
+        std::vector<xmb::Cell> c(32 * 4);
+        c[0] = note(40);
+        c[7 * 4 + 3] = cell(14, 0xE1);
+        c[20 * 4 + 2] = cell(13, 0x70);
+        m.patterns.push_back(xmb::pattern(16, xmb::packCells(a)));
+        m.patterns.push_back(xmb::pattern(8, xmb::packCells(b)));
+        m.patterns.push_back(xmb::pattern(32, xmb::packCells(c)));
+        songs.push_back(m);
+    }
+    {
+        // A jump back to a row already played, a restart position, and speed 0 (F00).
+        xmb::Module m;
+        m.orders = {0, 1};
+        m.restartPosition = 1;
+        std::vector<xmb::Cell> a(8 * 2);
+        a[0] = note(49);
+        a[6 * 2 + 1] = cell(15, 0);
+        std::vector<xmb::Cell> b(8 * 2);
+        b[5 * 2] = cell(11, 1);
+        m.patterns.push_back(xmb::pattern(8, xmb::packCells(a)));
+        m.patterns.push_back(xmb::pattern(8, xmb::packCells(b)));
+        songs.push_back(m);
+    }
+    for (xmb::Module& m : songs) {
+        xmb::Instrument ins;
+        ins.samples.push_back(xmb::sample8({10, 5, -20, 5}));
+        m.instruments.push_back(ins);
+        const std::vector<uint8_t> bytes = xmb::build(m);
+        for (int32_t profile : {BXM_PROFILE_FT2, BXM_PROFILE_DEMO}) {
+            for (int32_t rate : {44100, 22050}) {
+                Open o(bytes, profile, rate);
+                ASSERT_NE(o.player, nullptr);
+                bxm_module_info info{};
+                bxm_get_module_info(o.player, &info);
+                EXPECT_GT(info.duration_frames, 0);
+                EXPECT_EQ(static_cast<int64_t>(renderAll(o.player, INT64_MAX).size() / 2),
+                          info.duration_frames)
+                    << "song " << (&m - songs.data()) << ", profile " << profile << ", " << rate;
+            }
+        }
+    }
+}
+
+// Opening is cheap whatever the header asks for: speed and BPM of 32767 and 65535 (which once
+// asked for 15 million ticks), also in a file of 102 bytes, and a dense 32-channel song that
+// runs into the 20-minute bound. CPU time, best of three.
+TEST(ApiOpen, OpeningCostsLittleWhateverTheSong) {
+#if defined(BEATXM_TIMING_UNRELIABLE)
+    GTEST_SKIP() << "instrumented build: times say nothing";
+#endif
+    std::vector<std::vector<uint8_t>> modules;
+    for (uint16_t v : {uint16_t{32767}, uint16_t{65535}}) {
+        xmb::Module m;
+        m.tempo = static_cast<int16_t>(v);
+        m.bpm = static_cast<int16_t>(v);
+        m.orders = {0, 1, 2};
+        m.patterns.push_back(xmb::pattern(64, {}));
+        modules.push_back(xmb::build(m));
+        m.patterns.clear(); // orders naming patterns the file does not store
+        modules.push_back(xmb::build(m));
+    }
+    {
+        // 102 bytes: a header whose 22 orders name 22 patterns that are not stored.
+        xmb::Module m;
+        m.headerSize = 20 + 22;
+        m.tempo = 32767;
+        m.bpm = 32767;
+        m.orders.clear();
+        for (uint8_t k = 0; k < 22; ++k) m.orders.push_back(k);
+        modules.push_back(xmb::build(m));
+        EXPECT_EQ(modules.back().size(), 102u);
+    }
+    {
+        xmb::Module m;
+        m.channelCount = 32;
+        m.tempo = 2;
+        m.bpm = 255;
+        std::vector<xmb::Cell> cells(256 * 32);
+        for (size_t i = 0; i < cells.size(); ++i) {
+            cells[i].note = static_cast<uint8_t>(1 + i % 96);
+            cells[i].instrument = 1;
+            cells[i].effect = 4;
+            cells[i].param = 0x88;
+        }
+        for (int32_t k = 0; k < 4; ++k)
+            m.patterns.push_back(xmb::pattern(256, xmb::packCells(cells)));
+        m.orders.clear();
+        for (int32_t k = 0; k < 256; ++k) m.orders.push_back(static_cast<uint8_t>(k % 4));
+        xmb::Instrument ins;
+        ins.samples.push_back(xmb::sample8(std::vector<int8_t>(1000, 3)));
+        m.instruments.push_back(ins);
+        modules.push_back(xmb::build(m));
+    }
+    for (size_t i = 0; i < modules.size(); ++i) {
+        double best = 1e9;
+        for (int32_t round = 0; round < 3; ++round) {
+            for (int32_t profile : {BXM_PROFILE_FT2, BXM_PROFILE_DEMO}) {
+                const std::clock_t start = std::clock();
+                Open o(modules[i], profile, 0);
+                const double ms =
+                    1000.0 * static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC;
+                ASSERT_NE(o.player, nullptr) << i;
+                if (ms < best) best = ms;
+            }
+        }
+        EXPECT_LT(best, 50.0) << "module " << i << " (" << modules[i].size() << " bytes)";
     }
 }
 

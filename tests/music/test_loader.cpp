@@ -548,9 +548,9 @@ xmb::Module everyPart() {
     return m;
 }
 
-// A cut file loads when what is missing is sample data or whole instruments (those are empty, as
-// FT2 and the peers load them); it fails cleanly when it ends in the header, the patterns, or the
-// headers of an instrument with samples, whose sample headers FT2 cannot do without.
+// A cut file loads when what is missing is sample data, instrument or sample headers, or whole
+// instruments: what arrived is kept, the rest is zero and silent, as FT2 and the peers load it.
+// It fails cleanly when it ends in the module header or the patterns.
 TEST(LoaderTruncation, EveryCutFailsCleanlyOrKeepsWhatArrived) {
     const xmb::Bytes full = xmb::build(everyPart());
     // Instruments: one without samples (29 bytes), one with a 4-byte sample, one with two.
@@ -564,14 +564,25 @@ TEST(LoaderTruncation, EveryCutFailsCleanlyOrKeepsWhatArrived) {
     auto inSoundingHeaders = [](size_t cut, size_t start, size_t data) {
         return cut >= start + 28 && cut < data;
     };
+    auto silent = [](const Instrument& ins) {
+        for (int32_t i = 0; i < ins.sampleCount; ++i)
+            for (uint32_t f = 0; f < ins.samples[i]->length; ++f)
+                if (ins.samples[i]->data[f] != 0) return false;
+        return true;
+    };
     for (size_t cut = 0; cut < full.size(); ++cut) {
         PlayerPtr p = load(xmb::Bytes(full.begin(), full.begin() + cut));
-        if (cut < emptyStart || inSoundingHeaders(cut, firstStart, firstData) ||
-            inSoundingHeaders(cut, lastStart, lastDataStart)) {
+        if (cut < emptyStart) {
             EXPECT_EQ(p, nullptr) << "cut at " << cut;
             continue;
         }
         ASSERT_NE(p, nullptr) << "cut at " << cut;
+        if (inSoundingHeaders(cut, firstStart, firstData)) {
+            EXPECT_TRUE(silent(p->instruments[1])) << cut;
+        }
+        if (inSoundingHeaders(cut, lastStart, lastDataStart)) {
+            EXPECT_TRUE(silent(p->instruments[2])) << cut;
+        }
         ASSERT_EQ(p->instrumentCount, 3) << cut;
         EXPECT_EQ(p->instruments[0].sampleCount, 0) << cut;
         EXPECT_EQ(p->instruments[1].sampleCount, cut >= firstStart + 28 ? 1 : 0) << cut;
@@ -626,8 +637,8 @@ TEST(LoaderTruncation, ModuleHeaderSizePastTheEndFails) {
 
 // An instrument without samples whose header size runs past the end of the file loads when
 // nothing follows it, as trackers that drop the unused rest of the last header expect; the file
-// may end anywhere in it, and instruments after it are missing and empty. What the file must still
-// hold fails when missing: the sample headers of an instrument with samples.
+// may end anywhere in it, and instruments after it are missing and empty. An instrument with
+// samples whose sample headers are missing keeps its sample count, with silent samples.
 TEST(LoaderTruncation, LastInstrumentHeaderPastTheEnd) {
     xmb::Instrument empty;
     empty.headerSize = 263;
@@ -649,9 +660,11 @@ TEST(LoaderTruncation, LastInstrumentHeaderPastTheEnd) {
     sounding.samples.push_back(xmb::sample8({1, 2}));
     const xmb::Bytes withSample = xmb::build(withInstrument(sounding));
     const size_t size = withSample.size() - 42 - 10; // 40 header bytes, 2 data bytes, 10 more
-    expectResult(refusal(cut(withSample, size)),
-                 {LoadError::InstrumentCutShort, 0, -1, 0, static_cast<int64_t>(size)},
-                 "sample headers missing");
+    PlayerPtr p = load(cut(withSample, size));
+    ASSERT_NE(p, nullptr);
+    ASSERT_EQ(p->instruments[0].sampleCount, 1);
+    EXPECT_EQ(p->instruments[0].samples[0]->length, 0u);
+    EXPECT_EQ(p->instruments[0].samples[0]->data, nullptr);
 }
 
 // Refusals in the header name the field and its offset; a file that ends early names the end.
@@ -711,12 +724,21 @@ TEST(LoaderReasons, PatternAndInstrumentRefusals) {
                  "pattern 2");
     expectResult(refusal(cut(full, 340)), {LoadError::PatternCutShort, 0, -1, 0, 340}, "pattern 0");
 
+    // A file that ends inside an instrument's or a sample's header keeps what arrived.
     const int64_t second = third + 19 + 29;
-    expectResult(refusal(cut(full, second + 150)),
-                 {LoadError::InstrumentCutShort, 1, -1, 0, second + 150}, "instrument 1");
+    PlayerPtr inHeader = load(cut(full, static_cast<size_t>(second + 150)));
+    ASSERT_NE(inHeader, nullptr);
+    EXPECT_EQ(inHeader->instruments[1].sampleCount, 1);
+    EXPECT_EQ(inHeader->instruments[2].sampleCount, 0);
     const int64_t last = second + 263 + 40 + 4;
-    expectResult(refusal(cut(full, last + 263 + 40 + 20)),
-                 {LoadError::SampleHeaderCutShort, 2, 1, 0, last + 263 + 40 + 20}, "sample header");
+    PlayerPtr inSampleHeader = load(cut(full, static_cast<size_t>(last + 263 + 40 + 20)));
+    ASSERT_NE(inSampleHeader, nullptr);
+    ASSERT_EQ(inSampleHeader->instruments[2].sampleCount, 2);
+    // The second header's length, loop and type arrived (16-bit, 6 bytes); no data did.
+    const Sample* partial = inSampleHeader->instruments[2].samples[1];
+    EXPECT_EQ(partial->length, 3u);
+    for (uint32_t i = 0; i < partial->length + sampleGuardValues; ++i)
+        EXPECT_EQ(partial->data[i], 0) << i;
 
     xmb::Module many = everyPart();
     many.instruments[1].samples.assign(33, xmb::sample8({1}));
@@ -930,8 +952,9 @@ TEST(LoaderFt2Layout, EarlyFormatCutsAndMislabels) {
     const auto at = static_cast<int64_t>(headersEnd + 9 + 5);
     expectResult(refusal(cut(early, headersEnd + 9 + 5)),
                  {LoadError::PatternCutShort, 1, -1, 0, at}, "patterns after the headers");
+    // Headers that arrived in part are kept, but the patterns after them are missing.
     expectResult(refusal(cut(early, headersEnd - 10)),
-                 {LoadError::SampleHeaderCutShort, 2, 1, 0, static_cast<int64_t>(headersEnd - 10)},
+                 {LoadError::PatternCutShort, 0, -1, 0, static_cast<int64_t>(headersEnd - 10)},
                  "sample header before the patterns");
 }
 
@@ -953,7 +976,8 @@ TEST(LoaderFt2Layout, FewerInstrumentsThanCounted) {
         EXPECT_EQ(p->instruments[i].samples[0], &emptySample) << i;
     }
 
-    // The first 28 bytes of a sounding instrument name its samples; their headers are then due.
+    // The first 28 bytes of a sounding instrument name its samples; headers that never arrived
+    // leave them silent.
     xmb::Module two = m;
     two.instrumentCountField = -1;
     two.instruments.push_back(m.instruments[0]);
@@ -964,9 +988,10 @@ TEST(LoaderFt2Layout, FewerInstrumentsThanCounted) {
         ASSERT_NE(q, nullptr) << size;
         EXPECT_EQ(q->instruments[1].sampleCount, 0) << size;
     }
-    expectResult(refusal(cut(twoBytes, secondStart + 28)),
-                 {LoadError::InstrumentCutShort, 1, -1, 0, static_cast<int64_t>(secondStart + 28)},
-                 "sample count read, sample headers missing");
+    PlayerPtr counted = load(cut(twoBytes, secondStart + 28));
+    ASSERT_NE(counted, nullptr);
+    ASSERT_EQ(counted->instruments[1].sampleCount, 1);
+    EXPECT_EQ(counted->instruments[1].samples[0]->length, 0u);
 }
 
 // ModPlug's ADPCM packing, marked by 0xAD in the sample header's reserved byte: 16 signed steps,
@@ -1217,6 +1242,59 @@ TEST(LoaderFt2Layout, SongLengthZeroAndPaddedOrders) {
     PlayerPtr s = load(padded);
     ASSERT_NE(s, nullptr);
     EXPECT_EQ(s->songLength, 1);
+}
+
+} // namespace
+
+namespace {
+
+// Counts in the header are unsigned 16-bit fields, named as such when refused; an instrument
+// count no file can hold (32767 instruments in 812 bytes) is refused before anything is
+// allocated for it, above 255 as the peers refuse it, while a file that ends before the
+// instruments it counts (up to 255) loads them empty.
+TEST(LoaderReasons, CountsAreUnsignedAndBounded) {
+    xmb::Module longSong;
+    longSong.songLength = 0xFFFF;
+    expectResult(refusal(longSong), {LoadError::SongLength, -1, -1, 65535, 64}, "song length");
+    char text[96];
+    EXPECT_STREQ(loadErrorText(refusal(longSong), text, sizeof text),
+                 "song length 65535 at byte 64: 1 to 256");
+    xmb::Module wide;
+    wide.channelCount = -1; // 0xFFFF as stored
+    expectResult(refusal(wide), {LoadError::ChannelCount, -1, -1, 65535, 68}, "channels");
+
+    xmb::Module crowded;
+    crowded.instrumentCountField = 32767;
+    xmb::Bytes bytes = xmb::build(crowded);
+    bytes.resize(812, 0);
+    expectResult(refusal(bytes), {LoadError::InstrumentCount, -1, -1, 32767, 72}, "32767");
+    EXPECT_STREQ(loadErrorText(refusal(bytes), text, sizeof text),
+                 "32767 instruments at byte 72: at most 255");
+    crowded.instrumentCountField = 256;
+    expectResult(refusal(crowded), {LoadError::InstrumentCount, -1, -1, 256, 72}, "256");
+    crowded.instrumentCountField = 255;
+    PlayerPtr p = load(crowded);
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(p->instrumentCount, 255);
+    EXPECT_EQ(p->instruments[254].sampleCount, 0);
+}
+
+// The starting speed and BPM are held to what FT2 plays (1..31 ticks, 32..255 BPM); the demo's
+// own song lies inside both, so the demo plays it as before.
+TEST(LoaderHeader, StartingSpeedAndBpmHeldToFt2Ranges) {
+    struct Case {
+        int16_t tempo, bpm, wantTempo, wantBpm;
+    };
+    for (const Case c : {Case{0, 0, 1, 32}, Case{-1, -1, 31, 255}, Case{32, 256, 31, 255},
+                         Case{7, 132, 7, 132}, Case{1, 32, 1, 32}, Case{31, 255, 31, 255}}) {
+        xmb::Module m;
+        m.tempo = c.tempo;
+        m.bpm = c.bpm;
+        PlayerPtr p = load(m);
+        ASSERT_NE(p, nullptr);
+        EXPECT_EQ(p->defaultTempo, c.wantTempo) << c.tempo;
+        EXPECT_EQ(p->defaultBpm, c.wantBpm) << c.bpm;
+    }
 }
 
 } // namespace

@@ -69,7 +69,9 @@ inline bxm_player* openModuleFile(const char* tool, const char* path, const bxm_
         return nullptr;
     }
     bxm_error error{};
-    bxm_player* player = bxm_open(bytes.data(), bytes.size(), &options, &error);
+    bxm_options sized = options; // the tools are built with this header's layout
+    sized.size = sizeof sized;
+    bxm_player* player = bxm_open(bytes.data(), bytes.size(), &sized, &error);
     if (player == nullptr) {
         if (error.reason[0] != 0) {
             std::fprintf(stderr, "%s: cannot load %s: %s\n", tool, path, error.reason);

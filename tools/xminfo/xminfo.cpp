@@ -98,7 +98,14 @@ void printModule(const bxm_player* player) {
     for (int32_t i = 0; i < m.orders; ++i) std::printf(" %d", bxm_get_order(player, i));
     std::printf("\n");
     std::printf("frequency table: %s\n", m.linear_frequencies ? "linear" : "Amiga");
-    std::printf("tempo: %d\nbpm: %d\n", m.initial_tempo, m.initial_bpm);
+    // As stored; the player starts within FT2's range, which the position before playing shows.
+    bxm_position start{};
+    bxm_get_position(player, &start);
+    std::printf("tempo: %d", m.initial_tempo);
+    if (start.tempo != m.initial_tempo) std::printf(" (plays as %d)", start.tempo);
+    std::printf("\nbpm: %d", m.initial_bpm);
+    if (start.bpm != m.initial_bpm) std::printf(" (plays as %d)", start.bpm);
+    std::printf("\n");
     char time[32];
     tools::formatTime(m.duration_ms, time, sizeof time);
     std::printf("duration: %s (%d ms)%s\n", time, m.duration_ms,
