@@ -489,7 +489,9 @@ TEST_F(Ft2Pitch, NoteFinetuneStaysForThePortamentoTarget) {
     for (ProfileId id : bothProfiles) {
         begin(id);
         tick();
-        if (ft2()) EXPECT_EQ(channel(0).period, 4552);
+        if (ft2()) {
+            EXPECT_EQ(channel(0).period, 4552);
+        }
         tick(7);
         EXPECT_EQ(channel(0).period, ft2() ? 4424 : 4473) << profileName(id);
     }
@@ -625,7 +627,9 @@ TEST_F(Ft2Envelopes, DelayedKeyOffKeepsThePanningFromTheVoice) {
         begin(id);
         tick(6 + 4);
         EXPECT_EQ(channel(0).panning, 0) << profileName(id);
-        if (ft2()) EXPECT_EQ(voiceOf(0).voicePanning, 128);
+        if (ft2()) {
+            EXPECT_EQ(voiceOf(0).voicePanning, 128);
+        }
     }
 }
 
