@@ -79,6 +79,10 @@ struct PassGains {
     float right;
     float leftIncrement;
     float rightIncrement;
+    // The gain of frame k is start + k x increment instead of the sum of k increments in
+    // sequence: no chain of additions runs through the frames, so long ramps cost what settled
+    // passes do. Only ramps of a voice's own length take it; the usual ramp keeps its sums.
+    bool indexed;
 };
 
 inline int64_t wholeOf(uint64_t position) {
@@ -359,6 +363,59 @@ uint64_t mixRamping(const int16_t* data, float* out, int32_t frames, uint64_t po
     return position;
 }
 
+// Ramping frames with indexed gains (see PassGains). The frames and their order of operations
+// are the same for every processor: value x (start + k x increment) added to the sum.
+uint64_t mixRampingIndexed(const int16_t* data, float* out, int32_t frames, uint64_t position,
+                           uint64_t step, PassGains& gains) {
+    const float left = gains.left;
+    const float right = gains.right;
+    const float leftIncrement = gains.leftIncrement;
+    const float rightIncrement = gains.rightIncrement;
+    int32_t k = 0;
+#if defined(__SSE2__)
+    if (frames >= 5) {
+        const int16_t* a = data + wholeOf(position);
+        const float value = interpolate(a[0], a[1], position);
+        position = advance(position, step);
+        out[0] += value * left;
+        out[1] += value * right;
+        out += 2;
+        k = 1;
+        FourFrames four(data, position, step);
+        const __m128 start = _mm_setr_ps(left, right, left, right);
+        const __m128 increment =
+            _mm_setr_ps(leftIncrement, rightIncrement, leftIncrement, rightIncrement);
+        __m128 firstPair = _mm_setr_ps(1.0f, 1.0f, 2.0f, 2.0f);
+        __m128 secondPair = _mm_setr_ps(3.0f, 3.0f, 4.0f, 4.0f);
+        const __m128 four4 = _mm_set1_ps(4.0f);
+        for (; frames - k >= 4; k += 4) {
+            const __m128 value4 = four.next();
+            addFrames(out, _mm_unpacklo_ps(value4, value4),
+                      _mm_add_ps(start, _mm_mul_ps(firstPair, increment)));
+            addFrames(out + 4, _mm_unpackhi_ps(value4, value4),
+                      _mm_add_ps(start, _mm_mul_ps(secondPair, increment)));
+            firstPair = _mm_add_ps(firstPair, four4);
+            secondPair = _mm_add_ps(secondPair, four4);
+            out += 8;
+        }
+        position = four.position;
+    }
+#endif
+    for (; k < frames; ++k) {
+        const int16_t* a = data + wholeOf(position);
+        const float value = interpolate(a[0], a[1], position);
+        position = advance(position, step);
+        const float index = static_cast<float>(k);
+        out[0] += value * (left + index * leftIncrement);
+        out[1] += value * (right + index * rightIncrement);
+        out += 2;
+    }
+    const float count = static_cast<float>(frames);
+    gains.left = left + count * leftIncrement;
+    gains.right = right + count * rightIncrement;
+    return position;
+}
+
 #if defined(MUSIC_MIXER_WIDE)
 // mixSettled and mixRamping for processors with AVX2: forward voices slower than two sample
 // frames per output frame go eight frames at a time while their windows stay inside the data;
@@ -440,8 +497,14 @@ uint64_t mixCheckedFrame(const SampleView& view, float* out, uint64_t position, 
     out[0] += value * gains.left;
     out[1] += value * gains.right;
     if constexpr (Ramping) {
-        gains.left += gains.leftIncrement;
-        gains.right += gains.rightIncrement;
+        // An indexed ramp starts over from the next frame's gain: start + 1 x increment.
+        if (gains.indexed) {
+            gains.left = gains.left + 1.0f * gains.leftIncrement;
+            gains.right = gains.right + 1.0f * gains.rightIncrement;
+        } else {
+            gains.left += gains.leftIncrement;
+            gains.right += gains.rightIncrement;
+        }
     }
     return advance(position, step);
 }
@@ -462,6 +525,14 @@ uint64_t mixPassFrames(const SampleView& view, float* out, int32_t frames, uint6
         }
         const int32_t run =
             inside < static_cast<uint64_t>(frames) ? static_cast<int32_t>(inside) : frames;
+        if constexpr (Ramping) {
+            if (gains.indexed) {
+                position = mixRampingIndexed(view.data, out, run, position, step, gains);
+                out += 2 * static_cast<int64_t>(run);
+                frames -= run;
+                continue;
+            }
+        }
 #if defined(MUSIC_MIXER_WIDE)
         if (wideMixing) {
             position = mixWide<Ramping>(view, out, run, position, step, gains);
@@ -622,12 +693,13 @@ template <bool FineLevels> void mixVoice(Voice& voice, float* out, int32_t frame
 
         const SampleView view{
             sample.data, sample.data != nullptr ? int64_t{sample.length} + sampleGuardValues : 0};
-        PassGains gains;
+        PassGains gains{};
         if (ramping) {
             gains.left = static_cast<float>(voice.leftLevel) * levelFractionToLevel * unitGain;
             gains.right = static_cast<float>(voice.rightLevel) * levelFractionToLevel * unitGain;
             gains.leftIncrement = voice.leftRampIncrement;
             gains.rightIncrement = voice.rightRampIncrement;
+            gains.indexed = voice.rampFrames > 0;
             position = mixPassFrames<true>(view, out, frames, position, stepSize, !forward, gains);
         } else if (voice.leftTarget == 0 && voice.rightTarget == 0) {
             // A settled silent voice (mostly a partner after a hand-off) adds only zeros, which

@@ -809,6 +809,42 @@ void compareWithReference(uint32_t seed, int scenarios, ScenarioMix lean, bool s
     }
 }
 
+// A voice with a ramp length of its own (FT2's tick-long and quick ramps) goes from its level to
+// its target in exactly that many frames, each frame's gain on the straight line between them
+// (start + k x increment, to float rounding), and then settles on the target; the same with the
+// eight-frame loops allowed or not.
+TEST_F(MixerTest, RampOfTheVoicesOwnLengthIsAStraightLine) {
+    for (bool wide : {true, false}) {
+        setWideMixing(wide);
+        resetVoiceTable();
+        std::vector<int16_t> flat(64, 1000);
+        auto sample = makeSample(flat, 0, 64, LOOP_FORWARD);
+        Voice& voice = voiceTable[3];
+        voice.sample = &sample->sample;
+        voice.direction = DIRECTION_FORWARD;
+        setStep(voice, 1, 0);
+        voice.leftLevel = 20 * 256;
+        voice.rightLevel = 100 * 256;
+        voice.rampLeftTarget = voice.leftTarget = 20;
+        voice.rampRightTarget = voice.rightTarget = 100;
+        voice.leftTarget = 120;
+        voice.rightTarget = 0;
+        voice.rampFrames = 600;
+        const std::vector<float> out = mix(700);
+        for (int32_t k = 0; k < 700; ++k) {
+            const double t = k < 600 ? k / 600.0 : 1.0;
+            const double left = 1000.0 * (20 + t * 100) * inverse255;
+            const double right = 1000.0 * (100 - t * 100) * inverse255;
+            ASSERT_NEAR(out[2 * k], left, 1e-3 * 1000.0) << "frame " << k << (wide ? " wide" : "");
+            ASSERT_NEAR(out[2 * k + 1], right, 1e-3 * 1000.0) << "frame " << k;
+        }
+        EXPECT_EQ(voice.rampFramesLeft, 0);
+        EXPECT_EQ(voice.leftLevel, 120 * 256);
+        EXPECT_EQ(voice.rightLevel, 0);
+    }
+    setWideMixing(true);
+}
+
 // Each comparison runs with the eight-frame loops (where the processor has them) and without.
 class MixerWidthTest : public MixerTest, public ::testing::WithParamInterface<bool> {
   protected:
