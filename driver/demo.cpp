@@ -108,6 +108,7 @@ int main() {
             clockMs = music::musicClockMs();
         }
         ++looks;
+        driver::reportLook(clockMs);
         const driver::BeatFrame frame = driver::beatFrameAt(clockMs);
         const bool redraw = display::takeRedrawRequest();
         if (frames == 0 || redraw || !driver::samePicture(frame, shown)) {

@@ -36,7 +36,9 @@ void markStartup(StartupStep step);
 void notePictureWork(double decodeMs, double resampleMs);
 // Right after the first frame was presented.
 void reportFirstFrame(const display::Window& window, bool playerLoaded);
-// After every presented frame, with the clock it was drawn for. Allocates nothing.
+// Each time the frame loop reads the clock, and after every presented frame with the clock it
+// was drawn for. Allocate nothing.
+void reportLook(uint32_t clockMs);
 void reportFrame(uint32_t clockMs, const BeatFrame& frame);
 // Last thing before the program returns, after teardown: frames presented, times the loop
 // looked at the clock, the last clock it read.

@@ -1,7 +1,8 @@
 // The probe build's hooks, set from the environment for the system tests and the benchmarks:
 // DEMO_CLOCK_MS holds the music clock at a value, DEMO_DIAGNOSTICS=1 prints start-up facts and
 // timings on standard error, DEMO_NO_MESSAGE_BOX=1 leaves fatal errors on standard error alone,
-// DEMO_FRAME_LOG=FILE writes one line per presented frame at the end: clock, slot, flash.
+// DEMO_FRAME_LOG=FILE writes, at the end, "look CLOCK" for each new clock value the frame loop
+// read and "frame CLOCK SLOT FLASH" for each presented frame, in the order they happened.
 #include "hooks.h"
 
 #include "display/entry_points.h"
@@ -25,7 +26,7 @@ struct ProbeSettings {
 
 struct LoggedFrame {
     uint32_t clockMs;
-    int32_t slot;
+    int32_t slot; // -1: a look at the clock, not a frame
     float flash;
 };
 
@@ -37,6 +38,12 @@ double pictureDecodeMs;
 double pictureResampleMs;
 LoggedFrame* frameLog;
 size_t framesLogged;
+uint32_t lastLookMs = 0xFFFFFFFFu;
+
+void logEntry(const LoggedFrame& entry) {
+    if (framesLogged < frameLogCapacity) frameLog[framesLogged] = entry;
+    ++framesLogged;
+}
 Clock::time_point started;
 Clock::time_point stepReached[startupSteps];
 
@@ -134,11 +141,14 @@ void reportFirstFrame(const display::Window& window, bool playerLoaded) {
                      started, stepReached[static_cast<int32_t>(StartupStep::PicturesPrepared)]));
 }
 
+void reportLook(uint32_t clockMs) {
+    if (frameLog == nullptr || clockMs == lastLookMs) return;
+    lastLookMs = clockMs;
+    logEntry({clockMs, -1, 0.0f});
+}
+
 void reportFrame(uint32_t clockMs, const BeatFrame& frame) {
-    if (frameLog == nullptr) return;
-    if (framesLogged < frameLogCapacity)
-        frameLog[framesLogged] = {clockMs, frame.slot, frame.flash};
-    ++framesLogged;
+    if (frameLog != nullptr) logEntry({clockMs, frame.slot, frame.flash});
 }
 
 void reportEnd(uint64_t frames, uint64_t looks, uint32_t lastClockMs) {
@@ -146,8 +156,13 @@ void reportEnd(uint64_t frames, uint64_t looks, uint32_t lastClockMs) {
         if (FILE* f = std::fopen(settings.frameLogPath, "w"); f != nullptr) {
             const size_t kept = framesLogged < frameLogCapacity ? framesLogged : frameLogCapacity;
             for (size_t i = 0; i < kept; ++i) {
-                std::fprintf(f, "%u %d %.6f\n", frameLog[i].clockMs, frameLog[i].slot,
-                             static_cast<double>(frameLog[i].flash));
+                const LoggedFrame& e = frameLog[i];
+                if (e.slot < 0) {
+                    std::fprintf(f, "look %u\n", e.clockMs);
+                } else {
+                    std::fprintf(f, "frame %u %d %.9g\n", e.clockMs, e.slot,
+                                 static_cast<double>(e.flash));
+                }
             }
             std::fclose(f);
         }

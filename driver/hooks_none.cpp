@@ -15,6 +15,8 @@ void notePictureWork(double /*decodeMs*/, double /*resampleMs*/) {}
 
 void reportFirstFrame(const display::Window& /*window*/, bool /*playerLoaded*/) {}
 
+void reportLook(uint32_t /*clockMs*/) {}
+
 void reportFrame(uint32_t /*clockMs*/, const BeatFrame& /*frame*/) {}
 
 void reportEnd(uint64_t /*frames*/, uint64_t /*looks*/, uint32_t /*lastClockMs*/) {}
