@@ -56,6 +56,9 @@ bool connectionLost = false;
 
 ::Window demoWindow = 0;
 XErrorHandler previousErrorHandler = nullptr;
+// Another client destroyed the window: SDL's own teardown of it would ask the server about a
+// window that no longer exists, with error handlers of its own in place.
+bool destroyedOutside = false;
 
 // A window manager that speaks EWMH names its check window on the root window, and that window
 // names itself. Asked on a connection of our own, before SDL makes the window.
@@ -98,10 +101,28 @@ int onXError(::Display* display, XErrorEvent* error) {
     return previousErrorHandler != nullptr ? previousErrorHandler(display, error) : 0;
 }
 
-// Xlib calls this when the connection breaks, after printing why; returning (instead of the
-// default exit) leaves the connection marked dead, so the frame loop can end through teardown.
+// Xlib calls these when a connection breaks: first the error handler, then the exit handler.
+// The defaults print and end the process with 1 on the spot; returning from both instead leaves
+// the connection marked dead, every later call on it failing at once, and the frame loop ends
+// through teardown.
 void onConnectionLost(::Display*, void*) {
     connectionLost = true;
+}
+
+int onIOError(::Display* display) {
+    if (!connectionLost) {
+        std::fprintf(stderr, "X connection to %s lost\n", DisplayString(display));
+    }
+    connectionLost = true;
+    // SDL keeps a second connection of its own; whichever broke must not exit either.
+    XSetIOErrorExitHandler(display, onConnectionLost, nullptr);
+    return 0;
+}
+
+// SDL and Mesa put handlers of their own in place for a while and back again; before the window
+// and the connections go, ours is put back for the errors that their requests still bring.
+void catchErrorsAboutTheWindow() {
+    if (previousErrorHandler != nullptr) XSetErrorHandler(onXError);
 }
 
 void watchConnection(SDL_Window* window) {
@@ -110,6 +131,7 @@ void watchConnection(SDL_Window* window) {
     if (SDL_GetWindowWMInfo(window, &info) != SDL_TRUE || info.subsystem != SDL_SYSWM_X11) return;
     demoWindow = info.info.x11.window;
     if (previousErrorHandler == nullptr) previousErrorHandler = XSetErrorHandler(onXError);
+    XSetIOErrorHandler(onIOError);
     XSetIOErrorExitHandler(info.info.x11.display, onConnectionLost, nullptr);
     // Destruction by another client arrives only as the raw X event.
     SDL_EventState(SDL_SYSWMEVENT, SDL_ENABLE);
@@ -117,13 +139,23 @@ void watchConnection(SDL_Window* window) {
 
 bool isOurDestruction(const SDL_Event& event) {
     const SDL_SysWMmsg* msg = event.syswm.msg;
-    return msg != nullptr && msg->subsystem == SDL_SYSWM_X11 &&
-           msg->msg.x11.event.type == DestroyNotify &&
-           msg->msg.x11.event.xdestroywindow.window == demoWindow && demoWindow != 0;
+    const bool ours = msg != nullptr && msg->subsystem == SDL_SYSWM_X11 &&
+                      msg->msg.x11.event.type == DestroyNotify &&
+                      msg->msg.x11.event.xdestroywindow.window == demoWindow && demoWindow != 0;
+    if (ours) destroyedOutside = true;
+    return ours;
+}
+
+bool windowGone() {
+    return destroyedOutside;
 }
 
 #else
 
+void catchErrorsAboutTheWindow() {}
+bool windowGone() {
+    return false;
+}
 bool ewmhWindowManagerRuns() {
     return true;
 }
@@ -157,6 +189,10 @@ bool platformHasScreen() {
 }
 
 void platformStop() {
+    // SDL's video shutdown puts Xlib's default error handler back before it closes the
+    // connection, and the default ends the process over any error still due about a window
+    // that is gone. Nothing is left to release that the end of the process does not.
+    if (connectionLost || windowGone()) return;
     SDL_QuitSubSystem(SDL_INIT_VIDEO);
 }
 
@@ -217,12 +253,13 @@ void* platformCreateWindow(const char* title, int32_t width, int32_t height,
 }
 
 void platformDestroyWindow(void* window) {
-    // On a dead connection every X request would fail; the process ends soon anyway.
-    if (connectionLost) return;
+    // On a dead connection every X request would fail, and a window destroyed from outside has
+    // nothing left to release; the process ends soon anyway.
+    if (connectionLost || windowGone()) return;
+    // demoWindow stays named: errors about it may still arrive after it is gone (another client
+    // destroyed it first), and they are no more fatal then.
+    catchErrorsAboutTheWindow();
     SDL_DestroyWindow(static_cast<SDL_Window*>(window));
-#if defined(DEMO_X11)
-    demoWindow = 0;
-#endif
 }
 
 void platformClientSize(void* window, int32_t* width, int32_t* height) {
@@ -254,6 +291,7 @@ void* platformCreateContext(void* deviceContext) {
 }
 
 bool platformMakeCurrent(void* window, void* context) {
+    if (context == nullptr) catchErrorsAboutTheWindow();
     return SDL_GL_MakeCurrent(static_cast<SDL_Window*>(window), context) == 0;
 }
 
@@ -262,7 +300,7 @@ void platformDeleteContext(void* context) {
 }
 
 void platformSwapBuffers(void* window) {
-    if (connectionLost) return;
+    if (connectionLost || windowGone()) return;
     SDL_GL_SwapWindow(static_cast<SDL_Window*>(window));
 }
 
