@@ -31,11 +31,13 @@ int main() {
 
     // Decoding and resampling need no window and no GL: they run beside the window system's
     // start-up, which spends most of its time waiting, and only the upload waits for them.
+    driver::shareOneHeap();
     auto* pictures =
         static_cast<driver::PreparedPictures*>(std::calloc(1, sizeof(driver::PreparedPictures)));
     std::thread pictureThread([pictures] {
         driver::preparePictures(driver::imageTable, pictures);
         driver::markStartup(driver::StartupStep::PicturesPrepared);
+        driver::warmHeap();
     });
 
     auto* window = static_cast<display::Window*>(std::calloc(1, sizeof(display::Window)));

@@ -31,6 +31,13 @@ void preparePictures(ImageSlot* slots, PreparedPictures* prepared);
 // Sets each slot's filter to nearest and uploads it; frees the block. The context must be
 // current and preparePictures finished.
 void uploadPictures(ImageSlot* slots, PreparedPictures* prepared);
+// Where the C library allows it (glibc), makes every thread allocate from one heap that keeps
+// what is freed, and, called on the picture thread, touches memory enough for the GL driver's
+// texture storage and gives it back: the upload then writes into pages that already exist,
+// instead of faulting in some 6000 fresh ones on the main thread. Call the first before any
+// other thread starts.
+void shareOneHeap();
+void warmHeap();
 // Both of the above, one after the other.
 void createSlotTextures(ImageSlot* slots);
 // Deletes each slot's Texture (GL name, leftover pixels, record); the context must be current,
