@@ -15,6 +15,7 @@ enum class MessageType : uint8_t {
     Close,   // the user or the window manager asks the window to close
     Destroy, // the window is going away
     Quit,    // the quit request: ends the frame loop
+    Paint,   // the window's picture was lost or uncovered and is to be drawn again
 };
 
 struct Message {
@@ -64,10 +65,19 @@ void* platformCreateContext(void* deviceContext);
 bool platformMakeCurrent(void* window, void* context); // null context releases
 void platformDeleteContext(void* context);
 void platformSwapBuffers(void* window);
+// Presents at most one frame per display refresh where the driver offers that (swap interval 1);
+// false where it does not, and buffers then swap at once.
+bool platformSetSwapInterval(int32_t interval);
 // Removes the next pending message, translates it and hands it to the window procedure; false
 // when none is pending. *quit tells whether it was the quit request.
 bool platformDispatchMessage(bool* quit);
 void platformPostQuitMessage();
+// Sleeps until a message is pending or timeoutMs have passed, without using the processor;
+// true when one is pending.
+bool platformWaitMessage(uint32_t timeoutMs);
+// True once the connection to the window system is gone (server stopped, connection killed):
+// nothing can be drawn or released through it any more.
+bool platformDisplayLost();
 // What the window system does with a message the window procedure passes on.
 int64_t platformDefaultWindowProcedure(void* window, const Message& message);
 void* platformGetProcAddress(const char* name);

@@ -6,7 +6,13 @@
 #include <SDL.h>
 #include <SDL_syswm.h>
 
+#if defined(DEMO_X11)
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#endif
+
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace display {
@@ -43,6 +49,123 @@ bool driverIs(const char* name) {
     return current != nullptr && std::strcmp(current, name) == 0;
 }
 
+// Set once the window system's connection is gone; main thread only, as is every X call here.
+bool connectionLost = false;
+
+#if defined(DEMO_X11)
+
+::Window demoWindow = 0;
+XErrorHandler previousErrorHandler = nullptr;
+// Another client destroyed the window: SDL's own teardown of it would ask the server about a
+// window that no longer exists, with error handlers of its own in place.
+bool destroyedOutside = false;
+
+// A window manager that speaks EWMH names its check window on the root window, and that window
+// names itself. Asked on a connection of our own, before SDL makes the window.
+bool ewmhWindowManagerRuns() {
+    ::Display* display = XOpenDisplay(nullptr);
+    if (display == nullptr) return true; // cannot tell: keep to what every manager understands
+    bool found = false;
+    const Atom check = XInternAtom(display, "_NET_SUPPORTING_WM_CHECK", True);
+    if (check != None) {
+        const auto windowNamedOn = [&](::Window on, ::Window* named) {
+            Atom type = None;
+            int format = 0;
+            unsigned long count = 0;
+            unsigned long after = 0;
+            unsigned char* data = nullptr;
+            const int got = XGetWindowProperty(display, on, check, 0, 1, False, XA_WINDOW, &type,
+                                               &format, &count, &after, &data);
+            const bool ok = got == Success && type == XA_WINDOW && format == 32 && count == 1;
+            if (ok) *named = *reinterpret_cast<::Window*>(data);
+            if (data != nullptr) XFree(data);
+            return ok;
+        };
+        ::Window child = 0;
+        ::Window self = 0;
+        // A stale property outlives its manager; a check window that names itself does not.
+        const XErrorHandler previous = XSetErrorHandler([](::Display*, XErrorEvent*) { return 0; });
+        found = windowNamedOn(DefaultRootWindow(display), &child) && windowNamedOn(child, &self) &&
+                self == child;
+        XSync(display, False);
+        XSetErrorHandler(previous);
+    }
+    XCloseDisplay(display);
+    return found;
+}
+
+// Requests on our window after another client destroyed it fail; that is the window going away,
+// already told by its DestroyNotify, not a reason to end the process as Xlib's default does.
+int onXError(::Display* display, XErrorEvent* error) {
+    if (demoWindow != 0 && error->resourceid == demoWindow) return 0;
+    return previousErrorHandler != nullptr ? previousErrorHandler(display, error) : 0;
+}
+
+// Xlib calls these when a connection breaks: first the error handler, then the exit handler.
+// The defaults print and end the process with 1 on the spot; returning from both instead leaves
+// the connection marked dead, every later call on it failing at once, and the frame loop ends
+// through teardown.
+void onConnectionLost(::Display*, void*) {
+    connectionLost = true;
+}
+
+int onIOError(::Display* display) {
+    if (!connectionLost) {
+        std::fprintf(stderr, "X connection to %s lost\n", DisplayString(display));
+    }
+    connectionLost = true;
+    // SDL keeps a second connection of its own; whichever broke must not exit either.
+    XSetIOErrorExitHandler(display, onConnectionLost, nullptr);
+    return 0;
+}
+
+// SDL and Mesa put handlers of their own in place for a while and back again; before the window
+// and the connections go, ours is put back for the errors that their requests still bring.
+void catchErrorsAboutTheWindow() {
+    if (previousErrorHandler != nullptr) XSetErrorHandler(onXError);
+}
+
+void watchConnection(SDL_Window* window) {
+    SDL_SysWMinfo info;
+    SDL_VERSION(&info.version);
+    if (SDL_GetWindowWMInfo(window, &info) != SDL_TRUE || info.subsystem != SDL_SYSWM_X11) return;
+    demoWindow = info.info.x11.window;
+    if (previousErrorHandler == nullptr) previousErrorHandler = XSetErrorHandler(onXError);
+    XSetIOErrorHandler(onIOError);
+    XSetIOErrorExitHandler(info.info.x11.display, onConnectionLost, nullptr);
+    // Destruction by another client arrives only as the raw X event.
+    SDL_EventState(SDL_SYSWMEVENT, SDL_ENABLE);
+}
+
+bool isOurDestruction(const SDL_Event& event) {
+    const SDL_SysWMmsg* msg = event.syswm.msg;
+    const bool ours = msg != nullptr && msg->subsystem == SDL_SYSWM_X11 &&
+                      msg->msg.x11.event.type == DestroyNotify &&
+                      msg->msg.x11.event.xdestroywindow.window == demoWindow && demoWindow != 0;
+    if (ours) destroyedOutside = true;
+    return ours;
+}
+
+bool windowGone() {
+    return destroyedOutside;
+}
+
+#else
+
+void catchErrorsAboutTheWindow() {}
+bool windowGone() {
+    return false;
+}
+bool ewmhWindowManagerRuns() {
+    return true;
+}
+void watchConnection(SDL_Window*) {}
+bool isOurDestruction(const SDL_Event&) {
+    return false;
+}
+
+#endif
+
 } // namespace
 
 bool platformStart() {
@@ -66,6 +189,10 @@ bool platformHasScreen() {
 }
 
 void platformStop() {
+    // SDL's video shutdown puts Xlib's default error handler back before it closes the
+    // connection, and the default ends the process over any error still due about a window
+    // that is gone. Nothing is left to release that the end of the process does not.
+    if (connectionLost || windowGone()) return;
     SDL_QuitSubSystem(SDL_INIT_VIDEO);
 }
 
@@ -115,12 +242,23 @@ void* platformCreateWindow(const char* title, int32_t width, int32_t height,
     SDL_GL_SetAttribute(SDL_GL_STENCIL_SIZE, format.stencilBits);
     SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, format.doubleBuffer ? 1 : 0);
     SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_COMPATIBILITY);
-    const Uint32 flags = SDL_WINDOW_OPENGL | SDL_WINDOW_BORDERLESS | SDL_WINDOW_HIDDEN |
-                         SDL_WINDOW_FULLSCREEN_DESKTOP;
-    return SDL_CreateWindow(title, 0, 0, width, height, flags);
+    Uint32 flags = SDL_WINDOW_OPENGL | SDL_WINDOW_BORDERLESS | SDL_WINDOW_HIDDEN;
+    // Asking a window manager for fullscreen keeps panels and other windows below ours. Without
+    // one, a borderless window at 0,0 of the screen's size is already all there is to see, and
+    // SDL would spend about 100 ms waiting for a manager to answer the fullscreen request.
+    if (!driverIs("x11") || ewmhWindowManagerRuns()) flags |= SDL_WINDOW_FULLSCREEN_DESKTOP;
+    SDL_Window* window = SDL_CreateWindow(title, 0, 0, width, height, flags);
+    if (window != nullptr) watchConnection(window);
+    return window;
 }
 
 void platformDestroyWindow(void* window) {
+    // On a dead connection every X request would fail, and a window destroyed from outside has
+    // nothing left to release; the process ends soon anyway.
+    if (connectionLost || windowGone()) return;
+    // demoWindow stays named: errors about it may still arrive after it is gone (another client
+    // destroyed it first), and they are no more fatal then.
+    catchErrorsAboutTheWindow();
     SDL_DestroyWindow(static_cast<SDL_Window*>(window));
 }
 
@@ -153,6 +291,7 @@ void* platformCreateContext(void* deviceContext) {
 }
 
 bool platformMakeCurrent(void* window, void* context) {
+    if (context == nullptr) catchErrorsAboutTheWindow();
     return SDL_GL_MakeCurrent(static_cast<SDL_Window*>(window), context) == 0;
 }
 
@@ -161,7 +300,12 @@ void platformDeleteContext(void* context) {
 }
 
 void platformSwapBuffers(void* window) {
+    if (connectionLost || windowGone()) return;
     SDL_GL_SwapWindow(static_cast<SDL_Window*>(window));
+}
+
+bool platformSetSwapInterval(int32_t interval) {
+    return SDL_GL_SetSwapInterval(interval) == 0;
 }
 
 // A posted quit request is a flag, handed out once the queue is empty, as the Win32 queue
@@ -171,13 +315,20 @@ static bool quitPosted = false;
 
 namespace {
 
+// An event that a wait took off the queue, handed out first by the next drain.
+SDL_Event heldEvent;
+bool eventHeld = false;
+
 // Removes the next pending event as the message the window procedure would see.
 bool nextMessage(Message* message) {
     SDL_Event event;
     message->type = MessageType::Other;
     message->key = 0;
     message->native = nullptr;
-    if (SDL_PollEvent(&event) == 0) {
+    if (eventHeld) {
+        event = heldEvent;
+        eventHeld = false;
+    } else if (connectionLost || SDL_PollEvent(&event) == 0) {
         if (!quitPosted) return false;
         quitPosted = false;
         message->type = MessageType::Quit;
@@ -198,7 +349,17 @@ bool nextMessage(Message* message) {
         break;
     }
     case SDL_WINDOWEVENT:
-        if (event.window.event == SDL_WINDOWEVENT_CLOSE) message->type = MessageType::Close;
+        switch (event.window.event) {
+        case SDL_WINDOWEVENT_CLOSE: message->type = MessageType::Close; break;
+        case SDL_WINDOWEVENT_EXPOSED:
+        case SDL_WINDOWEVENT_SHOWN:
+        case SDL_WINDOWEVENT_RESTORED:
+        case SDL_WINDOWEVENT_SIZE_CHANGED: message->type = MessageType::Paint; break;
+        default: break;
+        }
+        break;
+    case SDL_SYSWMEVENT:
+        if (isOurDestruction(event)) message->type = MessageType::Destroy;
         break;
     default: break;
     }
@@ -218,6 +379,18 @@ bool platformDispatchMessage(bool* quit) {
 
 void platformPostQuitMessage() {
     quitPosted = true;
+}
+
+bool platformWaitMessage(uint32_t timeoutMs) {
+    if (eventHeld || quitPosted || connectionLost) return true;
+    // On X11 this sleeps in poll() on the connection; SDL_PollEvent cannot wait.
+    const int timeout = timeoutMs > 0x7FFFFFFFu ? 0x7FFFFFFF : static_cast<int>(timeoutMs);
+    eventHeld = SDL_WaitEventTimeout(&heldEvent, timeout) == 1;
+    return eventHeld;
+}
+
+bool platformDisplayLost() {
+    return connectionLost;
 }
 
 // What Win32's default procedure does with the messages ours passes on: Alt+F4 asks to close,

@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <mmsystem.h>
+
 #include <GL/gl.h>
 
 #include <cstdint>
@@ -42,6 +44,7 @@ MessageType messageTypeOf(UINT message) {
     case WM_CLOSE: return MessageType::Close;
     case WM_DESTROY: return MessageType::Destroy;
     case WM_QUIT: return MessageType::Quit;
+    case WM_PAINT: return MessageType::Paint;
     default: return MessageType::Other;
     }
 }
@@ -95,7 +98,11 @@ bool platformStart() {
     windowClass.hbrBackground = reinterpret_cast<HBRUSH>(classBackgroundBrush);
     windowClass.lpszMenuName = nullptr;
     windowClass.lpszClassName = windowClassName;
-    return RegisterClassExA(&windowClass) != 0;
+    if (RegisterClassExA(&windowClass) == 0) return false;
+    // The frame loop sleeps a few milliseconds at a time between clock steps; the default
+    // 15.6 ms tick would round each such wait up to nearly a whole step.
+    timeBeginPeriod(1);
+    return true;
 }
 
 // The class stays registered until the process ends, as nothing registers it twice.
@@ -104,7 +111,9 @@ bool platformHasScreen() {
     return true;
 }
 
-void platformStop() {}
+void platformStop() {
+    timeEndPeriod(1);
+}
 
 void platformScreenSize(int32_t* width, int32_t* height) {
     *width = GetSystemMetrics(SM_CXSCREEN);
@@ -181,6 +190,13 @@ void platformSwapBuffers(void* deviceContext) {
     SwapBuffers(static_cast<HDC>(deviceContext));
 }
 
+bool platformSetSwapInterval(int32_t interval) {
+    using SwapInterval = BOOL(WINAPI*)(int);
+    const auto setInterval = reinterpret_cast<SwapInterval>(
+        reinterpret_cast<void (*)()>(wglGetProcAddress("wglSwapIntervalEXT")));
+    return setInterval != nullptr && setInterval(interval) != FALSE;
+}
+
 bool platformDispatchMessage(bool* quit) {
     MSG message;
     if (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE) == 0) return false;
@@ -192,6 +208,15 @@ bool platformDispatchMessage(bool* quit) {
 
 void platformPostQuitMessage() {
     PostQuitMessage(0);
+}
+
+bool platformWaitMessage(uint32_t timeoutMs) {
+    return MsgWaitForMultipleObjects(0, nullptr, FALSE, timeoutMs, QS_ALLINPUT) == WAIT_OBJECT_0;
+}
+
+// The desktop belongs to the same system as the process; it does not go away under it.
+bool platformDisplayLost() {
+    return false;
 }
 
 int64_t platformDefaultWindowProcedure(void* window, const Message& message) {

@@ -24,6 +24,9 @@ void platformBox(const char* text, const char* caption, bool warningIcon) {
 std::atomic<bool> consoleQuitRequested{false};
 static_assert(std::atomic<bool>::is_always_lock_free);
 
+// Set by the window procedure when the window's picture has to be drawn again.
+bool redrawRequested = false;
+
 void noteConsoleQuit(int /*signal*/) {
     consoleQuitRequested.store(true, std::memory_order_relaxed);
 }
@@ -110,6 +113,8 @@ void createGLContext(Window* window) {
     if (window->hglrc == nullptr) return;
     if (!platformMakeCurrent(window->hdc, window->hglrc)) return;
     multisampleProbe();
+    // The loop draws only pictures that changed, so a refresh-bound swap costs it nothing.
+    platformSetSwapInterval(1);
 }
 
 void quitOnConsoleSignals() {
@@ -125,8 +130,33 @@ bool drainMessages() {
     return quit;
 }
 
+void waitForMessage(uint32_t timeoutMs) {
+    if (consoleQuitRequested.load(std::memory_order_relaxed)) return;
+    platformWaitMessage(timeoutMs);
+}
+
+bool takeRedrawRequest() {
+    const bool requested = redrawRequested;
+    redrawRequested = false;
+    return requested;
+}
+
+bool redrawPending() {
+    return redrawRequested;
+}
+
+bool displayLost() {
+    return platformDisplayLost();
+}
+
 void tearDownWindow(Window* window) {
     drainMessages();
+    if (platformDisplayLost()) {
+        // The handles died with the connection; releasing them would only talk to no one.
+        window->hglrc = nullptr;
+        window->hdc = nullptr;
+        window->hwnd = nullptr;
+    }
     if (window->hwnd != nullptr) {
         if (window->hdc != nullptr) {
             platformMakeCurrent(window->hdc, nullptr);
@@ -157,6 +187,7 @@ int64_t windowProcedure(void* hwnd, const Message& message) {
     case MessageType::KeyUp:
         if (message.key < 256) keyState[message.key] = 0;
         break;
+    case MessageType::Paint: redrawRequested = true; break;
     default: break;
     }
     return defaultWindowProcedure(hwnd, message);

@@ -52,6 +52,8 @@ extern uint8_t keyState[256];
 constexpr int exitRegisterFailed = 1001;
 constexpr int exitFullscreenFailed = 1;
 constexpr int exitCreateWindowFailed = 1;
+// The connection to the window system broke while the show ran.
+constexpr int exitDisplayLost = 3;
 
 // Shows a box without owner window and waits for it; tests replace it so nothing blocks.
 using MessageBoxFunction = void (*)(const char* text, const char* caption, bool warningIcon);
@@ -66,13 +68,20 @@ void constructWindow(Window* window);
 // A width x height of 0 means the screen size, written back through the pointers.
 void openFullscreen(Window* window, int32_t* width, int32_t* height);
 void showWindow(Window* window);
-// Silent: each step runs only if the previous one worked.
+// Silent: each step runs only if the previous one worked. Asks for one frame per refresh.
 void createGLContext(Window* window);
 // From here on Ctrl-C and SIGTERM end the show as Escape does: the next drain posts the quit
 // request, and the driver leaves the frame loop through teardown.
 void quitOnConsoleSignals();
 // Dispatches every pending message; true if one of them was the quit request.
 bool drainMessages();
+// Sleeps until a message (or a console quit) is pending or timeoutMs have passed.
+void waitForMessage(uint32_t timeoutMs);
+// True once since the window last asked to be drawn again (uncovered, shown, resized).
+bool takeRedrawRequest();
+bool redrawPending();
+// The window system went away under the show; teardown then skips what would need it.
+bool displayLost();
 void tearDownWindow(Window* window);
 
 int64_t windowProcedure(void* hwnd, const Message& message);

@@ -1,6 +1,7 @@
 // The program's entry: start-up in its fixed order, the frame loop on the music clock, teardown.
 #include "hooks.h"
 #include "image_table.h"
+#include "pacing.h"
 #include "show.h"
 #include "timeline.h"
 
@@ -15,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 namespace {
 
@@ -26,6 +28,23 @@ static_assert(sizeof demoTitle - 1 == 59, "the window title is 59 characters");
 int main() {
     driver::startHooks();
     display::quitOnConsoleSignals();
+
+    // Decoding and resampling need no window and no GL: they run beside the window system's
+    // start-up, which spends most of its time waiting, and only the upload waits for them.
+    driver::shareOneHeap();
+    auto* pictures =
+        static_cast<driver::PreparedPictures*>(std::calloc(1, sizeof(driver::PreparedPictures)));
+    const auto prepare = [pictures] {
+        driver::preparePictures(driver::imageTable, pictures);
+        driver::markStartup(driver::StartupStep::PicturesPrepared);
+        driver::warmHeap();
+    };
+#if defined(__EMSCRIPTEN__)
+    // A web page without shared memory has one thread: the pictures are prepared first.
+    prepare();
+#else
+    std::thread pictureThread(prepare);
+#endif
 
     auto* window = static_cast<display::Window*>(std::calloc(1, sizeof(display::Window)));
     display::constructWindow(window);
@@ -57,7 +76,13 @@ int main() {
     *playerHolder = music::createPlayer(&song);
     driver::markStartup(driver::StartupStep::PlayerReady);
 
-    driver::createSlotTextures(driver::imageTable);
+#if !defined(__EMSCRIPTEN__)
+    pictureThread.join();
+#endif
+    driver::markStartup(driver::StartupStep::PicturesJoined);
+    driver::notePictureWork(pictures->decodeMs, pictures->resampleMs);
+    driver::uploadPictures(driver::imageTable, pictures);
+    std::free(pictures);
     driver::markStartup(driver::StartupStep::TexturesReady);
 
     auto* mesh = static_cast<gl::Mesh*>(std::calloc(1, sizeof(gl::Mesh)));
@@ -66,15 +91,25 @@ int main() {
     driver::buildDemoShader(shader);
     driver::markStartup(driver::StartupStep::ShaderReady);
 
-    music::startPlayback(*playerHolder);
+    const bool playing = music::startPlayback(*playerHolder);
     driver::markStartup(driver::StartupStep::PlaybackStarted);
+    if (*playerHolder != nullptr && !playing) {
+        std::fputs("demo: no audio device: the music clock stays at 0, so the show stays at its "
+                   "start until Escape\n",
+                   stderr);
+    }
 
     const driver::Scene scene = {driver::imageTable, mesh, shader, static_cast<float>(screenWidth),
                                  static_cast<float>(screenHeight)};
     uint32_t heldClockMs = 0;
     const bool clockHeld = driver::heldClock(&heldClockMs);
+    const bool clockMoves = !clockHeld && playing;
     uint64_t frames = 0;
+    uint64_t looks = 0;
     uint32_t clockMs = 0;
+    driver::BeatFrame shown{};
+    // A frame is drawn only when it would look different from the one on screen, or when the
+    // window lost its picture; in between, the loop sleeps until the clock can have moved.
     for (;;) {
         clockMs = 0;
         if (clockHeld) {
@@ -82,23 +117,35 @@ int main() {
         } else if (*playerHolder != nullptr) {
             clockMs = music::musicClockMs();
         }
+        ++looks;
+        driver::reportLook(clockMs);
         const driver::BeatFrame frame = driver::beatFrameAt(clockMs);
-        driver::drawFrame(scene, frame);
-        display::platformSwapBuffers(window->hdc);
-        if (frames++ == 0) driver::reportFirstFrame(*window, *playerHolder != nullptr);
+        const bool redraw = display::takeRedrawRequest();
+        if (frames == 0 || redraw || !driver::samePicture(frame, shown)) {
+            driver::drawFrame(scene, frame);
+            display::platformSwapBuffers(window->hdc);
+            shown = frame;
+            driver::reportFrame(clockMs, frame);
+            if (frames++ == 0) driver::reportFirstFrame(*window, *playerHolder != nullptr);
+        }
         const bool quit = display::drainMessages();
-        if (quit || clockMs >= driver::showEndMs) break;
+        if (quit || clockMs >= driver::showEndMs || display::displayLost()) break;
+        if (!display::redrawPending()) {
+            display::waitForMessage(driver::frameWaitMs(clockMs, clockMoves));
+        }
     }
+    const bool lost = display::displayLost();
 
     music::stopPlayback(*playerHolder);
     music::destroyPlayer(*playerHolder);
     std::free(playerHolder);
-    driver::deleteSlotTextures(driver::imageTable);
+    // Without the window system the context went with it: the records are freed, GL is not asked.
+    driver::deleteSlotTextures(driver::imageTable, !lost);
     std::free(mesh);
     std::free(shader);
     display::tearDownWindow(window);
     std::free(window);
-    display::platformStop();
-    driver::reportEnd(frames, clockMs);
-    return 0;
+    if (!lost) display::platformStop();
+    driver::reportEnd(frames, looks, clockMs);
+    return lost ? display::exitDisplayLost : 0;
 }

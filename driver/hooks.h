@@ -4,6 +4,8 @@
 // hooks_env.cpp, which takes its settings from the environment.
 #pragma once
 
+#include "timeline.h"
+
 #include "display/window.h"
 
 #include <cstdint>
@@ -12,24 +14,34 @@ namespace driver {
 
 // The points of start-up that the probe times, in the order they are reached.
 enum class StartupStep : uint8_t {
+    PicturesPrepared, // on the picture thread, beside the window
     WindowShown,
     ContextReady,
     PlayerReady,
+    PicturesJoined,
     TexturesReady,
     ShaderReady,
     PlaybackStarted,
 };
-constexpr int32_t startupSteps = 6;
+constexpr int32_t startupSteps = 8;
 
 // First thing the program does, before the window system is touched.
 void startHooks();
 // True when the frame loop is to show the frame of a fixed music clock, written to clockMs,
 // instead of following the song.
 bool heldClock(uint32_t* clockMs);
+// Safe from the picture thread for its own step; the others belong to the main thread.
 void markStartup(StartupStep step);
+// The picture thread's own time, summed over the slots, once it has been joined.
+void notePictureWork(double decodeMs, double resampleMs);
 // Right after the first frame was presented.
 void reportFirstFrame(const display::Window& window, bool playerLoaded);
-// Last thing before the program returns, after teardown.
-void reportEnd(uint64_t frames, uint32_t lastClockMs);
+// Each time the frame loop reads the clock, and after every presented frame with the clock it
+// was drawn for. Allocate nothing.
+void reportLook(uint32_t clockMs);
+void reportFrame(uint32_t clockMs, const BeatFrame& frame);
+// Last thing before the program returns, after teardown: frames presented, times the loop
+// looked at the clock, the last clock it read.
+void reportEnd(uint64_t frames, uint64_t looks, uint32_t lastClockMs);
 
 } // namespace driver

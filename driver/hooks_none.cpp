@@ -11,8 +11,14 @@ bool heldClock(uint32_t* /*clockMs*/) {
 
 void markStartup(StartupStep /*step*/) {}
 
+void notePictureWork(double /*decodeMs*/, double /*resampleMs*/) {}
+
 void reportFirstFrame(const display::Window& /*window*/, bool /*playerLoaded*/) {}
 
-void reportEnd(uint64_t /*frames*/, uint32_t /*lastClockMs*/) {}
+void reportLook(uint32_t /*clockMs*/) {}
+
+void reportFrame(uint32_t /*clockMs*/, const BeatFrame& /*frame*/) {}
+
+void reportEnd(uint64_t /*frames*/, uint64_t /*looks*/, uint32_t /*lastClockMs*/) {}
 
 } // namespace driver

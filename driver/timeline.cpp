@@ -42,4 +42,37 @@ BeatFrame beatFrameAt(uint32_t clockMs) {
     return frame;
 }
 
+bool samePicture(const BeatFrame& a, const BeatFrame& b) {
+    const float flashA = a.flash < 1.0f ? a.flash : 1.0f;
+    const float flashB = b.flash < 1.0f ? b.flash : 1.0f;
+    return a.slot == b.slot && flashA == flashB;
+}
+
+namespace {
+
+// From this beat on every beat shows slot 6 plain: nothing changes any more.
+constexpr int32_t finalSlotBeat = 132;
+
+// The first whole millisecond that beatFrameAt places in beat, found from the estimate by the
+// same arithmetic beatFrameAt uses, so no rounding of either can disagree.
+uint32_t firstClockOfBeat(int32_t beat) {
+    auto clock = static_cast<uint32_t>(static_cast<double>(beat) * beatLengthMs);
+    while (clock > 0 && beatFrameAt(clock - 1).beat >= beat) --clock;
+    while (beatFrameAt(clock).beat < beat) ++clock;
+    return clock;
+}
+
+} // namespace
+
+uint32_t nextPictureChangeMs(uint32_t clockMs) {
+    if (clockMs == noPictureChange) return noPictureChange;
+    const BeatFrame now = beatFrameAt(clockMs);
+    if (now.flash < 1.0f) return clockMs + 1;
+    for (int32_t beat = now.beat + 1; beat <= finalSlotBeat; ++beat) {
+        const uint32_t start = firstClockOfBeat(beat);
+        if (!samePicture(beatFrameAt(start), now)) return start;
+    }
+    return noPictureChange;
+}
+
 } // namespace driver

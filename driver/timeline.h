@@ -22,4 +22,12 @@ struct BeatFrame {
 int32_t slotForBeat(int32_t beat);
 BeatFrame beatFrameAt(uint32_t clockMs);
 
+// The shader shows the plain picture for every flash value of 1 and above, so two frames look
+// the same exactly when their slot and their flash clamped to 1 agree.
+bool samePicture(const BeatFrame& a, const BeatFrame& b);
+// The first clock after clockMs whose frame looks different; noPictureChange when none does.
+// During a flash every millisecond differs; elsewhere the next beat with another slot or a flash.
+constexpr uint32_t noPictureChange = 0xFFFFFFFFu;
+uint32_t nextPictureChangeMs(uint32_t clockMs);
+
 } // namespace driver

@@ -367,6 +367,25 @@ TEST_F(GlFrames, EverySlotGetsItsOwnTexture) {
     EXPECT_EQ(driver::imageTable[0].data, driver::imageTable[8].data);
 }
 
+// The pictures are decoded and resampled on their own thread into one shared block and uploaded
+// from there; each texture must hold what decoding and resampling that slot alone gives.
+TEST_F(GlFrames, EachSlotUploadsItsOwnResampledPicture) {
+    for (int32_t i = 0; i < driver::imageSlotCount; ++i) {
+        gl::Texture alone{};
+        ASSERT_TRUE(
+            gl::decodeTexture(&alone, driver::imageTable[i].data, driver::imageTable[i].length));
+        ASSERT_EQ(gl::resampleTexture(&alone, 512, 512), 0);
+        const GLenum format = gl::uploadFormatFor(alone.components);
+        std::vector<uint8_t> uploaded(std::size_t{512} * 512 * alone.components + 1, 0);
+        glBindTexture(GL_TEXTURE_2D, driver::imageTable[i].texture->name);
+        glPixelStorei(GL_PACK_ALIGNMENT, 1);
+        glGetTexImage(GL_TEXTURE_2D, 0, format, GL_UNSIGNED_BYTE, uploaded.data());
+        glBindTexture(GL_TEXTURE_2D, 0);
+        EXPECT_EQ(0, std::memcmp(uploaded.data(), alone.pixels, uploaded.size() - 1)) << i;
+        std::free(alone.pixels);
+    }
+}
+
 TEST_F(GlFrames, TheQuadCoversTheWholeViewport) {
     // The context's own viewport (the window's drawable), as the demo draws it.
     glViewport(defaultViewport[0], defaultViewport[1], defaultViewport[2], defaultViewport[3]);

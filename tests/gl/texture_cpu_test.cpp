@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <random>
+#include <vector>
 
 namespace {
 
@@ -148,6 +149,83 @@ TEST(Resample, TooSmallOrEmptyIsRefusedAndUntouched) {
     empty.components = 3;
     EXPECT_EQ(gl::resampleTexture(&empty, 512, 512), 1);
     EXPECT_EQ(empty.pixels, nullptr);
+}
+
+// The formula as written, one output byte at a time with every weight worked out in place: what
+// the column tables must reproduce to the byte.
+std::vector<uint8_t> resampledByFormula(const gl::Texture* t, uint32_t newWidth,
+                                        uint32_t newHeight) {
+    std::vector<uint8_t> out(static_cast<size_t>(t->components) * newWidth * newHeight);
+    const float sx = static_cast<float>(t->width - 1) / static_cast<float>(newWidth - 1);
+    const float sy = static_cast<float>(t->height - 1) / static_cast<float>(newHeight - 1);
+    size_t o = 0;
+    for (uint32_t y = 0; y < newHeight; ++y) {
+        const float fy = static_cast<float>(y) * sy;
+        int32_t iy = static_cast<int32_t>(fy);
+        if (iy > t->height - 2) iy = t->height - 2;
+        const float ty = fy - static_cast<float>(iy);
+        for (uint32_t x = 0; x < newWidth; ++x) {
+            const float fx = static_cast<float>(x) * sx;
+            int32_t ix = static_cast<int32_t>(fx);
+            if (ix > t->width - 2) ix = t->width - 2;
+            const float tx = fx - static_cast<float>(ix);
+            for (int32_t c = 0; c < t->components; ++c) {
+                const float p00 = at(t, ix, iy, c);
+                const float p01 = at(t, ix + 1, iy, c);
+                const float p10 = at(t, ix, iy + 1, c);
+                const float p11 = at(t, ix + 1, iy + 1, c);
+                const float value = p00 * (1.0f - tx) * (1.0f - ty) + 0.5f +
+                                    p01 * tx * (1.0f - ty) + p10 * (1.0f - tx) * ty + p11 * tx * ty;
+                out[o++] = static_cast<uint8_t>(static_cast<int32_t>(value));
+            }
+        }
+    }
+    return out;
+}
+
+TEST(Resample, ColumnTablesGiveTheFormulasBytesIntoEitherBuffer) {
+    struct Case {
+        int32_t width, height, components;
+        uint32_t newWidth, newHeight;
+    };
+    const Case cases[] = {{320, 240, 3, 512, 512}, {320, 240, 1, 512, 512}, {320, 240, 4, 512, 512},
+                          {97, 61, 2, 300, 77},    {333, 211, 3, 100, 50},  {2, 2, 3, 2, 2},
+                          {17, 2, 5, 2, 9}};
+    uint32_t seed = 7;
+    for (const Case& c : cases) {
+        gl::Texture* own = makeTexture(c.width, c.height, c.components);
+        fillRandom(own, ++seed);
+        gl::Texture* borrowed = makeTexture(c.width, c.height, c.components);
+        std::memcpy(borrowed->pixels, own->pixels,
+                    static_cast<size_t>(c.width) * c.height * c.components);
+        const std::vector<uint8_t> expected = resampledByFormula(own, c.newWidth, c.newHeight);
+
+        ASSERT_EQ(gl::resampleTexture(own, c.newWidth, c.newHeight), 0);
+        EXPECT_EQ(0, std::memcmp(own->pixels, expected.data(), expected.size()))
+            << c.width << "x" << c.height << "x" << c.components;
+
+        ASSERT_EQ(gl::resampledBytes(borrowed, c.newWidth, c.newHeight), expected.size());
+        std::vector<uint8_t> target(expected.size() + 1, 0xA5);
+        ASSERT_EQ(gl::resampleTextureInto(borrowed, c.newWidth, c.newHeight, target.data()), 0);
+        EXPECT_EQ(borrowed->pixels, nullptr) << "the record keeps no pixels of its own";
+        EXPECT_EQ(borrowed->width, static_cast<int32_t>(c.newWidth));
+        EXPECT_EQ(borrowed->height, static_cast<int32_t>(c.newHeight));
+        EXPECT_EQ(0, std::memcmp(target.data(), expected.data(), expected.size()));
+        EXPECT_EQ(target.back(), 0xA5) << "written past its share";
+        gl::deleteTexture(own);
+        gl::deleteTexture(borrowed);
+    }
+}
+
+TEST(Resample, IntoRefusesWhatTheOtherRefusesAndWritesNothing) {
+    gl::Texture* t = makeTexture(1, 240, 3);
+    uint8_t* before = t->pixels;
+    uint8_t target[16] = {};
+    EXPECT_EQ(gl::resampleTextureInto(t, 2, 2, target), 1);
+    EXPECT_EQ(t->pixels, before);
+    EXPECT_EQ(t->width, 1);
+    for (uint8_t b : target) EXPECT_EQ(b, 0);
+    gl::deleteTexture(t);
 }
 
 TEST(Decode, GarbageFailsAndLeavesTheRecordEmpty) {

@@ -9,6 +9,7 @@ closer=$3
 xmrender=${4:-}
 comparer=${5:-}
 song=${6:-}
+checker=${4:-}
 work=$(mktemp -d)
 xvfb_pid=""
 demo_pid=""
@@ -158,6 +159,57 @@ console_interrupt)
         [ "$status" = 0 ] || fail "exit status $status after SIG$signal"
         grep -q "^diag: torn down$" "$work/err" || fail "SIG$signal: no teardown"
     done
+    ;;
+display_lost | connection_killed | window_destroyed)
+    # The X server stops, or another client kills the demo's connection (xkill) or destroys its
+    # window: teardown runs as far as it can. A destroyed window is the window going away (0);
+    # a lost connection has its own code, 3.
+    start_xvfb 800x600x24
+    start_demo
+    id=$(wait_for_window)
+    [ -n "$id" ] || fail "no window appeared"
+    wait_for_line "^startup:" || fail "no first frame"
+    want=3
+    case "$case_name" in
+    display_lost) kill "$xvfb_pid"; wait "$xvfb_pid" 2>/dev/null; xvfb_pid="" ;;
+    connection_killed) "$closer" --kill "$id" || fail "cannot kill the connection" ;;
+    window_destroyed) "$closer" --destroy "$id" || fail "cannot destroy the window"; want=0 ;;
+    esac
+    wait_demo 10
+    [ "$status" = "$want" ] || fail "exit status $status, want $want"
+    grep -q "^diag: torn down$" "$work/err" || fail "no teardown"
+    grep -q "X Error of failed request" "$work/err" && fail "an X error ended it"
+    ;;
+no_audio_device)
+    # With no audio device at all the clock stays at 0: one line says so, and the show holds
+    # its first picture until Escape.
+    start_xvfb 640x480x24
+    export SDL_AUDIODRIVER=no_such_driver
+    start_demo
+    id=$(wait_for_window)
+    [ -n "$id" ] || fail "no window appeared"
+    wait_for_line "^startup:" || fail "no first frame"
+    [ "$(grep -c 'no audio device' "$work/err")" = 1 ] || fail "no single line about the device"
+    grep -q "until Escape" "$work/err" || fail "the line does not say how to end it"
+    sleep 1
+    xdotool key --window "$id" Escape
+    wait_demo 10
+    [ "$status" = 0 ] || fail "exit status $status after Escape"
+    grep -q "diag: frames [0-9]*, last clock 0 ms" "$work/err" || fail "the clock moved"
+    ;;
+frame_sequence)
+    # About twelve seconds of the show, the first seven beats of flashes among them: what the
+    # demo presented against what a loop presenting at every clock read would have shown.
+    start_xvfb 640x480x24
+    DEMO_FRAME_LOG="$work/frames" "$demo" >"$work/out" 2>"$work/err" &
+    demo_pid=$!
+    wait_for_line "^startup:" || fail "no first frame"
+    sleep 11
+    kill -s TERM "$demo_pid"
+    wait_demo 10
+    [ "$status" = 0 ] || fail "exit status $status"
+    "$checker" "$work/frames" >"$work/check" || { cat "$work/check" >&2; fail "frame sequence"; }
+    cat "$work/check"
     ;;
 no_window_system)
     # No X11, no Wayland: SDL would fall back to drawing off screen, and the demo would run unseen

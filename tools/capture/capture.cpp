@@ -411,17 +411,30 @@ int encodeFrames(const Options& options, const capture::SoundTrack& track,
     const int64_t total = plan.lastFrame - plan.firstFrame + 1;
     Progress progress = startProgress(options, total);
     const int64_t firstSound = capture::soundFrameAtVideoFrame(plan.firstFrame, fps);
+    // Most frames show what the one before showed (a slot holds for a beat or more, and only the
+    // first quarter of a flashing beat changes): those are handed to the encoder again as they
+    // are, not drawn, read back and converted once more.
+    driver::BeatFrame shown{};
+    bool anyShown = false;
     for (int64_t frame = plan.firstFrame; frame <= plan.lastFrame; ++frame) {
         if (tools::stopSignal != 0) return tools::exitSignalBase + tools::stopSignal;
         const uint32_t clockMs = capture::clockAtFrame(track, frame, fps);
         const driver::BeatFrame beat = driver::beatFrameAt(clockMs);
-        driver::drawFrame(show.scene, beat);
-        glReadPixels(0, 0, options.width, options.height, GL_RGBA, GL_UNSIGNED_BYTE, pixels.data());
+        bool pictureWritten = false;
+        if (anyShown && driver::samePicture(beat, shown)) {
+            pictureWritten = capture::repeatPicture(video);
+        } else {
+            driver::drawFrame(show.scene, beat);
+            glReadPixels(0, 0, options.width, options.height, GL_RGBA, GL_UNSIGNED_BYTE,
+                         pixels.data());
+            pictureWritten = capture::writePicture(video, pixels.data());
+            shown = beat;
+            anyShown = true;
+        }
         const int64_t soundFrom = capture::soundFrameAtVideoFrame(frame, fps);
         const int64_t soundTo = capture::soundFrameAtVideoFrame(frame + 1, fps);
-        if (!capture::writePicture(video, pixels.data()) ||
-            !capture::writeSound(video, track.samples.data() + soundFrom * 2,
-                                 soundTo - soundFrom)) {
+        if (!pictureWritten || !capture::writeSound(video, track.samples.data() + soundFrom * 2,
+                                                    soundTo - soundFrom)) {
             return exitWriteFailed;
         }
         if (frameLog != nullptr) {

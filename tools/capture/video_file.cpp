@@ -249,6 +249,13 @@ bool writePicture(VideoFile* file, const uint8_t* rgbaBottomUp) {
     return send(file, file->video, file->videoStream, file->picture);
 }
 
+bool repeatPicture(VideoFile* file) {
+    // The encoder copied the last picture in and took nothing away from the frame's planes.
+    if (file->picturesWritten == 0) return false;
+    file->picture->pts = file->picturesWritten++;
+    return send(file, file->video, file->videoStream, file->picture);
+}
+
 bool writeSound(VideoFile* file, const int16_t* samples, int64_t frames) {
     const int32_t frameSize = file->audio->frame_size;
     for (int64_t i = 0; i < frames; ++i) {

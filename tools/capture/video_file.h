@@ -54,6 +54,9 @@ VideoFileStatus openVideoFile(VideoFile* file, const VideoSettings& settings, ch
                               size_t messageSize);
 // One picture of width x height RGBA pixels, rows from the bottom up as GL reads them.
 bool writePicture(VideoFile* file, const uint8_t* rgbaBottomUp);
+// The picture written last, once more: the encoder gets the same pixels again without them
+// being read back or converted.
+bool repeatPicture(VideoFile* file);
 // 16-bit stereo frames, interleaved.
 bool writeSound(VideoFile* file, const int16_t* samples, int64_t frames);
 // Drains the encoders, writes the trailer and closes the file.
