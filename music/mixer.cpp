@@ -82,8 +82,15 @@ struct PassGains {
     // The gain of frame k is start + k x increment instead of the sum of k increments in
     // sequence: no chain of additions runs through the frames, so long ramps cost what settled
     // passes do. Only ramps of a voice's own length take it; the usual ramp keeps its sums.
+    // left and right then stay the gains of the pass's first frame, and index counts the
+    // frames of the pass mixed so far, so every loop gives frame k the same float.
     bool indexed;
+    int32_t index;
 };
+
+inline float indexedGain(float start, float increment, int32_t k) {
+    return start + static_cast<float>(k) * increment;
+}
 
 inline int64_t wholeOf(uint64_t position) {
     return static_cast<int32_t>(static_cast<uint32_t>(position >> fractionBits));
@@ -363,32 +370,34 @@ uint64_t mixRamping(const int16_t* data, float* out, int32_t frames, uint64_t po
     return position;
 }
 
-// Ramping frames with indexed gains (see PassGains). The frames and their order of operations
-// are the same for every processor: value x (start + k x increment) added to the sum.
+// Ramping frames with indexed gains (see PassGains): frame k of the pass adds
+// value x (start + k x increment), whichever loop mixes it.
 uint64_t mixRampingIndexed(const int16_t* data, float* out, int32_t frames, uint64_t position,
                            uint64_t step, PassGains& gains) {
     const float left = gains.left;
     const float right = gains.right;
     const float leftIncrement = gains.leftIncrement;
     const float rightIncrement = gains.rightIncrement;
-    int32_t k = 0;
+    int32_t k = gains.index;
+    const int32_t end = k + frames;
 #if defined(__SSE2__)
     if (frames >= 5) {
         const int16_t* a = data + wholeOf(position);
         const float value = interpolate(a[0], a[1], position);
         position = advance(position, step);
-        out[0] += value * left;
-        out[1] += value * right;
+        out[0] += value * indexedGain(left, leftIncrement, k);
+        out[1] += value * indexedGain(right, rightIncrement, k);
         out += 2;
-        k = 1;
+        ++k;
         FourFrames four(data, position, step);
         const __m128 start = _mm_setr_ps(left, right, left, right);
         const __m128 increment =
             _mm_setr_ps(leftIncrement, rightIncrement, leftIncrement, rightIncrement);
-        __m128 firstPair = _mm_setr_ps(1.0f, 1.0f, 2.0f, 2.0f);
-        __m128 secondPair = _mm_setr_ps(3.0f, 3.0f, 4.0f, 4.0f);
+        const float k0 = static_cast<float>(k);
+        __m128 firstPair = _mm_setr_ps(k0, k0, k0 + 1.0f, k0 + 1.0f);
+        __m128 secondPair = _mm_setr_ps(k0 + 2.0f, k0 + 2.0f, k0 + 3.0f, k0 + 3.0f);
         const __m128 four4 = _mm_set1_ps(4.0f);
-        for (; frames - k >= 4; k += 4) {
+        for (; end - k >= 4; k += 4) {
             const __m128 value4 = four.next();
             addFrames(out, _mm_unpacklo_ps(value4, value4),
                       _mm_add_ps(start, _mm_mul_ps(firstPair, increment)));
@@ -401,18 +410,15 @@ uint64_t mixRampingIndexed(const int16_t* data, float* out, int32_t frames, uint
         position = four.position;
     }
 #endif
-    for (; k < frames; ++k) {
+    for (; k < end; ++k) {
         const int16_t* a = data + wholeOf(position);
         const float value = interpolate(a[0], a[1], position);
         position = advance(position, step);
-        const float index = static_cast<float>(k);
-        out[0] += value * (left + index * leftIncrement);
-        out[1] += value * (right + index * rightIncrement);
+        out[0] += value * indexedGain(left, leftIncrement, k);
+        out[1] += value * indexedGain(right, rightIncrement, k);
         out += 2;
     }
-    const float count = static_cast<float>(frames);
-    gains.left = left + count * leftIncrement;
-    gains.right = right + count * rightIncrement;
+    gains.index = end;
     return position;
 }
 
@@ -427,6 +433,44 @@ __attribute__((target("avx2"))) uint64_t mixWide(const SampleView& view, float* 
                                                  PassGains& gains) {
     const uint64_t stride = step & ~lowestBit;
     const int64_t lastWindowStart = view.readable - 1 - EightSlowFrames::elementsReadPastFirst;
+    if (Ramping && gains.indexed && frames >= 9 && stride < (uint64_t{2} << fractionBits) &&
+        lastWindowStart > 0) {
+        // The indexed ramp: the same floats as mixRampingIndexed, eight frames at a time.
+        const int16_t* a = view.data + wholeOf(position);
+        const float value = interpolate(a[0], a[1], position);
+        position = advance(position, step);
+        int32_t k = gains.index;
+        out[0] += value * indexedGain(gains.left, gains.leftIncrement, k);
+        out[1] += value * indexedGain(gains.right, gains.rightIncrement, k);
+        out += 2;
+        ++k;
+        --frames;
+        const uint64_t windowLimit = (static_cast<uint64_t>(lastWindowStart) + 1) << fractionBits;
+        EightSlowFrames eight(view.data, position, stride);
+        const __m256 start = _mm256_setr_ps(gains.left, gains.right, gains.left, gains.right,
+                                            gains.left, gains.right, gains.left, gains.right);
+        const __m256 increment = _mm256_setr_ps(
+            gains.leftIncrement, gains.rightIncrement, gains.leftIncrement, gains.rightIncrement,
+            gains.leftIncrement, gains.rightIncrement, gains.leftIncrement, gains.rightIncrement);
+        for (; frames >= 8 && eight.position < windowLimit; frames -= 8, k += 8) {
+            const __m256 value8 = eight.next();
+            const __m256 low = _mm256_unpacklo_ps(value8, value8);
+            const __m256 high = _mm256_unpackhi_ps(value8, value8);
+            const float f = static_cast<float>(k);
+            const __m256 k03 =
+                _mm256_setr_ps(f, f, f + 1.0f, f + 1.0f, f + 2.0f, f + 2.0f, f + 3.0f, f + 3.0f);
+            const __m256 k47 = _mm256_add_ps(k03, _mm256_set1_ps(4.0f));
+            addFrames8(out, _mm256_permute2f128_ps(low, high, 0x20),
+                       _mm256_add_ps(start, _mm256_mul_ps(k03, increment)));
+            addFrames8(out + 8, _mm256_permute2f128_ps(low, high, 0x31),
+                       _mm256_add_ps(start, _mm256_mul_ps(k47, increment)));
+            out += 16;
+        }
+        position = eight.position;
+        gains.index = k;
+        _mm256_zeroupper();
+        return mixRampingIndexed(view.data, out, frames, position, step, gains);
+    }
     if (frames >= 9 && stride < (uint64_t{2} << fractionBits) && lastWindowStart > 0) {
         const int16_t* a = view.data + wholeOf(position);
         const float value = interpolate(a[0], a[1], position);
@@ -480,6 +524,7 @@ __attribute__((target("avx2"))) uint64_t mixWide(const SampleView& view, float* 
         _mm256_zeroupper();
     }
     if constexpr (Ramping) {
+        if (gains.indexed) return mixRampingIndexed(view.data, out, frames, position, step, gains);
         return mixRamping(view.data, out, frames, position, step, gains);
     } else {
         return mixSettled(view.data, out, frames, position, step, gains.left, gains.right);
@@ -494,17 +539,17 @@ uint64_t mixCheckedFrame(const SampleView& view, float* out, uint64_t position, 
                          PassGains& gains) {
     const int64_t whole = wholeOf(position);
     const float value = interpolate(elementAt(view, whole), elementAt(view, whole + 1), position);
+    if (Ramping && gains.indexed) {
+        out[0] += value * indexedGain(gains.left, gains.leftIncrement, gains.index);
+        out[1] += value * indexedGain(gains.right, gains.rightIncrement, gains.index);
+        ++gains.index;
+        return advance(position, step);
+    }
     out[0] += value * gains.left;
     out[1] += value * gains.right;
     if constexpr (Ramping) {
-        // An indexed ramp starts over from the next frame's gain: start + 1 x increment.
-        if (gains.indexed) {
-            gains.left = gains.left + 1.0f * gains.leftIncrement;
-            gains.right = gains.right + 1.0f * gains.rightIncrement;
-        } else {
-            gains.left += gains.leftIncrement;
-            gains.right += gains.rightIncrement;
-        }
+        gains.left += gains.leftIncrement;
+        gains.right += gains.rightIncrement;
     }
     return advance(position, step);
 }
@@ -525,21 +570,14 @@ uint64_t mixPassFrames(const SampleView& view, float* out, int32_t frames, uint6
         }
         const int32_t run =
             inside < static_cast<uint64_t>(frames) ? static_cast<int32_t>(inside) : frames;
-        if constexpr (Ramping) {
-            if (gains.indexed) {
-                position = mixRampingIndexed(view.data, out, run, position, step, gains);
-                out += 2 * static_cast<int64_t>(run);
-                frames -= run;
-                continue;
-            }
-        }
 #if defined(MUSIC_MIXER_WIDE)
         if (wideMixing) {
             position = mixWide<Ramping>(view, out, run, position, step, gains);
         } else
 #endif
             if constexpr (Ramping) {
-            position = mixRamping(view.data, out, run, position, step, gains);
+            position = gains.indexed ? mixRampingIndexed(view.data, out, run, position, step, gains)
+                                     : mixRamping(view.data, out, run, position, step, gains);
         } else {
             position = mixSettled(view.data, out, run, position, step, gains.left, gains.right);
         }
@@ -700,7 +738,12 @@ template <bool FineLevels> void mixVoice(Voice& voice, float* out, int32_t frame
             gains.leftIncrement = voice.leftRampIncrement;
             gains.rightIncrement = voice.rightRampIncrement;
             gains.indexed = voice.rampFrames > 0;
+            gains.index = 0;
             position = mixPassFrames<true>(view, out, frames, position, stepSize, !forward, gains);
+            if (gains.indexed) {
+                gains.left = indexedGain(gains.left, gains.leftIncrement, gains.index);
+                gains.right = indexedGain(gains.right, gains.rightIncrement, gains.index);
+            }
         } else if (voice.leftTarget == 0 && voice.rightTarget == 0) {
             // A settled silent voice (mostly a partner after a hand-off) adds only zeros, which
             // leave every sum as it is: only its position moves on.
