@@ -452,18 +452,22 @@ __attribute__((target("avx2"))) uint64_t mixWide(const SampleView& view, float* 
         const __m256 increment = _mm256_setr_ps(
             gains.leftIncrement, gains.rightIncrement, gains.leftIncrement, gains.rightIncrement,
             gains.leftIncrement, gains.rightIncrement, gains.leftIncrement, gains.rightIncrement);
+        // Whole frame numbers stay exact in floats, so counting them up gives the same k.
+        const float first = static_cast<float>(k);
+        __m256 k03 = _mm256_setr_ps(first, first, first + 1.0f, first + 1.0f, first + 2.0f,
+                                    first + 2.0f, first + 3.0f, first + 3.0f);
+        const __m256 four = _mm256_set1_ps(4.0f);
+        const __m256 eightFrames = _mm256_set1_ps(8.0f);
         for (; frames >= 8 && eight.position < windowLimit; frames -= 8, k += 8) {
             const __m256 value8 = eight.next();
             const __m256 low = _mm256_unpacklo_ps(value8, value8);
             const __m256 high = _mm256_unpackhi_ps(value8, value8);
-            const float f = static_cast<float>(k);
-            const __m256 k03 =
-                _mm256_setr_ps(f, f, f + 1.0f, f + 1.0f, f + 2.0f, f + 2.0f, f + 3.0f, f + 3.0f);
-            const __m256 k47 = _mm256_add_ps(k03, _mm256_set1_ps(4.0f));
+            const __m256 k47 = _mm256_add_ps(k03, four);
             addFrames8(out, _mm256_permute2f128_ps(low, high, 0x20),
                        _mm256_add_ps(start, _mm256_mul_ps(k03, increment)));
             addFrames8(out + 8, _mm256_permute2f128_ps(low, high, 0x31),
                        _mm256_add_ps(start, _mm256_mul_ps(k47, increment)));
+            k03 = _mm256_add_ps(k03, eightFrames);
             out += 16;
         }
         position = eight.position;
