@@ -301,10 +301,9 @@ TEST(ApiRate, HeldNoteKeepsItsPitch) {
     }
 }
 
-// Rows 0..3 loop three times through E62 on row 3, then rows 4..7 play once: 16 rows of 6 ticks
-// at BPM 125. The last pass of the loop revisits row 3, whose E62 ends the loop on that very row;
-// that is still the loop, not the song coming back to a row it has played.
-TEST(ApiEnd, TheLastPassOfAPatternLoopIsNotTheEnd) {
+// Two channels, 8 rows at speed 6 and BPM 125: C-4 of a short sample on channel 0, and one
+// effect on channel 1 of the given row.
+std::vector<uint8_t> eightRowModuleWithEffect(int32_t row, uint8_t effect, uint8_t param) {
     xmb::Module m;
     m.channelCount = 2;
     m.tempo = 6;
@@ -312,13 +311,20 @@ TEST(ApiEnd, TheLastPassOfAPatternLoopIsNotTheEnd) {
     std::vector<xmb::Cell> cells(8 * 2);
     cells[0].note = 49;
     cells[0].instrument = 1;
-    cells[3 * 2 + 1].effect = 14;
-    cells[3 * 2 + 1].param = 0x62;
+    cells[static_cast<size_t>(row) * 2 + 1].effect = effect;
+    cells[static_cast<size_t>(row) * 2 + 1].param = param;
     m.patterns.push_back(xmb::pattern(8, xmb::packCells(cells)));
     xmb::Instrument ins;
     ins.samples.push_back(xmb::sample8({10, 5, -20}));
     m.instruments.push_back(ins);
-    const std::vector<uint8_t> bytes = xmb::build(m);
+    return xmb::build(m);
+}
+
+// Rows 0..3 loop three times through E62 on row 3, then rows 4..7 play once: 16 rows of 6 ticks
+// at BPM 125. The last pass of the loop revisits row 3, whose E62 ends the loop on that very row;
+// that is still the loop, not the song coming back to a row it has played.
+TEST(ApiEnd, TheLastPassOfAPatternLoopIsNotTheEnd) {
+    const std::vector<uint8_t> bytes = eightRowModuleWithEffect(3, 14, 0x62);
     for (int32_t profile : {BXM_PROFILE_FT2, BXM_PROFILE_DEMO}) {
         Open once(bytes, profile, 44100);
         ASSERT_NE(once.player, nullptr);
@@ -334,20 +340,7 @@ TEST(ApiEnd, TheLastPassOfAPatternLoopIsNotTheEnd) {
 // after the tick that reads it: 2 rows of 6 ticks and one tick. The demo's rules make every tick
 // a row tick and play on to the end of the pattern and round again to row 0.
 TEST(ApiEnd, SpeedZeroEndsTheSongInFt2) {
-    xmb::Module m;
-    m.channelCount = 2;
-    m.tempo = 6;
-    m.bpm = 125;
-    std::vector<xmb::Cell> cells(8 * 2);
-    cells[0].note = 49;
-    cells[0].instrument = 1;
-    cells[2 * 2 + 1].effect = 15;
-    cells[2 * 2 + 1].param = 0;
-    m.patterns.push_back(xmb::pattern(8, xmb::packCells(cells)));
-    xmb::Instrument ins;
-    ins.samples.push_back(xmb::sample8({10, 5, -20}));
-    m.instruments.push_back(ins);
-    const std::vector<uint8_t> bytes = xmb::build(m);
+    const std::vector<uint8_t> bytes = eightRowModuleWithEffect(2, 15, 0x00);
     bxm_module_info info{};
     {
         Open ft2(bytes, BXM_PROFILE_FT2, 44100);
