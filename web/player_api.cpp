@@ -29,7 +29,10 @@ EMSCRIPTEN_KEEPALIVE int32_t web_open(const uint8_t* data, int32_t size, int32_t
     bxm_close(player);
     player = nullptr;
     failure[0] = '\0';
-    const bxm_options options = {profile, rate, 1};
+    bxm_options options = BXM_OPTIONS_INIT;
+    options.profile = profile;
+    options.sample_rate = rate;
+    options.play_count = 1;
     bxm_error error{};
     player = bxm_open(data, static_cast<size_t>(size), &options, &error);
     if (player == nullptr) {
