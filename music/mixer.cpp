@@ -781,6 +781,26 @@ template <bool FineLevels> void mixVoice(Voice& voice, float* out, int32_t frame
     }
 }
 
+// A muted voice runs through the same code as a heard one, so its position, loops and ramps
+// stay exact; only its output goes nowhere. Cleared before each piece so it cannot grow to
+// infinities, which would slow the adds down on some processors.
+constexpr int32_t unheardFrames = 1024;
+alignas(16) float unheardMix[unheardFrames * 2];
+uint32_t mutedChannelBits;
+
+void mixVoiceUnheard(Voice& voice, int32_t frameCount) {
+    for (int32_t done = 0; done < frameCount && voice.sample != nullptr;) {
+        const int32_t n = frameCount - done < unheardFrames ? frameCount - done : unheardFrames;
+        std::memset(unheardMix, 0, sizeof(float) * 2 * static_cast<size_t>(n));
+        if (voice.fineLevels != 0) {
+            mixVoice<true>(voice, unheardMix, n);
+        } else {
+            mixVoice<false>(voice, unheardMix, n);
+        }
+        done += n;
+    }
+}
+
 } // namespace
 
 void setRampConstants(int32_t outputRate) {
@@ -807,12 +827,23 @@ bool setWideMixing(bool allowed) {
 #endif
 }
 
+void setMutedChannels(uint32_t channelBits) {
+    mutedChannelBits = channelBits;
+}
+
+uint32_t mutedChannels() {
+    return mutedChannelBits;
+}
+
 void mixVoices(float* mixBuffer, int32_t frameCount) {
     if (frameCount <= 0 || mixBuffer == nullptr) return;
     for (int32_t i = 0; i < mixedVoiceCount; ++i) {
         Voice& voice = voiceTable[i];
         if (voice.sample == nullptr) continue;
-        if (voice.fineLevels != 0) {
+        const bool muted = (mutedChannelBits >> (i % partnerVoiceOffset) & 1) != 0;
+        if (muted) {
+            mixVoiceUnheard(voice, frameCount);
+        } else if (voice.fineLevels != 0) {
             mixVoice<true>(voice, mixBuffer, frameCount);
         } else {
             mixVoice<false>(voice, mixBuffer, frameCount);

@@ -61,7 +61,13 @@ void setMixerRate(int32_t outputRate);
 bool setWideMixing(bool allowed);
 
 // Adds frameCount frames of voices 0..63 into mixBuffer (interleaved left, right floats).
-// Never clears, never clamps; frameCount <= 0 does nothing.
+// Never clears, never clamps; frameCount <= 0 does nothing. Voices of muted channels play on
+// into a scratch buffer, so that they are where they belong when the channel is heard again.
 void mixVoices(float* mixBuffer, int32_t frameCount);
+
+// Channels whose voices add nothing to the mix: bit c for channel c (voice c and its partner
+// c + 32). 0, nothing muted, is the starting state.
+void setMutedChannels(uint32_t channelBits);
+uint32_t mutedChannels();
 
 } // namespace music
