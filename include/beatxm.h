@@ -246,10 +246,11 @@ BXM_API int32_t bxm_get_position(const bxm_player* player, bxm_position* positio
 
 /* Continues playback at row 0 of order (0 .. orders - 1) from the next tick on; notes sounding
  * go on until the new rows replace them. The rows played so far are forgotten by the end rule,
- * time_ms jumps to the order's start time in the song's first pass (or stays when that pass
- * never reaches the order), and a song that had ended plays again. Returns 0, or -1 for a NULL
- * player or an order outside the song. Up to one chunk of audio (20 ms) already rendered is
- * still handed out from the old position. */
+ * and the pass under way ends where the song's first pass ends (at duration_ms, unless the song
+ * has no end), so that playback from a seek ends with the song; time_ms jumps to the order's start
+ * time in the song's first pass (or stays when that pass never reaches the order), and a song that
+ * had ended plays again. Returns 0, or -1 for a NULL player or an order outside the song. Up to one
+ * chunk of audio (20 ms) already rendered is still handed out from the old position. */
 BXM_API int32_t bxm_seek_order(bxm_player* player, int32_t order);
 
 /* Continues playback at time_ms of the song's first pass (0 .. duration_ms - 1, see

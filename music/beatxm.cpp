@@ -62,6 +62,10 @@ struct SongWatch {
     // The song time line: render frame anchorFrame lies at anchorSongFrame of the first pass.
     int64_t anchorFrame;
     int64_t anchorSongFrame;
+    // After a seek the rows before it are not known as played, so the pass ends where the song's
+    // first pass ends instead: at this song frame (0 while measuring or for a song without end).
+    bool sought;
+    int64_t songEndFrame;
     uint8_t visited[trackedOrders * positionsPerOrder];
 };
 
@@ -141,6 +145,12 @@ void observingTick(Player* player) {
         w.endFrame = w.limitFrames;
         return;
     }
+    if (w.sought && w.songEndFrame > 0 &&
+        w.anchorSongFrame + (w.tickStartFrame - w.anchorFrame) >= w.songEndFrame) {
+        w.sought = false;
+        passEnded(w, player, false);
+        return;
+    }
 
     const int32_t order = player->order;
     const int32_t row = player->row;
@@ -174,6 +184,7 @@ void startWatch(bxm_player* p, int32_t playCount, int64_t* recordOrderStart) {
     w.playCount = playCount;
     w.recordOrderStart = recordOrderStart;
     w.orderStartFrame = recordOrderStart != nullptr ? nullptr : p->orderStartFrame;
+    w.songEndFrame = recordOrderStart == nullptr && !p->durationLimited ? p->durationFrames : 0;
     forgetVisited(w);
     watched = p;
 }
@@ -609,6 +620,7 @@ int32_t bxm_seek_order(bxm_player* player, int32_t order) {
     w.passes = passes;
     w.anchorFrame = anchorFrame;
     w.anchorSongFrame = anchorSongFrame;
+    w.sought = order < trackedOrders && player->orderStartFrame[order] >= 0;
     // The next tick comes at the start of the next chunk.
     const int64_t nextChunkFrame =
         music::offlineChunksRendered() * static_cast<int64_t>(music::audioOutput.chunkFrames);

@@ -32,9 +32,11 @@ const std::vector<uint8_t>& song() {
 
 struct Open {
     bxm_player* player = nullptr;
-    explicit Open(const std::vector<uint8_t>& bytes, int32_t profile = BXM_PROFILE_FT2) {
+    explicit Open(const std::vector<uint8_t>& bytes, int32_t profile = BXM_PROFILE_FT2,
+                  int32_t playCount = 0) {
         bxm_options o = BXM_OPTIONS_INIT;
         o.profile = profile;
+        o.play_count = playCount;
         player = bxm_open(bytes.data(), bytes.size(), &o, nullptr);
     }
     ~Open() { bxm_close(player); }
@@ -335,6 +337,39 @@ TEST(ApiSeek, DemoSongPositionIsTheTimeAskedFor) {
         EXPECT_NEAR(p.time_ms, middle, 1);
         EXPECT_EQ(p.ended, 0);
     }
+}
+
+int64_t framesToTheEnd(bxm_player* player) {
+    std::vector<int16_t> block(2 * 4096);
+    int64_t total = 0;
+    int32_t n;
+    while ((n = bxm_render_s16(player, block.data(), 4096)) > 0) total += n;
+    return total;
+}
+
+TEST(ApiSeek, PlaybackFromASeekEndsWithTheSong) {
+    // The rows before the seek were never played in this pass, yet the song ends at its end
+    // rather than going round to them; a second pass is the whole song.
+    bxm_module_info info{};
+    {
+        Open o(song());
+        bxm_get_module_info(o.player, &info);
+    }
+    const int32_t target = info.duration_ms / 3;
+    const int64_t rest = info.duration_frames - static_cast<int64_t>(target) * rate / 1000;
+    for (int32_t playCount : {1, 2}) {
+        Open o(song(), BXM_PROFILE_FT2, playCount);
+        ASSERT_EQ(bxm_seek_ms(o.player, target), 0);
+        EXPECT_EQ(framesToTheEnd(o.player), rest + (playCount - 1) * info.duration_frames)
+            << playCount;
+    }
+    // The same by order: from order 3's start to the end.
+    Open o(song());
+    ASSERT_EQ(bxm_seek_order(o.player, 3), 0);
+    bxm_position p{};
+    bxm_get_position(o.player, &p);
+    EXPECT_NEAR(static_cast<double>(framesToTheEnd(o.player)),
+                static_cast<double>(info.duration_frames - int64_t{p.time_ms} * rate / 1000), 44.0);
 }
 
 } // namespace
