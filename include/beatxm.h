@@ -285,6 +285,17 @@ BXM_API int32_t bxm_set_channel_mute(bxm_player* player, int32_t channel, int32_
 /* 1 when channel is muted, 0 when not, -1 for a NULL player or a channel outside the module. */
 BXM_API int32_t bxm_get_channel_mute(const bxm_player* player, int32_t channel);
 
+/* How the mixer reads between a sample's frames. */
+enum {
+    BXM_INTERPOLATION_LINEAR = 0, /* straight lines between frames: the default, what FT2 and the
+                                     demo play */
+    BXM_INTERPOLATION_NONE = 1,   /* each frame held until the next: the raw, gritty sound */
+    BXM_INTERPOLATION_CUBIC = 2   /* a cubic (Catmull-Rom) spline through four frames: less
+                                     aliasing on high notes; rendering costs more (see README) */
+};
+/* Sets the interpolation, BXM_INTERPOLATION_*, like the controls above. */
+BXM_API int32_t bxm_set_interpolation(bxm_player* player, int32_t interpolation);
+
 /* One channel as of the last tick rendered, for visualisers. Every field stays in its range
  * in both profiles, whatever the module holds. */
 typedef struct bxm_channel_state {

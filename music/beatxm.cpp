@@ -355,6 +355,7 @@ int32_t renderFrames(bxm_player* p, Sample* buffer, int32_t frames,
 void resetListenerControls() {
     music::setMixControls(music::MixControls{1.0f, 1.0f});
     music::setMutedChannels(0);
+    music::setInterpolation(music::Interpolation::Linear);
 }
 
 // Runs the sequencer and the mixer over frames frames without handing anything out, from a tick
@@ -670,6 +671,17 @@ int32_t bxm_set_stereo_separation(bxm_player* player, int32_t percentage) {
     music::MixControls c = music::mixControls();
     c.separation = static_cast<float>(percentage) / percentPerUnit;
     music::setMixControls(c);
+    return 0;
+}
+
+int32_t bxm_set_interpolation(bxm_player* player, int32_t interpolation) {
+    if (player == nullptr) return -1;
+    switch (interpolation) {
+    case BXM_INTERPOLATION_LINEAR: music::setInterpolation(music::Interpolation::Linear); break;
+    case BXM_INTERPOLATION_NONE: music::setInterpolation(music::Interpolation::None); break;
+    case BXM_INTERPOLATION_CUBIC: music::setInterpolation(music::Interpolation::Cubic); break;
+    default: return -1;
+    }
     return 0;
 }
 

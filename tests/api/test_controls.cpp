@@ -156,6 +156,36 @@ TEST(ApiGain, MinusSixDecibelsHalvesTheLevelAndZeroChangesNothing) {
     EXPECT_EQ(bxm_set_gain(nullptr, 0), -1);
 }
 
+TEST(ApiInterpolation, LinearIsTheDefaultToTheByteAndTheOthersDiffer) {
+    std::vector<int16_t> plain;
+    {
+        Open o(song(), BXM_PROFILE_DEMO);
+        plain = renderPcm(o.player, rate * 3);
+    }
+    std::vector<int16_t> held, cubic;
+    for (int32_t mode : {BXM_INTERPOLATION_NONE, BXM_INTERPOLATION_CUBIC}) {
+        Open o(song(), BXM_PROFILE_DEMO);
+        ASSERT_EQ(bxm_set_interpolation(o.player, mode), 0);
+        (mode == BXM_INTERPOLATION_NONE ? held : cubic) = renderPcm(o.player, rate * 3);
+    }
+    EXPECT_FALSE(held == plain);
+    EXPECT_FALSE(cubic == plain);
+    EXPECT_FALSE(held == cubic);
+    {
+        Open o(song(), BXM_PROFILE_DEMO);
+        ASSERT_EQ(bxm_set_interpolation(o.player, BXM_INTERPOLATION_CUBIC), 0);
+        ASSERT_EQ(bxm_set_interpolation(o.player, BXM_INTERPOLATION_LINEAR), 0);
+        EXPECT_TRUE(renderPcm(o.player, rate * 3) == plain);
+        EXPECT_EQ(bxm_set_interpolation(o.player, 3), -1);
+        EXPECT_EQ(bxm_set_interpolation(o.player, -1), -1);
+        ASSERT_EQ(bxm_set_interpolation(o.player, BXM_INTERPOLATION_NONE), 0);
+    }
+    // A new player starts linear again.
+    Open o(song(), BXM_PROFILE_DEMO);
+    EXPECT_TRUE(renderPcm(o.player, rate * 3) == plain);
+    EXPECT_EQ(bxm_set_interpolation(nullptr, 0), -1);
+}
+
 TEST(ApiSeparation, HardLeftChannelSpreadsAsAsked) {
     const std::vector<uint8_t> left = toneModule(1, 1, 0, 16, 16, 1);
     std::vector<float> plain;
