@@ -139,7 +139,21 @@ struct ListenerOptions {
     int32_t startOrder = -1; // --start order:N, or -1
     uint64_t muted = 0;      // bit c: channel c (from 0) muted
     uint64_t solo = 0;       // bit c: channel c heard, all others muted; 0 when none is named
+    int32_t interpolation = BXM_INTERPOLATION_LINEAR;
 };
+
+inline bool parseInterpolation(const char* text, int32_t* interpolation) {
+    if (std::strcmp(text, "linear") == 0) {
+        *interpolation = BXM_INTERPOLATION_LINEAR;
+    } else if (std::strcmp(text, "none") == 0) {
+        *interpolation = BXM_INTERPOLATION_NONE;
+    } else if (std::strcmp(text, "cubic") == 0) {
+        *interpolation = BXM_INTERPOLATION_CUBIC;
+    } else {
+        return false;
+    }
+    return true;
+}
 
 constexpr int32_t maxChannelNumber = 64;
 
@@ -238,6 +252,7 @@ inline bool applyListenerOptions(const char* tool, const char* path, bxm_player*
     }
     bxm_set_gain(player, o.gainMillibel);
     bxm_set_stereo_separation(player, o.separationPercent);
+    bxm_set_interpolation(player, o.interpolation);
     for (int32_t c = 0; c < info.channels; ++c) {
         const bool mute = (o.muted >> c & 1) != 0 || (o.solo != 0 && (o.solo >> c & 1) == 0);
         bxm_set_channel_mute(player, c, mute ? 1 : 0);

@@ -120,7 +120,8 @@ p.wait(timeout=10)
 
 # 6. The listener options play what xmrender renders with them, to the byte.
 disk = os.path.join(WORK, "controls.raw")
-controls = ["--gain", "-4.5", "--stereo-separation", "150", "--mute", "2,5", "--start", "1:05"]
+controls = ["--gain", "-4.5", "--stereo-separation", "150", "--mute", "2,5", "--start", "1:05",
+            "--interpolation", "cubic"]
 p = start([SONG, *controls], disk, delay_ms=0)
 code = p.wait(timeout=120)
 check(code == 0, f"{' '.join(controls)}: exit 0 (got {code})")

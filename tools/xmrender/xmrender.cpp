@@ -52,6 +52,7 @@ enum OptionId {
     optionStart,
     optionMute,
     optionSolo,
+    optionInterpolation,
 };
 
 const tools::OptionSpec optionTable[] = {
@@ -71,6 +72,9 @@ const tools::OptionSpec optionTable[] = {
      "start at TIME into the song: 1:20, 80.5 (seconds)\nor order:N (orders from 0)"},
     {optionMute, "mute", "LIST", "silence channels, numbered from 1: 1,3,5-8"},
     {optionSolo, "solo", "LIST", "hear only these channels (LIST as for --mute)"},
+    {optionInterpolation, "interpolation", "NAME",
+     "between sample frames: linear (default), none\n(held frames) or cubic (a spline; costs "
+     "more)"},
 
     {tools::optionHelp, "help", nullptr, "print this and exit"},
     {tools::optionVersion, "version", nullptr, "print the version and exit"},
@@ -493,6 +497,12 @@ int main(int argc, char** argv) {
         case optionStart:
             if (!tools::parseStart(value, &listener.startMs, &listener.startOrder)) {
                 fail("--start wants a time (1:20, 80.5) or order:N, not %s", value);
+                return exitBadInput;
+            }
+            break;
+        case optionInterpolation:
+            if (!tools::parseInterpolation(value, &listener.interpolation)) {
+                fail("--interpolation wants linear, none or cubic, not %s", value);
                 return exitBadInput;
             }
             break;

@@ -276,9 +276,16 @@ controls)
     "$xmrender" -q "$song" "$work/o.wav" --start order:8 || fail "order"
     frames=$(soxi -s "$work/o.wav")
     [ "$frames" -gt 0 ] && [ "$frames" -lt "$(soxi -s "$work/plain.wav")" ] || fail "order:8 gave $frames frames"
+    "$xmrender" -q "$song" "$work/linear.wav" --interpolation linear || fail "linear"
+    cmp -s "$work/plain.wav" "$work/linear.wav" || fail "--interpolation linear changed the bytes"
+    "$xmrender" -q "$song" "$work/cubic.wav" --interpolation cubic || fail "cubic"
+    "$xmrender" -q "$song" "$work/held.wav" --interpolation none || fail "none"
+    cmp -s "$work/plain.wav" "$work/cubic.wav" && fail "--interpolation cubic is linear"
+    cmp -s "$work/held.wav" "$work/cubic.wav" && fail "--interpolation none is cubic"
     # Refusals say why, before anything is written.
     for wrong in "--gain 25" "--gain -96.5" "--gain x" "--stereo-separation 201" "--start 1:60" \
-        "--start order:9" "--start 9:00" "--mute 7" "--solo 0" "--mute 3-2" "--mute 1,"; do
+        "--start order:9" "--start 9:00" "--mute 7" "--solo 0" "--mute 3-2" "--mute 1," \
+        "--interpolation sinc"; do
         # shellcheck disable=SC2086
         exits 2 -q "$song" "$work/bad.wav" $wrong
         [ -s "$work/err" ] || fail "no reason for $wrong"
