@@ -256,7 +256,9 @@ BXM_API int32_t bxm_seek_order(bxm_player* player, int32_t order);
 /* Continues playback at time_ms of the song's first pass (0 .. duration_ms - 1, see
  * bxm_module_info), as bxm_seek_order does at an order: it seeks to the order that plays at that
  * time and then runs the sequencer and the mixer silently up to the time, so the frames that
- * follow are those the song plays there, to the frame. The silent part costs at most the
+ * follow are those the song plays there, to the frame, except that notes still sounding from
+ * before that order's start are the ones of the old position (as after bxm_seek_order), not the
+ * song's. The silent part costs at most the
  * rendering of one order. Returns 0, or -1 for a NULL player or a time outside the first pass;
  * for a song with no end (duration_limited) the first pass is the one duration_ms measures. */
 BXM_API int32_t bxm_seek_ms(bxm_player* player, int32_t time_ms);
