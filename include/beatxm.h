@@ -246,11 +246,57 @@ BXM_API int32_t bxm_get_position(const bxm_player* player, bxm_position* positio
 
 /* Continues playback at row 0 of order (0 .. orders - 1) from the next tick on; notes sounding
  * go on until the new rows replace them. The rows played so far are forgotten by the end rule,
- * time_ms jumps to the order's start time in the song's first pass (or stays when that pass
- * never reaches the order), and a song that had ended plays again. Returns 0, or -1 for a NULL
- * player or an order outside the song. Up to one chunk of audio (20 ms) already rendered is
- * still handed out from the old position. */
+ * and the pass under way ends where the song's first pass ends (at duration_ms, unless the song
+ * has no end), so that playback from a seek ends with the song; time_ms jumps to the order's start
+ * time in the song's first pass (or stays when that pass never reaches the order), and a song that
+ * had ended plays again. Returns 0, or -1 for a NULL player or an order outside the song. Up to one
+ * chunk of audio (20 ms) already rendered is still handed out from the old position. */
 BXM_API int32_t bxm_seek_order(bxm_player* player, int32_t order);
+
+/* Continues playback at time_ms of the song's first pass (0 .. duration_ms - 1, see
+ * bxm_module_info), as bxm_seek_order does at an order: it seeks to the order that plays at that
+ * time and then runs the sequencer and the mixer silently up to the time, so the frames that
+ * follow are those the song plays there, to the frame, except that notes still sounding from
+ * before that order's start are the ones of the old position (as after bxm_seek_order), not the
+ * song's. The silent part costs at most the
+ * rendering of one order. Returns 0, or -1 for a NULL player or a time outside the first pass;
+ * for a song with no end (duration_limited) the first pass is the one duration_ms measures. */
+BXM_API int32_t bxm_seek_ms(bxm_player* player, int32_t time_ms);
+
+/* Listener controls of the open player. Each applies from the next chunk rendered (up to 20 ms
+ * already rendered go out as they were) to both bxm_render_s16 and bxm_render_f32, lasts until
+ * it is changed or the player is closed, and returns 0, or -1 for a NULL player or a value out
+ * of range (which changes nothing). At their defaults the output is what it is without them, bit
+ * for bit. */
+enum { BXM_GAIN_MIN_MILLIBEL = -9600, BXM_GAIN_MAX_MILLIBEL = 2400 };
+enum { BXM_SEPARATION_MAX_PERCENT = 200 };
+
+/* Gain on the whole mix in millibels (1/100 dB): -9600 .. 2400, default 0. Louder than 0 can
+ * clip the 16-bit output; the float output is not clipped. */
+BXM_API int32_t bxm_set_gain(bxm_player* player, int32_t millibel);
+
+/* Stereo separation in percent: 0 (mono) .. BXM_SEPARATION_MAX_PERCENT, default 100, the
+ * module's panning as FT2 plays it. Works on the mix: what left and right share stays, what
+ * differs between them is scaled by percent / 100. */
+BXM_API int32_t bxm_set_stereo_separation(bxm_player* player, int32_t percent);
+
+/* Mutes (muted 1) or unmutes (muted 0) channel (0 .. channels - 1); a muted channel adds
+ * nothing to the mix, but plays on unheard, so that unmuting brings it back where the song is.
+ * Any set of channels may be muted; none is at open. */
+BXM_API int32_t bxm_set_channel_mute(bxm_player* player, int32_t channel, int32_t muted);
+/* 1 when channel is muted, 0 when not, -1 for a NULL player or a channel outside the module. */
+BXM_API int32_t bxm_get_channel_mute(const bxm_player* player, int32_t channel);
+
+/* How the mixer reads between a sample's frames. */
+enum {
+    BXM_INTERPOLATION_LINEAR = 0, /* straight lines between frames: the default, what FT2 and the
+                                     demo play */
+    BXM_INTERPOLATION_NONE = 1,   /* each frame held until the next: the raw, gritty sound */
+    BXM_INTERPOLATION_CUBIC = 2   /* a cubic (Catmull-Rom) spline through four frames: less
+                                     aliasing on high notes; rendering costs more (see README) */
+};
+/* Sets the interpolation, BXM_INTERPOLATION_*, like the controls above. */
+BXM_API int32_t bxm_set_interpolation(bxm_player* player, int32_t interpolation);
 
 /* One channel as of the last tick rendered, for visualisers. Every field stays in its range
  * in both profiles, whatever the module holds. */

@@ -37,6 +37,8 @@ int32_t sampleRate = defaultSampleRateHz;
 
 namespace {
 
+MixControls controlsNow{1.0f, 1.0f};
+
 uint64_t packStamp(int32_t chunk, int32_t songTimeMs) {
     return (static_cast<uint64_t>(static_cast<uint32_t>(chunk)) << 32) |
            static_cast<uint32_t>(songTimeMs);
@@ -89,6 +91,33 @@ void pcmFromMixBlock(const float* mix, int16_t* out, int32_t count) {
     }
 #endif
     for (; i < count; ++i) out[i] = pcmFromMix(mix[i]);
+}
+
+void setMixControls(MixControls controls) {
+    controlsNow = controls;
+}
+
+MixControls mixControls() {
+    return controlsNow;
+}
+
+void applyMixControls(const MixControls& controls, float* mix, int32_t frameCount) {
+    const float gain = controls.gain;
+    if (controls.separation == 1.0f) {
+        if (gain == 1.0f) return;
+        for (int32_t i = 0; i < frameCount * 2; ++i) mix[i] *= gain;
+        return;
+    }
+    // Mid and side: the part both sides share stays, the part that differs is scaled.
+    const float sideGain = controls.separation * gain;
+    for (int32_t i = 0; i < frameCount; ++i) {
+        const float left = mix[2 * i];
+        const float right = mix[2 * i + 1];
+        const float mid = (left + right) * 0.5f * gain;
+        const float side = (left - right) * 0.5f * sideGain;
+        mix[2 * i] = mid + side;
+        mix[2 * i + 1] = mid - side;
+    }
 }
 
 int32_t runDurationMs(int32_t frameCount, float secondsPerFrame) {
@@ -212,6 +241,7 @@ void renderChunk() {
     stamps[chunk].songTimeMs = player->songTimeMs;
     player->tickSamplesLeft = left;
 
+    applyMixControls(controlsNow, mix, chunkFrames);
     int16_t* out = audioOutput.outputBuffer + first;
     pcmFromMixBlock(mix, out, chunkFrames * 2);
 

@@ -63,6 +63,17 @@ int16_t pcmFromMix(float value);
 // count mixed floats to 16-bit samples, each exactly as pcmFromMix converts it.
 void pcmFromMixBlock(const float* mix, int16_t* out, int32_t count);
 
+// What the listener asks of the whole mix, applied to each chunk after mixing and before the
+// 16-bit conversion. At gain 1 and separation 1 the chunk is left untouched, bit for bit.
+struct MixControls {
+    float gain;       // linear factor on both sides
+    float separation; // factor on the side (left minus right) part: 0 mono, 1 as mixed, 2 wider
+};
+void setMixControls(MixControls controls);
+MixControls mixControls();
+// Applies controls to frameCount interleaved stereo frames of mix in place.
+void applyMixControls(const MixControls& controls, float* mix, int32_t frameCount);
+
 // Song time a run of frameCount frames adds, truncated to whole ms in single precision.
 int32_t runDurationMs(int32_t frameCount, float secondsPerFrame);
 

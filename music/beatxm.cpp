@@ -17,6 +17,7 @@
 
 #include <atomic>
 #include <cinttypes>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -36,6 +37,9 @@ constexpr int64_t stuckSeconds = 60;
 constexpr int32_t renderPieceFrames = 4096;
 constexpr int32_t maxReportedVolume = 64;
 constexpr int32_t maxReportedLevel = 127;
+constexpr double millibelsPerDecade = 2000.0; // 20 dB per tenfold amplitude
+constexpr float percentPerUnit = 100.0f;
+constexpr int32_t silentPieceFrames = 1024;
 
 // The end rule, watching every tick. Ticks follow each other without gaps from frame 0, so the
 // frame each tick starts at is the sum of the lengths before it.
@@ -58,6 +62,10 @@ struct SongWatch {
     // The song time line: render frame anchorFrame lies at anchorSongFrame of the first pass.
     int64_t anchorFrame;
     int64_t anchorSongFrame;
+    // After a seek the rows before it are not known as played, so the pass ends where the song's
+    // first pass ends instead: at this song frame (0 while measuring or for a song without end).
+    bool sought;
+    int64_t songEndFrame;
     uint8_t visited[trackedOrders * positionsPerOrder];
 };
 
@@ -137,6 +145,12 @@ void observingTick(Player* player) {
         w.endFrame = w.limitFrames;
         return;
     }
+    if (w.sought && w.songEndFrame > 0 &&
+        w.anchorSongFrame + (w.tickStartFrame - w.anchorFrame) >= w.songEndFrame) {
+        w.sought = false;
+        passEnded(w, player, false);
+        return;
+    }
 
     const int32_t order = player->order;
     const int32_t row = player->row;
@@ -170,6 +184,7 @@ void startWatch(bxm_player* p, int32_t playCount, int64_t* recordOrderStart) {
     w.playCount = playCount;
     w.recordOrderStart = recordOrderStart;
     w.orderStartFrame = recordOrderStart != nullptr ? nullptr : p->orderStartFrame;
+    w.songEndFrame = recordOrderStart == nullptr && !p->durationLimited ? p->durationFrames : 0;
     forgetVisited(w);
     watched = p;
 }
@@ -335,6 +350,45 @@ int32_t renderFrames(bxm_player* p, Sample* buffer, int32_t frames,
     return written;
 }
 
+// The controls are state of the mixer, which exists once; a new player starts without them and
+// a closed one leaves none behind.
+void resetListenerControls() {
+    music::setMixControls(music::MixControls{1.0f, 1.0f});
+    music::setMutedChannels(0);
+    music::setInterpolation(music::Interpolation::Linear);
+}
+
+// Runs the sequencer and the mixer over frames frames without handing anything out, from a tick
+// start on; the tick under way at the end is left with its remaining frames, as the renderer
+// leaves a tick at the end of a chunk. The rows passed count as played for the end rule.
+// Returns the frames the tick under way has left.
+int32_t playSilently(bxm_player* player, int64_t frames) {
+    static float scratch[silentPieceFrames * 2];
+    Player* p = player->player;
+    SongWatch& w = player->watch;
+    int32_t left = 0;
+    while (frames > 0) {
+        if (left <= 0) {
+            w.sequencerTick(p);
+            left = p->samplesPerTick > 0 ? p->samplesPerTick : 1;
+            const int32_t order = p->order;
+            const int32_t row = p->row;
+            if (order >= 0 && order < trackedOrders && row >= 0 && row < positionsPerOrder) {
+                w.visited[static_cast<size_t>(order) * positionsPerOrder + row] = 1;
+                w.lastOrder = order;
+                w.lastRow = row;
+            }
+        }
+        int32_t n = left < silentPieceFrames ? left : silentPieceFrames;
+        if (n > frames) n = static_cast<int32_t>(frames);
+        std::memset(scratch, 0, sizeof(float) * 2 * static_cast<size_t>(n));
+        music::mixVoices(scratch, n);
+        frames -= n;
+        left -= n;
+    }
+    return left;
+}
+
 } // namespace
 
 extern "C" {
@@ -408,6 +462,7 @@ bxm_player* bxm_open(const void* data, size_t size, const bxm_options* options, 
         return fail(error, BXM_ERROR_NO_MEMORY, -1);
     }
     startWatch(p, o.play_count == 0 ? 1 : o.play_count, nullptr);
+    resetListenerControls();
     if (!music::offlineBegin(p->player)) {
         bxm_close(p);
         return fail(error, BXM_ERROR_NO_MEMORY, -1);
@@ -422,6 +477,7 @@ bxm_player* bxm_open(const void* data, size_t size, const bxm_options* options, 
 
 void bxm_close(bxm_player* player) {
     if (player == nullptr) return;
+    resetListenerControls();
     music::offlineEnd();
     music::destroyPlayer(player->player);
     music::freeXmFacts(&player->facts);
@@ -565,6 +621,7 @@ int32_t bxm_seek_order(bxm_player* player, int32_t order) {
     w.passes = passes;
     w.anchorFrame = anchorFrame;
     w.anchorSongFrame = anchorSongFrame;
+    w.sought = order < trackedOrders && player->orderStartFrame[order] >= 0;
     // The next tick comes at the start of the next chunk.
     const int64_t nextChunkFrame =
         music::offlineChunksRendered() * static_cast<int64_t>(music::audioOutput.chunkFrames);
@@ -574,6 +631,77 @@ int32_t bxm_seek_order(bxm_player* player, int32_t order) {
     w.limitFrames += nextChunkFrame;
     moveAnchor(w, order, nextChunkFrame);
     return 0;
+}
+
+int32_t bxm_seek_ms(bxm_player* player, int32_t time_ms) {
+    if (player == nullptr || time_ms < 0) return -1;
+    const int64_t target = static_cast<int64_t>(time_ms) * player->rate / 1000;
+    if (target >= player->durationFrames) return -1;
+    // The order that plays at the time in the first pass starts last at or before it.
+    int32_t order = -1;
+    for (int32_t o = 0; o < player->player->songLength && o < trackedOrders; ++o) {
+        const int64_t start = player->orderStartFrame[o];
+        if (start >= 0 && start <= target &&
+            (order < 0 || start > player->orderStartFrame[order])) {
+            order = o;
+        }
+    }
+    if (order < 0 || bxm_seek_order(player, order) != 0) return -1;
+    const int64_t skipped = target - player->orderStartFrame[order];
+    const int32_t tickLeft = playSilently(player, skipped);
+    Player* p = player->player;
+    p->tickSamplesLeft = tickLeft;
+    SongWatch& w = player->watch;
+    w.nextTickFrame += tickLeft;
+    w.anchorSongFrame = target;
+    return 0;
+}
+
+int32_t bxm_set_gain(bxm_player* player, int32_t millibel) {
+    if (player == nullptr || millibel < BXM_GAIN_MIN_MILLIBEL || millibel > BXM_GAIN_MAX_MILLIBEL)
+        return -1;
+    music::MixControls c = music::mixControls();
+    c.gain = static_cast<float>(std::pow(10.0, millibel / millibelsPerDecade));
+    music::setMixControls(c);
+    return 0;
+}
+
+int32_t bxm_set_stereo_separation(bxm_player* player, int32_t percentage) {
+    if (player == nullptr || percentage < 0 || percentage > BXM_SEPARATION_MAX_PERCENT) return -1;
+    music::MixControls c = music::mixControls();
+    c.separation = static_cast<float>(percentage) / percentPerUnit;
+    music::setMixControls(c);
+    return 0;
+}
+
+int32_t bxm_set_interpolation(bxm_player* player, int32_t interpolation) {
+    if (player == nullptr) return -1;
+    switch (interpolation) {
+    case BXM_INTERPOLATION_LINEAR: music::setInterpolation(music::Interpolation::Linear); break;
+    case BXM_INTERPOLATION_NONE: music::setInterpolation(music::Interpolation::None); break;
+    case BXM_INTERPOLATION_CUBIC: music::setInterpolation(music::Interpolation::Cubic); break;
+    default: return -1;
+    }
+    return 0;
+}
+
+int32_t bxm_set_channel_mute(bxm_player* player, int32_t channel, int32_t muted) {
+    if (player == nullptr || channel < 0 || channel >= player->player->channelCount ||
+        channel >= music::channelTableSize || (muted != 0 && muted != 1)) {
+        return -1;
+    }
+    const uint32_t bit = uint32_t{1} << channel;
+    const uint32_t bits = music::mutedChannels();
+    music::setMutedChannels(muted != 0 ? bits | bit : bits & ~bit);
+    return 0;
+}
+
+int32_t bxm_get_channel_mute(const bxm_player* player, int32_t channel) {
+    if (player == nullptr || channel < 0 || channel >= player->player->channelCount ||
+        channel >= music::channelTableSize) {
+        return -1;
+    }
+    return (music::mutedChannels() >> channel & 1) != 0 ? 1 : 0;
 }
 
 int32_t bxm_get_channel_state(const bxm_player* player, int32_t channel, bxm_channel_state* state) {

@@ -536,13 +536,39 @@ __attribute__((target("avx2"))) uint64_t mixWide(const SampleView& view, float* 
 }
 #endif
 
+Interpolation interpolationMode = Interpolation::Linear;
+
+// The value at position between the frames around whole, read as elementAt reads them, for the
+// modes other than Linear. The cubic weights are those of a Catmull-Rom spline, with the
+// integer parts exact: value = s0 + t (c + t (b + t a)) / 2.
+inline float valueBetween(const SampleView& view, int64_t whole, uint64_t position,
+                          Interpolation mode) {
+    const int32_t s0 = elementAt(view, whole);
+    if (mode == Interpolation::None) return static_cast<float>(s0);
+    const int32_t before = elementAt(view, whole - 1);
+    const int32_t s1 = elementAt(view, whole + 1);
+    const int32_t s2 = elementAt(view, whole + 2);
+    const uint32_t fraction = static_cast<uint32_t>(position);
+    const float t = static_cast<float>(static_cast<int32_t>(fraction >> 1)) * fractionToWeight;
+    // In double precision: the terms reach ten times full scale and nearly cancel, which single
+    // precision would leave a few tenths off.
+    const double u = t;
+    const double c = s1 - before;
+    const double b = 2 * before - 5 * s0 + 4 * s1 - s2;
+    const double a = 3 * (s0 - s1) + s2 - before;
+    return static_cast<float>(s0 + 0.5 * u * (c + u * (b + u * a)));
+}
+
 // One frame whose elements may lie outside the data (before it after a boundary at a loop start
 // of 0, or anywhere for a position that was never inside); those read as 0.
 template <bool Ramping>
 uint64_t mixCheckedFrame(const SampleView& view, float* out, uint64_t position, uint64_t step,
-                         PassGains& gains) {
+                         PassGains& gains, Interpolation mode = Interpolation::Linear) {
     const int64_t whole = wholeOf(position);
-    const float value = interpolate(elementAt(view, whole), elementAt(view, whole + 1), position);
+    const float value =
+        mode == Interpolation::Linear
+            ? interpolate(elementAt(view, whole), elementAt(view, whole + 1), position)
+            : valueBetween(view, whole, position, mode);
     if (Ramping && gains.indexed) {
         out[0] += value * indexedGain(gains.left, gains.leftIncrement, gains.index);
         out[1] += value * indexedGain(gains.right, gains.rightIncrement, gains.index);
@@ -564,6 +590,12 @@ template <bool Ramping>
 uint64_t mixPassFrames(const SampleView& view, float* out, int32_t frames, uint64_t position,
                        uint64_t stepSize, bool backward, PassGains& gains) {
     const uint64_t step = backward ? 0 - stepSize : stepSize;
+    if (interpolationMode != Interpolation::Linear) {
+        for (; frames > 0; --frames, out += 2)
+            position =
+                mixCheckedFrame<Ramping>(view, out, position, step, gains, interpolationMode);
+        return position;
+    }
     while (frames > 0) {
         const uint64_t inside = framesInside(view, position, stepSize, backward);
         if (inside == 0) {
@@ -781,6 +813,26 @@ template <bool FineLevels> void mixVoice(Voice& voice, float* out, int32_t frame
     }
 }
 
+// A muted voice runs through the same code as a heard one, so its position, loops and ramps
+// stay exact; only its output goes nowhere. Cleared before each piece so it cannot grow to
+// infinities, which would slow the adds down on some processors.
+constexpr int32_t unheardFrames = 1024;
+alignas(16) float unheardMix[unheardFrames * 2];
+uint32_t mutedChannelBits;
+
+void mixVoiceUnheard(Voice& voice, int32_t frameCount) {
+    for (int32_t done = 0; done < frameCount && voice.sample != nullptr;) {
+        const int32_t n = frameCount - done < unheardFrames ? frameCount - done : unheardFrames;
+        std::memset(unheardMix, 0, sizeof(float) * 2 * static_cast<size_t>(n));
+        if (voice.fineLevels != 0) {
+            mixVoice<true>(voice, unheardMix, n);
+        } else {
+            mixVoice<false>(voice, unheardMix, n);
+        }
+        done += n;
+    }
+}
+
 } // namespace
 
 void setRampConstants(int32_t outputRate) {
@@ -807,12 +859,31 @@ bool setWideMixing(bool allowed) {
 #endif
 }
 
+void setInterpolation(Interpolation mode) {
+    interpolationMode = mode;
+}
+
+Interpolation interpolation() {
+    return interpolationMode;
+}
+
+void setMutedChannels(uint32_t channelBits) {
+    mutedChannelBits = channelBits;
+}
+
+uint32_t mutedChannels() {
+    return mutedChannelBits;
+}
+
 void mixVoices(float* mixBuffer, int32_t frameCount) {
     if (frameCount <= 0 || mixBuffer == nullptr) return;
     for (int32_t i = 0; i < mixedVoiceCount; ++i) {
         Voice& voice = voiceTable[i];
         if (voice.sample == nullptr) continue;
-        if (voice.fineLevels != 0) {
+        const bool muted = (mutedChannelBits >> (i % partnerVoiceOffset) & 1) != 0;
+        if (muted) {
+            mixVoiceUnheard(voice, frameCount);
+        } else if (voice.fineLevels != 0) {
             mixVoice<true>(voice, mixBuffer, frameCount);
         } else {
             mixVoice<false>(voice, mixBuffer, frameCount);

@@ -61,7 +61,23 @@ void setMixerRate(int32_t outputRate);
 bool setWideMixing(bool allowed);
 
 // Adds frameCount frames of voices 0..63 into mixBuffer (interleaved left, right floats).
-// Never clears, never clamps; frameCount <= 0 does nothing.
+// Never clears, never clamps; frameCount <= 0 does nothing. Voices of muted channels play on
+// into a scratch buffer, so that they are where they belong when the channel is heard again.
 void mixVoices(float* mixBuffer, int32_t frameCount);
+
+// How the mixer reads between sample frames. Linear is the demo's and the default; the others
+// take a plain one-frame-at-a-time loop, a few times slower.
+enum class Interpolation : int32_t {
+    Linear = 0,
+    None = 1,  // the frame the position lies in, held
+    Cubic = 2, // a Catmull-Rom spline through the frame before, the frame and the two after it
+};
+void setInterpolation(Interpolation mode);
+Interpolation interpolation();
+
+// Channels whose voices add nothing to the mix: bit c for channel c (voice c and its partner
+// c + 32). 0, nothing muted, is the starting state.
+void setMutedChannels(uint32_t channelBits);
+uint32_t mutedChannels();
 
 } // namespace music

@@ -16,6 +16,7 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -35,17 +36,36 @@ constexpr int32_t shortTitleColumns = 8;
 constexpr int32_t defaultColumns = 80;
 constexpr int32_t volumeStepPercent = 10;
 constexpr int32_t loudestPercent = 200;
+constexpr int32_t seekStepMs = 10000;
 
 enum OptionId {
     optionProfile = 'p',
     optionRate = 'r',
     optionLoop = 'l',
+    optionGain = tools::optionFirstLongOnly,
+    optionSeparation,
+    optionStart,
+    optionMute,
+    optionSolo,
+    optionInterpolation,
 };
 
 const tools::OptionSpec optionTable[] = {
     {optionProfile, "profile", "NAME", "playback rules: ft2 (default, FastTracker 2) or\ndemo"},
     {optionRate, "rate", "HZ", "output rate, 8000 to 192000 (default 44100)"},
     {optionLoop, "loop", "N", "play each song N times (default 1; 0 plays it\nfor ever)"},
+    {optionGain, "gain", "DB",
+     "gain in dB, -96 to 24 (default 0); above 0 can\nclip 16-bit output"},
+    {optionSeparation, "stereo-separation", "PCT",
+     "0 (mono) to 200 % (default 100, the module's\npanning as it is)"},
+    {optionStart, "start", "TIME",
+     "start at TIME into the song: 1:20, 80.5 (seconds)\nor order:N (orders from 0)"},
+    {optionMute, "mute", "LIST", "silence channels, numbered from 1: 1,3,5-8"},
+    {optionSolo, "solo", "LIST", "hear only these channels (LIST as for --mute)"},
+    {optionInterpolation, "interpolation", "NAME",
+     "between sample frames: linear (default), none\n(held frames) or cubic (a spline; costs "
+     "more)"},
+
     {tools::optionHelp, "help", nullptr, "print this and exit"},
     {tools::optionVersion, "version", nullptr, "print the version and exit"},
 };
@@ -74,6 +94,8 @@ const tools::ToolSpec toolSpec = {
     "  space         pause / resume\n"
     "  left, <       previous order\n"
     "  right, >      next order\n"
+    "  ,  .          10 seconds back / forward\n"
+    "  1 to 9        mute / unmute channel 1 to 9\n"
     "  + (or =), -   volume up / down by 10 % (0 to 200 %)\n"
     "  n             next file\n"
     "  p             previous file\n"
@@ -82,6 +104,15 @@ const tools::ToolSpec toolSpec = {
     exitTable,
     static_cast<int>(sizeof exitTable / sizeof exitTable[0]),
 };
+
+[[gnu::format(printf, 1, 2)]] void fail(const char* format, ...) {
+    std::fputs("xmplay: ", stderr);
+    va_list arguments;
+    va_start(arguments, format);
+    std::vfprintf(stderr, format, arguments);
+    va_end(arguments);
+    std::fputc('\n', stderr);
+}
 
 // ---- Terminal and signals ----------------------------------------------------------------------
 
@@ -134,7 +165,21 @@ int32_t terminalColumns() {
 
 // ---- Keys --------------------------------------------------------------------------------------
 
-enum class Key { None, Pause, Previous, Next, NextFile, PreviousFile, VolumeUp, VolumeDown, Quit };
+enum class Key {
+    None,
+    Pause,
+    Previous,
+    Next,
+    Back,
+    Forward,
+    NextFile,
+    PreviousFile,
+    VolumeUp,
+    VolumeDown,
+    Quit,
+    Mute1, // Mute1 + c - 1 for channel c, 1 to 9
+    Mute9 = Mute1 + 8
+};
 
 // Standard input stops giving keys for good at its end or on an error (</dev/null, a closed
 // pipe, nohup's unreadable file); from then on the loop only waits.
@@ -177,6 +222,8 @@ Key readKey() {
     case '+':
     case '=': return Key::VolumeUp;
     case '-': return Key::VolumeDown;
+    case ',': return Key::Back;
+    case '.': return Key::Forward;
     case 0x1B: {
         char seq[2] = {0, 0};
         if (read(STDIN_FILENO, &seq[0], 1) != 1 || read(STDIN_FILENO, &seq[1], 1) != 1)
@@ -185,7 +232,9 @@ Key readKey() {
         if (seq[0] == '[' && seq[1] == 'D') return Key::Previous;
         return Key::None;
     }
-    default: return Key::None;
+    default:
+        if (c >= '1' && c <= '9') return static_cast<Key>(static_cast<int>(Key::Mute1) + c - '1');
+        return Key::None;
     }
 }
 
@@ -353,6 +402,23 @@ Outcome play(bxm_player* player, const char* path, int32_t rate, bool statusShow
             if (to >= 0 && to < info.orders) bxm_seek_order(player, to);
             SDL_UnlockAudioDevice(p.device);
         }
+        if (key == Key::Back || key == Key::Forward) {
+            SDL_LockAudioDevice(p.device);
+            bxm_position pos{};
+            bxm_get_position(player, &pos);
+            int64_t to = pos.time_ms + (key == Key::Forward ? seekStepMs : -seekStepMs);
+            if (to < 0) to = 0;
+            // Forward past the end goes nowhere; the song ends by itself.
+            if (to < info.duration_ms) bxm_seek_ms(player, static_cast<int32_t>(to));
+            SDL_UnlockAudioDevice(p.device);
+        }
+        if (key >= Key::Mute1 && key <= Key::Mute9) {
+            const int32_t channel = static_cast<int32_t>(key) - static_cast<int32_t>(Key::Mute1);
+            SDL_LockAudioDevice(p.device);
+            const int32_t muted = bxm_get_channel_mute(player, channel);
+            if (muted >= 0) bxm_set_channel_mute(player, channel, muted != 0 ? 0 : 1);
+            SDL_UnlockAudioDevice(p.device);
+        }
         const bool newSize = resized.exchange(false, std::memory_order_acq_rel);
         if (newSize) columns = terminalColumns();
         const uint32_t now = SDL_GetTicks();
@@ -378,6 +444,7 @@ Outcome play(bxm_player* player, const char* path, int32_t rate, bool statusShow
 int main(int argc, char** argv) {
     bxm_options options{};
     int32_t loops = 1;
+    tools::ListenerOptions listener;
     tools::CommandLine line{};
     tools::startCommandLine(&line, toolSpec, argc, argv);
     for (;;) {
@@ -410,6 +477,39 @@ int main(int argc, char** argv) {
             loops = static_cast<int32_t>(n);
             break;
         }
+        case optionGain:
+            if (!tools::parseGain(value, &listener.gainMillibel)) {
+                fail("--gain wants dB from -96 to 24, not %s", value);
+                return tools::exitBadInput;
+            }
+            break;
+        case optionSeparation:
+            if (!tools::parseSeparation(value, &listener.separationPercent)) {
+                fail("--stereo-separation wants 0 to 200 (%%), not %s", value);
+                return tools::exitBadInput;
+            }
+            break;
+        case optionStart:
+            if (!tools::parseStart(value, &listener.startMs, &listener.startOrder)) {
+                fail("--start wants a time (1:20, 80.5) or order:N, not %s", value);
+                return tools::exitBadInput;
+            }
+            break;
+        case optionInterpolation:
+            if (!tools::parseInterpolation(value, &listener.interpolation)) {
+                fail("--interpolation wants linear, none or cubic, not %s", value);
+                return tools::exitBadInput;
+            }
+            break;
+        case optionMute:
+        case optionSolo:
+            if (!tools::parseChannelList(value,
+                                         id == optionMute ? &listener.muted : &listener.solo)) {
+                fail("--%s wants channel numbers from 1 to 64 like 1,3,5-8, not %s",
+                     id == optionMute ? "mute" : "solo", value);
+                return tools::exitBadInput;
+            }
+            break;
         default: return tools::exitBadInput;
         }
     }
@@ -438,7 +538,9 @@ int main(int argc, char** argv) {
     size_t i = 0;
     while (i < files.size()) {
         bxm_player* player = tools::openModuleFile("xmplay", files[i], options);
-        if (player == nullptr) {
+        if (player == nullptr ||
+            !tools::applyListenerOptions("xmplay", files[i], player, listener)) {
+            bxm_close(player);
             exitCode = tools::exitBadInput;
             ++i;
             continue;

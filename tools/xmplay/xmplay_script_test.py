@@ -118,4 +118,48 @@ check(p.poll() is None and used < 0.3, f"after its keys' pipe closed: {used:.2f}
 p.send_signal(signal.SIGTERM)
 p.wait(timeout=10)
 
+# 6. The listener options play what xmrender renders with them, to the byte.
+disk = os.path.join(WORK, "controls.raw")
+controls = ["--gain", "-4.5", "--stereo-separation", "150", "--mute", "2,5", "--start", "1:05",
+            "--interpolation", "cubic"]
+p = start([SONG, *controls], disk, delay_ms=0)
+code = p.wait(timeout=120)
+check(code == 0, f"{' '.join(controls)}: exit 0 (got {code})")
+wanted = rendered_samples("controls.wav", *controls)
+played = played_after_lead(disk)
+check(played[:len(wanted)] == wanted and len(wanted) < len(full) * 2 * 2 // 3,
+      f"the device gets xmrender's {len(wanted)} bytes for the same options")
+check(played[len(wanted):].count(0) == len(played) - len(wanted),
+      "and the song ends at its end, not going round to 1:05 again")
+p = start([SONG, "--solo", "7"], os.path.join(WORK, "bad_channel.raw"))
+code = p.wait(timeout=10)
+err = p.stderr.read()
+check(code == 2 and b"no channel 7" in err, f"--solo 7 of 6 channels: exit 2 and why ({err!r})")
+
+# 7. Keys from a pipe: '.' skips 10 s ahead, so the song ends 10 s sooner; '1' to '6' mute
+#    every channel, so the rest is silence.
+def sounding_frames(samples):
+    return len(samples.rstrip(b"\0")) // 4
+
+
+disk = os.path.join(WORK, "forward.raw")
+p = start([SONG], disk, delay_ms=0, stdin=subprocess.PIPE)
+p.stdin.write(b".")
+p.stdin.flush()
+code = p.wait(timeout=120)
+p.stdin.close()
+whole = sounding_frames(full.tobytes())
+shorter = sounding_frames(played_after_lead(disk))
+check(code == 0 and abs(whole - shorter - 441000) < 441,
+      f"'.' skips 10 s: {whole - shorter} frames fewer (441000 within 10 ms)")
+disk = os.path.join(WORK, "muted.raw")
+p = start([SONG], disk, delay_ms=0, stdin=subprocess.PIPE)
+p.stdin.write(b"123456")
+p.stdin.flush()
+code = p.wait(timeout=120)
+p.stdin.close()
+played = played_after_lead(disk)
+check(code == 0 and played[len(played) // 4:].count(0) == len(played) - len(played) // 4,
+      "'1' to '6' mute every channel: silence from then on")
+
 sys.exit(1 if failures else 0)

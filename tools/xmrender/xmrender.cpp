@@ -47,6 +47,12 @@ enum OptionId {
     optionRate = 'r',
     optionFloat = 'f',
     optionQuiet = 'q',
+    optionGain = tools::optionFirstLongOnly,
+    optionSeparation,
+    optionStart,
+    optionMute,
+    optionSolo,
+    optionInterpolation,
 };
 
 const tools::OptionSpec optionTable[] = {
@@ -58,6 +64,18 @@ const tools::OptionSpec optionTable[] = {
     {optionFloat, "float", nullptr,
      "32-bit float samples, unclipped (WAV, AIFF; Ogg\nVorbis encodes from them)"},
     {optionQuiet, "quiet", nullptr, "no progress bar"},
+    {optionGain, "gain", "DB",
+     "gain in dB, -96 to 24 (default 0); above 0 can\nclip 16-bit output"},
+    {optionSeparation, "stereo-separation", "PCT",
+     "0 (mono) to 200 % (default 100, the module's\npanning as it is)"},
+    {optionStart, "start", "TIME",
+     "start at TIME into the song: 1:20, 80.5 (seconds)\nor order:N (orders from 0)"},
+    {optionMute, "mute", "LIST", "silence channels, numbered from 1: 1,3,5-8"},
+    {optionSolo, "solo", "LIST", "hear only these channels (LIST as for --mute)"},
+    {optionInterpolation, "interpolation", "NAME",
+     "between sample frames: linear (default), none\n(held frames) or cubic (a spline; costs "
+     "more)"},
+
     {tools::optionHelp, "help", nullptr, "print this and exit"},
     {tools::optionVersion, "version", nullptr, "print the version and exit"},
 };
@@ -428,6 +446,7 @@ int main(int argc, char** argv) {
     double seconds = -1.0;
     bool floatSamples = false;
     bool quiet = false;
+    tools::ListenerOptions listener;
     bxm_options options{};
     options.profile = BXM_PROFILE_FT2;
     tools::CommandLine line{};
@@ -463,6 +482,39 @@ int main(int argc, char** argv) {
             break;
         case optionFloat: floatSamples = true; break;
         case optionQuiet: quiet = true; break;
+        case optionGain:
+            if (!tools::parseGain(value, &listener.gainMillibel)) {
+                fail("--gain wants dB from -96 to 24, not %s", value);
+                return exitBadInput;
+            }
+            break;
+        case optionSeparation:
+            if (!tools::parseSeparation(value, &listener.separationPercent)) {
+                fail("--stereo-separation wants 0 to 200 (%%), not %s", value);
+                return exitBadInput;
+            }
+            break;
+        case optionStart:
+            if (!tools::parseStart(value, &listener.startMs, &listener.startOrder)) {
+                fail("--start wants a time (1:20, 80.5) or order:N, not %s", value);
+                return exitBadInput;
+            }
+            break;
+        case optionInterpolation:
+            if (!tools::parseInterpolation(value, &listener.interpolation)) {
+                fail("--interpolation wants linear, none or cubic, not %s", value);
+                return exitBadInput;
+            }
+            break;
+        case optionMute:
+        case optionSolo:
+            if (!tools::parseChannelList(value,
+                                         id == optionMute ? &listener.muted : &listener.solo)) {
+                fail("--%s wants channel numbers from 1 to 64 like 1,3,5-8, not %s",
+                     id == optionMute ? "mute" : "solo", value);
+                return exitBadInput;
+            }
+            break;
         default: return exitBadInput;
         }
     }
@@ -519,10 +571,19 @@ int main(int argc, char** argv) {
 
     bxm_player* player = tools::openModuleFile("xmrender", inPath, options);
     if (player == nullptr) return exitBadInput;
+    if (!tools::applyListenerOptions("xmrender", inPath, player, listener)) {
+        bxm_close(player);
+        return exitBadInput;
+    }
     if (!output.fixedLength) {
+        // From a later start, to where the song would have ended.
         bxm_module_info info{};
         bxm_get_module_info(player, &info);
-        output.frames = info.duration_frames;
+        bxm_position at{};
+        bxm_get_position(player, &at);
+        const int64_t startFrame = static_cast<int64_t>(at.time_ms) * output.rate / 1000;
+        output.frames = info.duration_frames - startFrame;
+        if (output.frames < 1) output.frames = 1;
     }
     const uint64_t dataBytes = static_cast<uint64_t>(output.frames) * bytesPerFrame(output);
     if (output.container == Container::Aiff && dataBytes > riffLimitBytes) {
