@@ -867,7 +867,9 @@ TEST_F(MixerTest, RampOfTheVoicesOwnLengthIsAStraightLine) {
     }
     setWideMixing(true);
     // Where the processor has the eight-frame loops, they give every frame the same float.
-    if (!outputs[1].empty()) EXPECT_EQ(outputs[0], outputs[1]);
+    if (!outputs[1].empty()) {
+        EXPECT_EQ(outputs[0], outputs[1]);
+    }
 }
 
 // Each comparison runs with the eight-frame loops (where the processor has them) and without.
