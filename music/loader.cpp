@@ -52,7 +52,6 @@ constexpr int32_t fullInstrumentHeaderBytes = 263;
 // ModPlug Tracker and OpenMPT write instruments of up to 32 samples. FT2 loads the first 16 and
 // skips the others' headers and data; above 32 it refuses the file.
 constexpr int32_t maxStoredSamplesPerInstrument = 32;
-constexpr int32_t sampleNameBytes = 22;
 constexpr uint8_t envelopeSustainBit = 0x02;
 constexpr uint8_t envelopeLoopBit = 0x04;
 constexpr uint8_t sampleTypeForwardBit = 0x01;
