@@ -161,10 +161,7 @@ bool resetPlayback(Player* player, int32_t ringChunks) {
     int32_t channels = player->channelCount;
     if (channels < 0) channels = 0;
     if (channels > channelTableSize) channels = channelTableSize;
-    for (int32_t i = 0; i < channels; ++i) {
-        channelTable[i] = Channel{};
-        channelTable[i].voice = &voiceTable[i];
-    }
+    for (int32_t i = 0; i < channels; ++i) startChannel(player, &channelTable[i], &voiceTable[i]);
 
     audioOutput.activePlayer = player;
     audioOutput.writeChunk.store(0, std::memory_order_release);

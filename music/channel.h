@@ -16,6 +16,9 @@ constexpr uint8_t UPDATE_TRIGGER = 0x08;
 constexpr uint8_t UPDATE_QUICK_RAMP = 0x10;
 constexpr uint8_t UPDATE_RESTART = 0x20;
 
+// A channel's instrument index when it has none: every lookup gives the empty instrument.
+constexpr uint8_t noInstrument = 0xFF;
+
 struct Channel {
     uint8_t note;        // 0-based note (cell note - 1), index into the sample map
     uint8_t updateFlags; // cleared at the start of every tick
@@ -41,7 +44,7 @@ struct Channel {
     int32_t autoVibratoPosition; // 0..255
     int32_t autoVibratoSweepCounter;
     uint8_t keyOff;
-    uint8_t instrument; // 0-based
+    uint8_t instrument; // 0-based, or noInstrument
     uint8_t realNote;   // cell note + relativeNote - 1, modulo 256
     int32_t notePeriod;
     uint8_t lastEffect;

@@ -75,6 +75,9 @@ constexpr ReplayProfile makeFt2Profile() {
     p.volumeColumnPortamentoFirst = true;
     p.instrumentBeforeNoteSilent = true;
     p.ft2VolumeRamps = true;
+    p.envelopeFt2Range = true;
+    p.envelopeOffIsNeutral = true;
+    p.freshChannelFt2 = true;
     return p;
 }
 

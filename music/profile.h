@@ -184,6 +184,18 @@ struct ReplayProfile {
     // start, set volume, note cut, key-off cut, tremor, an instrument's volume) and the fade of
     // a replaced note over rate / 200 frames; the demo ramps every change over 128 frames.
     bool ft2VolumeRamps;
+    // FT2: an envelope's level is an unsigned 8.8 number checked after each step between points:
+    // above 64 it plays 0, and a level that fell below 0 (wrapped past 128) plays 64; either way
+    // the slope stops there. A segment whose next point does not lie later is not slid along.
+    bool envelopeFt2Range;
+    // FT2: an instrument whose envelope is off plays at full volume and at the channel's own
+    // panning, whatever an earlier instrument's envelope left behind on the channel.
+    bool envelopeOffIsNeutral;
+    // FT2: a channel starts the song with no instrument, so an instrument number without a note
+    // resets nothing, and with its envelope counters one tick on, as if the start of an envelope
+    // had already passed: an envelope that no instrument number has reset never reaches its first
+    // point, and stays at level 0.
+    bool freshChannelFt2;
 };
 
 // The two fixed profiles; never null.

@@ -104,7 +104,7 @@ void stepVolumeEnvelope(Channel* channel, const Instrument* instrument, uint8_t 
                  instrument->volumeLoopStart, instrument->volumeLoopEnd,
                  envelopeTypeThisTick(channel, type, instrument->volumeSustain,
                                       instrument->volumeLoopEnd, rules),
-                 UPDATE_VOLUME, channel->keyOff != 0);
+                 UPDATE_VOLUME, channel->keyOff != 0, rules.envelopeFt2Range);
 }
 
 void stepPanningEnvelope(Channel* channel, const Instrument* instrument, uint8_t type,
@@ -119,7 +119,7 @@ void stepPanningEnvelope(Channel* channel, const Instrument* instrument, uint8_t
                      instrument->panningLoopStart, instrument->panningLoopEnd,
                      envelopeTypeThisTick(channel, type, instrument->panningSustain,
                                           instrument->panningLoopEnd, rules),
-                     UPDATE_PANNING, released);
+                     UPDATE_PANNING, released, rules.envelopeFt2Range);
     channel->panningHeld = held ? 1 : 0;
     // FT2 pans with the envelope's fraction as well.
     channel->panningEnvelopeFine = channel->panningEnvelopeValue >> 8;
@@ -369,7 +369,8 @@ void lookUpInstrument(const Player* player, const Channel* channel, Instrument**
 bool restartLastNote(const Player* player, Channel* channel, Instrument** instrument,
                      Sample** sample, bool noteGiven) {
     if (channel->notePeriod == 0 && !noteGiven) return false; // no note number yet
-    channel->instrument = channel->selectedInstrument != 0 ? channel->selectedInstrument - 1 : 0xFF;
+    channel->instrument =
+        channel->selectedInstrument != 0 ? channel->selectedInstrument - 1 : noInstrument;
     lookUpInstrument(player, channel, instrument, sample);
     const int32_t shiftedNote = channel->note + 1 + (*sample)->relativeNote; // 0 is B-(-1)
     if (shiftedNote < 0 || shiftedNote >= notesInFt2Range) return false;
@@ -384,6 +385,16 @@ bool restartLastNote(const Player* player, Channel* channel, Instrument** instru
     channel->periodDelta = 0;
     channel->updateFlags |= UPDATE_FREQUENCY | UPDATE_VOLUME | UPDATE_TRIGGER;
     return true;
+}
+
+void startChannel(const Player* player, Channel* channel, Voice* voice) {
+    *channel = Channel{};
+    channel->voice = voice;
+    if (profileOf(player).freshChannelFt2) {
+        channel->instrument = noInstrument;
+        channel->volumeEnvelopeTick = 1;
+        channel->panningEnvelopeTick = 1;
+    }
 }
 
 void resetChannel(Channel* channel, const Sample* sample) {
@@ -455,14 +466,33 @@ EnvelopeState panningEnvelopeState(Channel* channel) {
             &channel->panningEnvelopeSlope, &channel->panningEnvelopeDone};
 }
 
+namespace {
+
+constexpr int32_t envelopeTop8_8 = 64 << 8;
+constexpr int32_t envelopeWrapLine8_8 = 128 << 8;
+
+// FT2 keeps the level in 16 unsigned bits of 8.8: a level past 64 plays 0 up to 128 and 64
+// beyond that (where a fall below 0 lands), and the slide stops.
+void keepInFt2Range(int32_t* value, int32_t* slope) {
+    const auto level8_8 = static_cast<uint16_t>(*value >> 8);
+    if (level8_8 <= envelopeTop8_8) return;
+    const int32_t level = level8_8 > envelopeWrapLine8_8 ? 64 : 0;
+    *value = level * envelopeOne;
+    *slope = 0;
+}
+
+} // namespace
+
 bool stepEnvelope(Channel* channel, EnvelopeState state, const EnvelopePoint* points,
                   int32_t pointCount, int32_t sustain, int32_t loopStart, int32_t loopEnd,
-                  int32_t type, uint8_t flag, bool released) {
+                  int32_t type, uint8_t flag, bool released, bool ft2Range) {
     bool held = false;
     const int32_t n = pointsUsable(pointCount);
     int32_t& t = *state.tick;
     int32_t& i = *state.point;
     int32_t& value = *state.value;
+    // Whether this tick's level is the start of a slide, which FT2 does not range-check.
+    bool slideStarts = false;
     if (i >= 0 && i < n && t == points[i].x) {
         // The loop comes first, so a loop ending on the last point never lets the envelope end.
         if ((type & 4) != 0 && i == loopEnd && loopStart < n) {
@@ -471,27 +501,29 @@ bool stepEnvelope(Channel* channel, EnvelopeState state, const EnvelopePoint* po
         }
         // On a point the value is the point's own, also where the envelope stops or holds.
         value = static_cast<int32_t>(static_cast<int64_t>(points[i].y) * envelopeOne);
-        if (i == n - 1) {
-            *state.output = points[i].y;
-            *state.done = 1;
+        const bool last = i == n - 1;
+        if (last || ((type & 2) != 0 && i == sustain && !released)) {
+            if (ft2Range) keepInFt2Range(&value, state.slope);
+            *state.output = ft2Range ? value >> 16 : points[i].y;
+            if (last) {
+                *state.done = 1;
+            } else {
+                held = true;
+            }
             channel->updateFlags |= flag;
-            return held;
-        }
-        if ((type & 2) != 0 && i == sustain && !released) {
-            *state.output = points[i].y;
-            channel->updateFlags |= flag;
-            held = true;
             return held;
         }
         const int32_t dx = points[i + 1].x - points[i].x;
         const int64_t dy = static_cast<int64_t>(points[i + 1].y) - points[i].y;
         // Values are 16-bit as read, so the 16.16 arithmetic is done wide and kept to 32 bits.
-        *state.slope = dx != 0 ? static_cast<int32_t>(dy * envelopeOne / dx) : 0;
-        value = static_cast<int32_t>(static_cast<int64_t>(points[i].y) * envelopeOne);
+        const bool slides = ft2Range ? dx > 0 : dx != 0;
+        *state.slope = slides ? static_cast<int32_t>(dy * envelopeOne / dx) : 0;
+        slideStarts = slides;
         i = i + 1;
     } else if (i < n) {
         value = static_cast<int32_t>(static_cast<int64_t>(value) + *state.slope);
     }
+    if (ft2Range && !slideStarts) keepInFt2Range(&value, state.slope);
     *state.output = static_cast<int16_t>(value >> 16);
     t = t + 1;
     channel->updateFlags |= flag;
@@ -666,6 +698,29 @@ void raiseFt2VolumeRefresh(const Player* player, Channel* channel, uint8_t volum
         channel->updateFlags |= UPDATE_VOLUME;
 }
 
+// FT2 hears no envelope of an instrument that has it off, whatever level an earlier instrument's
+// envelope left on the channel; one that has ended plays its last level again. Only a note
+// start changes the instrument, and FT2 pushes volume and panning to the voice then.
+void settleEnvelopeOutputs(const Player* player, Channel* channel, const Instrument* instrument) {
+    if (!profileOf(player).envelopeOffIsNeutral) return;
+    const int32_t volumeBefore = channel->volumeEnvelopeOutput;
+    const int32_t panningBefore = channel->panningEnvelopeFine;
+    if ((volumeEnvelopeType(player, instrument) & 1) == 0) {
+        channel->volumeEnvelopeOutput = 64;
+    } else if (channel->volumeEnvelopeDone != 0) {
+        channel->volumeEnvelopeOutput = channel->volumeEnvelopeValue >> 16;
+    }
+    if ((panningEnvelopeType(player, instrument) & 1) == 0) {
+        channel->panningEnvelopeOutput = 32;
+        channel->panningEnvelopeFine = 32 << 8;
+    } else if (channel->panningEnvelopeDone != 0) {
+        channel->panningEnvelopeOutput = channel->panningEnvelopeValue >> 16;
+        channel->panningEnvelopeFine = channel->panningEnvelopeValue >> 8;
+    }
+    if (channel->volumeEnvelopeOutput != volumeBefore) channel->updateFlags |= UPDATE_VOLUME;
+    if (channel->panningEnvelopeFine != panningBefore) channel->updateFlags |= UPDATE_PANNING;
+}
+
 namespace {
 
 // FT2 sets the pitch back to the period on a row after an arpeggio, and after a vibrato (either
@@ -709,6 +764,7 @@ void holdDelayedRow(Player* player, Channel* channel, const Cell* cell, uint8_t 
     stepAutoVibrato(channel, instrument, &rules, linearTable(player));
     keepTremorMuting(player, channel, cell);
     raiseFt2VolumeRefresh(player, channel, volumeType);
+    settleEnvelopeOutputs(player, channel, instrument);
     updateVoice(channel, sample, player);
 }
 
@@ -762,8 +818,9 @@ void processRow(Player* player) {
             if (cellInstrument != 0) channel->selectedInstrument = cellInstrument;
             if (note && !tonePortamento) {
                 // No instrument number yet: FT2 plays its empty instrument.
-                channel->instrument =
-                    channel->selectedInstrument != 0 ? channel->selectedInstrument - 1 : 0xFF;
+                channel->instrument = channel->selectedInstrument != 0
+                                          ? channel->selectedInstrument - 1
+                                          : noInstrument;
             }
         } else if (cell->instrument != 0 && !tonePortamento) {
             channel->instrument = cell->instrument - 1;
@@ -872,6 +929,7 @@ void processRow(Player* player) {
         stepAutoVibrato(channel, instrument, &rules, linearTable(player));
         keepTremorMuting(player, channel, cell);
         raiseFt2VolumeRefresh(player, channel, volumeType);
+        settleEnvelopeOutputs(player, channel, instrument);
         updateVoice(channel, sample, player);
     }
 }
@@ -910,6 +968,7 @@ void processTick(Player* player) {
         stepAutoVibrato(channel, instrument, &rules, linearTable(player));
         keepTremorMuting(player, channel, cell);
         raiseFt2VolumeRefresh(player, channel, volumeType);
+        settleEnvelopeOutputs(player, channel, instrument);
         updateVoice(channel, sample, player);
     }
 }

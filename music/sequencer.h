@@ -8,6 +8,7 @@ namespace music {
 
 struct Player;
 struct Channel;
+struct Voice;
 struct Instrument;
 struct Sample;
 struct EnvelopePoint;
@@ -37,6 +38,9 @@ void processRow(Player* player);
 // plays again are part of the song, not a sign that it has come round to its start.
 bool patternLoopRunning(const Player* player);
 void processTick(Player* player);
+
+// A channel as the song's start finds it, playing on its own voice.
+void startChannel(const Player* player, Channel* channel, Voice* voice);
 
 // A new instrument (or a delayed note): default volume and panning from the sample, envelopes
 // and fadeout from their start, key released no longer.
@@ -73,10 +77,11 @@ EnvelopeState panningEnvelopeState(Channel* channel);
 
 // One tick of one envelope; raises flag in the channel's updateFlags. Only the first
 // min(pointCount, 20) points are read, and a loop whose start is not among them is not taken.
-// The sustain point holds while the note is not released; true when it held on this tick.
+// The sustain point holds while the note is not released; true when it held on this tick. With
+// ft2Range the level follows FT2's 8.8 range rule and only slides towards a later point.
 bool stepEnvelope(Channel* channel, EnvelopeState state, const EnvelopePoint* points,
                   int32_t pointCount, int32_t sustain, int32_t loopStart, int32_t loopEnd,
-                  int32_t type, uint8_t flag, bool released);
+                  int32_t type, uint8_t flag, bool released, bool ft2Range = false);
 
 // FT2's Lxx on the row tick: both envelopes are put where tick `position` begins (the volume
 // envelope when it is on, the panning envelope when the volume envelope has its sustain bit) and

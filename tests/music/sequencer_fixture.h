@@ -79,8 +79,7 @@ class SongTest : public ::testing::Test {
             voiceTable[i].stepWhole = 1;
         }
         for (int32_t i = 0; i < player.channelCount && i < channelTableSize; ++i) {
-            channelTable[i] = Channel{};
-            channelTable[i].voice = &voiceTable[i];
+            startChannel(&player, &channelTable[i], &voiceTable[i]);
         }
         player.globalVolume = player.initialGlobalVolume;
         player.tempo = player.defaultTempo;

@@ -1013,6 +1013,99 @@ TEST_F(Ft2Envelopes, ResetKeepsAnEnvelopeTheInstrumentHasOff) {
     }
 }
 
+// 3xx with an instrument number starts the envelope of the instrument that plays over; the next
+// plain note brings in the new instrument and its envelope runs on from there. Where the new
+// points lie behind the running counter the old slide carries on past them: FT2's unsigned 8.8
+// level then plays 64 once it falls below 0, and 0 once it rises above 64, and stays there. The
+// demo's rules keep instrument 1 on the plain note, whose envelope holds its last point.
+TEST_F(Ft2Envelopes, SlideCarriedPastItsPointTakesFt2sRange) {
+    struct Case {
+        EnvelopePoint first[3];
+        int32_t lastOfSlide; // FT2's level on tick 28, where the carried slide ends
+        int32_t ft2After;
+        int32_t demoAfter;
+    };
+    const Case cases[] = {{{{0, 64}, {16, 0}, {300, 0}}, 0, 64, 0},
+                          {{{0, 0}, {16, 64}, {300, 64}}, 64, 0, 64}};
+    for (const Case& c : cases) {
+        setVolumeEnvelope(0, {c.first[0], c.first[1], c.first[2]}, 1);
+        setVolumeEnvelope(1, {{0, 64}, {2, 48}, {200, 0}}, 1);
+        put(0, 0, noteC4, 1);
+        put(2, 0, noteC4 + 3, 2, 0, 3, 1);
+        put(3, 0, noteC4);
+        for (ProfileId id : bothProfiles) {
+            begin(id);
+            tick(18);
+            // The 3xx row started instrument 1's envelope over: 5 ticks into it now.
+            EXPECT_EQ(channel(0).volumeEnvelopeOutput, c.lastOfSlide == 0 ? 44 : 20);
+            tick(11);
+            EXPECT_EQ(channel(0).volumeEnvelopeOutput, c.lastOfSlide) << profileName(id);
+            tick();
+            EXPECT_EQ(channel(0).volumeEnvelopeOutput, ft2() ? c.ft2After : c.demoAfter)
+                << profileName(id);
+            tick(20);
+            EXPECT_EQ(channel(0).volumeEnvelopeOutput, ft2() ? c.ft2After : c.demoAfter)
+                << profileName(id);
+            EXPECT_GE(voiceOf(0).voiceVolume, 0);
+        }
+    }
+}
+
+// The same rows with an instrument that has no envelopes: FT2 plays it at full envelope level
+// and at the channel's own panning, whatever instrument 1's envelopes left behind.
+TEST_F(Ft2Envelopes, InstrumentWithEnvelopesOffIsNotHeldByTheLastOnes) {
+    setVolumeEnvelope(0, {{0, 64}, {16, 0}, {300, 0}}, 1);
+    Instrument& first = instruments[0];
+    first.panningEnvelope[0] = {0, 0};
+    first.panningEnvelope[1] = {16, 64};
+    first.panningEnvelope[2] = {300, 32};
+    first.panningPointCount = 3;
+    first.panningType = 1;
+    first.panningTypeAsRead = 1;
+    put(0, 0, noteC4, 1);
+    put(2, 0, noteC4 + 3, 2, 0, 3, 1);
+    put(3, 0, noteC4);
+    begin(ProfileId::Ft2);
+    tick(18);
+    EXPECT_EQ(channel(0).volumeEnvelopeOutput, 44);
+    EXPECT_EQ(voiceOf(0).voicePanning, 80);
+    tick();
+    EXPECT_EQ(channel(0).volumeEnvelopeOutput, 64);
+    // The sample's panning of the last started note: FT2's 3xx row took it back.
+    EXPECT_EQ(voiceOf(0).voicePanning, 128);
+    EXPECT_EQ(voiceOf(0).voiceVolume, volume48Fine);
+    tick(30);
+    EXPECT_EQ(channel(0).volumeEnvelopeOutput, 64);
+    EXPECT_EQ(voiceOf(0).voicePanning, 128);
+}
+
+// A channel's first instrument number comes without a note: in FT2 that resets nothing (the
+// channel has no instrument yet), and the note on the next row finds the envelope counter past
+// its first point, so the envelope stays at 0 until an instrument number starts it.
+TEST_F(Ft2Envelopes, FreshChannelEnvelopeWaitsForAnInstrumentNumber) {
+    setVolumeEnvelope(0, {{0, 64}, {16, 0}, {300, 0}}, 1);
+    put(0, 0, 0, 1);
+    put(1, 0, noteC4, 0, 0x50);
+    put(4, 0, noteC4, 1);
+    for (ProfileId id : bothProfiles) {
+        begin(id);
+        tick(7);
+        // The demo's rules start instrument 1's envelope on the row of its number.
+        EXPECT_EQ(channel(0).volumeEnvelopeOutput, ft2() ? 0 : 40) << profileName(id);
+        tick(6);
+        EXPECT_EQ(channel(0).volumeEnvelopeOutput, ft2() ? 0 : 16) << profileName(id);
+        tick(11);
+        EXPECT_EQ(channel(0).volumeEnvelopeOutput, 0) << profileName(id);
+        if (ft2()) {
+            EXPECT_EQ(voiceOf(0).voiceVolume, 0);
+        }
+        tick();
+        EXPECT_EQ(channel(0).volumeEnvelopeOutput, 64) << profileName(id);
+        tick();
+        EXPECT_EQ(channel(0).volumeEnvelopeOutput, 60) << profileName(id);
+    }
+}
+
 // Key-off with ED0: the demo's ED0 holds the row back (the volume stays 48); in FT2 ED0 is no
 // delay, so the key-off zeroes the volume at once. Key-off with ED2: the demo releases on the
 // row tick and starts the note again on tick 2; FT2 waits, releases on tick 2 (volume 0) and
