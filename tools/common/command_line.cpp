@@ -3,6 +3,7 @@
 
 #include <cctype>
 #include <cstring>
+#include <iterator>
 
 namespace tools {
 namespace {
@@ -109,6 +110,37 @@ void printHelp(const ToolSpec& spec, FILE* out) {
 
 void complain(const ToolSpec& spec, const char* message) {
     std::fprintf(stderr, "%s: %s (%s --help lists the options)\n", spec.name, message, spec.name);
+}
+
+namespace {
+
+const OptionSpec listenerRows[] = {
+    {optionGain, "gain", "DB",
+     "gain in dB, -96 to 24 (default 0); above 0 can\nclip 16-bit output"},
+    {optionSeparation, "stereo-separation", "PCT",
+     "0 (mono) to 200 % (default 100, the module's\npanning as it is)"},
+    {optionStart, "start", "TIME",
+     "start at TIME into the song: 1:20, 80.5 (seconds)\nor order:N (orders from 0)"},
+    {optionMute, "mute", "LIST", "silence channels, numbered from 1: 1,3,5-8"},
+    {optionSolo, "solo", "LIST", "hear only these channels (LIST as for --mute)"},
+    {optionInterpolation, "interpolation", "NAME",
+     "between sample frames: linear (default), none\n(held frames) or cubic (a spline; costs "
+     "more)"},
+};
+
+const OptionSpec standardRows[] = {
+    {optionHelp, "help", nullptr, "print this and exit"},
+    {optionVersion, "version", nullptr, "print the version and exit"},
+};
+
+} // namespace
+
+std::vector<OptionSpec> optionTable(const OptionSpec* own, int ownCount, bool withListenerRows) {
+    std::vector<OptionSpec> table(own, own + ownCount);
+    if (withListenerRows)
+        table.insert(table.end(), std::begin(listenerRows), std::end(listenerRows));
+    table.insert(table.end(), std::begin(standardRows), std::end(standardRows));
+    return table;
 }
 
 } // namespace tools

@@ -39,6 +39,22 @@ constexpr int optionVersion = 0x100;
 // Ids above this one are the tools' own long-only options.
 constexpr int optionFirstLongOnly = 0x101;
 
+// The options of every tool that plays a song (what the listener asks of it); a tool's own
+// long-only options take ids from optionFirstToolOwn on.
+enum ListenerOptionId : int {
+    optionGain = optionFirstLongOnly,
+    optionSeparation,
+    optionStart,
+    optionMute,
+    optionSolo,
+    optionInterpolation,
+    optionFirstToolOwn,
+};
+
+// A tool's whole table: its own rows, then the listener's options when it plays songs, then
+// --help and --version.
+std::vector<OptionSpec> optionTable(const OptionSpec* own, int ownCount, bool listenerRows);
+
 // nextOption's results besides an option's id.
 constexpr int commandLineEnd = -1;
 constexpr int commandLineWrong = -2;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "beatxm.h"
+#include "tools/common/command_line.h"
 #include "tools/common/output_file.h"
 
 #include <sys/stat.h>
@@ -238,6 +239,46 @@ inline bool parseChannelList(const char* text, uint64_t* bits) {
 
 // Applies the options to a player just opened; on a value the song cannot take (a channel it
 // lacks, a start past its end) prints the tool's line and returns false.
+inline bool isListenerOption(int id) {
+    return id >= optionGain && id < optionFirstToolOwn;
+}
+
+// Takes the value of one of the listener's options; false, with the reason printed as
+// "TOOL: ..." on standard error, when the value is wrong.
+inline bool takeListenerOption(const char* tool, int id, const char* value, ListenerOptions* o) {
+    bool taken = false;
+    const char* wanted = "";
+    switch (id) {
+    case optionGain:
+        taken = parseGain(value, &o->gainMillibel);
+        wanted = "--gain wants dB from -96 to 24";
+        break;
+    case optionSeparation:
+        taken = parseSeparation(value, &o->separationPercent);
+        wanted = "--stereo-separation wants 0 to 200 (%)";
+        break;
+    case optionStart:
+        taken = parseStart(value, &o->startMs, &o->startOrder);
+        wanted = "--start wants a time (1:20, 80.5) or order:N";
+        break;
+    case optionInterpolation:
+        taken = parseInterpolation(value, &o->interpolation);
+        wanted = "--interpolation wants linear, none or cubic";
+        break;
+    case optionMute:
+        taken = parseChannelList(value, &o->muted);
+        wanted = "--mute wants channel numbers from 1 to 64 like 1,3,5-8";
+        break;
+    case optionSolo:
+        taken = parseChannelList(value, &o->solo);
+        wanted = "--solo wants channel numbers from 1 to 64 like 1,3,5-8";
+        break;
+    default: wanted = "unknown option"; break;
+    }
+    if (!taken) std::fprintf(stderr, "%s: %s, not %s\n", tool, wanted, value);
+    return taken;
+}
+
 inline bool applyListenerOptions(const char* tool, const char* path, bxm_player* player,
                                  const ListenerOptions& o) {
     bxm_module_info info{};

@@ -16,11 +16,11 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
-#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -42,33 +42,16 @@ enum OptionId {
     optionProfile = 'p',
     optionRate = 'r',
     optionLoop = 'l',
-    optionGain = tools::optionFirstLongOnly,
-    optionSeparation,
-    optionStart,
-    optionMute,
-    optionSolo,
-    optionInterpolation,
 };
 
-const tools::OptionSpec optionTable[] = {
+const tools::OptionSpec ownOptions[] = {
     {optionProfile, "profile", "NAME", "playback rules: ft2 (default, FastTracker 2) or\ndemo"},
     {optionRate, "rate", "HZ", "output rate, 8000 to 192000 (default 44100)"},
     {optionLoop, "loop", "N", "play each song N times (default 1; 0 plays it\nfor ever)"},
-    {optionGain, "gain", "DB",
-     "gain in dB, -96 to 24 (default 0); above 0 can\nclip 16-bit output"},
-    {optionSeparation, "stereo-separation", "PCT",
-     "0 (mono) to 200 % (default 100, the module's\npanning as it is)"},
-    {optionStart, "start", "TIME",
-     "start at TIME into the song: 1:20, 80.5 (seconds)\nor order:N (orders from 0)"},
-    {optionMute, "mute", "LIST", "silence channels, numbered from 1: 1,3,5-8"},
-    {optionSolo, "solo", "LIST", "hear only these channels (LIST as for --mute)"},
-    {optionInterpolation, "interpolation", "NAME",
-     "between sample frames: linear (default), none\n(held frames) or cubic (a spline; costs "
-     "more)"},
-
-    {tools::optionHelp, "help", nullptr, "print this and exit"},
-    {tools::optionVersion, "version", nullptr, "print the version and exit"},
 };
+
+const std::vector<tools::OptionSpec> optionTable =
+    tools::optionTable(ownOptions, static_cast<int>(std::size(ownOptions)), true);
 
 const tools::ExitSpec exitTable[] = {
     {0, "every file played, or q"},
@@ -88,8 +71,8 @@ const tools::ToolSpec toolSpec = {
     "comes back to a row it has already played. FILE may be - for standard input\n"
     "(there are no keys then). Keys are read from standard input; without them\n"
     "(</dev/null, a closed pipe) it plays on and waits idle.",
-    optionTable,
-    static_cast<int>(sizeof optionTable / sizeof optionTable[0]),
+    optionTable.data(),
+    static_cast<int>(optionTable.size()),
     "Keys:\n"
     "  space         pause / resume\n"
     "  left, <       previous order\n"
@@ -104,15 +87,6 @@ const tools::ToolSpec toolSpec = {
     exitTable,
     static_cast<int>(sizeof exitTable / sizeof exitTable[0]),
 };
-
-[[gnu::format(printf, 1, 2)]] void fail(const char* format, ...) {
-    std::fputs("xmplay: ", stderr);
-    va_list arguments;
-    va_start(arguments, format);
-    std::vfprintf(stderr, format, arguments);
-    va_end(arguments);
-    std::fputc('\n', stderr);
-}
 
 // ---- Terminal and signals ----------------------------------------------------------------------
 
@@ -477,40 +451,11 @@ int main(int argc, char** argv) {
             loops = static_cast<int32_t>(n);
             break;
         }
-        case optionGain:
-            if (!tools::parseGain(value, &listener.gainMillibel)) {
-                fail("--gain wants dB from -96 to 24, not %s", value);
+        default:
+            if (!tools::isListenerOption(id)) return tools::exitBadInput;
+            if (!tools::takeListenerOption("xmplay", id, value, &listener))
                 return tools::exitBadInput;
-            }
             break;
-        case optionSeparation:
-            if (!tools::parseSeparation(value, &listener.separationPercent)) {
-                fail("--stereo-separation wants 0 to 200 (%%), not %s", value);
-                return tools::exitBadInput;
-            }
-            break;
-        case optionStart:
-            if (!tools::parseStart(value, &listener.startMs, &listener.startOrder)) {
-                fail("--start wants a time (1:20, 80.5) or order:N, not %s", value);
-                return tools::exitBadInput;
-            }
-            break;
-        case optionInterpolation:
-            if (!tools::parseInterpolation(value, &listener.interpolation)) {
-                fail("--interpolation wants linear, none or cubic, not %s", value);
-                return tools::exitBadInput;
-            }
-            break;
-        case optionMute:
-        case optionSolo:
-            if (!tools::parseChannelList(value,
-                                         id == optionMute ? &listener.muted : &listener.solo)) {
-                fail("--%s wants channel numbers from 1 to 64 like 1,3,5-8, not %s",
-                     id == optionMute ? "mute" : "solo", value);
-                return tools::exitBadInput;
-            }
-            break;
-        default: return tools::exitBadInput;
         }
     }
     const std::vector<const char*> files = tools::operands(line);

@@ -20,6 +20,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -47,15 +48,9 @@ enum OptionId {
     optionRate = 'r',
     optionFloat = 'f',
     optionQuiet = 'q',
-    optionGain = tools::optionFirstLongOnly,
-    optionSeparation,
-    optionStart,
-    optionMute,
-    optionSolo,
-    optionInterpolation,
 };
 
-const tools::OptionSpec optionTable[] = {
+const tools::OptionSpec ownOptions[] = {
     {optionSeconds, "seconds", "N",
      "render exactly N seconds, repeating the song as\nit does (at most 6 hours)"},
     {optionProfile, "profile", "NAME",
@@ -64,21 +59,10 @@ const tools::OptionSpec optionTable[] = {
     {optionFloat, "float", nullptr,
      "32-bit float samples, unclipped (WAV, AIFF; Ogg\nVorbis encodes from them)"},
     {optionQuiet, "quiet", nullptr, "no progress bar"},
-    {optionGain, "gain", "DB",
-     "gain in dB, -96 to 24 (default 0); above 0 can\nclip 16-bit output"},
-    {optionSeparation, "stereo-separation", "PCT",
-     "0 (mono) to 200 % (default 100, the module's\npanning as it is)"},
-    {optionStart, "start", "TIME",
-     "start at TIME into the song: 1:20, 80.5 (seconds)\nor order:N (orders from 0)"},
-    {optionMute, "mute", "LIST", "silence channels, numbered from 1: 1,3,5-8"},
-    {optionSolo, "solo", "LIST", "hear only these channels (LIST as for --mute)"},
-    {optionInterpolation, "interpolation", "NAME",
-     "between sample frames: linear (default), none\n(held frames) or cubic (a spline; costs "
-     "more)"},
-
-    {tools::optionHelp, "help", nullptr, "print this and exit"},
-    {tools::optionVersion, "version", nullptr, "print the version and exit"},
 };
+
+const std::vector<tools::OptionSpec> optionTable =
+    tools::optionTable(ownOptions, static_cast<int>(std::size(ownOptions)), true);
 
 const tools::ExitSpec exitTable[] = {
     {0, "done"},
@@ -101,8 +85,8 @@ const tools::ToolSpec toolSpec = {
     "overwrites IN. Without --seconds the song is rendered once, until it comes\n"
     "back to a row already played (at most 20 minutes). A progress bar shows on\n"
     "standard error when it is a terminal.",
-    optionTable,
-    static_cast<int>(sizeof optionTable / sizeof optionTable[0]),
+    optionTable.data(),
+    static_cast<int>(optionTable.size()),
     nullptr,
     exitTable,
     static_cast<int>(sizeof exitTable / sizeof exitTable[0]),
@@ -482,40 +466,10 @@ int main(int argc, char** argv) {
             break;
         case optionFloat: floatSamples = true; break;
         case optionQuiet: quiet = true; break;
-        case optionGain:
-            if (!tools::parseGain(value, &listener.gainMillibel)) {
-                fail("--gain wants dB from -96 to 24, not %s", value);
-                return exitBadInput;
-            }
+        default:
+            if (!tools::isListenerOption(id)) return exitBadInput;
+            if (!tools::takeListenerOption("xmrender", id, value, &listener)) return exitBadInput;
             break;
-        case optionSeparation:
-            if (!tools::parseSeparation(value, &listener.separationPercent)) {
-                fail("--stereo-separation wants 0 to 200 (%%), not %s", value);
-                return exitBadInput;
-            }
-            break;
-        case optionStart:
-            if (!tools::parseStart(value, &listener.startMs, &listener.startOrder)) {
-                fail("--start wants a time (1:20, 80.5) or order:N, not %s", value);
-                return exitBadInput;
-            }
-            break;
-        case optionInterpolation:
-            if (!tools::parseInterpolation(value, &listener.interpolation)) {
-                fail("--interpolation wants linear, none or cubic, not %s", value);
-                return exitBadInput;
-            }
-            break;
-        case optionMute:
-        case optionSolo:
-            if (!tools::parseChannelList(value,
-                                         id == optionMute ? &listener.muted : &listener.solo)) {
-                fail("--%s wants channel numbers from 1 to 64 like 1,3,5-8, not %s",
-                     id == optionMute ? "mute" : "solo", value);
-                return exitBadInput;
-            }
-            break;
-        default: return exitBadInput;
         }
     }
     const std::vector<const char*> files = tools::operands(line);
