@@ -19,8 +19,10 @@
 #include "format.h"
 #include "mixer.h"
 #include "module.h"
+#include "note_start.h"
 #include "sequencer.h"
 #include "stream.h"
+#include "tempo.h"
 
 #include <cmath>
 #include <cstdint>

@@ -1,10 +1,17 @@
 // A small song built in memory for stepping the sequencer one tick at a time.
 #pragma once
 
+#include "music/auto_vibrato.h"
 #include "music/channel.h"
+#include "music/envelope.h"
 #include "music/mixer.h"
+#include "music/modulation.h"
 #include "music/module.h"
+#include "music/note_start.h"
+#include "music/periods.h"
 #include "music/sequencer.h"
+#include "music/tempo.h"
+#include "music/volume_column.h"
 
 #include <gtest/gtest.h>
 

@@ -9,6 +9,7 @@
 #include "music/offline_render.h"
 #include "music/sequencer.h"
 #include "music/stream.h"
+#include "music/tempo.h"
 #include "music/voice_update.h"
 
 #include <gtest/gtest.h>
