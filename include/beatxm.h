@@ -180,8 +180,8 @@ typedef struct bxm_envelope {
 } bxm_envelope;
 
 typedef struct bxm_instrument_info {
-    char name[23]; /* trailing blanks dropped, NUL-terminated */
-    int32_t sample_count;
+    char name[23];            /* trailing blanks dropped, NUL-terminated */
+    int32_t sample_count;     /* sample headers it states, 0..32; playback keeps the first 16 */
     uint8_t note_samples[96]; /* sample for each note 1..96 (index note - 1), as stored */
     bxm_envelope volume_envelope;
     bxm_envelope panning_envelope;

@@ -1,5 +1,5 @@
-// The public C interface: a thin layer over the loader, the offline renderer and the stored-facts
-// reader, plus the song-end rule the tools have always used.
+// The public C interface: a thin layer over the loader (and the facts it keeps as the file states
+// them) and the offline renderer, plus the song-end rule the tools have always used.
 #include "beatxm.h"
 
 #include "audio_output.h"
@@ -13,7 +13,7 @@
 #include "sequencer.h"
 #include "song_timing.h"
 #include "stream.h"
-#include "xm_facts.h"
+#include "xm_format.h"
 
 #include <atomic>
 #include <cinttypes>
@@ -73,7 +73,6 @@ struct SongWatch {
 
 struct bxm_player {
     Player* player;
-    music::XmFacts facts;
     int32_t profile;
     int32_t rate;
     int64_t durationFrames;
@@ -323,7 +322,7 @@ void fillEnvelope(const music::StoredEnvelope& from, bxm_envelope* to) {
     to->loop_start_point = from.loopStart;
     to->loop_end_point = from.loopEnd;
     to->type = from.type;
-    for (int32_t i = 0; i < music::xmEnvelopePoints; ++i) {
+    for (int32_t i = 0; i < music::storedEnvelopePoints; ++i) {
         to->x[i] = from.x[i];
         to->y[i] = from.y[i];
     }
@@ -457,7 +456,7 @@ bxm_player* bxm_open(const void* data, size_t size, const bxm_options* options, 
     music::setSampleRate(p->rate);
     p->watch.sequencerTick = p->player->tickHandler;
     p->player->tickHandler = observingTick;
-    if (!music::readXmFacts(bytes, static_cast<int64_t>(size), &p->facts) || !measureSong(p)) {
+    if (!measureSong(p)) {
         bxm_close(p);
         return fail(error, BXM_ERROR_NO_MEMORY, -1);
     }
@@ -480,7 +479,6 @@ void bxm_close(bxm_player* player) {
     resetListenerControls();
     music::offlineEnd();
     music::destroyPlayer(player->player);
-    music::freeXmFacts(&player->facts);
     if (watched == player) watched = nullptr;
     std::free(player);
     playerOpen.store(false);
@@ -498,18 +496,19 @@ int32_t bxm_get_module_info(const bxm_player* player, bxm_module_info* info) {
     if (player == nullptr || info == nullptr) return -1;
     const Player* p = player->player;
     *info = bxm_module_info{};
-    copyName(info->title, player->facts.title);
-    copyName(info->tracker, player->facts.tracker);
-    info->version = player->facts.version;
+    const music::StoredModule& stored = p->stored;
+    copyName(info->title, stored.title);
+    copyName(info->tracker, stored.tracker);
+    info->version = stored.version;
     info->channels = p->channelCount;
     info->orders = p->songLength;
     info->restart_order = p->restartPosition;
     info->patterns = p->patternRecordCount;
-    info->stored_patterns = player->facts.storedPatterns;
+    info->stored_patterns = stored.storedPatterns;
     info->instruments = p->instrumentCount;
-    info->linear_frequencies = p->flags & 1;
-    info->initial_tempo = player->facts.tempo;
-    info->initial_bpm = player->facts.bpm;
+    info->linear_frequencies = (p->flags & music::xm::flagLinearFrequencies) != 0 ? 1 : 0;
+    info->initial_tempo = stored.tempo;
+    info->initial_bpm = stored.bpm;
     info->sample_rate = player->rate;
     info->duration_frames = player->durationFrames;
     info->duration_ms = static_cast<int32_t>(player->durationFrames * 1000 / player->rate);
@@ -531,11 +530,12 @@ int32_t bxm_get_pattern_rows(const bxm_player* player, int32_t pattern) {
 int32_t bxm_get_instrument_info(const bxm_player* player, int32_t instrument,
                                 bxm_instrument_info* info) {
     if (player == nullptr || info == nullptr || instrument < 0 ||
-        instrument >= player->player->instrumentCount || player->facts.instruments == nullptr ||
-        instrument >= player->facts.instrumentCount) {
+        instrument >= player->player->instrumentCount ||
+        player->player->stored.instruments == nullptr ||
+        instrument >= player->player->stored.instrumentCount) {
         return -1;
     }
-    const music::StoredInstrument& s = player->facts.instruments[instrument];
+    const music::StoredInstrument& s = player->player->stored.instruments[instrument];
     *info = bxm_instrument_info{};
     copyName(info->name, s.name);
     info->sample_count = s.sampleCount;
@@ -554,18 +554,18 @@ int32_t bxm_get_sample_info(const bxm_player* player, int32_t instrument, int32_
                             bxm_sample_info* info) {
     bxm_instrument_info unused;
     if (bxm_get_instrument_info(player, instrument, &unused) != 0 || info == nullptr ||
-        sample < 0 || sample >= unused.sample_count || sample >= music::xmMaxSamplesKept) {
+        sample < 0 || sample >= unused.sample_count) {
         return -1;
     }
-    const music::StoredSample& s = player->facts.instruments[instrument].samples[sample];
+    const music::StoredSample& s = player->player->stored.instruments[instrument].samples[sample];
     *info = bxm_sample_info{};
     copyName(info->name, s.name);
     info->type = s.type;
-    info->bits = (s.type & 0x10) != 0 ? 16 : 8;
-    const int32_t loopBits = s.type & 3;
-    info->loop_type = loopBits == 0   ? BXM_LOOP_NONE
-                      : loopBits == 1 ? BXM_LOOP_FORWARD
-                                      : BXM_LOOP_PINGPONG;
+    info->bits = (s.type & music::xm::sample16Bit) != 0 ? 16 : 8;
+    const int32_t loopBits = s.type & music::xm::sampleLoopBits;
+    info->loop_type = loopBits == 0                              ? BXM_LOOP_NONE
+                      : loopBits == music::xm::sampleLoopForward ? BXM_LOOP_FORWARD
+                                                                 : BXM_LOOP_PINGPONG;
     info->length_bytes = s.lengthBytes;
     info->loop_start_bytes = s.loopStartBytes;
     info->loop_length_bytes = s.loopLengthBytes;

@@ -4,6 +4,7 @@
 #include "audio_output.h"
 #include "load_result.h"
 #include "sequencer.h"
+#include "xm_format.h"
 
 #include <algorithm>
 #include <atomic>
@@ -18,16 +19,6 @@ Sample emptySample;
 
 namespace {
 
-constexpr char xmMagic[] = "Extended Module: ";
-constexpr int32_t xmMagicBytes = 17;
-static_assert(sizeof(xmMagic) == xmMagicBytes + 1, "the magic is compared without its NUL");
-
-constexpr int64_t versionFieldOffset = 58;
-constexpr int64_t headerFieldsOffsetBytes = 60; // header size and everything after it
-constexpr int64_t songLengthFieldOffset = 64;
-constexpr int64_t channelCountFieldOffset = 68;
-constexpr int64_t patternCountFieldOffset = 70;
-constexpr int64_t instrumentCountFieldOffset = 72;
 constexpr uint8_t initialGlobalVolumeValue = 64;
 constexpr uint8_t orderPadding = 0xFF;
 constexpr int32_t maxStoredPatterns = orderTableEntries; // the order table names no more
@@ -35,37 +26,20 @@ constexpr int32_t maxStoredPatterns = orderTableEntries; // the order table name
 // tiny file cannot ask for gigabytes of empty cells.
 constexpr int32_t maxPatternRows = 1024;
 constexpr int32_t unstoredPatternRows = 64;
-constexpr uint8_t fileKeyOffNote = 97;
 constexpr uint8_t maxCellInstrument = 128;
 constexpr uint16_t maxInstruments = 255;
 constexpr uint16_t maxTempo = 31;
 constexpr uint16_t minBpm = 32;
 constexpr uint16_t maxBpm = 255;
 
-constexpr int32_t instrumentSampleCountFieldOffset = 27;
-constexpr int32_t sampleMapFieldOffset = 33;
-constexpr int32_t volumeEnvelopeFieldOffset = 129;
-constexpr int32_t panningEnvelopeFieldOffset = 177;
-constexpr int32_t envelopeCountsFieldOffset = 225;
-constexpr int32_t fadeoutFieldOffset = 239;
-constexpr int32_t fullInstrumentHeaderBytes = 263;
-// ModPlug Tracker and OpenMPT write instruments of up to 32 samples. FT2 loads the first 16 and
-// skips the others' headers and data; above 32 it refuses the file.
-constexpr int32_t maxStoredSamplesPerInstrument = 32;
-constexpr uint8_t envelopeSustainBit = 0x02;
-constexpr uint8_t envelopeLoopBit = 0x04;
-constexpr uint8_t sampleTypeForwardBit = 0x01;
-constexpr uint8_t sampleTypePingPongBit = 0x02;
-constexpr uint8_t sampleType16BitBit = 0x10;
-constexpr uint8_t sampleTypeStereoBit = 0x20;
+// ModPlug Tracker and OpenMPT write instruments of up to 32 samples
+// (maxStoredSamplesPerInstrument). FT2 loads the first 16 and skips the others' headers and data;
+// above 32 it refuses the file.
 
-// ModPlug Tracker's 4-bit packing of 8-bit mono samples, marked by this value in the sample
-// header's reserved byte: a table of 16 signed steps, then two frames per byte, low nibble first,
-// each adding its step to a running 8-bit value. libxmp and libopenmpt read it; while loading,
-// such a sample has bits 4.
-constexpr uint8_t adpcmMarker = 0xAD;
+// 4-bit packed samples (xm::samplePackingAdpcm) are read by libxmp and libopenmpt too; while
+// loading, such a sample has bits 4.
 constexpr uint8_t adpcmBits = 4;
-constexpr int32_t adpcmStepCount = 16;
+constexpr int32_t adpcmStepCount = xm::adpcmStepCount;
 
 uint64_t adpcmBytes(uint64_t frames) {
     return adpcmStepCount + (frames + 1) / 2;
@@ -168,12 +142,12 @@ uint8_t nextPacked(PackedCells* p) {
 
 void readCell(PackedCells* p, Cell* cell) {
     const uint8_t first = nextPacked(p);
-    if (first & 0x80) {
-        if (first & 0x01) cell->note = nextPacked(p);
-        if (first & 0x02) cell->instrument = nextPacked(p);
-        if (first & 0x04) cell->volume = nextPacked(p);
-        if (first & 0x08) cell->effect = nextPacked(p);
-        if (first & 0x10) cell->param = nextPacked(p);
+    if (first & xm::cellPacked) {
+        if (first & xm::cellHasNote) cell->note = nextPacked(p);
+        if (first & xm::cellHasInstrument) cell->instrument = nextPacked(p);
+        if (first & xm::cellHasVolume) cell->volume = nextPacked(p);
+        if (first & xm::cellHasEffect) cell->effect = nextPacked(p);
+        if (first & xm::cellHasParam) cell->param = nextPacked(p);
     } else {
         cell->note = first;
         cell->instrument = nextPacked(p);
@@ -181,11 +155,9 @@ void readCell(PackedCells* p, Cell* cell) {
         cell->effect = nextPacked(p);
         cell->param = nextPacked(p);
     }
-    if (cell->note == fileKeyOffNote) cell->note = KEY_OFF;
+    if (cell->note == xm::keyOffNote) cell->note = KEY_OFF;
     if (cell->instrument > maxCellInstrument) cell->instrument = 0;
 }
-
-constexpr int32_t patternRowsFieldOffset = 5;
 
 // Where a module's parts lie. Files of format 1.04 keep each instrument's sample data right after
 // its headers, behind the patterns; the 1.02 and 1.03 files of FT2's early releases put every
@@ -196,12 +168,9 @@ struct Layout {
     bool byteRowCount;
 };
 
-constexpr uint16_t formatVersion102 = 0x0102;
-constexpr uint16_t formatVersion103 = 0x0103;
-
 Layout layoutOf(uint16_t version) {
-    const bool early = version == formatVersion102 || version == formatVersion103;
-    return Layout{early, version == formatVersion102};
+    const bool early = version == xm::version102 || version == xm::version103;
+    return Layout{early, version == xm::version102};
 }
 
 bool loadPattern(Reader* r, Pattern* pattern, int32_t channelCount, Layout layout) {
@@ -211,10 +180,11 @@ bool loadPattern(Reader* r, Pattern* pattern, int32_t channelCount, Layout layou
     const uint16_t rowCount =
         layout.byteRowCount ? static_cast<uint16_t>(readU8(r) + 1) : readU16(r);
     const uint16_t packedBytes = readU16(r);
-    const uint32_t patternHeaderFieldBytes = layout.byteRowCount ? 8 : 9;
+    const uint32_t patternHeaderFieldBytes =
+        layout.byteRowCount ? xm::patternHeaderBytesVersion102 : xm::patternHeaderBytes;
     if (r->failed) return false;
     if (rowCount > maxPatternRows) {
-        stop(r, LoadError::PatternRows, rowCount, start + patternRowsFieldOffset);
+        stop(r, LoadError::PatternRows, rowCount, start + xm::patternRowsOffset);
         return false;
     }
     // FT2 skips a longer header to its stated end but never goes back into a shorter one: the
@@ -252,8 +222,8 @@ bool loadPattern(Reader* r, Pattern* pattern, int32_t channelCount, Layout layou
 
 void readEnvelope(const uint8_t* bytes, EnvelopePoint* points) {
     for (int32_t i = 0; i < envelopePointsRead; ++i) {
-        points[i].x = littleU16(bytes + i * 4);
-        points[i].y = littleU16(bytes + i * 4 + 2);
+        points[i].x = littleU16(bytes + i * xm::envelopePointBytes);
+        points[i].y = littleU16(bytes + i * xm::envelopePointBytes + 2);
     }
 }
 
@@ -262,44 +232,76 @@ void limitEnvelope(uint8_t* pointCount, uint8_t* type, uint8_t sustain, uint8_t 
                    uint8_t loopEnd) {
     if (*pointCount > envelopePointsRead) *pointCount = envelopePointsRead;
     if (*pointCount < 2) *type = 0;
-    if (sustain >= *pointCount) *type &= static_cast<uint8_t>(~envelopeSustainBit);
+    if (sustain >= *pointCount) *type &= static_cast<uint8_t>(~xm::envelopeSustain);
     if (loopStart >= *pointCount || loopEnd >= *pointCount)
-        *type &= static_cast<uint8_t>(~envelopeLoopBit);
+        *type &= static_cast<uint8_t>(~xm::envelopeLoop);
+}
+
+// A name field for the stored facts: up to count bytes, ending at the first NUL, trailing blanks
+// dropped. Control bytes would upset a terminal; they show as blanks.
+void storeName(const uint8_t* bytes, int32_t count, char* out) {
+    int32_t n = 0;
+    for (; n < count && bytes[n] != 0; ++n)
+        out[n] = bytes[n] < 0x20 || bytes[n] == 0x7F ? ' ' : static_cast<char>(bytes[n]);
+    while (n > 0 && out[n - 1] == ' ') --n;
+    out[n] = 0;
+}
+
+void storeEnvelope(const uint8_t* head, int32_t pointsOffset, int32_t countsIndex,
+                   StoredEnvelope* e) {
+    for (int32_t i = 0; i < xm::envelopePoints; ++i) {
+        e->x[i] = littleU16(head + pointsOffset + i * xm::envelopePointBytes);
+        e->y[i] = littleU16(head + pointsOffset + i * xm::envelopePointBytes + 2);
+    }
+    const uint8_t* counts = head + xm::envelopeCountsOffset;
+    e->pointCount = counts[countsIndex];
+    e->sustain = counts[2 + 3 * countsIndex];
+    e->loopStart = counts[3 + 3 * countsIndex];
+    e->loopEnd = counts[4 + 3 * countsIndex];
+    e->type = counts[8 + countsIndex];
 }
 
 // Leaves length and the loop in bytes as the file states them; settleFrames turns them into
 // frames once the data is due, when the stated byte length has placed it. A header that the
-// file ends inside keeps what arrived and reads zeros for the rest, as the peers read it.
-constexpr int32_t sampleHeaderBytes = 40;
-constexpr int32_t sampleTypeFieldOffset = 14;
-
-void loadSampleHeader(Reader* r, Sample* sample) {
+// file ends inside keeps what arrived and reads zeros for the rest, as the peers read it. The
+// fields go to stored as they are.
+void loadSampleHeader(Reader* r, Sample* sample, StoredSample* stored) {
     if (r->failed) return;
-    uint8_t head[sampleHeaderBytes] = {};
-    const int32_t got = streamInterface.read(head, sampleHeaderBytes, r->stream);
-    if (got < 0 || got > sampleHeaderBytes) {
+    uint8_t head[xm::sampleHeaderBytes] = {};
+    const int32_t got = streamInterface.read(head, xm::sampleHeaderBytes, r->stream);
+    if (got < 0 || got > xm::sampleHeaderBytes) {
         stopCutShort(r);
         return;
     }
-    const uint8_t* fields = head + sampleTypeFieldOffset;
-    const uint8_t type = fields[0];
-    sample->panning = fields[1];
-    sample->relativeNote = static_cast<int8_t>(fields[2]);
-    const uint8_t packing = fields[3];
+    const uint8_t type = head[xm::sampleTypeOffset];
+    sample->panning = head[xm::samplePanningOffset];
+    sample->relativeNote = static_cast<int8_t>(head[xm::sampleRelativeNoteOffset]);
+    const uint8_t packing = head[xm::samplePackingOffset];
 
     sample->length = littleU32(head);
-    sample->loopStart = littleU32(head + 4);
-    sample->loopLength = littleU32(head + 8);
-    sample->volume = head[12];
-    sample->finetune = static_cast<int8_t>(head[13]);
+    sample->loopStart = littleU32(head + xm::sampleLoopStartOffset);
+    sample->loopLength = littleU32(head + xm::sampleLoopLengthOffset);
+    sample->volume = head[xm::sampleVolumeOffset];
+    sample->finetune = static_cast<int8_t>(head[xm::sampleFinetuneOffset]);
 
     sample->bits = 8;
     sample->loopMode = LOOP_NONE;
-    if (type & sampleTypeForwardBit) sample->loopMode = LOOP_FORWARD;
-    if (type & sampleTypePingPongBit) sample->loopMode = LOOP_PINGPONG;
-    if (type & sampleType16BitBit) sample->bits = 16;
-    if (packing == adpcmMarker && (type & (sampleType16BitBit | sampleTypeStereoBit)) == 0)
+    if (type & xm::sampleLoopForward) sample->loopMode = LOOP_FORWARD;
+    if (type & xm::sampleLoopPingPong) sample->loopMode = LOOP_PINGPONG;
+    if (type & xm::sample16Bit) sample->bits = 16;
+    if (packing == xm::samplePackingAdpcm && (type & (xm::sample16Bit | xm::sampleStereo)) == 0)
         sample->bits = adpcmBits;
+
+    storeName(head + xm::sampleNameOffset, xm::instrumentNameBytes, stored->name);
+    stored->lengthBytes = sample->length;
+    stored->loopStartBytes = sample->loopStart;
+    stored->loopLengthBytes = sample->loopLength;
+    stored->volume = sample->volume;
+    stored->finetune = sample->finetune;
+    stored->type = type;
+    stored->panning = head[xm::samplePanningOffset];
+    stored->relativeNote = sample->relativeNote;
+    stored->packing = packing;
 }
 
 // What the sample's data takes in the file. FT2 and the peers count a 16-bit sample's odd last
@@ -440,8 +442,9 @@ bool loadSampleData(Reader* r, Sample* sample, uint64_t neededBytes, uint64_t* m
 
 // The instrument's header and its sample headers; the data follows apart (loadInstrumentData).
 // skippedBytes gets the data bytes of the samples past the sixteenth, which follow the kept ones.
+// stored gets the fields as the file states them, for every sample header it states.
 bool loadInstrumentHeaders(Reader* r, int32_t index, Instrument* instrument,
-                           uint64_t* skippedBytes) {
+                           StoredInstrument* stored, uint64_t* skippedBytes) {
     reading(r, LoadError::InstrumentCutShort, index, -1);
     *skippedBytes = 0;
     if (r->failed) return false;
@@ -451,21 +454,23 @@ bool loadInstrumentHeaders(Reader* r, int32_t index, Instrument* instrument,
     // strippers write such files) loads with those instruments empty, as the peers load it too.
     // It reads no more than the stated header size either: fields past a short header are zero,
     // as in libopenmpt, and a size of 0 stands for the usual 263 bytes.
-    uint8_t head[fullInstrumentHeaderBytes] = {};
+    uint8_t head[xm::instrumentHeaderBytes] = {};
     int32_t gotBytes = streamInterface.read(head, 4, r->stream);
     const uint32_t statedBytes = littleU32(head);
-    const uint32_t headerBytes = statedBytes == 0 ? fullInstrumentHeaderBytes : statedBytes;
-    const int32_t fieldBytes = headerBytes < fullInstrumentHeaderBytes
+    const uint32_t headerBytes = statedBytes == 0 ? xm::instrumentHeaderBytes : statedBytes;
+    const int32_t fieldBytes = headerBytes < xm::instrumentHeaderBytes
                                    ? static_cast<int32_t>(headerBytes)
-                                   : fullInstrumentHeaderBytes;
+                                   : xm::instrumentHeaderBytes;
     if (gotBytes == 4 && fieldBytes > 4)
         gotBytes += streamInterface.read(head + 4, fieldBytes - 4, r->stream);
     const int64_t headerEnd = start + headerBytes;
-    const uint16_t storedSamples = littleU16(head + instrumentSampleCountFieldOffset);
+    const uint16_t storedSamples = littleU16(head + xm::instrumentSampleCountOffset);
     if (storedSamples > maxStoredSamplesPerInstrument) {
-        stop(r, LoadError::TooManySamples, storedSamples, start + instrumentSampleCountFieldOffset);
+        stop(r, LoadError::TooManySamples, storedSamples, start + xm::instrumentSampleCountOffset);
         return false;
     }
+    storeName(head + xm::instrumentNameOffset, xm::instrumentNameBytes, stored->name);
+    stored->sampleCount = storedSamples;
     const int32_t sampleCount =
         storedSamples < maxSamplesPerInstrument ? storedSamples : maxSamplesPerInstrument;
     instrument->sampleCount = sampleCount;
@@ -481,11 +486,11 @@ bool loadInstrumentHeaders(Reader* r, int32_t index, Instrument* instrument,
     // as FT2 and the peers read it; the sample headers after it read likewise, and sample data
     // that never arrived is silent.
     // The sample header size is not used: every sample header is taken as 40 bytes.
-    std::memcpy(instrument->sampleMap, head + sampleMapFieldOffset, sampleMapNotes);
-    readEnvelope(head + volumeEnvelopeFieldOffset, instrument->volumeEnvelope);
-    readEnvelope(head + panningEnvelopeFieldOffset, instrument->panningEnvelope);
-    const uint8_t* fields = head + envelopeCountsFieldOffset;
-    const uint16_t fileFadeout = littleU16(head + fadeoutFieldOffset);
+    std::memcpy(instrument->sampleMap, head + xm::sampleMapOffset, sampleMapNotes);
+    readEnvelope(head + xm::volumeEnvelopeOffset, instrument->volumeEnvelope);
+    readEnvelope(head + xm::panningEnvelopeOffset, instrument->panningEnvelope);
+    const uint8_t* fields = head + xm::envelopeCountsOffset;
+    const uint16_t fileFadeout = littleU16(head + xm::fadeoutOffset);
     instrument->volumePointCount = fields[0];
     instrument->panningPointCount = fields[1];
     instrument->volumeSustain = fields[2];
@@ -504,6 +509,14 @@ bool loadInstrumentHeaders(Reader* r, int32_t index, Instrument* instrument,
     instrument->autoVibratoDepth = fields[12];
     instrument->autoVibratoRate = fields[13];
     instrument->fadeout = static_cast<uint16_t>(fileFadeout * 2);
+    std::memcpy(stored->noteSamples, head + xm::sampleMapOffset, sampleMapNotes);
+    storeEnvelope(head, xm::volumeEnvelopeOffset, 0, &stored->volume);
+    storeEnvelope(head, xm::panningEnvelopeOffset, 1, &stored->panning);
+    stored->vibratoType = fields[10];
+    stored->vibratoSweep = fields[11];
+    stored->vibratoDepth = fields[12];
+    stored->vibratoRate = fields[13];
+    stored->fadeout = fileFadeout;
     limitEnvelope(&instrument->volumePointCount, &instrument->volumeType, instrument->volumeSustain,
                   instrument->volumeLoopStart, instrument->volumeLoopEnd);
     limitEnvelope(&instrument->panningPointCount, &instrument->panningType,
@@ -511,6 +524,12 @@ bool loadInstrumentHeaders(Reader* r, int32_t index, Instrument* instrument,
                   instrument->panningLoopEnd);
     seekTo(r, headerEnd < r->fileSize ? headerEnd : r->fileSize);
 
+    stored->samples = static_cast<StoredSample*>(std::calloc(storedSamples, sizeof(StoredSample)));
+    if (stored->samples == nullptr) {
+        stop(r, LoadError::OutOfMemory, static_cast<int64_t>(storedSamples * sizeof(StoredSample)),
+             position(r));
+        return false;
+    }
     for (int32_t i = 0; i < sampleCount; ++i) {
         auto* sample = static_cast<Sample*>(std::calloc(1, sizeof(Sample)));
         if (sample == nullptr) {
@@ -519,7 +538,7 @@ bool loadInstrumentHeaders(Reader* r, int32_t index, Instrument* instrument,
         }
         instrument->samples[i] = sample;
         reading(r, LoadError::SampleHeaderCutShort, index, i);
-        loadSampleHeader(r, sample);
+        loadSampleHeader(r, sample, &stored->samples[i]);
         if (r->failed) return false;
     }
     for (int32_t i = sampleCount; i < maxSamplesPerInstrument; ++i)
@@ -527,7 +546,7 @@ bool loadInstrumentHeaders(Reader* r, int32_t index, Instrument* instrument,
     for (int32_t i = sampleCount; i < storedSamples; ++i) {
         reading(r, LoadError::SampleHeaderCutShort, index, i);
         Sample extra{};
-        loadSampleHeader(r, &extra);
+        loadSampleHeader(r, &extra, &stored->samples[i]);
         *skippedBytes += storedBytes(&extra);
     }
     return !r->failed;
@@ -572,13 +591,13 @@ bool loadModule(Player* player, LoadContext* context) {
     streamInterface.seek(r->stream, 0, 0);
 
     // A file that ends inside the magic but agrees with it so far is a cut header.
-    char magic[xmMagicBytes] = {};
-    const int32_t magicBytes = streamInterface.read(magic, xmMagicBytes, r->stream);
-    if (magicBytes <= 0 || std::memcmp(magic, xmMagic, static_cast<size_t>(magicBytes)) != 0) {
+    char magic[xm::magicBytes] = {};
+    const int32_t magicBytes = streamInterface.read(magic, xm::magicBytes, r->stream);
+    if (magicBytes <= 0 || std::memcmp(magic, xm::magic, static_cast<size_t>(magicBytes)) != 0) {
         stop(r, LoadError::NotAnXmModule, 0, 0);
         return false;
     }
-    if (magicBytes < xmMagicBytes) {
+    if (magicBytes < xm::magicBytes) {
         stopCutShort(r);
         return false;
     }
@@ -586,8 +605,16 @@ bool loadModule(Player* player, LoadContext* context) {
     player->tickHandler = sequencerTick;
     player->initialGlobalVolume = initialGlobalVolumeValue;
 
-    seekTo(r, versionFieldOffset);
-    const Layout layout = layoutOf(readU16(r));
+    // The names, for the stored facts only; a file that ends inside them fails at the seek.
+    uint8_t names[xm::versionOffset - xm::magicBytes] = {};
+    streamInterface.read(names, static_cast<int32_t>(sizeof names), r->stream);
+    StoredModule* stored = &player->stored;
+    storeName(names + xm::titleOffset - xm::magicBytes, xm::nameBytes, stored->title);
+    storeName(names + xm::trackerOffset - xm::magicBytes, xm::nameBytes, stored->tracker);
+
+    seekTo(r, xm::versionOffset);
+    const uint16_t version = readU16(r);
+    const Layout layout = layoutOf(version);
     // Every count and setting in the header is an unsigned 16-bit field.
     const uint32_t headerBytes = readU32(r);
     const uint16_t statedSongLength = readU16(r);
@@ -599,12 +626,17 @@ bool loadModule(Player* player, LoadContext* context) {
     const uint16_t storedTempo = readU16(r);
     const uint16_t storedBpm = readU16(r);
     if (r->failed) return false;
+    stored->version = version;
+    stored->storedPatterns = storedPatterns;
+    stored->instrumentCount = instrumentCount;
+    stored->tempo = storedTempo;
+    stored->bpm = storedBpm;
     // Only the entries in use have to be in the file; the rest of the table stays zero.
     const int32_t orderBytes =
         streamInterface.read(player->orderTable, orderTableEntries, r->stream);
 
     if (statedSongLength > orderTableEntries) {
-        stop(r, LoadError::SongLength, statedSongLength, songLengthFieldOffset);
+        stop(r, LoadError::SongLength, statedSongLength, xm::songLengthOffset);
         return false;
     }
     if (orderBytes < statedSongLength) {
@@ -623,17 +655,17 @@ bool loadModule(Player* player, LoadContext* context) {
         --beforePadding;
     if (songLength > beforePadding) songLength = beforePadding;
     if (channelCount < 1 || channelCount > maxChannels) {
-        stop(r, LoadError::ChannelCount, channelCount, channelCountFieldOffset);
+        stop(r, LoadError::ChannelCount, channelCount, xm::channelCountOffset);
         return false;
     }
     if (storedPatterns > maxStoredPatterns) {
-        stop(r, LoadError::PatternCount, storedPatterns, patternCountFieldOffset);
+        stop(r, LoadError::PatternCount, storedPatterns, xm::patternCountOffset);
         return false;
     }
     // Cells name instruments up to 128 and FT2 holds no more; the peers refuse a count above 255,
     // which only a damaged header states, before it can ask for room that no file holds.
     if (instrumentCount > maxInstruments) {
-        stop(r, LoadError::InstrumentCount, instrumentCount, instrumentCountFieldOffset);
+        stop(r, LoadError::InstrumentCount, instrumentCount, xm::instrumentCountOffset);
         return false;
     }
 
@@ -646,7 +678,7 @@ bool loadModule(Player* player, LoadContext* context) {
     // neither stops the song nor runs it at thousands of ticks a second.
     player->defaultTempo = static_cast<int16_t>(std::clamp<uint16_t>(storedTempo, 1, maxTempo));
     player->defaultBpm = static_cast<int16_t>(std::clamp<uint16_t>(storedBpm, minBpm, maxBpm));
-    const int64_t firstPart = headerFieldsOffsetBytes + headerBytes;
+    const int64_t firstPart = xm::headerSizeOffset + int64_t{headerBytes};
     if (firstPart > r->fileSize) {
         stop(r, LoadError::HeaderSize, firstPart, r->fileSize);
         return false;
@@ -676,6 +708,13 @@ bool loadModule(Player* player, LoadContext* context) {
                  static_cast<int64_t>(instrumentCount * sizeof(Instrument)), position(r));
             return false;
         }
+        stored->instruments =
+            static_cast<StoredInstrument*>(std::calloc(instrumentCount, sizeof(StoredInstrument)));
+        if (stored->instruments == nullptr) {
+            stop(r, LoadError::OutOfMemory,
+                 static_cast<int64_t>(instrumentCount * sizeof(StoredInstrument)), position(r));
+            return false;
+        }
     }
 
     Instrument* instruments = player->instruments;
@@ -690,7 +729,9 @@ bool loadModule(Player* player, LoadContext* context) {
             return false;
         }
         for (int32_t i = 0; i < instrumentCount; ++i)
-            if (!loadInstrumentHeaders(r, i, &instruments[i], &skipped.bytes[i])) return false;
+            if (!loadInstrumentHeaders(r, i, &instruments[i], &stored->instruments[i],
+                                       &skipped.bytes[i]))
+                return false;
     }
     for (int32_t i = 0; i < storedPatterns; ++i) {
         reading(r, LoadError::PatternCutShort, i, -1);
@@ -713,7 +754,8 @@ bool loadModule(Player* player, LoadContext* context) {
         uint64_t skippedHere = 0;
         if (layout.instrumentsFirst)
             skippedHere = skipped.bytes[i];
-        else if (!loadInstrumentHeaders(r, i, &instruments[i], &skippedHere))
+        else if (!loadInstrumentHeaders(r, i, &instruments[i], &stored->instruments[i],
+                                        &skippedHere))
             return false;
         if (!loadInstrumentData(r, i, &instruments[i], skippedHere, &missingBytes)) return false;
     }
@@ -776,6 +818,11 @@ bool destroyPlayer(Player* player) {
             }
         }
         std::free(player->instruments);
+    }
+    if (player->stored.instruments != nullptr) {
+        for (int32_t i = 0; i < player->stored.instrumentCount; ++i)
+            std::free(player->stored.instruments[i].samples);
+        std::free(player->stored.instruments);
     }
     if (player->patterns != nullptr) {
         for (int32_t i = 0; i < player->patternRecordCount; ++i)

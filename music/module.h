@@ -82,6 +82,64 @@ struct Instrument {
     uint8_t panningTypeAsRead;
 };
 
+// What the file states about itself, field by field as the loader met it, for tools and embedders:
+// names, and the header fields that playback keeps only in normalised form. Fields past a short
+// header, or past the end of a file cut inside one, are zero, as the loader reads them too.
+constexpr int32_t storedNameBytes = 20;
+constexpr int32_t storedInstrumentNameBytes = 22;
+constexpr int32_t storedEnvelopePoints = 12;
+// The most sample headers an instrument can state; more is refused.
+constexpr int32_t maxStoredSamplesPerInstrument = 32;
+
+struct StoredEnvelope {
+    uint16_t x[storedEnvelopePoints];
+    uint16_t y[storedEnvelopePoints];
+    uint8_t pointCount;
+    uint8_t sustain;
+    uint8_t loopStart;
+    uint8_t loopEnd;
+    uint8_t type;
+};
+
+struct StoredSample {
+    char name[storedInstrumentNameBytes + 1]; // trailing blanks dropped, control bytes as blanks
+    uint32_t lengthBytes;
+    uint32_t loopStartBytes;
+    uint32_t loopLengthBytes;
+    uint8_t volume;
+    int8_t finetune;
+    uint8_t type; // bits 0-1 loop, bit 4 16-bit data
+    uint8_t panning;
+    int8_t relativeNote;
+    uint8_t packing; // the byte after the relative note: 0xAD for 4-bit packed data
+};
+
+struct StoredInstrument {
+    char name[storedInstrumentNameBytes + 1];
+    uint16_t sampleCount; // as stated; every stated sample header has a record
+    // The rest is zero for an instrument without samples, whose header ends before it.
+    uint8_t noteSamples[sampleMapNotes];
+    StoredEnvelope volume;
+    StoredEnvelope panning;
+    uint8_t vibratoType;
+    uint8_t vibratoSweep;
+    uint8_t vibratoDepth;
+    uint8_t vibratoRate;
+    uint16_t fadeout;
+    StoredSample* samples; // sampleCount records, heap; null when there are none
+};
+
+struct StoredModule {
+    char title[storedNameBytes + 1];
+    char tracker[storedNameBytes + 1];
+    uint16_t version;
+    uint16_t storedPatterns;
+    uint16_t instrumentCount;
+    uint16_t tempo; // ticks per row at the start
+    uint16_t bpm;
+    StoredInstrument* instruments; // instrumentCount records, heap; null when there are none
+};
+
 struct Player;
 using TickHandler = void (*)(Player* player);
 
@@ -119,6 +177,8 @@ struct Player {
     // Playback state of some profiles only; zero at playback start.
     int32_t pendingBreakRow;     // where the next pattern starts after a pattern loop
     uint8_t globalVolumeTouched; // G or H ran on this tick
+    // Not read by playback: the file's own statements, written while loading.
+    StoredModule stored;
 };
 
 // Chooses the rules a Player is played by; takes effect at the next playback start.

@@ -1,7 +1,6 @@
 // The public interface as an embedder meets it: opening and its failures, rendering at other
 // rates, the end rule with a play count, seeking, snapshots and the facts as stored.
 #include "beatxm.h"
-#include "music/xm_facts.h"
 #include "xm_builder.h"
 
 #include <gtest/gtest.h>
@@ -446,43 +445,242 @@ TEST(ApiPosition, SeekGoesToTheOrderAndItsTime) {
 
 namespace {
 
-// The stored-facts reader takes any bytes: every prefix of a module and every single-byte change
-// of its headers read without going outside the block (the sanitizer build checks that), and a
-// cut file says it was cut.
-TEST(ApiFacts, ReaderStaysInsideAnyBytes) {
+// ---- Facts as stored, in every layout the loader reads ----
+
+// Two instruments with everything a header can state, and a pattern between them and the
+// header; version picks the layout (1.02 and 1.03 keep every header before the patterns).
+xmb::Module factsModule(uint16_t version) {
     xmb::Module m;
-    xmb::Instrument ins;
-    ins.samples.push_back(xmb::sample8({1, 2, 3, 4}));
-    ins.samples.push_back(xmb::sample16({5, 6, 7}));
+    m.version = version;
+    m.tempo = 5;
+    m.bpm = 140;
     m.patterns.push_back(xmb::pattern(4, xmb::packCells(std::vector<xmb::Cell>(8))));
-    m.instruments.push_back(ins);
-    m.instruments.push_back(xmb::Instrument{});
-    const std::vector<uint8_t> whole = xmb::build(m);
+    xmb::Instrument first;
+    first.sampleMap[0] = 1;
+    first.sampleMap[95] = 1;
+    first.volumeEnvelope[0] = {0, 64};
+    first.volumeEnvelope[1] = {8, 32};
+    first.volumeEnvelope[2] = {16, 0};
+    first.volumePointCount = 3;
+    first.volumeSustain = 1;
+    first.volumeType = 3;
+    first.panningEnvelope[0] = {0, 16};
+    first.panningEnvelope[1] = {4, 48};
+    first.panningPointCount = 2;
+    first.panningLoopStart = 0;
+    first.panningLoopEnd = 1;
+    first.panningType = 5;
+    first.vibratoType = 1;
+    first.vibratoSweep = 2;
+    first.vibratoDepth = 3;
+    first.vibratoRate = 4;
+    first.fadeout = 0x123;
+    xmb::Sample a = xmb::sample8({1, 2, 3, 4, 5});
+    a.name = "eight";
+    a.volume = 40;
+    a.finetune = -16;
+    a.panning = 200;
+    a.relativeNote = -12;
+    a.type = 0x01;
+    a.loopStartBytes = 1;
+    a.loopLengthBytes = 3;
+    first.samples.push_back(a);
+    xmb::Sample b = xmb::sample16({100, -100, 7});
+    b.name = "sixteen  ";
+    b.type = 0x12;
+    b.loopStartBytes = 2;
+    b.loopLengthBytes = 4;
+    first.samples.push_back(b);
+    m.instruments.push_back(first);
+    xmb::Instrument second;
+    xmb::Sample c = xmb::sample8({9, 9});
+    c.name = "last";
+    c.relativeNote = 7;
+    second.samples.push_back(c);
+    m.instruments.push_back(second);
+    m.instruments.push_back(xmb::Instrument{}); // no samples
+    return m;
+}
 
-    music::XmFacts facts{};
-    ASSERT_TRUE(music::readXmFacts(whole.data(), static_cast<int64_t>(whole.size()), &facts));
-    EXPECT_FALSE(facts.truncated);
-    EXPECT_EQ(facts.instrumentCount, 2);
-    EXPECT_EQ(facts.instruments[0].sampleCount, 2);
-    EXPECT_EQ(facts.instruments[0].samples[1].lengthBytes, 6u);
-    music::freeXmFacts(&facts);
+std::string factsProblem(const std::vector<uint8_t>& bytes, const char* what) {
+    Open o(bytes, BXM_PROFILE_FT2, 44100);
+    if (o.player == nullptr) return std::string(what) + ": does not open";
+    std::string problems;
+    const auto check = [&](bool ok, const char* field) {
+        if (!ok) problems += std::string(what) + ": " + field + "\n";
+    };
+    bxm_module_info m{};
+    bxm_get_module_info(o.player, &m);
+    check(std::string(m.title) == "test module" && std::string(m.tracker) == "xm builder", "names");
+    check(m.initial_tempo == 5 && m.initial_bpm == 140, "tempo and bpm");
+    check(m.instruments == 3 && m.stored_patterns == 1, "counts");
+    bxm_instrument_info i{};
+    check(bxm_get_instrument_info(o.player, 0, &i) == 0, "instrument 1");
+    check(std::string(i.name) == "instrument" && i.sample_count == 2, "instrument 1 samples");
+    check(i.note_samples[0] == 1 && i.note_samples[95] == 1 && i.note_samples[1] == 0,
+          "instrument 1 sample map");
+    check(i.volume_envelope.point_count == 3 && i.volume_envelope.type == 3 &&
+              i.volume_envelope.sustain_point == 1 && i.volume_envelope.x[1] == 8 &&
+              i.volume_envelope.y[1] == 32,
+          "volume envelope");
+    check(i.panning_envelope.point_count == 2 && i.panning_envelope.type == 5 &&
+              i.panning_envelope.loop_end_point == 1 && i.panning_envelope.y[1] == 48,
+          "panning envelope");
+    check(i.vibrato_type == 1 && i.vibrato_sweep == 2 && i.vibrato_depth == 3 &&
+              i.vibrato_rate == 4 && i.fadeout == 0x123,
+          "vibrato and fadeout");
+    bxm_sample_info s{};
+    check(bxm_get_sample_info(o.player, 0, 0, &s) == 0, "sample 1.1");
+    check(std::string(s.name) == "eight" && s.bits == 8 && s.loop_type == BXM_LOOP_FORWARD &&
+              s.length == 5 && s.loop_start == 1 && s.loop_length == 3 && s.volume == 40 &&
+              s.finetune == -16 && s.panning == 200 && s.relative_note == -12,
+          "sample 1.1 fields");
+    check(bxm_get_sample_info(o.player, 0, 1, &s) == 0, "sample 1.2");
+    check(std::string(s.name) == "sixteen" && s.bits == 16 && s.loop_type == BXM_LOOP_PINGPONG &&
+              s.length_bytes == 6 && s.length == 3 && s.loop_start == 1 && s.loop_length == 2,
+          "sample 1.2 fields");
+    check(bxm_get_sample_info(o.player, 0, 2, &s) == -1, "no sample 1.3");
+    check(bxm_get_instrument_info(o.player, 1, &i) == 0 && i.sample_count == 1, "instrument 2");
+    check(bxm_get_sample_info(o.player, 1, 0, &s) == 0 && std::string(s.name) == "last" &&
+              s.length == 2 && s.relative_note == 7,
+          "sample 2.1 fields");
+    check(bxm_get_instrument_info(o.player, 2, &i) == 0 && i.sample_count == 0 &&
+              i.volume_envelope.point_count == 0,
+          "instrument 3");
+    return problems;
+}
 
-    for (size_t cut = 0; cut < whole.size(); ++cut) {
-        std::vector<uint8_t> prefix(whole.begin(), whole.begin() + static_cast<long>(cut));
-        ASSERT_TRUE(music::readXmFacts(prefix.data(), static_cast<int64_t>(prefix.size()), &facts));
-        // The last bytes are the second sample's data, which the reader never looks at.
-        if (cut < whole.size() - 6) {
-            EXPECT_TRUE(facts.truncated) << cut;
-        }
-        music::freeXmFacts(&facts);
+// The offset of the n-th instrument header in a 1.04 file built from m.
+size_t instrumentOffset(const xmb::Module& m, size_t n) {
+    size_t at = 60 + m.headerSize;
+    for (const xmb::Pattern& p : m.patterns) at += p.headerLength + p.data.size();
+    for (size_t i = 0; i < n; ++i) {
+        xmb::Bytes one;
+        xmb::putInstrument(one, m.instruments[i]);
+        at += one.size();
     }
-    for (size_t at = 0; at < whole.size(); ++at) {
-        for (uint8_t value : {uint8_t{0}, uint8_t{0x7F}, uint8_t{0xFF}}) {
+    return at;
+}
+
+// What the file states comes back as the loader read it, whichever layout holds it.
+TEST(ApiFacts, EveryLayoutTheLoaderReads) {
+    for (uint16_t version : {0x0102, 0x0103, 0x0104}) {
+        const std::string what = "version " + std::to_string(version);
+        EXPECT_EQ(factsProblem(xmb::build(factsModule(version)), what.c_str()), "");
+    }
+    // A pattern header that states 8 bytes is read for its 9 fields all the same.
+    xmb::Module shortPattern = factsModule(0x0104);
+    shortPattern.patterns[0].headerLength = 8;
+    EXPECT_EQ(factsProblem(xmb::build(shortPattern), "pattern header of 8"), "");
+    // An instrument header size of 0 stands for the usual 263 bytes.
+    const xmb::Module sized = factsModule(0x0104);
+    xmb::Bytes zeroSize = xmb::build(sized);
+    for (size_t n : {size_t{0}, size_t{1}}) {
+        const size_t at = instrumentOffset(sized, n);
+        ASSERT_EQ(zeroSize[at], 263 & 0xFF);
+        for (size_t k = 0; k < 4; ++k) zeroSize[at + k] = 0;
+    }
+    EXPECT_EQ(factsProblem(zeroSize, "instrument header size 0"), "");
+}
+
+// The data of a 4-bit packed sample is its table and half a byte a frame, not its length: the
+// instrument after it is where that says.
+TEST(ApiFacts, InstrumentAfterPackedSample) {
+    xmb::Module m = factsModule(0x0104);
+    xmb::Sample packed;
+    packed.name = "packed";
+    packed.reserved = 0xAD;
+    packed.lengthBytes = 101; // frames: 16 table bytes and 51 bytes of nibbles
+    packed.data.assign(16 + 51, 0x11);
+    xmb::Instrument adpcm;
+    adpcm.samples.push_back(packed);
+    m.instruments.insert(m.instruments.begin() + 1, adpcm);
+    const std::vector<uint8_t> bytes = xmb::build(m);
+    Open o(bytes, BXM_PROFILE_FT2, 44100);
+    ASSERT_NE(o.player, nullptr);
+    bxm_sample_info s{};
+    ASSERT_EQ(bxm_get_sample_info(o.player, 1, 0, &s), 0);
+    EXPECT_STREQ(s.name, "packed");
+    EXPECT_EQ(s.length, 101u);
+    EXPECT_EQ(s.bits, 8);
+    ASSERT_EQ(bxm_get_sample_info(o.player, 2, 0, &s), 0);
+    EXPECT_STREQ(s.name, "last");
+    EXPECT_EQ(s.length, 2u);
+    EXPECT_EQ(s.relative_note, 7);
+}
+
+// An instrument may state up to 32 samples; playback keeps 16, the facts keep every header, and
+// the instrument after it still lies past the skipped data.
+TEST(ApiFacts, SamplesPastTheSixteenth) {
+    xmb::Module m = factsModule(0x0104);
+    xmb::Instrument many;
+    for (int32_t k = 0; k < 20; ++k) {
+        xmb::Sample s = xmb::sample8(std::vector<int8_t>(static_cast<size_t>(k + 1), 1));
+        s.relativeNote = static_cast<int8_t>(k);
+        many.samples.push_back(s);
+    }
+    m.instruments.insert(m.instruments.begin() + 1, many);
+    const std::vector<uint8_t> bytes = xmb::build(m);
+    Open o(bytes, BXM_PROFILE_FT2, 44100);
+    ASSERT_NE(o.player, nullptr);
+    bxm_instrument_info i{};
+    ASSERT_EQ(bxm_get_instrument_info(o.player, 1, &i), 0);
+    EXPECT_EQ(i.sample_count, 20);
+    for (int32_t k = 0; k < 20; ++k) {
+        bxm_sample_info s{};
+        ASSERT_EQ(bxm_get_sample_info(o.player, 1, k, &s), 0) << k;
+        EXPECT_EQ(s.length, static_cast<uint32_t>(k + 1)) << k;
+        EXPECT_EQ(s.relative_note, k) << k;
+    }
+    bxm_sample_info s{};
+    EXPECT_EQ(bxm_get_sample_info(o.player, 1, 20, &s), -1);
+    ASSERT_EQ(bxm_get_sample_info(o.player, 2, 0, &s), 0);
+    EXPECT_STREQ(s.name, "last");
+}
+
+// A file cut inside its instruments opens with what arrived and zeros for the rest; every
+// prefix and every single-byte change of the headers either opens with facts that stay inside
+// what was stated, or is refused (the sanitizer build checks the reads).
+TEST(ApiFacts, CutAndChangedFiles) {
+    const xmb::Module m = factsModule(0x0104);
+    const std::vector<uint8_t> whole = xmb::build(m);
+    // Cut inside the second instrument's sample header, after its length and loop fields.
+    const size_t second = instrumentOffset(m, 1);
+    std::vector<uint8_t> cut(whole.begin(), whole.begin() + static_cast<long>(second + 263 + 14));
+    {
+        Open o(cut, BXM_PROFILE_FT2, 44100);
+        ASSERT_NE(o.player, nullptr);
+        bxm_sample_info s{};
+        ASSERT_EQ(bxm_get_sample_info(o.player, 1, 0, &s), 0);
+        EXPECT_EQ(s.length, 2u);
+        EXPECT_EQ(s.relative_note, 0);
+        EXPECT_STREQ(s.name, "");
+        bxm_instrument_info i{};
+        ASSERT_EQ(bxm_get_instrument_info(o.player, 2, &i), 0);
+        EXPECT_EQ(i.sample_count, 0);
+    }
+    const auto readAll = [](const std::vector<uint8_t>& bytes) {
+        Open o(bytes, BXM_PROFILE_FT2, 44100);
+        if (o.player == nullptr) return;
+        bxm_module_info m{};
+        bxm_get_module_info(o.player, &m);
+        for (int32_t i = 0; i < m.instruments; ++i) {
+            bxm_instrument_info ins{};
+            ASSERT_EQ(bxm_get_instrument_info(o.player, i, &ins), 0);
+            ASSERT_LE(ins.sample_count, 32);
+            for (int32_t k = 0; k < ins.sample_count; ++k) {
+                bxm_sample_info s{};
+                ASSERT_EQ(bxm_get_sample_info(o.player, i, k, &s), 0);
+            }
+        }
+    };
+    for (size_t n = 0; n < whole.size(); n += 3)
+        readAll(std::vector<uint8_t>(whole.begin(), whole.begin() + static_cast<long>(n)));
+    for (size_t at = 0; at < second + 263 + 40; ++at) {
+        for (uint8_t value : {uint8_t{0}, uint8_t{0x20}, uint8_t{0xFF}}) {
             std::vector<uint8_t> changed = whole;
             changed[at] = value;
-            ASSERT_TRUE(
-                music::readXmFacts(changed.data(), static_cast<int64_t>(changed.size()), &facts));
-            music::freeXmFacts(&facts);
+            readAll(changed);
         }
     }
 }

@@ -186,7 +186,8 @@ inline void putInstrumentHeaders(Bytes& out, const Instrument& ins) {
         xmwrite::SampleHeader header = s;
         if (header.name[0] == '\0') header.name = "sample";
         xmwrite::putSampleHeader(out, header);
-        out[out.size() - 23] = s.reserved;
+        out[out.size() - xmwrite::sampleHeaderBytes + xmwrite::xm::samplePackingOffset] =
+            s.reserved;
     }
 }
 
@@ -219,13 +220,15 @@ inline Bytes build(const Module& m) {
     h.orders = m.orders;
     h.version = m.version;
     xmwrite::putHeader(out, h);
-    const bool early = m.version == 0x0102 || m.version == 0x0103;
+    namespace xm = xmwrite::xm;
+    const bool early = m.version == xm::version102 || m.version == xm::version103;
     if (early)
         for (const Instrument& ins : m.instruments) putInstrumentHeaders(out, ins);
     for (const Pattern& p : m.patterns) {
-        if (m.version == 0x0102) {
+        if (m.version == xm::version102) {
             // The usual length is this format's own eight bytes.
-            putU32(out, p.headerLength == 9 ? 8 : p.headerLength);
+            putU32(out, p.headerLength == xm::patternHeaderBytes ? xm::patternHeaderBytesVersion102
+                                                                 : p.headerLength);
             putU8(out, p.packingType);
             putU8(out, static_cast<uint8_t>(p.rows - 1));
             putU16(out, p.packedSize);

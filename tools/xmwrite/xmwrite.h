@@ -15,6 +15,10 @@
 // All multi-byte values are little-endian.
 #pragma once
 
+// By path, so that the song generator, the benches and the tests find it without the music
+// library's include folder.
+#include "../../music/xm_format.h"
+
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -34,39 +38,41 @@ inline void putFill(Bytes& out, size_t count, uint8_t v = 0);
 // A text field of `width` bytes: cut at the width, padded with zeros.
 inline void putText(Bytes& out, const char* text, size_t width);
 
-constexpr uint32_t headerSizeOffsetBytes = 60; // the header size counts from this offset
-constexpr uint32_t headerFieldBytes = 20;      // header size without the order table
-constexpr uint32_t orderTableEntries = 256;
-constexpr uint32_t patternHeaderBytes = 9;
-constexpr uint32_t instrumentHeaderBytes =
-    263; // as trackers write it for an instrument with samples
-constexpr uint32_t emptyInstrumentHeaderBytes = 29; // ... and for one without
-constexpr uint32_t sampleHeaderBytes = 40;
-constexpr size_t envelopePointsStored = 12;
-constexpr size_t sampleMapNotes = 96;
-constexpr uint8_t noteKeyOff = 97;
+namespace xm = music::xm;
+
+constexpr uint32_t headerSizeOffsetBytes = xm::headerSizeOffset; // the header size counts from here
+constexpr uint32_t headerFieldBytes = xm::headerFieldBytes; // header size without the order table
+constexpr uint32_t orderTableEntries = xm::orderTableBytes;
+constexpr uint32_t patternHeaderBytes = xm::patternHeaderBytes;
+// As trackers write it for an instrument with samples, and for one without.
+constexpr uint32_t instrumentHeaderBytes = xm::instrumentHeaderBytes;
+constexpr uint32_t emptyInstrumentHeaderBytes = xm::emptyInstrumentHeaderBytes;
+constexpr uint32_t sampleHeaderBytes = xm::sampleHeaderBytes;
+constexpr size_t envelopePointsStored = xm::envelopePoints;
+constexpr size_t sampleMapNotes = xm::sampleMapNotes;
+constexpr uint8_t noteKeyOff = xm::keyOffNote;
 
 // Sample type bits.
-constexpr uint8_t SAMPLE_LOOP_FORWARD = 0x01;
-constexpr uint8_t SAMPLE_LOOP_PINGPONG = 0x02;
-constexpr uint8_t SAMPLE_16BIT = 0x10;
+constexpr uint8_t SAMPLE_LOOP_FORWARD = xm::sampleLoopForward;
+constexpr uint8_t SAMPLE_LOOP_PINGPONG = xm::sampleLoopPingPong;
+constexpr uint8_t SAMPLE_16BIT = xm::sample16Bit;
 
 // Envelope type bits.
-constexpr uint8_t ENVELOPE_ON = 0x01;
-constexpr uint8_t ENVELOPE_SUSTAIN = 0x02;
-constexpr uint8_t ENVELOPE_LOOP = 0x04;
+constexpr uint8_t ENVELOPE_ON = xm::envelopeOn;
+constexpr uint8_t ENVELOPE_SUSTAIN = xm::envelopeSustain;
+constexpr uint8_t ENVELOPE_LOOP = xm::envelopeLoop;
 
 struct Header {
     const char* name = "";    // 20 bytes
     const char* tracker = ""; // 20 bytes
-    uint16_t version = 0x0104;
+    uint16_t version = xm::version104;
     uint32_t headerSize = headerFieldBytes + orderTableEntries;
     uint16_t songLength = 0;
     uint16_t restartPosition = 0;
     uint16_t channelCount = 0;
     uint16_t patternCount = 0;
     uint16_t instrumentCount = 0;
-    uint16_t flags = 1; // bit 0: linear frequency table
+    uint16_t flags = xm::flagLinearFrequencies;
     uint16_t tempo = 6; // ticks per row
     uint16_t bpm = 125;
     std::span<const uint8_t> orders; // cut or zero-padded to headerSize - headerFieldBytes bytes
@@ -188,10 +194,10 @@ inline void putText(Bytes& out, const char* text, size_t width) {
 }
 
 inline void putHeader(Bytes& out, const Header& header) {
-    putText(out, "Extended Module: ", 17);
-    putText(out, header.name, 20);
-    putU8(out, 0x1A);
-    putText(out, header.tracker, 20);
+    putText(out, xm::magic, xm::magicBytes);
+    putText(out, header.name, xm::nameBytes);
+    putU8(out, xm::titleEndMarker);
+    putText(out, header.tracker, xm::nameBytes);
     putU16(out, header.version);
     putU32(out, header.headerSize);
     putU16(out, header.songLength);
@@ -231,16 +237,19 @@ inline void putPlainCell(Bytes& out, const Cell& cell) {
 inline void packCells(Bytes& out, std::span<const Cell> cells, CellPacking packing) {
     for (const Cell& c : cells) {
         const uint8_t fields[5] = {c.note, c.instrument, c.volume, c.effect, c.param};
-        uint8_t mask = 0x80;
-        for (int i = 0; i < 5; ++i)
+        // The field bits are 1 << field, note first.
+        uint8_t mask = xm::cellPacked;
+        for (int i = 0; i < xm::cellBytes; ++i)
             if (fields[i] != 0) mask |= static_cast<uint8_t>(1 << i);
         // All five set: the mask byte would make the packed form one byte longer.
-        if (packing == CellPacking::shortest && mask == 0x9F) {
+        constexpr uint8_t allFields = xm::cellPacked | xm::cellHasNote | xm::cellHasInstrument |
+                                      xm::cellHasVolume | xm::cellHasEffect | xm::cellHasParam;
+        if (packing == CellPacking::shortest && mask == allFields) {
             putPlainCell(out, c);
             continue;
         }
         out.push_back(mask);
-        for (int i = 0; i < 5; ++i)
+        for (int i = 0; i < xm::cellBytes; ++i)
             if (fields[i] != 0) out.push_back(fields[i]);
     }
 }
@@ -254,7 +263,7 @@ inline void setPoints(Envelope& envelope, std::initializer_list<EnvelopePoint> p
 inline void putInstrumentHeader(Bytes& out, const InstrumentHeader& header) {
     const size_t start = out.size();
     putU32(out, header.headerSize);
-    putText(out, header.name, 22);
+    putText(out, header.name, xm::instrumentNameBytes);
     putU8(out, header.type);
     putU16(out, header.sampleCount);
     if (header.sampleFields) {
@@ -283,8 +292,8 @@ inline void putSampleHeader(Bytes& out, const SampleHeader& header) {
     putU8(out, header.type);
     putU8(out, header.panning);
     putU8(out, static_cast<uint8_t>(header.relativeNote));
-    putU8(out, 0); // reserved
-    putText(out, header.name, 22);
+    putU8(out, 0); // packing: plain deltas
+    putText(out, header.name, xm::instrumentNameBytes);
 }
 
 inline void putDeltas8(Bytes& out, std::span<const int8_t> values) {
