@@ -13,6 +13,7 @@
 #include "profile.h"
 #include "tempo.h"
 #include "volume_column.h"
+#include "xm_format.h"
 
 #include <cmath>
 
@@ -185,7 +186,8 @@ void portaDownRow(const EffectCall& e) {
 }
 
 void tonePortaRow(const EffectCall& e) {
-    if (!profileOf(e.player).volumeColumnPortamentoFirst || (e.cell->volume >> 4) != 0xF)
+    if (!profileOf(e.player).volumeColumnPortamentoFirst ||
+        xm::commandNibble(e.cell->volume) != xm::volumeColumnTonePortamento)
         store(e.channel->portaSpeed, e.xx);
     e.channel->portaTarget = e.channel->notePeriod;
     e.channel->updateFlags &= ~(UPDATE_TRIGGER | UPDATE_FREQUENCY);
@@ -203,7 +205,8 @@ void vibratoOnRowTick(const EffectCall& e) {
         raiseFlags(e.channel, UPDATE_FREQUENCY);
         return;
     }
-    const bool continued = e.row->previousEffect == 4 || e.row->previousEffect == 6;
+    const bool continued = e.row->previousEffect == xm::effectVibrato ||
+                           e.row->previousEffect == xm::effectVibratoVolumeSlide;
     e.channel->periodDelta = continued && !e.row->note ? e.channel->heldVibratoDelta : 0;
     raiseFlags(e.channel, UPDATE_FREQUENCY);
 }
@@ -318,7 +321,7 @@ void setEnvelopePositionRow(const EffectCall& e) {
         setEnvelopePositionFt2(e.player, e.channel, e.instrument, e.xx);
         return;
     }
-    if ((volumeEnvelopeType(e.player, e.instrument) & 1) == 0) return;
+    if ((volumeEnvelopeType(e.player, e.instrument) & xm::envelopeOn) == 0) return;
     setEnvelopePosition(e.channel, e.instrument, e.xx);
 }
 
@@ -331,16 +334,16 @@ void panningSlideRow(const EffectCall& e) {
 // What FT2's volume column leaves behind on the row tick, as its Rxy reads it: the new volume
 // for a set or fine slide, the scaled value for vibrato speed and panning, else the byte itself.
 int32_t volumeColumnLeftover(const Channel* channel, uint8_t v) {
-    switch (v >> 4) {
-    case 0x1:
+    switch (xm::commandNibble(v)) {
+    case xm::commandNibble(xm::volumeColumnSetVolumeFirst):
     case 0x2:
     case 0x3:
     case 0x4:
-    case 0x5:
-    case 0x8:
-    case 0x9: return channel->volume;
-    case 0xA: return (v & 15) * 4;
-    case 0xC: return (v << 4) & 0xFF;
+    case xm::commandNibble(xm::volumeColumnSetVolumeLast):
+    case xm::volumeColumnFineDown:
+    case xm::volumeColumnFineUp: return channel->volume;
+    case xm::volumeColumnVibratoSpeed: return (v & 15) * 4;
+    case xm::volumeColumnSetPanning: return (v << 4) & 0xFF;
     default: return v;
     }
 }
@@ -417,11 +420,11 @@ void arpeggioOther(const EffectCall& e) {
     if (phase == 0 && profileOf(e.player).periodOffsetPersists) channel->periodDelta = 0;
     if (phase != 0) {
         const int32_t semitones = phase == 1 ? e.x : e.y;
-        if ((e.player->flags & 1) != 0 && profileOf(e.player).arpeggioFromNoteTable) {
+        if (linearTable(e.player) && profileOf(e.player).arpeggioFromNoteTable) {
             const int32_t target =
                 linearArpeggioPeriod(channel->period, snappingFinetune(e), semitones);
             channel->periodDelta = channel->period - target;
-        } else if ((e.player->flags & 1) != 0) {
+        } else if (linearTable(e.player)) {
             channel->periodDelta = 64 * semitones;
         } else if (profileOf(e.player).arpeggioFromNoteTable &&
                    profileOf(e.player).ft2AmigaPeriodTable) {
@@ -456,7 +459,7 @@ void portaDownOther(const EffectCall& e) {
 void applyGlissando(const EffectCall& e) {
     Channel* channel = e.channel;
     if (channel->glissando == 0) return;
-    if ((e.player->flags & 1) != 0) {
+    if (linearTable(e.player)) {
         channel->periodDelta =
             channel->period - linearArpeggioPeriod(channel->period, snappingFinetune(e), 0);
     } else if (profileOf(e.player).ft2AmigaPeriodTable) {
@@ -539,9 +542,9 @@ void multiRetrigCounted(const EffectCall& e) {
     channel->volume = volume;
     channel->tremorMuted = 0;
     const uint8_t v = e.cell->volume;
-    if (v >= 0x10 && v <= 0x50) {
-        channel->volume = v - 0x10;
-    } else if ((v >> 4) == 0xC) {
+    if (v >= xm::volumeColumnSetVolumeFirst && v <= xm::volumeColumnSetVolumeLast) {
+        channel->volume = v - xm::volumeColumnSetVolumeFirst;
+    } else if (xm::commandNibble(v) == xm::volumeColumnSetPanning) {
         channel->panning = (v & 15) << 4;
         raiseFlags(channel, UPDATE_PANNING);
     }
@@ -737,7 +740,8 @@ void noteCutOther(const EffectCall& e) {
 // Of the delayed cell's volume column only set-volume and set-panning are taken.
 void delayedVolumeColumn(const EffectCall& e) {
     const uint8_t v = e.cell->volume;
-    if ((v >= 0x10 && v <= 0x50) || (v >> 4) == 0xC)
+    if ((v >= xm::volumeColumnSetVolumeFirst && v <= xm::volumeColumnSetVolumeLast) ||
+        xm::commandNibble(v) == xm::volumeColumnSetPanning)
         volumeColumnRow(e.channel, v, &profileOf(e.player));
 }
 
@@ -873,7 +877,7 @@ void extendedOther(const EffectCall& e) {
     extendedOtherTable[e.x](e);
 }
 
-constexpr EffectHalf rowTickTable[effectTypeCount] = {
+constexpr EffectHalf rowTickTable[xm::effectCount] = {
     nothing,                 // 0  0xy arpeggio: the row tick plays the base note
     portaUpRow,              // 1  1xx portamento up
     portaDownRow,            // 2  2xx portamento down
@@ -910,7 +914,7 @@ constexpr EffectHalf rowTickTable[effectTypeCount] = {
     extraFinePortaRow,       // 33 Xxy extra fine portamento
 };
 
-constexpr EffectHalf otherTickTable[effectTypeCount] = {
+constexpr EffectHalf otherTickTable[xm::effectCount] = {
     arpeggioOther,             // 0  0xy arpeggio
     portaUpOther,              // 1  1xx portamento up
     portaDownOther,            // 2  2xx portamento down
@@ -964,13 +968,13 @@ EffectCall makeCall(Player* player, Channel* channel, const Cell* cell, Instrume
 
 void effectRowTick(Player* player, Channel* channel, const Cell* cell, Instrument* instrument,
                    Sample* sample, RowContext* row) {
-    if (cell->effect >= effectTypeCount) return;
+    if (cell->effect >= xm::effectCount) return;
     rowTickTable[cell->effect](makeCall(player, channel, cell, instrument, sample, row));
 }
 
 void effectOtherTick(Player* player, Channel* channel, const Cell* cell, Instrument* instrument,
                      Sample* sample) {
-    if (cell->effect >= effectTypeCount) return;
+    if (cell->effect >= xm::effectCount) return;
     otherTickTable[cell->effect](makeCall(player, channel, cell, instrument, sample, nullptr));
 }
 

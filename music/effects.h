@@ -12,8 +12,6 @@ struct Instrument;
 struct Sample;
 struct ReplayProfile;
 
-constexpr int32_t effectTypeCount = 34; // 0..33; higher types do nothing
-
 // Per-row state shared between the channels of one row tick.
 struct RowContext {
     bool positionJump; // set by B, read by D; cleared before the first channel

@@ -6,6 +6,7 @@
 #include "mixer.h"
 #include "module.h"
 #include "profile.h"
+#include "xm_format.h"
 
 #include <cstdint>
 
@@ -27,11 +28,9 @@ namespace {
 // FT2 leaves a loop that ends on the sustain point once the note is released.
 uint8_t envelopeTypeThisTick(const Channel* channel, uint8_t type, int32_t sustain, int32_t loopEnd,
                              const ReplayProfile& rules) {
-    constexpr uint8_t sustainOn = 2;
-    constexpr uint8_t loopOn = 4;
-    if (rules.releaseLeavesSustainLoop && channel->keyOff != 0 && (type & sustainOn) != 0 &&
-        sustain == loopEnd)
-        return static_cast<uint8_t>(type & ~loopOn);
+    if (rules.releaseLeavesSustainLoop && channel->keyOff != 0 &&
+        (type & xm::envelopeSustain) != 0 && sustain == loopEnd)
+        return static_cast<uint8_t>(type & ~xm::envelopeLoop);
     return type;
 }
 
@@ -76,9 +75,9 @@ void stepFadeout(Channel* channel, const Instrument* instrument, bool speedAtRes
 // The per-tick envelope steps of the instrument's envelopes that are on, then the fadeout.
 void stepEnvelopesAndFadeout(Channel* channel, const Instrument* instrument, uint8_t volumeType,
                              uint8_t panningType, const ReplayProfile& rules) {
-    if ((volumeType & 1) != 0 && channel->volumeEnvelopeDone == 0)
+    if ((volumeType & xm::envelopeOn) != 0 && channel->volumeEnvelopeDone == 0)
         stepVolumeEnvelope(channel, instrument, volumeType, rules);
-    if ((panningType & 1) != 0 && channel->panningEnvelopeDone == 0)
+    if ((panningType & xm::envelopeOn) != 0 && channel->panningEnvelopeDone == 0)
         stepPanningEnvelope(channel, instrument, panningType, rules);
     stepFadeout(channel, instrument, rules.fadeoutSpeedAtReset);
 }
@@ -145,14 +144,14 @@ bool stepEnvelope(Channel* channel, EnvelopeState state, const EnvelopePoint* po
     bool slideStarts = false;
     if (i >= 0 && i < n && t == points[i].x) {
         // The loop comes first, so a loop ending on the last point never lets the envelope end.
-        if ((type & 4) != 0 && i == loopEnd && loopStart < n) {
+        if ((type & xm::envelopeLoop) != 0 && i == loopEnd && loopStart < n) {
             i = loopStart;
             t = points[i].x;
         }
         // On a point the value is the point's own, also where the envelope stops or holds.
         value = static_cast<int32_t>(static_cast<int64_t>(points[i].y) * envelopeOne);
         const bool last = i == n - 1;
-        if (last || ((type & 2) != 0 && i == sustain && !released)) {
+        if (last || ((type & xm::envelopeSustain) != 0 && i == sustain && !released)) {
             if (ft2Range) keepInFt2Range(&value, state.slope);
             *state.output = ft2Range ? value >> 16 : points[i].y;
             if (last) {
@@ -217,17 +216,19 @@ void setEnvelopePositionFt2(const Player* player, Channel* channel, const Instru
                             int32_t position) {
     const ReplayProfile& rules = profileOf(player);
     const uint8_t volumeType = volumeEnvelopeType(player, instrument);
-    if ((volumeType & 1) != 0 && pointsUsable(instrument->volumePointCount) > 0) {
+    if ((volumeType & xm::envelopeOn) != 0 && pointsUsable(instrument->volumePointCount) > 0) {
         placeEnvelope(volumeEnvelopeState(channel), instrument->volumeEnvelope,
                       instrument->volumePointCount, position);
         stepVolumeEnvelope(channel, instrument, volumeType, rules);
     }
     // FT2 looks at the volume envelope's sustain bit here, not at the panning envelope.
-    if ((volumeType & 2) != 0 && pointsUsable(instrument->panningPointCount) > 0) {
+    if ((volumeType & xm::envelopeSustain) != 0 &&
+        pointsUsable(instrument->panningPointCount) > 0) {
         placeEnvelope(panningEnvelopeState(channel), instrument->panningEnvelope,
                       instrument->panningPointCount, position);
         const uint8_t panningType = panningEnvelopeType(player, instrument);
-        if ((panningType & 1) != 0) stepPanningEnvelope(channel, instrument, panningType, rules);
+        if ((panningType & xm::envelopeOn) != 0)
+            stepPanningEnvelope(channel, instrument, panningType, rules);
     }
 }
 
@@ -238,12 +239,12 @@ void settleEnvelopeOutputs(const Player* player, Channel* channel, const Instrum
     if (!profileOf(player).envelopeOffIsNeutral) return;
     const int32_t volumeBefore = channel->volumeEnvelopeOutput;
     const int32_t panningBefore = channel->panningEnvelopeFine;
-    if ((volumeEnvelopeType(player, instrument) & 1) == 0) {
+    if ((volumeEnvelopeType(player, instrument) & xm::envelopeOn) == 0) {
         channel->volumeEnvelopeOutput = 64;
     } else if (channel->volumeEnvelopeDone != 0) {
         channel->volumeEnvelopeOutput = channel->volumeEnvelopeValue >> 16;
     }
-    if ((panningEnvelopeType(player, instrument) & 1) == 0) {
+    if ((panningEnvelopeType(player, instrument) & xm::envelopeOn) == 0) {
         channel->panningEnvelopeOutput = 32;
         channel->panningEnvelopeFine = 32 << 8;
     } else if (channel->panningEnvelopeDone != 0) {

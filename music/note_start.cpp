@@ -8,6 +8,7 @@
 #include "module.h"
 #include "periods.h"
 #include "profile.h"
+#include "xm_format.h"
 
 #include <cstdint>
 
@@ -33,7 +34,8 @@ void raiseQuickRamp(Channel* channel, const ReplayProfile& rules) {
 
 void releaseNote(const Player* player, Channel* channel, const Instrument* instrument) {
     channel->keyOff = 1;
-    if (profileOf(player).keyOffZeroesVolume && (volumeEnvelopeType(player, instrument) & 1) == 0) {
+    if (profileOf(player).keyOffZeroesVolume &&
+        (volumeEnvelopeType(player, instrument) & xm::envelopeOn) == 0) {
         channel->volume = 0;
         channel->updateFlags |= UPDATE_VOLUME;
         raiseQuickRamp(channel, profileOf(player));
@@ -128,9 +130,9 @@ void resetInstrument(const Player* player, Channel* channel, const Instrument* i
     Channel before = *channel;
     resetChannel(channel, sample);
     // The output stays at the neutral value the reset gave it while the envelope is off.
-    if ((volumeEnvelopeType(player, instrument) & 1) == 0)
+    if ((volumeEnvelopeType(player, instrument) & xm::envelopeOn) == 0)
         keepEnvelopePosition(volumeEnvelopeState(channel), volumeEnvelopeState(&before));
-    if ((panningEnvelopeType(player, instrument) & 1) == 0)
+    if ((panningEnvelopeType(player, instrument) & xm::envelopeOn) == 0)
         keepEnvelopePosition(panningEnvelopeState(channel), panningEnvelopeState(&before));
 }
 

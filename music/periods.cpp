@@ -5,6 +5,7 @@
 #include "channel.h"
 #include "module.h"
 #include "profile.h"
+#include "xm_format.h"
 
 #include <cmath>
 #include <cstdint>
@@ -20,7 +21,7 @@ constexpr int32_t linearPeriodsPerSemitone = 64;
 } // namespace
 
 bool linearTable(const Player* player) {
-    return (player->flags & 1) != 0;
+    return (player->flags & xm::flagLinearFrequencies) != 0;
 }
 
 namespace {

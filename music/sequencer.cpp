@@ -16,6 +16,7 @@
 #include "tempo.h"
 #include "voice_update.h"
 #include "volume_column.h"
+#include "xm_format.h"
 
 #include <cstdint>
 
@@ -85,8 +86,7 @@ namespace {
 
 // A tremor's muting outlasts the effect where the profile says so.
 void keepTremorMuting(const Player* player, Channel* channel, const Cell* cell) {
-    constexpr uint8_t tremorEffect = 29;
-    if (channel->tremorMuted == 0 || cell->effect == tremorEffect ||
+    if (channel->tremorMuted == 0 || cell->effect == xm::effectTremor ||
         !profileOf(player).tremorMuteOutlasts)
         return;
     channel->volumeDelta = -channel->volume;
@@ -97,15 +97,19 @@ void keepTremorMuting(const Player* player, Channel* channel, const Cell* cell) 
 // G or H further left on the same tick; the demo's rules leave that to the flags raised so far.
 void raiseFt2VolumeRefresh(const Player* player, Channel* channel, uint8_t volumeType) {
     if (!profileOf(player).globalVolumeFt2Timing) return;
-    if ((volumeType & 1) != 0 || player->globalVolumeTouched != 0)
+    if ((volumeType & xm::envelopeOn) != 0 || player->globalVolumeTouched != 0)
         channel->updateFlags |= UPDATE_VOLUME;
+}
+
+bool isVibrato(uint8_t effect) {
+    return effect == xm::effectVibrato || effect == xm::effectVibratoVolumeSlide;
 }
 
 // FT2 sets the pitch back to the period on a row after an arpeggio, and after a vibrato (either
 // kind, 4xy or 6xy) that the row does not continue.
 bool pitchEffectEnded(uint8_t previousEffect, uint8_t previousParam, const Cell* cell) {
-    if (previousEffect == 0) return previousParam != 0;
-    return (previousEffect == 4 || previousEffect == 6) && cell->effect != 4 && cell->effect != 6;
+    if (previousEffect == xm::effectArpeggio) return previousParam != 0;
+    return isVibrato(previousEffect) && !isVibrato(cell->effect);
 }
 
 void silenceBeforeFirstNote(Channel* channel, const ReplayProfile& rules) {
@@ -129,7 +133,8 @@ void holdDelayedRow(Player* player, Channel* channel, const Cell* cell, uint8_t 
     lookUpInstrument(player, channel, &instrument, &sample);
     const uint8_t volumeType = volumeEnvelopeType(player, instrument);
     const uint8_t panningType = panningEnvelopeType(player, instrument);
-    if (channel->lastEffect == 7 && cell->effect != 7) channel->volume += channel->volumeDelta;
+    if (channel->lastEffect == xm::effectTremolo && cell->effect != xm::effectTremolo)
+        channel->volume += channel->volumeDelta;
     const bool pitchReset = !rules.periodOffsetPersists ||
                             pitchEffectEnded(channel->lastEffect, channel->lastParam, cell);
     channel->periodDelta = pitchReset ? 0 : channel->heldVibratoDelta;
@@ -164,7 +169,9 @@ void processRow(Player* player) {
         row.previousEffect = channel->lastEffect;
 
         // FT2 leaves a row with a note delay alone until the delay fires, Fx included.
-        const bool noteDelayed = cell->effect == 14 && cell->param >= 0xD1 && cell->param <= 0xDF;
+        const bool noteDelayed = cell->effect == xm::effectExtended &&
+                                 xm::commandNibble(cell->param) == xm::extendedNoteDelay &&
+                                 (cell->param & 15) != 0;
         if (noteDelayed && rules.noteDelayStoresCell) {
             holdDelayedRow(player, channel, cell,
                            cell->instrument > highestInstrumentNumber ? 0 : cell->instrument,
@@ -172,20 +179,27 @@ void processRow(Player* player) {
             continue;
         }
         // FT2 starts the note of an E90 row, and its volume-column Fx does nothing on the row tick.
-        const bool retriggerZero =
-            rules.retriggerRestartsInstrument && cell->effect == 14 && cell->param == 0x90;
-        const bool tonePortamento = cell->effect == 3 || cell->effect == 5 ||
-                                    (rules.volumeColumnTonePortamento &&
-                                     (cell->volume >> 4) == 0xF && !noteDelayed && !retriggerZero);
+        const bool retriggerZero = rules.retriggerRestartsInstrument &&
+                                   cell->effect == xm::effectExtended &&
+                                   cell->param == xm::extendedParam(xm::extendedRetrigger, 0);
+        const bool tonePortamento =
+            cell->effect == xm::effectTonePortamento ||
+            cell->effect == xm::effectTonePortamentoVolumeSlide ||
+            (rules.volumeColumnTonePortamento &&
+             xm::commandNibble(cell->volume) == xm::volumeColumnTonePortamento && !noteDelayed &&
+             !retriggerZero);
         const uint8_t rowVolumeColumn =
-            retriggerZero && (cell->volume >> 4) == 0xF ? 0 : cell->volume;
+            retriggerZero && xm::commandNibble(cell->volume) == xm::volumeColumnTonePortamento
+                ? 0
+                : cell->volume;
         // FT2 releases with K00 on the row tick as with a key-off note, and then plays no note.
         // A delayed key-off waits for its tick there too.
         const bool delayedKeyOff = rules.noteDelayEdgesFt2 && noteDelayed && cell->note == KEY_OFF;
         const bool keyOffNote = cell->note == KEY_OFF && !delayedKeyOff;
         const bool releaseOnRow =
-            rules.keyOffAtTick && (keyOffNote || (cell->effect == 20 && cell->param == 0));
-        const bool note = isNote(cell->note) && !(releaseOnRow && cell->effect == 20);
+            rules.keyOffAtTick &&
+            (keyOffNote || (cell->effect == xm::effectKeyOff && cell->param == 0));
+        const bool note = isNote(cell->note) && !(releaseOnRow && cell->effect == xm::effectKeyOff);
         row.note = note;
         // FT2 reads an instrument number above 128 as none.
         const uint8_t cellInstrument =
@@ -214,7 +228,8 @@ void processRow(Player* player) {
         const uint8_t panningType = panningEnvelopeType(player, instrument);
 
         // The volume stays where the tremolo's last tick left it.
-        if (channel->lastEffect == 7 && cell->effect != 7) channel->volume += channel->volumeDelta;
+        if (channel->lastEffect == xm::effectTremolo && cell->effect != xm::effectTremolo)
+            channel->volume += channel->volumeDelta;
         channel->lastEffect = cell->effect;
         channel->volumeDelta = 0;
         channel->updateFlags = 0;
@@ -232,7 +247,8 @@ void processRow(Player* player) {
         if (starts && !keepsPeriod) {
             channel->realNote = static_cast<uint8_t>(shiftedNote - 1);
             int32_t finetune = sample->finetune;
-            if (rules.finetuneForNoteOnly && cell->effect == 14 && (cell->param >> 4) == 5)
+            if (rules.finetuneForNoteOnly && cell->effect == xm::effectExtended &&
+                xm::commandNibble(cell->param) == xm::extendedSetFinetune)
                 finetune = (cell->param & 15) * 16 - 128;
             if (rules.channelKeepsFinetune && tonePortamento)
                 finetune = channel->noteFinetune;
@@ -274,17 +290,17 @@ void processRow(Player* player) {
                 channel->panning = lastStarted->panning;
             }
             if (rowVolumeColumn != 0) volumeColumnRow(channel, rowVolumeColumn, &rules);
-            if (keyOffNote || (cell->effect == 20 && !rules.keyOffAtTick))
+            if (keyOffNote || (cell->effect == xm::effectKeyOff && !rules.keyOffAtTick))
                 releaseNote(player, channel, instrument);
         }
 
-        if ((volumeType & 1) != 0) {
+        if ((volumeType & xm::envelopeOn) != 0) {
             if (channel->volumeEnvelopeDone != 1)
                 stepVolumeEnvelope(channel, instrument, volumeType, rules);
         } else if (channel->keyOff == 1 && !rules.keyOffZeroesVolume) {
             channel->volumeEnvelopeOutput = 0; // released without an envelope: cut
         }
-        if ((panningType & 1) != 0 && channel->panningEnvelopeDone == 0)
+        if ((panningType & xm::envelopeOn) != 0 && channel->panningEnvelopeDone == 0)
             stepPanningEnvelope(channel, instrument, panningType, rules);
         stepFadeout(channel, instrument, rules.fadeoutSpeedAtReset);
 

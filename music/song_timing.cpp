@@ -1,28 +1,20 @@
 // The timing-only copy of a song, for the duration pass.
 #include "song_timing.h"
 
+#include "xm_format.h"
+
 #include <cstdlib>
 
 namespace music {
-namespace {
-
-constexpr uint8_t positionJumpEffect = 11;
-constexpr uint8_t patternBreakEffect = 13;
-constexpr uint8_t extendedEffect = 14;
-constexpr uint8_t setSpeedEffect = 15;
-constexpr uint8_t patternLoopCommand = 0x6;
-constexpr uint8_t patternDelayCommand = 0xE;
-
-} // namespace
 
 bool movesPositionOrTempo(const Cell& cell) {
     switch (cell.effect) {
-    case positionJumpEffect:
-    case patternBreakEffect:
-    case setSpeedEffect: return true;
-    case extendedEffect: {
-        const uint8_t command = cell.param >> 4;
-        return command == patternLoopCommand || command == patternDelayCommand;
+    case xm::effectPositionJump:
+    case xm::effectPatternBreak:
+    case xm::effectSetSpeed: return true;
+    case xm::effectExtended: {
+        const uint8_t command = xm::commandNibble(cell.param);
+        return command == xm::extendedPatternLoop || command == xm::extendedPatternDelay;
     }
     default: return false;
     }

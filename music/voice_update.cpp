@@ -6,7 +6,9 @@
 #include "format.h"
 #include "mixer.h"
 #include "module.h"
+#include "periods.h"
 #include "profile.h"
+#include "xm_format.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -190,7 +192,7 @@ uint32_t ft2Delta(int32_t period, bool linear, int32_t rateHz) {
 }
 
 void setFt2Step(const Channel* channel, Voice* voice, const Player* player) {
-    const bool linear = (player->flags & 1) != 0;
+    const bool linear = (player->flags & xm::flagLinearFrequencies) != 0;
     // periodDelta raises the pitch on the linear table and lowers it on the Amiga table.
     const int32_t period =
         linear ? channel->period - channel->periodDelta : channel->period + channel->periodDelta;
@@ -208,7 +210,7 @@ void updateFrequency(const Channel* channel, Voice* voice, const Player* player)
         return;
     }
     int32_t hz;
-    if (player->flags & 1) {
+    if (linearTable(player)) {
         hz = linearFrequency(channel->period, channel->periodDelta);
     } else {
         // The zero-period guard has already run, so the divisor is never 0.

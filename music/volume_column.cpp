@@ -6,6 +6,7 @@
 #include "module.h"
 #include "note_start.h"
 #include "profile.h"
+#include "xm_format.h"
 
 #include <cstdint>
 
@@ -49,43 +50,43 @@ void slidePanningRightClamped(Channel* channel, int32_t amount) {
 void volumeColumnRow(Channel* channel, uint8_t v, const ReplayProfile* rules) {
     const int32_t y = v & 15;
     if (rules != nullptr && rules->volumeColumnSlidesSkipRowTick) {
-        switch (v >> 4) {
-        case 0x6:
-        case 0x7:
-        case 0xB:
-        case 0xD:
-        case 0xE: return; // these run on the other ticks only
-        case 0xA:
+        switch (xm::commandNibble(v)) {
+        case xm::volumeColumnSlideDown:
+        case xm::volumeColumnSlideUp:
+        case xm::volumeColumnVibratoDepth:
+        case xm::volumeColumnPanningLeft:
+        case xm::volumeColumnPanningRight: return; // these run on the other ticks only
+        case xm::volumeColumnVibratoSpeed:
             if (y != 0) channel->vibratoSpeed = static_cast<uint8_t>(y);
             return;
         default: break;
         }
     }
-    switch (v >> 4) {
-    case 0x1:
+    switch (xm::commandNibble(v)) {
+    case xm::commandNibble(xm::volumeColumnSetVolumeFirst):
     case 0x2:
     case 0x3:
     case 0x4:
-    case 0x5:
-        if (v > 0x50) return;
-        channel->volume = v - 16;
+    case xm::commandNibble(xm::volumeColumnSetVolumeLast):
+        if (v > xm::volumeColumnSetVolumeLast) return;
+        channel->volume = v - xm::volumeColumnSetVolumeFirst;
         channel->tremorMuted = 0;
         channel->updateFlags |= UPDATE_VOLUME;
         if (rules != nullptr) raiseQuickRamp(channel, *rules);
         return;
-    case 0x6:
-    case 0x8: slideVolumeDown(channel, y); return;
-    case 0x7:
-    case 0x9: slideVolumeUp(channel, y); return;
-    case 0xA: channel->vibratoSpeed = static_cast<uint8_t>(y); return;
-    case 0xB: channel->vibratoDepth = static_cast<uint8_t>(y); return;
-    case 0xC:
+    case xm::volumeColumnSlideDown:
+    case xm::volumeColumnFineDown: slideVolumeDown(channel, y); return;
+    case xm::volumeColumnSlideUp:
+    case xm::volumeColumnFineUp: slideVolumeUp(channel, y); return;
+    case xm::volumeColumnVibratoSpeed: channel->vibratoSpeed = static_cast<uint8_t>(y); return;
+    case xm::volumeColumnVibratoDepth: channel->vibratoDepth = static_cast<uint8_t>(y); return;
+    case xm::volumeColumnSetPanning:
         channel->panning = y * 16;
         channel->updateFlags |= UPDATE_PANNING;
         return;
-    case 0xD: slidePanning(channel, -y); return;
-    case 0xE: slidePanning(channel, y); return;
-    case 0xF:
+    case xm::volumeColumnPanningLeft: slidePanning(channel, -y); return;
+    case xm::volumeColumnPanningRight: slidePanning(channel, y); return;
+    case xm::volumeColumnTonePortamento:
         if (y != 0) channel->portaSpeed = static_cast<uint8_t>(y * 16);
         channel->portaTarget = channel->notePeriod;
         channel->updateFlags &= ~UPDATE_TRIGGER;
@@ -97,29 +98,29 @@ void volumeColumnRow(Channel* channel, uint8_t v, const ReplayProfile* rules) {
 void volumeColumnTick(Channel* channel, uint8_t v, const ReplayProfile* rules) {
     const int32_t y = v & 15;
     if (rules != nullptr && rules->volumeColumnSlidesSkipRowTick) {
-        switch (v >> 4) {
-        case 0xB:
+        switch (xm::commandNibble(v)) {
+        case xm::volumeColumnVibratoDepth:
             if (y != 0) channel->vibratoDepth = static_cast<uint8_t>(y);
             applyVibrato(channel, rules);
             channel->heldVibratoDelta = channel->periodDelta;
             stepVibratoPosition(channel);
             return;
-        case 0xD: slidePanningLeftClamped(channel, y); return;
-        case 0xE: slidePanningRightClamped(channel, y); return;
+        case xm::volumeColumnPanningLeft: slidePanningLeftClamped(channel, y); return;
+        case xm::volumeColumnPanningRight: slidePanningRightClamped(channel, y); return;
         default: break;
         }
     }
-    switch (v >> 4) {
-    case 0x6: slideVolumeDown(channel, y); return;
-    case 0x7: slideVolumeUp(channel, y); return;
-    case 0xB:
+    switch (xm::commandNibble(v)) {
+    case xm::volumeColumnSlideDown: slideVolumeDown(channel, y); return;
+    case xm::volumeColumnSlideUp: slideVolumeUp(channel, y); return;
+    case xm::volumeColumnVibratoDepth:
         channel->vibratoDepth = static_cast<uint8_t>(y);
         applyVibrato(channel, rules);
         stepVibratoPosition(channel);
         return;
-    case 0xD: slidePanning(channel, -y); return;
-    case 0xE: slidePanning(channel, y); return;
-    case 0xF:
+    case xm::volumeColumnPanningLeft: slidePanning(channel, -y); return;
+    case xm::volumeColumnPanningRight: slidePanning(channel, y); return;
+    case xm::volumeColumnTonePortamento:
         tonePortamentoStep(channel, rules != nullptr && rules->tonePortamentoDirection);
         channel->updateFlags |= UPDATE_FREQUENCY;
         return;

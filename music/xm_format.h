@@ -82,6 +82,76 @@ constexpr uint8_t envelopeOn = 0x01;
 constexpr uint8_t envelopeSustain = 0x02;
 constexpr uint8_t envelopeLoop = 0x04;
 
+// ---- Commands in the cells ----
+
+// The effect column, by the number a cell stores; trackers show 10 to 35 as the letters A to Z.
+constexpr uint8_t effectArpeggio = 0x00;
+constexpr uint8_t effectPortamentoUp = 0x01;
+constexpr uint8_t effectPortamentoDown = 0x02;
+constexpr uint8_t effectTonePortamento = 0x03;
+constexpr uint8_t effectVibrato = 0x04;
+constexpr uint8_t effectTonePortamentoVolumeSlide = 0x05;
+constexpr uint8_t effectVibratoVolumeSlide = 0x06;
+constexpr uint8_t effectTremolo = 0x07;
+constexpr uint8_t effectSetPanning = 0x08;
+constexpr uint8_t effectSampleOffset = 0x09;
+constexpr uint8_t effectVolumeSlide = 0x0A;
+constexpr uint8_t effectPositionJump = 0x0B;
+constexpr uint8_t effectSetVolume = 0x0C;
+constexpr uint8_t effectPatternBreak = 0x0D;
+constexpr uint8_t effectExtended = 0x0E; // the parameter's high nibble picks one of the below
+constexpr uint8_t effectSetSpeed = 0x0F; // below 32 the speed, from 32 on the BPM
+constexpr uint8_t effectSetGlobalVolume = 0x10;     // G
+constexpr uint8_t effectGlobalVolumeSlide = 0x11;   // H
+constexpr uint8_t effectKeyOff = 0x14;              // K
+constexpr uint8_t effectSetEnvelopePosition = 0x15; // L
+constexpr uint8_t effectPanningSlide = 0x19;        // P
+constexpr uint8_t effectMultiRetrig = 0x1B;         // R
+constexpr uint8_t effectTremor = 0x1D;              // T
+constexpr uint8_t effectExtraFinePortamento = 0x21; // X
+constexpr uint8_t effectCount = 0x22;               // the numbers above this one do nothing
+
+// Exy: x, the parameter's high nibble.
+constexpr uint8_t extendedFinePortamentoUp = 0x1;
+constexpr uint8_t extendedFinePortamentoDown = 0x2;
+constexpr uint8_t extendedGlissando = 0x3;
+constexpr uint8_t extendedVibratoWaveform = 0x4;
+constexpr uint8_t extendedSetFinetune = 0x5;
+constexpr uint8_t extendedPatternLoop = 0x6;
+constexpr uint8_t extendedTremoloWaveform = 0x7;
+constexpr uint8_t extendedSetPanning = 0x8;
+constexpr uint8_t extendedRetrigger = 0x9;
+constexpr uint8_t extendedFineVolumeUp = 0xA;
+constexpr uint8_t extendedFineVolumeDown = 0xB;
+constexpr uint8_t extendedNoteCut = 0xC;
+constexpr uint8_t extendedNoteDelay = 0xD;
+constexpr uint8_t extendedPatternDelay = 0xE;
+
+// The volume column: 0x10 to 0x50 set the volume (0 to 64); above that the high nibble is the
+// command and the low one its value.
+constexpr uint8_t volumeColumnSetVolumeFirst = 0x10;
+constexpr uint8_t volumeColumnSetVolumeLast = 0x50;
+constexpr uint8_t volumeColumnSlideDown = 0x6;
+constexpr uint8_t volumeColumnSlideUp = 0x7;
+constexpr uint8_t volumeColumnFineDown = 0x8;
+constexpr uint8_t volumeColumnFineUp = 0x9;
+constexpr uint8_t volumeColumnVibratoSpeed = 0xA;
+constexpr uint8_t volumeColumnVibratoDepth = 0xB;
+constexpr uint8_t volumeColumnSetPanning = 0xC;
+constexpr uint8_t volumeColumnPanningLeft = 0xD;
+constexpr uint8_t volumeColumnPanningRight = 0xE;
+constexpr uint8_t volumeColumnTonePortamento = 0xF;
+
+// The command of a volume-column byte (its high nibble), and of an Exy parameter.
+constexpr uint8_t commandNibble(uint8_t byte) {
+    return static_cast<uint8_t>(byte >> 4);
+}
+
+// An Exy cell of command x and value y: extendedParam(extendedNoteDelay, 3) is ED3's parameter.
+constexpr uint8_t extendedParam(uint8_t x, uint8_t y) {
+    return static_cast<uint8_t>(x << 4 | (y & 15));
+}
+
 // ---- Samples ----
 
 constexpr int32_t sampleHeaderBytes = 40;

@@ -12,6 +12,7 @@
 #include "music/sequencer.h"
 #include "music/tempo.h"
 #include "music/volume_column.h"
+#include "music/xm_format.h"
 
 #include <gtest/gtest.h>
 
@@ -120,6 +121,22 @@ class SongTest : public ::testing::Test {
 };
 
 // Notes of the cells, 1-based as stored: C-4 is 49.
+// The effect column's commands by their names in the format, for the cells tests put.
+constexpr uint8_t ARPEGGIO = xm::effectArpeggio, PORTA_UP = xm::effectPortamentoUp,
+                  PORTA_DOWN = xm::effectPortamentoDown, TONE_PORTA = xm::effectTonePortamento,
+                  VIBRATO = xm::effectVibrato,
+                  TONE_PORTA_SLIDE = xm::effectTonePortamentoVolumeSlide,
+                  VIBRATO_SLIDE = xm::effectVibratoVolumeSlide, TREMOLO = xm::effectTremolo,
+                  SET_PANNING = xm::effectSetPanning, SAMPLE_OFFSET = xm::effectSampleOffset,
+                  VOLUME_SLIDE = xm::effectVolumeSlide, POSITION_JUMP = xm::effectPositionJump,
+                  SET_VOLUME = xm::effectSetVolume, PATTERN_BREAK = xm::effectPatternBreak,
+                  EXTENDED = xm::effectExtended, SET_SPEED = xm::effectSetSpeed,
+                  GLOBAL_VOLUME = xm::effectSetGlobalVolume,
+                  GLOBAL_SLIDE = xm::effectGlobalVolumeSlide, KEY_OFF_EFFECT = xm::effectKeyOff,
+                  ENVELOPE_POSITION = xm::effectSetEnvelopePosition,
+                  PANNING_SLIDE = xm::effectPanningSlide, MULTI_RETRIG = xm::effectMultiRetrig,
+                  TREMOR = xm::effectTremor, EXTRA_FINE_PORTA = xm::effectExtraFinePortamento;
+
 constexpr uint8_t noteC4 = 49;
 
 } // namespace music::testing

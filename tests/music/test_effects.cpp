@@ -22,13 +22,6 @@ using EffectsPosition = SongTest;
 using EffectsSample = SongTest;
 using EffectsSoak = SongTest;
 
-constexpr uint8_t ARPEGGIO = 0, PORTA_UP = 1, PORTA_DOWN = 2, TONE_PORTA = 3, VIBRATO = 4,
-                  TONE_PORTA_SLIDE = 5, VIBRATO_SLIDE = 6, TREMOLO = 7, SAMPLE_OFFSET = 9,
-                  VOLUME_SLIDE = 10, POSITION_JUMP = 11, SET_VOLUME = 12, PATTERN_BREAK = 13,
-                  EXTENDED = 14, SET_SPEED = 15, GLOBAL_VOLUME = 16, GLOBAL_SLIDE = 17,
-                  KEY_OFF_EFFECT = 20, ENVELOPE_POSITION = 21, PANNING_SLIDE = 25,
-                  MULTI_RETRIG = 27, TREMOR = 29, EXTRA_FINE_PORTA = 33;
-
 bool triggered(int32_t c) {
     return (channelTable[c].updateFlags & UPDATE_TRIGGER) != 0;
 }
@@ -370,7 +363,7 @@ TEST_F(EffectsVolume, TremoloWaveformControl) {
 // Panning slide: P0F and PF0 move by 15 per other tick, clamped to 0..255; P00 reuses the
 // memory and raises nothing on the row tick. 8xx and E8y set the panning directly.
 TEST_F(EffectsVolume, Panning) {
-    put(0, 0, noteC4, 1, 0, 8, 200);
+    put(0, 0, noteC4, 1, 0, SET_PANNING, 200);
     put(1, 0, 0, 0, 0, PANNING_SLIDE, 0xF0);
     put(2, 0, 0, 0, 0, PANNING_SLIDE, 0x0F);
     put(3, 0, 0, 0, 0, PANNING_SLIDE, 0x00);

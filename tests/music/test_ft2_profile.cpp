@@ -138,8 +138,8 @@ TEST_F(Ft2Timing, TickLengthDropsItsFraction) {
 // F00: the demo makes every tick a row tick; FT2's tick counter wraps from 0, so the row holds
 // for 65536 ticks and its slide keeps running on all of them.
 TEST_F(Ft2Timing, SpeedZeroHoldsTheRow) {
-    put(0, 0, noteC4, 1, 0, 15, 0x00);
-    put(0, 1, noteC4, 1, 0, 10, 0x01); // volume slide down 1 a tick
+    put(0, 0, noteC4, 1, 0, SET_SPEED, 0x00);
+    put(0, 1, noteC4, 1, 0, VOLUME_SLIDE, 0x01); // volume slide down 1 a tick
     for (ProfileId id : bothProfiles) {
         begin(id);
         tick(40);
@@ -179,7 +179,7 @@ TEST_F(Ft2VolumeColumn, PanningSlidesClampAndZeroKeepsVibratoMemory) {
     samples[0].panning = 2;
     put(0, 0, noteC4, 1, 0xD5);
     put(0, 1, noteC4, 1, 0xD0);
-    put(0, 2, noteC4, 1, 0, 4, 0x35);
+    put(0, 2, noteC4, 1, 0, VIBRATO, 0x35);
     put(1, 2, 0, 0, 0xA0);
     for (ProfileId id : bothProfiles) {
         begin(id);
@@ -214,7 +214,7 @@ TEST_F(Ft2VolumeColumn, FxSlidesToTheRowsNote) {
 // as any note (instrument 2's sample); the demo's rules do the same, Fx being no portamento there.
 TEST_F(Ft2VolumeColumn, FxWithNoteDelayStartsTheNote) {
     put(0, 0, noteC4, 1);
-    put(1, 0, noteC4 + 1, 2, 0xFF, 14, 0xD1);
+    put(1, 0, noteC4 + 1, 2, 0xFF, EXTENDED, 0xD1);
     for (ProfileId id : bothProfiles) {
         begin(id);
         tick(8);
@@ -225,7 +225,7 @@ TEST_F(Ft2VolumeColumn, FxWithNoteDelayStartsTheNote) {
 
 // Kxx releases on tick xx in FT2; the demo releases on the row tick whatever xx is.
 TEST_F(Ft2KeyOff, KxxReleasesOnItsTick) {
-    put(0, 0, noteC4, 1, 0, 20, 3);
+    put(0, 0, noteC4, 1, 0, KEY_OFF_EFFECT, 3);
     for (ProfileId id : bothProfiles) {
         begin(id);
         for (int32_t t = 0; t < 6; ++t) {
@@ -240,7 +240,7 @@ TEST_F(Ft2KeyOff, KxxReleasesOnItsTick) {
 
 // K00 with a note: FT2 releases and starts no note; the demo starts it and releases it.
 TEST_F(Ft2KeyOff, K00SkipsTheNoteInFt2) {
-    put(0, 0, noteC4, 1, 0, 20, 0);
+    put(0, 0, noteC4, 1, 0, KEY_OFF_EFFECT, 0);
     for (ProfileId id : bothProfiles) {
         begin(id);
         tick();
@@ -296,7 +296,7 @@ TEST_F(Ft2Arpeggio, TableIsReadWithTheFallingCounter) {
         {18, {256, 448, 0}, {448, 0, 0}},
     };
     for (const Case& c : cases) {
-        put(0, 0, noteC4, 1, 0, 0, 0x47);
+        put(0, 0, noteC4, 1, 0, ARPEGGIO, 0x47);
         player.defaultTempo = c.speed;
         for (ProfileId id : bothProfiles) {
             begin(id);
@@ -315,8 +315,8 @@ TEST_F(Ft2Arpeggio, TableIsReadWithTheFallingCounter) {
 // Off the note grid (after a fine slide), FT2's arpeggio plays notes of its table: the playing
 // period snapped to the nearest note, plus the offset. The demo adds 64 per semitone.
 TEST_F(Ft2Arpeggio, NotesComeFromTheNoteTable) {
-    put(0, 0, noteC4, 1, 0, 14, 0x15); // E15: period 4608 - 20
-    put(1, 0, 0, 0, 0, 0, 0x40);
+    put(0, 0, noteC4, 1, 0, EXTENDED, 0x15); // E15: period 4608 - 20
+    put(1, 0, 0, 0, 0, ARPEGGIO, 0x40);
     for (ProfileId id : bothProfiles) {
         begin(id);
         tick(7);
@@ -337,7 +337,7 @@ TEST_F(Ft2Arpeggio, NotesComeFromTheNoteTable) {
 // Arpeggio 047 on C-4 of the linear table climbs to E-4 and G-4: FT2 plays 8362.96, 10536.47 and
 // 12530.31 Hz (steps of 12428, 15658 and 18621 / 65536 at 44100 Hz) and never goes below C-4.
 TEST_F(Ft2Arpeggio, LinearArpeggioGoesUp) {
-    put(0, 0, noteC4, 1, 0, 0, 0x47);
+    put(0, 0, noteC4, 1, 0, ARPEGGIO, 0x47);
     begin(ProfileId::Ft2);
     std::vector<uint32_t> steps;
     for (int32_t t = 0; t < 6; ++t) {
@@ -396,7 +396,7 @@ TEST_F(Ft2Pitch, VibratoAndTremoloTakeFt2sWaves) {
 TEST_F(Ft2Profile, NoteDelayStoresTheCellUntilItsTick) {
     setVolumeEnvelope(0, {{0, 64}, {4, 0}, {100, 0}}, 1);
     put(0, 0, noteC4, 1);
-    put(1, 0, noteC4 + 2, 1, 0x62, 14, 0xD3); // D-4, slide down 2, ED3
+    put(1, 0, noteC4 + 2, 1, 0x62, EXTENDED, 0xD3); // D-4, slide down 2, ED3
     for (ProfileId id : bothProfiles) {
         begin(id);
         tick(6);
@@ -427,8 +427,8 @@ TEST_F(Ft2Profile, NoteDelayStoresTheCellUntilItsTick) {
 // tick (heard first), and T11 on the next row takes over the countdown where it stands, each
 // phase then two ticks long.
 TEST_F(Ft2Pitch, TremorTurnsByItsOwnCountdown) {
-    put(0, 0, noteC4, 1, 0, 29, 0x00);
-    put(1, 0, 0, 0, 0, 29, 0x11);
+    put(0, 0, noteC4, 1, 0, TREMOR, 0x00);
+    put(1, 0, 0, 0, 0, TREMOR, 0x11);
     begin(ProfileId::Ft2);
     tick();
     std::vector<int32_t> muted;
@@ -456,7 +456,7 @@ TEST_F(Ft2Pitch, EffectPitchStaysUntilSetAnew) {
         tick();
         EXPECT_EQ(channel(0).periodDelta, ft2() ? lastOffset : 0) << profileName(id);
     }
-    put(0, 0, noteC4, 1, 0xB8, 4, 0x1F);
+    put(0, 0, noteC4, 1, 0xB8, VIBRATO, 0x1F);
     put(1, 0, 0, 0, 0, 0, 0);
     begin(ProfileId::Ft2);
     tick(2); // tick 1: the column's vibrato at speed 0, then 4xy's at phase 0: no offset yet
@@ -472,7 +472,7 @@ TEST_F(Ft2Pitch, EffectPitchStaysUntilSetAnew) {
 // speed (4 units) win for both slides.
 TEST_F(Ft2Pitch, VolumeColumnPortamentoSpeedWinsOver3xx) {
     put(0, 0, noteC4, 1);
-    put(1, 0, noteC4 + 12, 0, 0xF1, 3, 0x01);
+    put(1, 0, noteC4 + 12, 0, 0xF1, TONE_PORTA, 0x01);
     for (ProfileId id : bothProfiles) {
         begin(id);
         tick(6 + 2);
@@ -484,8 +484,8 @@ TEST_F(Ft2Pitch, VolumeColumnPortamentoSpeedWinsOver3xx) {
 // tone portamento on the next row aims at D-4 with that same finetune (4424), since FT2 keeps it
 // in the channel, where the demo aims at D-4 of the finetune E5F left in the sample (15, 4473).
 TEST_F(Ft2Pitch, NoteFinetuneStaysForThePortamentoTarget) {
-    put(0, 0, noteC4, 1, 0, 14, 0x5F);
-    put(1, 0, noteC4 + 2, 0, 0, 3, 0xFF);
+    put(0, 0, noteC4, 1, 0, EXTENDED, 0x5F);
+    put(1, 0, noteC4 + 2, 0, 0, TONE_PORTA, 0xFF);
     for (ProfileId id : bothProfiles) {
         begin(id);
         tick();
@@ -610,7 +610,7 @@ TEST_F(Ft2Envelopes, PanningSustainOutlastsARelease) {
     }
     put(1, 0, 0);
     put(0, 1, KEY_OFF);
-    put(0, 1, noteC4, 1, 0, 20, 1); // K01: released on tick 1, before the sustain point
+    put(0, 1, noteC4, 1, 0, KEY_OFF_EFFECT, 1); // K01: released on tick 1, before the sustain point
     for (ProfileId id : bothProfiles) {
         begin(id);
         tick(12);
@@ -622,7 +622,7 @@ TEST_F(Ft2Envelopes, PanningSustainOutlastsARelease) {
 // channel but does not send it to the voice, which stays where it was until something else does.
 TEST_F(Ft2Envelopes, DelayedKeyOffKeepsThePanningFromTheVoice) {
     put(0, 0, noteC4, 1);
-    put(1, 0, KEY_OFF, 0, 0xC0, 14, 0xD3);
+    put(1, 0, KEY_OFF, 0, 0xC0, EXTENDED, 0xD3);
     for (ProfileId id : bothProfiles) {
         begin(id);
         tick(6 + 4);
@@ -636,7 +636,7 @@ TEST_F(Ft2Envelopes, DelayedKeyOffKeepsThePanningFromTheVoice) {
 // E5y: FT2 plays the note of its own cell at finetune y x 16 - 128 and changes nothing for
 // later notes; the demo keeps y as the sample's finetune for all later notes.
 TEST_F(Ft2Pitch, E5yTunesOnlyItsOwnNote) {
-    put(0, 0, noteC4, 1, 0, 14, 0x5F);
+    put(0, 0, noteC4, 1, 0, EXTENDED, 0x5F);
     put(1, 0, noteC4);
     for (ProfileId id : bothProfiles) {
         samples[0].finetune = 0;
@@ -668,8 +668,8 @@ TEST_F(Ft2Pitch, FinetuneInSixteenthSemitoneSteps) {
 // On the row tick of a vibrato that goes on from the previous row FT2 keeps the last vibrato
 // pitch; the demo plays the offset of the phase the vibrato has reached.
 TEST_F(Ft2Pitch, ContinuedVibratoHoldsItsPitchOnTheRowTick) {
-    put(0, 0, noteC4, 1, 0, 4, 0x48);
-    put(1, 0, 0, 0, 0, 4, 0x00);
+    put(0, 0, noteC4, 1, 0, VIBRATO, 0x48);
+    put(1, 0, 0, 0, 0, VIBRATO, 0x00);
     for (ProfileId id : bothProfiles) {
         begin(id);
         tick(6);
@@ -684,7 +684,7 @@ TEST_F(Ft2Pitch, ContinuedVibratoHoldsItsPitchOnTheRowTick) {
 // linear one; under the demo's rules the Amiga table bends the other way.
 TEST_F(Ft2Pitch, VibratoStartsDownwardsOnTheAmigaTable) {
     player.flags = 0;
-    put(0, 0, noteC4, 1, 0, 4, 0x88);
+    put(0, 0, noteC4, 1, 0, VIBRATO, 0x88);
     for (ProfileId id : bothProfiles) {
         begin(id);
         tick(3); // tick 2 reads phase 8: sine amplitude 180
@@ -717,10 +717,10 @@ TEST_F(Ft2Pitch, InstrumentNumberWaitsForTheNote) {
 // playing from its start. Without a note FT2 ignores 9xx, memory included.
 TEST_F(Ft2Pitch, SampleOffsetPastTheEndSilencesTheNote) {
     put(0, 0, noteC4, 1);
-    put(1, 0, noteC4, 2, 0, 9, 0x10); // 4096 frames, past the 1000 of sample 2
+    put(1, 0, noteC4, 2, 0, SAMPLE_OFFSET, 0x10); // 4096 frames, past the 1000 of sample 2
     put(0, 1, noteC4, 1);
-    put(1, 1, 0, 0, 0, 9, 0x02); // no note
-    put(2, 1, noteC4, 0, 0, 9, 0x00);
+    put(1, 1, 0, 0, 0, SAMPLE_OFFSET, 0x02); // no note
+    put(2, 1, noteC4, 0, 0, SAMPLE_OFFSET, 0x00);
     for (ProfileId id : bothProfiles) {
         begin(id);
         tick(7);
@@ -736,8 +736,8 @@ TEST_F(Ft2Pitch, SampleOffsetPastTheEndSilencesTheNote) {
 // T21: FT2 counts the tremor on the other ticks only, the row tick keeping the last state; the
 // demo counts the row tick too. Three ticks on, two off in both.
 TEST_F(Ft2Pitch, TremorCountsOnTheOtherTicks) {
-    put(0, 0, noteC4, 1, 0, 29, 0x21);
-    put(1, 0, 0, 0, 0, 29, 0x00);
+    put(0, 0, noteC4, 1, 0, TREMOR, 0x21);
+    put(1, 0, 0, 0, 0, TREMOR, 0x00);
     for (ProfileId id : bothProfiles) {
         begin(id);
         std::vector<int32_t> audible;
@@ -756,8 +756,8 @@ TEST_F(Ft2Pitch, TremorCountsOnTheOtherTicks) {
 // T21 over two rows ends muted (see above). FT2 keeps the channel silent on the next rows without
 // effect and until a volume command; the demo is audible again once the tremor stops.
 TEST_F(Ft2Pitch, TremorMutingOutlastsTheEffect) {
-    put(0, 0, noteC4, 1, 0, 29, 0x21);
-    put(1, 0, 0, 0, 0, 29, 0x00);
+    put(0, 0, noteC4, 1, 0, TREMOR, 0x21);
+    put(1, 0, 0, 0, 0, TREMOR, 0x00);
     put(4, 0, 0, 0, 0x30);
     for (ProfileId id : bothProfiles) {
         begin(id);
@@ -789,10 +789,10 @@ TEST_F(Ft2Pitch, TremorMutingOutlastsTheEffect) {
 // none yet. H00 on channel 1 after H02 on channel 0: the demo's one memory slides channel 1 down
 // too; FT2's channel 1 has no memory of its own yet.
 TEST_F(Ft2Pitch, SlideMemoriesAreSeparate) {
-    put(0, 0, noteC4, 1, 0, 14, 0xB3);
-    put(1, 0, 0, 0, 0, 14, 0xA0);
-    put(2, 0, 0, 0, 0, 17, 0x02);
-    put(3, 1, 0, 0, 0, 17, 0x00);
+    put(0, 0, noteC4, 1, 0, EXTENDED, 0xB3);
+    put(1, 0, 0, 0, 0, EXTENDED, 0xA0);
+    put(2, 0, 0, 0, 0, GLOBAL_SLIDE, 0x02);
+    put(3, 1, 0, 0, 0, GLOBAL_SLIDE, 0x00);
     for (ProfileId id : bothProfiles) {
         begin(id);
         tick(7);
@@ -841,13 +841,13 @@ TEST_F(Ft2Pitch, NoteWithoutAPeriodStandsStill) {
 // the pitch away: on row 7 the demo slides back towards C-4, FT2's portamento goes nowhere.
 TEST_F(Ft2Pitch, TonePortamentoKeepsItsTargetAndDirection) {
     put(0, 0, noteC4, 1);
-    put(1, 0, noteC4 + 4, 0, 0, 3, 0xFF);
+    put(1, 0, noteC4 + 4, 0, 0, TONE_PORTA, 0xFF);
     put(2, 0, noteC4 - 12, 1);
-    put(3, 0, 0, 0, 0, 3, 0x01);
+    put(3, 0, 0, 0, 0, TONE_PORTA, 0x01);
     put(4, 0, noteC4, 1);
-    put(5, 0, noteC4, 0, 0, 3, 0x01);
-    put(6, 0, 0, 0, 0, 1, 0x10);
-    put(7, 0, 0, 0, 0, 3, 0x01);
+    put(5, 0, noteC4, 0, 0, TONE_PORTA, 0x01);
+    put(6, 0, 0, 0, 0, PORTA_UP, 0x10);
+    put(7, 0, 0, 0, 0, TONE_PORTA, 0x01);
     for (ProfileId id : bothProfiles) {
         begin(id);
         tick(6 * 2); // to the end of row 1
@@ -867,7 +867,7 @@ TEST_F(Ft2Pitch, TonePortamentoKeepsItsTargetAndDirection) {
 
 // C80: the demo takes the volume as it stands (128, twice full); FT2 caps it at 64.
 TEST_F(Ft2Pitch, VolumeCommandAbove64IsCapped) {
-    put(0, 0, noteC4, 1, 0, 12, 0x80);
+    put(0, 0, noteC4, 1, 0, SET_VOLUME, 0x80);
     for (ProfileId id : bothProfiles) {
         begin(id);
         tick();
@@ -877,8 +877,8 @@ TEST_F(Ft2Pitch, VolumeCommandAbove64IsCapped) {
 
 // EC0: the demo does nothing; FT2 cuts the note on the row tick. EC2 cuts on tick 2 in both.
 TEST_F(Ft2Pitch, NoteCutZeroCutsOnTheRowTick) {
-    put(0, 0, noteC4, 1, 0, 14, 0xC0);
-    put(0, 1, noteC4, 1, 0, 14, 0xC2);
+    put(0, 0, noteC4, 1, 0, EXTENDED, 0xC0);
+    put(0, 1, noteC4, 1, 0, EXTENDED, 0xC2);
     for (ProfileId id : bothProfiles) {
         begin(id);
         tick();
@@ -901,7 +901,7 @@ TEST_F(Ft2Pitch, MissingInstrumentsPlayFt2sDefaults) {
     put(0, 0, noteC4, 5);
     put(0, 1, noteC4, 3);
     put(0, 2, noteC4, 2);
-    put(0, 3, noteC4, 1, 0, 12, 20);
+    put(0, 3, noteC4, 1, 0, SET_VOLUME, 20);
     put(1, 3, noteC4, 0x85);
     for (ProfileId id : bothProfiles) {
         begin(id);
@@ -929,7 +929,7 @@ TEST_F(Ft2Envelopes, EnvelopesAndFadeoutStepAfterTheEffects) {
     instruments[0].volumePointCount = 2;
     instruments[0].volumeType = 1;
     instruments[0].volumeTypeAsRead = 1;
-    put(0, 0, noteC4, 1, 0, 14, 0xD2);
+    put(0, 0, noteC4, 1, 0, EXTENDED, 0xD2);
     for (ProfileId id : bothProfiles) {
         begin(id);
         tick(3);
@@ -942,7 +942,7 @@ TEST_F(Ft2Envelopes, EnvelopesAndFadeoutStepAfterTheEffects) {
     // K02 with a fadeout of 1024 a tick: FT2 fades on the release tick itself; the demo releases
     // on the row tick and fades on ticks 0, 1 and 2.
     instruments[1].fadeout = 1024;
-    put(2, 1, noteC4, 2, 0, 20, 0x02);
+    put(2, 1, noteC4, 2, 0, KEY_OFF_EFFECT, 0x02);
     for (ProfileId id : bothProfiles) {
         begin(id);
         tick(6 * 2 + 3);
@@ -1031,7 +1031,7 @@ TEST_F(Ft2Envelopes, SlideCarriedPastItsPointTakesFt2sRange) {
         setVolumeEnvelope(0, {c.first[0], c.first[1], c.first[2]}, 1);
         setVolumeEnvelope(1, {{0, 64}, {2, 48}, {200, 0}}, 1);
         put(0, 0, noteC4, 1);
-        put(2, 0, noteC4 + 3, 2, 0, 3, 1);
+        put(2, 0, noteC4 + 3, 2, 0, TONE_PORTA, 1);
         put(3, 0, noteC4);
         for (ProfileId id : bothProfiles) {
             begin(id);
@@ -1063,7 +1063,7 @@ TEST_F(Ft2Envelopes, InstrumentWithEnvelopesOffIsNotHeldByTheLastOnes) {
     first.panningType = 1;
     first.panningTypeAsRead = 1;
     put(0, 0, noteC4, 1);
-    put(2, 0, noteC4 + 3, 2, 0, 3, 1);
+    put(2, 0, noteC4 + 3, 2, 0, TONE_PORTA, 1);
     put(3, 0, noteC4);
     begin(ProfileId::Ft2);
     tick(18);
@@ -1113,8 +1113,8 @@ TEST_F(Ft2Envelopes, FreshChannelEnvelopeWaitsForAnInstrumentNumber) {
 TEST_F(Ft2KeyOff, NoteDelayWithKeyOff) {
     put(0, 0, noteC4, 1);
     put(0, 1, noteC4, 1);
-    put(1, 0, KEY_OFF, 0, 0, 14, 0xD0);
-    put(1, 1, KEY_OFF, 0, 0, 14, 0xD2);
+    put(1, 0, KEY_OFF, 0, 0, EXTENDED, 0xD0);
+    put(1, 1, KEY_OFF, 0, 0, EXTENDED, 0xD2);
     for (ProfileId id : bothProfiles) {
         begin(id);
         tick(6 + 2);
@@ -1131,8 +1131,8 @@ TEST_F(Ft2KeyOff, NoteDelayWithKeyOff) {
 // ED2 on a row that EE1 plays twice (tempo 6): FT2 counts the delay within each repeat and starts
 // the note on ticks 2 and 8; the demo counts over the whole row and starts it on tick 2 only.
 TEST_F(Ft2Position, PatternDelayRepeatsTheNoteDelay) {
-    put(0, 0, noteC4, 1, 0, 14, 0xD2);
-    put(0, 1, 0, 0, 0, 14, 0xE1);
+    put(0, 0, noteC4, 1, 0, EXTENDED, 0xD2);
+    put(0, 1, 0, 0, 0, EXTENDED, 0xE1);
     for (ProfileId id : bothProfiles) {
         begin(id);
         std::vector<int32_t> triggers;
@@ -1150,7 +1150,7 @@ TEST_F(Ft2Position, PatternDelayRepeatsTheNoteDelay) {
 // earlier row); the demo resets it to the sample's 48.
 TEST_F(Ft2Pitch, DelayedNoteKeepsTheVolumeWithoutInstrument) {
     put(0, 0, noteC4, 1, 0x24);
-    put(1, 0, noteC4 + 2, 0, 0, 14, 0xD2);
+    put(1, 0, noteC4 + 2, 0, 0, EXTENDED, 0xD2);
     for (ProfileId id : bothProfiles) {
         begin(id);
         tick(6 + 3);
@@ -1162,8 +1162,8 @@ TEST_F(Ft2Pitch, DelayedNoteKeepsTheVolumeWithoutInstrument) {
 // E31 with a tone portamento: FT2 plays the slide in whole semitones (the nearest note of its
 // table); the demo slides smoothly either way.
 TEST_F(Ft2Pitch, GlissandoSoundsInSemitones) {
-    put(0, 0, noteC4, 1, 0, 14, 0x31);
-    put(1, 0, noteC4 + 12, 0, 0, 3, 0x06); // 24 period units a tick
+    put(0, 0, noteC4, 1, 0, EXTENDED, 0x31);
+    put(1, 0, noteC4 + 12, 0, 0, TONE_PORTA, 0x06); // 24 period units a tick
     for (ProfileId id : bothProfiles) {
         begin(id);
         tick(7);
@@ -1186,8 +1186,8 @@ TEST_F(Ft2Position, NextPatternStartsAtTheLoopRow) {
     player.songLength = 2;
     player.orderTable[1] = 1;
     patterns[0].rowCount = 4;
-    put(1, 0, 0, 0, 0, 14, 0x60);
-    put(3, 0, 0, 0, 0, 14, 0x61);
+    put(1, 0, 0, 0, 0, EXTENDED, 0x60);
+    put(3, 0, 0, 0, 0, EXTENDED, 0x61);
     for (ProfileId id : bothProfiles) {
         begin(id);
         std::vector<int32_t> rows;
@@ -1296,7 +1296,7 @@ TEST_F(Ft2AutoVibrato, SweepStepsAndStopsAtRelease) {
         tick();
         EXPECT_EQ(channel(0).autoVibratoAmplitude, amplitude);
     }
-    put(0, 0, noteC4, 1, 0, 20, 1); // released on tick 1
+    put(0, 0, noteC4, 1, 0, KEY_OFF_EFFECT, 1); // released on tick 1
     begin(ProfileId::Ft2);
     tick(2);
     EXPECT_EQ(channel(0).autoVibratoAmplitude, 512);
@@ -1318,7 +1318,7 @@ TEST_F(Ft2GlobalVolume, ChannelsLeftOfGKeepTheOldVolume) {
     put(0, 0, noteC4, 1);
     put(0, 1, noteC4, 1);
     put(0, 2, noteC4, 1);
-    put(1, 1, 0, 0, 0, 16, 0x20);
+    put(1, 1, 0, 0, 0, GLOBAL_VOLUME, 0x20);
     for (ProfileId id : bothProfiles) {
         begin(id);
         tick(7);
@@ -1404,8 +1404,8 @@ TEST_F(Ft2Profile, AmigaC4TakesFt2sStep) {
 // difference of its formula's periods to the period as it is.
 TEST_F(Ft2Profile, AmigaArpeggioPlaysNotesOfFt2sTable) {
     player.flags = 0;
-    put(0, 0, noteC4, 1, 0, 14, 0x15);
-    put(1, 0, 0, 0, 0, 0, 0x40);
+    put(0, 0, noteC4, 1, 0, EXTENDED, 0x15);
+    put(1, 0, 0, 0, 0, ARPEGGIO, 0x40);
     for (ProfileId id : bothProfiles) {
         begin(id);
         tick(7);
@@ -1423,8 +1423,8 @@ TEST_F(Ft2Profile, AmigaArpeggioPlaysNotesOfFt2sTable) {
 // up to and including the half-semitone point 1664, then C#-4 (1616); the demo slides smoothly.
 TEST_F(Ft2Profile, AmigaGlissandoSnapsToFt2sTable) {
     player.flags = 0;
-    put(0, 0, noteC4, 1, 0, 14, 0x31);
-    put(1, 0, noteC4 + 12, 0, 0, 3, 0x06); // 24 periods a tick towards C-5 (856)
+    put(0, 0, noteC4, 1, 0, EXTENDED, 0x31);
+    put(1, 0, noteC4 + 12, 0, 0, TONE_PORTA, 0x06); // 24 periods a tick towards C-5 (856)
     for (ProfileId id : bothProfiles) {
         begin(id);
         tick(7);
@@ -1444,7 +1444,7 @@ TEST_F(Ft2Profile, AmigaGlissandoSnapsToFt2sTable) {
 // envelope runs on (16, then 0).
 TEST_F(Ft2Retrigger, E9yStartsTheEnvelopeOverAndKeepsTheVolume) {
     setVolumeEnvelope(0, {{0, 64}, {4, 0}}, 1);
-    put(0, 0, noteC4, 1, 0x30, 14, 0x93);
+    put(0, 0, noteC4, 1, 0x30, EXTENDED, 0x93);
     for (ProfileId id : bothProfiles) {
         begin(id);
         tick(4);
@@ -1463,7 +1463,7 @@ TEST_F(Ft2Retrigger, E9yTakesTheReleaseBack) {
     setVolumeEnvelope(0, {{0, 64}, {100, 64}}, 1);
     put(0, 0, noteC4, 1);
     put(1, 0, KEY_OFF);
-    put(2, 0, 0, 0, 0, 14, 0x92);
+    put(2, 0, 0, 0, 0, EXTENDED, 0x92);
     for (ProfileId id : bothProfiles) {
         begin(id);
         tick(6 * 2 + 3);
@@ -1475,8 +1475,8 @@ TEST_F(Ft2Retrigger, E9yTakesTheReleaseBack) {
 // A slide up by 8 period units a tick on row 0, then E92 on row 1: FT2 starts the note at its
 // own period again; the demo restarts the sample at the slid pitch.
 TEST_F(Ft2Retrigger, RetriggerPlaysTheNotesOwnPeriod) {
-    put(0, 0, noteC4, 1, 0, 1, 0x02);
-    put(1, 0, 0, 0, 0, 14, 0x92);
+    put(0, 0, noteC4, 1, 0, PORTA_UP, 0x02);
+    put(1, 0, 0, 0, 0, EXTENDED, 0x92);
     for (ProfileId id : bothProfiles) {
         begin(id);
         tick(6 + 3);
@@ -1492,11 +1492,11 @@ TEST_F(Ft2Retrigger, RetriggerPlaysTheNotesOwnPeriod) {
 // 6 (48 to 33); the demo takes 2/3 (32). Channel 2, C0 leaves 0: FT2 counts the row tick and
 // retriggers on tick 1.
 TEST_F(Ft2Retrigger, MultiRetrigCountsItsOwnTicks) {
-    put(0, 0, noteC4, 1, 0, 1, 0x02);
-    put(1, 0, 0, 0, 0, 27, 0x02);
-    put(2, 0, 0, 0, 0, 27, 0x02);
-    put(1, 1, noteC4, 1, 0xC4, 27, 0x62);
-    put(1, 2, noteC4, 1, 0xC0, 27, 0x02);
+    put(0, 0, noteC4, 1, 0, PORTA_UP, 0x02);
+    put(1, 0, 0, 0, 0, MULTI_RETRIG, 0x02);
+    put(2, 0, 0, 0, 0, MULTI_RETRIG, 0x02);
+    put(1, 1, noteC4, 1, 0xC4, MULTI_RETRIG, 0x62);
+    put(1, 2, noteC4, 1, 0xC0, MULTI_RETRIG, 0x02);
     for (ProfileId id : bothProfiles) {
         begin(id);
         std::vector<int32_t> triggers[3];
@@ -1525,9 +1525,9 @@ TEST_F(Ft2Retrigger, MultiRetrigCountsItsOwnTicks) {
 // E90 on a row without note: FT2 starts the last note again on the row tick; for the demo E90
 // does nothing. A channel that never had a note starts nothing in either.
 TEST_F(Ft2Retrigger, E90RetriggersTheLastNoteOnTheRowTick) {
-    put(0, 0, noteC4, 1, 0, 1, 0x02);
-    put(1, 0, 0, 0, 0, 14, 0x90);
-    put(1, 1, 0, 0, 0, 14, 0x90);
+    put(0, 0, noteC4, 1, 0, PORTA_UP, 0x02);
+    put(1, 0, 0, 0, 0, EXTENDED, 0x90);
+    put(1, 1, 0, 0, 0, EXTENDED, 0x90);
     for (ProfileId id : bothProfiles) {
         begin(id);
         tick(6 + 1);
@@ -1571,7 +1571,7 @@ TEST_F(Ft2Envelopes, SetEnvelopePositionOnTheLoopEndLoopsAtOnce) {
     setVolumeEnvelope(0, {{0, 64}, {12, 0}, {84, 36}}, 5);
     instruments[0].volumeLoopStart = 0;
     instruments[0].volumeLoopEnd = 1;
-    put(0, 0, noteC4, 1, 0, 21, 0x0C);
+    put(0, 0, noteC4, 1, 0, ENVELOPE_POSITION, 0x0C);
     for (ProfileId id : bothProfiles) {
         begin(id);
         tick();
@@ -1594,8 +1594,8 @@ TEST_F(Ft2Envelopes, SetEnvelopePositionMovesPanningOnlyWithVolumeSustain) {
         in.volumeSustain = 1;
         in.panningType = in.panningTypeAsRead = 1;
     }
-    put(0, 0, noteC4, 1, 0, 21, 0x30);
-    put(0, 1, noteC4, 2, 0, 21, 0x30);
+    put(0, 0, noteC4, 1, 0, ENVELOPE_POSITION, 0x30);
+    put(0, 1, noteC4, 2, 0, ENVELOPE_POSITION, 0x30);
     for (ProfileId id : bothProfiles) {
         begin(id);
         tick(2);
@@ -1614,9 +1614,9 @@ TEST_F(Ft2Position, BreakOnTheLoopingRowUsesUpThePendingRow) {
     player.orderTable[1] = 1;
     player.orderTable[2] = 2;
     for (int32_t p = 0; p < 3; ++p) patterns[p].rowCount = 4;
-    put(1, 1, 0, 0, 0, 14, 0x60);
-    put(2, 0, 0, 0, 0, 13, 0x00);
-    put(2, 1, 0, 0, 0, 14, 0x61);
+    put(1, 1, 0, 0, 0, EXTENDED, 0x60);
+    put(2, 0, 0, 0, 0, PATTERN_BREAK, 0x00);
+    put(2, 1, 0, 0, 0, EXTENDED, 0x61);
     for (ProfileId id : bothProfiles) {
         begin(id);
         std::vector<int32_t> rows;
@@ -1637,8 +1637,8 @@ TEST_F(Ft2Position, BreakOnTheLoopingRowUsesUpThePendingRow) {
 TEST_F(Ft2Retrigger, RetriggerAndDelayTakeTheLastInstrumentNumber) {
     put(0, 0, noteC4, 1);
     put(0, 1, noteC4, 1);
-    put(1, 0, 0, 2, 0, 14, 0x92);
-    put(1, 1, 0, 2, 0, 14, 0xD2);
+    put(1, 0, 0, 2, 0, EXTENDED, 0x92);
+    put(1, 1, 0, 2, 0, EXTENDED, 0xD2);
     for (ProfileId id : bothProfiles) {
         begin(id);
         tick(6 + 3);
@@ -1660,11 +1660,11 @@ TEST_F(Ft2Retrigger, RetriggerAndDelayTakeTheLastInstrumentNumber) {
 // portamento to E-4 that arrives on tick 1, then E92: FT2 goes back to the note last started
 // (4608), the demo restarts at E-4 (4352).
 TEST_F(Ft2Retrigger, RetriggerForgetsE5yAndThePortamentoTarget) {
-    put(0, 0, noteC4, 1, 0, 14, 0x5F);
-    put(1, 0, 0, 0, 0, 14, 0x92);
+    put(0, 0, noteC4, 1, 0, EXTENDED, 0x5F);
+    put(1, 0, 0, 0, 0, EXTENDED, 0x92);
     put(0, 1, noteC4, 3);
-    put(1, 1, noteC4 + 4, 0, 0, 3, 0xFF);
-    put(2, 1, 0, 0, 0, 14, 0x92);
+    put(1, 1, noteC4 + 4, 0, 0, TONE_PORTA, 0xFF);
+    put(2, 1, 0, 0, 0, EXTENDED, 0x92);
     for (ProfileId id : bothProfiles) {
         samples[0].finetune = 0; // the demo's E5y stays in the sample
         begin(id);
@@ -1687,7 +1687,7 @@ TEST_F(Ft2Retrigger, RetriggerForgetsE5yAndThePortamentoTarget) {
 // the note's period at once without starting the sample, and the old FT2 rule held C-4 and slid.
 TEST_F(Ft2Retrigger, E90WithVolumeColumnPortamentoStartsTheNote) {
     put(0, 0, noteC4, 1);
-    put(1, 0, noteC4 + 4, 0, 0xF8, 14, 0x90);
+    put(1, 0, noteC4 + 4, 0, 0xF8, EXTENDED, 0x90);
     for (ProfileId id : bothProfiles) {
         begin(id);
         tick(6 + 1);

@@ -251,7 +251,7 @@ TEST_F(SequencerNotes, NoteOnChannelThatNeverHadAnInstrument) {
 // default volume and panning.
 TEST_F(SequencerNotes, TonePortamentoRowWithNoteAndInstrument) {
     put(0, 0, noteC4, 1, 0x10 + 5);
-    put(1, 0, noteC4 + 4, 2, 0, 3, 0x10);
+    put(1, 0, noteC4 + 4, 2, 0, TONE_PORTA, 0x10);
     start();
     tick(6);
     EXPECT_EQ(channel(0).volume, 5);
@@ -274,7 +274,7 @@ TEST_F(SequencerNotes, TonePortamentoRowWithNoteAndInstrument) {
 // raise UPDATE_VOLUME (here the next row tick).
 TEST_F(SequencerNotes, GlobalVolumeReachesEarlierChannelsLater) {
     for (int32_t c = 0; c < 4; ++c) put(0, c, noteC4, 1);
-    put(1, 3, 0, 0, 0, 16, 32);
+    put(1, 3, 0, 0, 0, GLOBAL_VOLUME, 32);
     start();
     tick(7);
     EXPECT_EQ(player.globalVolume, 32);
@@ -396,7 +396,7 @@ TEST_F(SequencerEnvelopes, FadeoutFloorsAtZero) {
     in.volumePointCount = 2;
     in.volumeType = 1;
     in.fadeout = 30000;
-    put(0, 0, noteC4, 1, 0, 20, 0);
+    put(0, 0, noteC4, 1, 0, KEY_OFF_EFFECT, 0);
     start();
     tick();
     EXPECT_EQ(channel(0).fadeoutVolume, 35536);
@@ -572,7 +572,7 @@ TEST_F(SequencerGuards, BreakPastEndOfShorterPatternPlaysEmptyRow) {
     player.orderTable[1] = 1;
     player.orderTable[2] = 2;
     patterns[1].rowCount = 16;
-    put(0, 0, 0, 0, 0, 13, 0x40);
+    put(0, 0, 0, 0, 0, PATTERN_BREAK, 0x40);
     cell(1, 40, 0) = Cell{noteC4, 1, 0, 0, 0};
     cell(2, 0, 0) = Cell{noteC4, 1, 0, 0, 0};
     start();
@@ -597,8 +597,8 @@ TEST_F(SequencerGuards, LoopToRowPastEndPlaysEmptyRow) {
     player.songLength = 2;
     player.orderTable[1] = 1;
     patterns[1].rowCount = 8;
-    put(10, 0, 0, 0, 0, 14, 0x60);
-    put(10, 1, 0, 0, 0, 11, 1);
+    put(10, 0, 0, 0, 0, EXTENDED, 0x60);
+    put(10, 1, 0, 0, 0, POSITION_JUMP, 1);
     cell(1, 2, 0) = Cell{0, 0, 0, 14, 0x61};
     start();
     tick(11);

@@ -9,32 +9,34 @@ namespace {
 
 constexpr uint8_t keyOff = xmwrite::noteKeyOff;
 
-// Effect numbers as the format has them.
-constexpr uint8_t fxArpeggio = 0x0;
-constexpr uint8_t fxPortaUp = 0x1;
-constexpr uint8_t fxPortaDown = 0x2;
-constexpr uint8_t fxTonePorta = 0x3;
-constexpr uint8_t fxVibrato = 0x4;
-constexpr uint8_t fxVibratoSlide = 0x6;
-constexpr uint8_t fxTremolo = 0x7;
-constexpr uint8_t fxPanning = 0x8;
-constexpr uint8_t fxSampleOffset = 0x9;
-constexpr uint8_t fxVolumeSlide = 0xA;
-constexpr uint8_t fxExtended = 0xE;
-constexpr uint8_t fxKeyOff = 20;      // K
-constexpr uint8_t fxMultiRetrig = 27; // R
+namespace xm = music::xm;
 
-constexpr uint8_t extRetrigger = 0x90;
-constexpr uint8_t extNoteCut = 0xC0;
-constexpr uint8_t extNoteDelay = 0xD0;
-constexpr uint8_t extFinePortaUp = 0x10;
+// The effects the arrangement uses, by the format's numbers.
+constexpr uint8_t fxArpeggio = xm::effectArpeggio;
+constexpr uint8_t fxPortaUp = xm::effectPortamentoUp;
+constexpr uint8_t fxPortaDown = xm::effectPortamentoDown;
+constexpr uint8_t fxTonePorta = xm::effectTonePortamento;
+constexpr uint8_t fxVibrato = xm::effectVibrato;
+constexpr uint8_t fxVibratoSlide = xm::effectVibratoVolumeSlide;
+constexpr uint8_t fxTremolo = xm::effectTremolo;
+constexpr uint8_t fxPanning = xm::effectSetPanning;
+constexpr uint8_t fxSampleOffset = xm::effectSampleOffset;
+constexpr uint8_t fxVolumeSlide = xm::effectVolumeSlide;
+constexpr uint8_t fxExtended = xm::effectExtended;
+constexpr uint8_t fxKeyOff = xm::effectKeyOff;
+constexpr uint8_t fxMultiRetrig = xm::effectMultiRetrig;
+
+constexpr uint8_t extRetrigger = xm::extendedParam(xm::extendedRetrigger, 0);
+constexpr uint8_t extNoteCut = xm::extendedParam(xm::extendedNoteCut, 0);
+constexpr uint8_t extNoteDelay = xm::extendedParam(xm::extendedNoteDelay, 0);
+constexpr uint8_t extFinePortaUp = xm::extendedParam(xm::extendedFinePortamentoUp, 0);
 
 uint8_t setVolume(int32_t v) {
-    return static_cast<uint8_t>(0x10 + v);
+    return static_cast<uint8_t>(xm::volumeColumnSetVolumeFirst + v);
 }
 
 uint8_t slideVolumeUp(int32_t v) {
-    return static_cast<uint8_t>(0x70 + v);
+    return static_cast<uint8_t>((xm::volumeColumnSlideUp << 4) + v);
 }
 
 // "A-4", "C#5", "Bb3": note number of the format (C-0 = 1).

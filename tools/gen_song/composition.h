@@ -25,7 +25,7 @@ constexpr int32_t chColour = 4;
 constexpr int32_t chChords = 5;
 
 // Fxx: a parameter below 32 sets the ticks per row, from 32 on the BPM.
-constexpr uint8_t fxSpeed = 0xF;
+constexpr uint8_t fxSpeed = music::xm::effectSetSpeed;
 
 // Every stored pattern, indexed by pattern number, before the tempo is steered.
 std::array<Pattern, storedPatternCount> composePatterns();
