@@ -81,7 +81,6 @@ struct Channel {
     int32_t autoVibratoAmplitude;    // depth << 8 once swept in
     int32_t autoVibratoSweepStep;    // added per tick while sweeping in; 0 when done
     uint8_t selectedInstrument;      // last instrument number of a cell (1-based), 0 none yet
-    uint8_t vibratoFt2Depth;         // the vibrato keeps its low bits and FT2's direction
     uint8_t amigaTable;              // the song plays on the Amiga frequency table
     uint8_t tremorMuted;             // the last tremor tick silenced the channel
     uint8_t fineVolumeDownMemory;    // EBy's own memory where it has one

@@ -104,7 +104,7 @@ void applyVibrato(Channel* channel, const ReplayProfile* rules) {
     const int32_t position = channel->vibratoPosition;
     const bool ft2Sine = rules != nullptr && rules->ft2SineTable;
     const int32_t amplitude = vibratoAmplitude(position, channel->waveControl & 3, ft2Sine);
-    if (channel->vibratoFt2Depth != 0) {
+    if (rules != nullptr && rules->vibratoFt2Depth) {
         // FT2 adds the offset to the period (lower pitch) in the first half of the wave, on both
         // tables; a positive periodDelta raises the pitch on the linear table only.
         const int32_t depth = (channel->vibratoDepth * amplitude) >> 5;

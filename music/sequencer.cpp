@@ -218,7 +218,6 @@ void processRow(Player* player) {
             channel->instrument = cell->instrument - 1;
         }
         if (note && !tonePortamento) channel->note = cell->note - 1;
-        channel->vibratoFt2Depth = rules.vibratoFt2Depth ? 1 : 0;
         channel->amigaTable = linearTable(player) ? 0 : 1;
 
         Instrument* instrument;

@@ -361,7 +361,6 @@ TEST_F(Ft2Pitch, VibratoAndTremoloTakeFt2sWaves) {
         const ReplayProfile* rules = replayProfile(id);
         const bool isFt2 = id == ProfileId::Ft2;
         Channel c{};
-        c.vibratoFt2Depth = isFt2 ? 1 : 0;
         c.vibratoDepth = 15;
         c.vibratoPosition = 1;
         applyVibrato(&c, rules);
