@@ -46,12 +46,12 @@ void fill(void*, Uint8* stream, int byteCount) {
 
 } // namespace
 
-bool audioDeviceOpen() {
+bool audioDeviceOpen(int32_t rateHz) {
     audioDeviceClose();
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return false;
     subsystemStarted = true;
     SDL_AudioSpec wanted{};
-    wanted.freq = sampleRate;
+    wanted.freq = rateHz;
     wanted.format = AUDIO_S16SYS;
     wanted.channels = static_cast<Uint8>(outputChannels);
     wanted.samples = static_cast<Uint16>(deviceBufferFrames);

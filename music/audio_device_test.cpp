@@ -16,7 +16,7 @@ std::atomic<int32_t> opens, starts, positionQueries, resets, closes;
 
 } // namespace
 
-bool audioDeviceOpen() {
+bool audioDeviceOpen(int32_t /*rateHz*/) {
     opens.fetch_add(1);
     if (openFails.load()) return false;
     isOpen.store(true);

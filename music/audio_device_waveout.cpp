@@ -21,13 +21,13 @@ uint64_t bytesPlayed;
 
 } // namespace
 
-bool audioDeviceOpen() {
+bool audioDeviceOpen(int32_t rateHz) {
     audioDeviceClose();
     WAVEFORMATEX format{};
     format.wFormatTag = WAVE_FORMAT_PCM;
     format.nChannels = static_cast<WORD>(outputChannels);
-    format.nSamplesPerSec = static_cast<DWORD>(sampleRate);
-    format.nAvgBytesPerSec = static_cast<DWORD>(sampleRate * bytesPerFrame);
+    format.nSamplesPerSec = static_cast<DWORD>(rateHz);
+    format.nAvgBytesPerSec = static_cast<DWORD>(rateHz * bytesPerFrame);
     format.nBlockAlign = static_cast<WORD>(bytesPerFrame);
     format.wBitsPerSample = 16;
     format.cbSize = 0;

@@ -96,9 +96,9 @@ bool deviceOpen;
 
 } // namespace
 
-bool audioDeviceOpen() {
+bool audioDeviceOpen(int32_t rateHz) {
     audioDeviceClose();
-    deviceOpen = webAudioOpen(sampleRate, deviceBufferFrames, outputChannels) != 0;
+    deviceOpen = webAudioOpen(rateHz, deviceBufferFrames, outputChannels) != 0;
     return deviceOpen;
 }
 

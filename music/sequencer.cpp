@@ -15,14 +15,8 @@
 
 namespace music {
 
-Instrument emptyInstrument;
-
 namespace {
 
-// What FT2 plays for an instrument that does not exist, and for a sample slot an existing
-// instrument leaves empty: no data either way, only the defaults differ.
-Sample ft2PlaceholderSample = {nullptr, 0, 0, 0, 0, 0, 128, 0, 0, 0};
-Sample ft2UnusedSlotSample = {nullptr, 0, 0, 0, 64, 0, 128, 0, 0, 0};
 constexpr uint8_t highestInstrumentNumber = 128;
 
 constexpr int32_t linearPeriodOfNoteZero = 7680;
@@ -238,11 +232,11 @@ int32_t autoVibratoWave(int32_t type, int32_t position) {
 
 } // namespace
 
-int32_t samplesPerTickForBpm(int32_t bpm) {
+int32_t samplesPerTickForBpm(int32_t bpm, int32_t rateHz) {
     const float beatsPerMinute = static_cast<float>(bpm > 0 ? bpm : 1);
     const float ticksPerSecond = beatsPerMinute * 2.0f / 5.0f;
     const float msPerTick = 1000.0f / ticksPerSecond;
-    return static_cast<int32_t>(msPerTick * static_cast<float>(sampleRate) / 1000.0f);
+    return static_cast<int32_t>(msPerTick * static_cast<float>(rateHz) / 1000.0f);
 }
 
 int32_t ticksPerRow(const Player* player) {
@@ -254,7 +248,7 @@ int32_t ticksPerRow(const Player* player) {
 
 void setBpm(Player* player, int32_t bpm) {
     player->bpm = bpm;
-    player->samplesPerTick = samplesPerTickForBpm(bpm);
+    player->samplesPerTick = samplesPerTickForBpm(bpm, player->outputRate);
 }
 
 namespace {
@@ -268,7 +262,7 @@ int32_t periodOfSemitoneStep(int32_t k) {
 
 bool patternLoopRunning(const Player* player) {
     for (int32_t c = 0; c < player->channelCount && c < channelTableSize; ++c) {
-        if (channelTable[c].loopCounter != 0) return true;
+        if (player->channels[c].loopCounter != 0) return true;
     }
     return false;
 }
@@ -351,18 +345,21 @@ void releaseNote(const Player* player, Channel* channel, const Instrument* instr
 void lookUpInstrument(const Player* player, const Channel* channel, Instrument** instrument,
                       Sample** sample) {
     const bool ft2StandIns = profileOf(player).ft2MissingInstruments;
+    // The stand-ins are the Player's own and may be written like any sample (E5y), as the
+    // pointers handed out say; the Player is const here only for what this call reads.
+    StandIns& standIns = const_cast<Player*>(player)->standIns;
     if (channel->instrument >= player->instrumentCount || player->instruments == nullptr ||
         (ft2StandIns && player->instruments[channel->instrument].sampleCount == 0)) {
-        *instrument = &emptyInstrument;
-        *sample = ft2StandIns ? &ft2PlaceholderSample : &emptySample;
+        *instrument = &standIns.emptyInstrument;
+        *sample = ft2StandIns ? &standIns.ft2Placeholder : &standIns.empty;
         return;
     }
     Instrument* found = &player->instruments[channel->instrument];
     *instrument = found;
     const uint8_t slot = channel->note < sampleMapNotes ? found->sampleMap[channel->note] : 0xFF;
     Sample* playing = slot < maxSamplesPerInstrument ? found->samples[slot] : nullptr;
-    if (playing == nullptr || playing == &emptySample)
-        playing = ft2StandIns ? &ft2UnusedSlotSample : &emptySample;
+    if (playing == nullptr || playing == &standIns.empty)
+        playing = ft2StandIns ? &standIns.ft2UnusedSlot : &standIns.empty;
     *sample = playing;
 }
 
@@ -722,7 +719,7 @@ void processRow(Player* player) {
     const Cell* cells = currentRowCells(player);
     const int32_t count = channelsToPlay(player);
     for (int32_t c = 0; c < count; ++c) {
-        Channel* channel = &channelTable[c];
+        Channel* channel = &player->channels[c];
         const Cell* cell = &cells[c];
         row.heldVolume = channel->volume;
         row.heldPeriod = channel->period;
@@ -881,7 +878,7 @@ void processTick(Player* player) {
     const Cell* cells = currentRowCells(player);
     const int32_t count = channelsToPlay(player);
     for (int32_t c = 0; c < count; ++c) {
-        Channel* channel = &channelTable[c];
+        Channel* channel = &player->channels[c];
         const Cell* cell = &cells[c];
         Instrument* instrument;
         Sample* sample;
@@ -920,7 +917,7 @@ namespace {
 // little faster than their BPM says (25 ms in 30 s at BPM 120 and 44100 Hz).
 void setWholeFrameTickLength(Player* player) {
     const int32_t bpm = player->bpm > 0 ? player->bpm : 1;
-    player->samplesPerTick = (sampleRate * 5 / 2) / bpm;
+    player->samplesPerTick = (player->outputRate * 5 / 2) / bpm;
 }
 
 } // namespace
@@ -967,6 +964,51 @@ void sequencerTick(Player* player) {
         player->tick = 0;
     }
     if (profileOf(player).wholeFrameTickLength) setWholeFrameTickLength(player);
+}
+
+void resetSequencer(Player* player) {
+    Voice* voices = player->mixer.voices;
+    for (int32_t i = 0; i < voiceTableSize; ++i) {
+        voices[i] = Voice{};
+        voices[i].index = i;
+        voices[i].stepWhole = 1;
+    }
+    player->standIns = StandIns{};
+
+    player->globalVolume = player->initialGlobalVolume;
+    player->globalVolumeSlideMemory = 0;
+    player->tempo = player->defaultTempo;
+    player->bpm = player->defaultBpm;
+    player->row = 0;
+    player->order = 0;
+    player->nextOrder = -1;
+    player->nextRow = -1;
+    player->tickSamplesLeft = 0;
+    player->tick = 0;
+    player->patternDelayTicks = 0;
+    player->songTimeMs = 0;
+    player->pendingBreakRow = 0;
+    player->globalVolumeTouched = 0;
+    player->samplesPerTick = samplesPerTickForBpm(player->bpm, player->outputRate);
+
+    // The channel count comes from the file; the table has room for 32.
+    const int32_t count = channelsToPlay(player);
+    for (int32_t i = 0; i < count; ++i) {
+        player->channels[i] = Channel{};
+        player->channels[i].voice = &voices[i];
+    }
+}
+
+void seekOrder(Player* player, int32_t order) {
+    player->nextOrder = order;
+    player->nextRow = 0;
+    player->tick = 0;
+    player->patternDelayTicks = 0;
+    player->tickSamplesLeft = 0;
+    player->pendingBreakRow = 0;
+    // A loop under way belongs to the rows left behind.
+    const int32_t count = channelsToPlay(player);
+    for (int32_t c = 0; c < count; ++c) player->channels[c].loopCounter = 0;
 }
 
 } // namespace music

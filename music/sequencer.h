@@ -13,20 +13,28 @@ struct Sample;
 struct EnvelopePoint;
 struct ReplayProfile;
 
-// All zero: no samples, no envelopes, no fadeout. Stands in for a missing instrument.
-extern Instrument emptyInstrument;
-
 // One tick of the whole song: the row tick reads the cells of the current row, the other ticks
 // run the modulations; every channel ends its tick with the voice update. Installed as the
-// Player's tickHandler; it reads and writes the channel and voice tables.
+// Player's tickHandler; it reads and writes the Player's channels and voices.
 void sequencerTick(Player* player);
 
 // Stores the BPM and the tick length that follows from it.
 void setBpm(Player* player, int32_t bpm);
 
-// Frames per tick for a BPM, in single precision in the order the tempo rule gives
-// (125 -> 882, 132 -> 835). A BPM below 1 counts as 1.
-int32_t samplesPerTickForBpm(int32_t bpm);
+// Frames per tick for a BPM at an output rate, in single precision in the order the tempo rule
+// gives (125 -> 882, 132 -> 835 at 44100 Hz). A BPM below 1 counts as 1.
+int32_t samplesPerTickForBpm(int32_t bpm, int32_t rateHz);
+
+// The sequencer's state as playback starts: position, tempo, BPM, global volume, every channel
+// and voice of the Player and its stand-ins. The one reset that playback start, the offline
+// renderer and the tests use.
+void resetSequencer(Player* player);
+
+// Makes the next tick the row tick of row 0 of order (taken as given; the caller checks it):
+// the tick count, the pattern delay, the pending pattern-loop row and the channels' loop
+// counters start over, the rest of the channels' state plays on.
+
+void seekOrder(Player* player, int32_t order);
 
 // Ticks a row lasts at the current tempo, pattern delay aside (at least 1).
 int32_t ticksPerRow(const Player* player);
