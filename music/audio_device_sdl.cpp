@@ -14,6 +14,8 @@ namespace {
 // Small device buffer: the position is only known to one callback's worth of frames.
 constexpr int32_t deviceBufferFrames = 512;
 
+// The one device of the process (see playback.cpp: device playback goes to one Player at a
+// time), so its state is the backend's, not a Player's.
 SDL_AudioDeviceID device;
 bool subsystemStarted;
 uint32_t deviceBufferBytes;

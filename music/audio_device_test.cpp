@@ -7,6 +7,7 @@
 namespace music {
 namespace {
 
+// The one test device of the process, as a real backend has one device (see playback.cpp).
 std::atomic<uint64_t> bytesPlayed;
 std::atomic<bool> openFails;
 std::atomic<bool> isOpen;

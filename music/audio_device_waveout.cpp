@@ -14,6 +14,8 @@ namespace {
 
 constexpr DWORD loopForever = 0xFFFFFFFFu;
 
+// The one device of the process (see playback.cpp: device playback goes to one Player at a
+// time), so its state is the backend's, not a Player's.
 HWAVEOUT device;
 WAVEHDR waveHeader;
 // The render thread's alone between start and reset: the last reading, carried on in 64 bits.

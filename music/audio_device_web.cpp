@@ -92,6 +92,8 @@ EM_JS(void, webAudioClose, (), {
 });
 // clang-format on
 
+// The one device of the process (see playback.cpp: device playback goes to one Player at a
+// time), so its state is the backend's, not a Player's.
 bool deviceOpen;
 
 } // namespace
