@@ -626,6 +626,35 @@ TEST_F(AudioOutputTest, OtherRatesSizeEverythingFromTheRate) {
     EXPECT_TRUE(stopPlayback(&p));
 }
 
+// The backend drives one device: while one Player plays there, another's start is refused with
+// false and leaves the first playing; its offline render is not in the way. Once the first is
+// stopped the second may start.
+TEST_F(AudioOutputTest, OnePlayerOnTheDeviceAtATime) {
+    Player p = makePlayer(countingTick);
+    Player q = makePlayer(countingTick);
+    ASSERT_TRUE(startPlayback(&p));
+    EXPECT_EQ(devicePlaybackOwner(), &p);
+    EXPECT_FALSE(startPlayback(&q));
+    EXPECT_EQ(devicePlaybackOwner(), &p);
+    EXPECT_TRUE(p.output.renderThreadRunning);
+    EXPECT_TRUE(testDeviceIsOpen());
+    EXPECT_EQ(testDeviceCalls().opens, 1);
+    EXPECT_FALSE(q.output.active);
+
+    ASSERT_TRUE(offlineBegin(&q));
+    std::vector<int16_t> out(884 * 2);
+    EXPECT_EQ(offlineRender(&q, out.data(), 884), 884);
+    EXPECT_TRUE(stopPlayback(&q)); // ends q's offline render, leaves the device to p
+    EXPECT_TRUE(p.output.renderThreadRunning);
+    EXPECT_TRUE(testDeviceIsOpen());
+
+    EXPECT_TRUE(stopPlayback(&p));
+    EXPECT_EQ(devicePlaybackOwner(), nullptr);
+    ASSERT_TRUE(startPlayback(&q));
+    EXPECT_EQ(devicePlaybackOwner(), &q);
+    EXPECT_TRUE(stopPlayback(&q));
+}
+
 TEST_F(AudioOutputTest, OfflineRenderNeedsABegin) {
     int16_t out[8] = {};
     Player p = makePlayer(countingTick);
