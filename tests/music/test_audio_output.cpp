@@ -369,6 +369,7 @@ TEST_F(AudioOutputTest, RenderThreadRefillsBehindThePlayPosition) {
     std::vector<int16_t> frames(884 * 2);
     for (int32_t i = 0; i < 101; ++i) offlineRender(&offline, frames.data(), 884);
     EXPECT_EQ(offlineLastStamp(&offline).songTimeMs, chunk100);
+    offlineEnd(&offline);
     EXPECT_TRUE(stopPlayback(&p));
 }
 
