@@ -70,7 +70,6 @@ int main() {
     driver::markStartup(driver::StartupStep::ContextReady);
 
     auto** playerHolder = static_cast<music::Player**>(std::calloc(1, sizeof(music::Player*)));
-    music::installMemoryStream();
     const music::MemoryStream song = {static_cast<int32_t>(driver::assets::song_xm_size), 0,
                                       driver::assets::song_xm};
     *playerHolder = music::createPlayer(&song);
@@ -115,7 +114,7 @@ int main() {
         if (clockHeld) {
             clockMs = heldClockMs;
         } else if (*playerHolder != nullptr) {
-            clockMs = music::musicClockMs();
+            clockMs = music::musicClockMs(*playerHolder);
         }
         ++looks;
         driver::reportLook(clockMs);

@@ -15,13 +15,13 @@
  *     while ((n = bxm_render_s16(player, frames, 1024)) > 0) write_somewhere(frames, n);
  *     bxm_close(player);
  *
- * Threads and instances. The mixer's voice table, the channel table and the render state exist
- * once per process, so AT MOST ONE PLAYER IS OPEN AT A TIME: bxm_open fails with
- * BXM_ERROR_BUSY while another player is open, and two players can never render at the same
- * time. The output rate is part of that shared state too. Calls on the open player may come
- * from any thread, one call at a time (the caller serialises them, for example an audio
- * callback that renders and a user interface thread that seeks take the same lock). No call
- * blocks or sleeps; bxm_render_* allocates nothing.
+ * Threads and instances. Every player holds all of its own playback state (voices, channels,
+ * render buffers, output rate, profile, gain and the other controls), so any number of players
+ * may be open at once and players on different threads render at the same time without any
+ * lock, each at its own rate and profile, each giving exactly what it gives alone. Calls on one
+ * player may come from any thread, one call at a time (the caller serialises them, for example
+ * an audio callback that renders and a user interface thread that seeks take the same lock).
+ * No call blocks or sleeps; bxm_render_* allocates nothing.
  *
  * Numbering: orders, patterns, rows, channels, instruments and samples are counted from 0 in
  * this interface (a tracker shows instruments from 1).
@@ -85,7 +85,7 @@ typedef struct bxm_options {
 enum {
     BXM_OK = 0,
     BXM_ERROR_ARGUMENT = 1,  /* NULL data, or an option unknown or out of range (see reason) */
-    BXM_ERROR_BUSY = 2,      /* another player is open (see Threads above) */
+    BXM_ERROR_BUSY = 2,      /* no longer returned: kept so that old programs still build */
     BXM_ERROR_NO_MEMORY = 3, /* an allocation failed */
     BXM_ERROR_TOO_LARGE = 4, /* the module is 2 GiB or larger */
     BXM_ERROR_NOT_XM = 5,    /* the file does not start with "Extended Module: " */

@@ -6,8 +6,8 @@
 
 namespace music {
 
-// Opens the device for 16-bit stereo at sampleRate. False when there is no device.
-bool audioDeviceOpen();
+// Opens the device for 16-bit stereo at rateHz frames per second. False when there is no device.
+bool audioDeviceOpen(int32_t rateHz);
 // Starts looping over frameCount frames at buffer; the device reads it, never writes it.
 void audioDeviceStart(const int16_t* buffer, int32_t frameCount);
 // Bytes played since audioDeviceStart, counted in 64 bits so it never wraps.

@@ -3,7 +3,7 @@
 
 namespace music {
 
-bool audioDeviceOpen() {
+bool audioDeviceOpen(int32_t /*rateHz*/) {
     return false;
 }
 void audioDeviceStart(const int16_t*, int32_t) {}

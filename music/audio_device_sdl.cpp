@@ -14,6 +14,8 @@ namespace {
 // Small device buffer: the position is only known to one callback's worth of frames.
 constexpr int32_t deviceBufferFrames = 512;
 
+// The one device of the process (see playback.cpp: device playback goes to one Player at a
+// time), so its state is the backend's, not a Player's.
 SDL_AudioDeviceID device;
 bool subsystemStarted;
 uint32_t deviceBufferBytes;
@@ -46,12 +48,12 @@ void fill(void*, Uint8* stream, int byteCount) {
 
 } // namespace
 
-bool audioDeviceOpen() {
+bool audioDeviceOpen(int32_t rateHz) {
     audioDeviceClose();
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return false;
     subsystemStarted = true;
     SDL_AudioSpec wanted{};
-    wanted.freq = sampleRate;
+    wanted.freq = rateHz;
     wanted.format = AUDIO_S16SYS;
     wanted.channels = static_cast<Uint8>(outputChannels);
     wanted.samples = static_cast<Uint16>(deviceBufferFrames);

@@ -7,6 +7,7 @@
 namespace music {
 namespace {
 
+// The one test device of the process, as a real backend has one device (see playback.cpp).
 std::atomic<uint64_t> bytesPlayed;
 std::atomic<bool> openFails;
 std::atomic<bool> isOpen;
@@ -16,7 +17,7 @@ std::atomic<int32_t> opens, starts, positionQueries, resets, closes;
 
 } // namespace
 
-bool audioDeviceOpen() {
+bool audioDeviceOpen(int32_t /*rateHz*/) {
     opens.fetch_add(1);
     if (openFails.load()) return false;
     isOpen.store(true);

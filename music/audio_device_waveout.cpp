@@ -14,6 +14,8 @@ namespace {
 
 constexpr DWORD loopForever = 0xFFFFFFFFu;
 
+// The one device of the process (see playback.cpp: device playback goes to one Player at a
+// time), so its state is the backend's, not a Player's.
 HWAVEOUT device;
 WAVEHDR waveHeader;
 // The render thread's alone between start and reset: the last reading, carried on in 64 bits.
@@ -21,13 +23,13 @@ uint64_t bytesPlayed;
 
 } // namespace
 
-bool audioDeviceOpen() {
+bool audioDeviceOpen(int32_t rateHz) {
     audioDeviceClose();
     WAVEFORMATEX format{};
     format.wFormatTag = WAVE_FORMAT_PCM;
     format.nChannels = static_cast<WORD>(outputChannels);
-    format.nSamplesPerSec = static_cast<DWORD>(sampleRate);
-    format.nAvgBytesPerSec = static_cast<DWORD>(sampleRate * bytesPerFrame);
+    format.nSamplesPerSec = static_cast<DWORD>(rateHz);
+    format.nAvgBytesPerSec = static_cast<DWORD>(rateHz * bytesPerFrame);
     format.nBlockAlign = static_cast<WORD>(bytesPerFrame);
     format.wBitsPerSample = 16;
     format.cbSize = 0;

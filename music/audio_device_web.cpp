@@ -92,13 +92,15 @@ EM_JS(void, webAudioClose, (), {
 });
 // clang-format on
 
+// The one device of the process (see playback.cpp: device playback goes to one Player at a
+// time), so its state is the backend's, not a Player's.
 bool deviceOpen;
 
 } // namespace
 
-bool audioDeviceOpen() {
+bool audioDeviceOpen(int32_t rateHz) {
     audioDeviceClose();
-    deviceOpen = webAudioOpen(sampleRate, deviceBufferFrames, outputChannels) != 0;
+    deviceOpen = webAudioOpen(rateHz, deviceBufferFrames, outputChannels) != 0;
     return deviceOpen;
 }
 

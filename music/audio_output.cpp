@@ -3,10 +3,12 @@
 // thread live in playback.cpp, which is linked with the device backend, so a program that only
 // renders offline needs no device library.
 //
-// Threads. The main thread starts, pre-renders, stops and reads the clock; the render thread
-// re-renders chunks behind the play position. They share only the atomics of AudioOutput, stored
-// with release and loaded with acquire; no lock is taken. The Player's playback fields, the voice
-// and channel tables and both buffers belong to the render thread from its creation until
+// Threads. Everything here works on one Player and its own output; Players share nothing, so any
+// number of them render at once on different threads. Within one device playback the main
+// thread starts, pre-renders, stops and reads the clock; the render thread re-renders chunks
+// behind the play position. They share only the atomics of the Player's AudioOutput, stored
+// with release and loaded with acquire; no lock is taken. The Player's playback fields, its
+// voices, channels and both buffers belong to the render thread from its creation until
 // stopPlayback has joined it (thread creation and join order everything else).
 //
 // The clock. When the device has left chunk k, the render thread first moves audibleChunk on to
@@ -34,36 +36,25 @@
 
 namespace music {
 
-AudioOutput audioOutput;
-int32_t sampleRate = defaultSampleRateHz;
-
 namespace {
-
-MixControls controlsNow{1.0f, 1.0f};
 
 uint64_t packStamp(int32_t chunk, int32_t songTimeMs) {
     return (static_cast<uint64_t>(static_cast<uint32_t>(chunk)) << 32) |
            static_cast<uint32_t>(songTimeMs);
 }
 
-bool streamInterfaceComplete() {
-    const StreamInterface& s = streamInterface;
-    return s.open != nullptr && s.close != nullptr && s.read != nullptr && s.seek != nullptr &&
-           s.tell != nullptr;
-}
-
 } // namespace
 
-void publishAudible(int32_t chunk) {
-    const ChunkStamp* stamps = audioOutput.stamps.load(std::memory_order_acquire);
+void publishAudible(AudioOutput& output, int32_t chunk) {
+    const ChunkStamp* stamps = output.stamps.load(std::memory_order_acquire);
     const int32_t time = stamps != nullptr ? stamps[chunk].songTimeMs : 0;
-    audioOutput.audibleChunk.store(chunk, std::memory_order_release);
-    audioOutput.audibleStamp.store(packStamp(chunk, time), std::memory_order_release);
+    output.audibleChunk.store(chunk, std::memory_order_release);
+    output.audibleStamp.store(packStamp(chunk, time), std::memory_order_release);
 }
 
-bool setSampleRate(int32_t rateHz) {
-    if (rateHz < minSampleRateHz || rateHz > maxSampleRateHz) return false;
-    sampleRate = rateHz;
+bool setSampleRate(Player* player, int32_t rateHz) {
+    if (player == nullptr || rateHz < minSampleRateHz || rateHz > maxSampleRateHz) return false;
+    player->outputRate = rateHz;
     return true;
 }
 
@@ -95,12 +86,12 @@ void pcmFromMixBlock(const float* mix, int16_t* out, int32_t count) {
     for (; i < count; ++i) out[i] = pcmFromMix(mix[i]);
 }
 
-void setMixControls(MixControls controls) {
-    controlsNow = controls;
+void setMixControls(Player* player, MixControls controls) {
+    player->controls = controls;
 }
 
-MixControls mixControls() {
-    return controlsNow;
+MixControls mixControls(const Player* player) {
+    return player->controls;
 }
 
 void applyMixControls(const MixControls& controls, float* mix, int32_t frameCount) {
@@ -128,91 +119,67 @@ int32_t runDurationMs(int32_t frameCount, float secondsPerFrame) {
 }
 
 bool resetPlayback(Player* player, int32_t ringChunks) {
-    if (!streamInterfaceComplete()) return false;
+    if (!streamInterfaceComplete(player->streams)) return false;
 
-    const OutputSizes sizes = outputSizesForRate(sampleRate);
+    AudioOutput& output = player->output;
+    const OutputSizes sizes = outputSizesForRate(player->outputRate);
     if (ringChunks < 1 || ringChunks > sizes.chunkCount) ringChunks = sizes.chunkCount;
-    audioOutput.chunkFrames = sizes.chunkFrames;
-    audioOutput.secondsPerFrame = sizes.secondsPerFrame;
-    audioOutput.bufferFrames = sizes.chunkFrames * ringChunks;
-    audioOutput.chunkCount = ringChunks;
-    setMixerRate(sampleRate);
+    output.chunkFrames = sizes.chunkFrames;
+    output.secondsPerFrame = sizes.secondsPerFrame;
+    output.bufferFrames = sizes.chunkFrames * ringChunks;
+    output.chunkCount = ringChunks;
+    setMixerRate(player->mixer, player->outputRate);
 
-    for (int32_t i = 0; i < voiceTableSize; ++i) {
-        voiceTable[i] = Voice{};
-        voiceTable[i].index = i;
-        voiceTable[i].stepWhole = 1;
-    }
+    resetSequencer(player);
 
-    player->globalVolume = player->initialGlobalVolume;
-    player->tempo = player->defaultTempo;
-    player->bpm = player->defaultBpm;
-    player->row = 0;
-    player->order = 0;
-    player->nextOrder = -1;
-    player->nextRow = -1;
-    player->tickSamplesLeft = 0;
-    player->tick = 0;
-    player->patternDelayTicks = 0;
-    player->songTimeMs = 0;
-    player->pendingBreakRow = 0;
-    player->globalVolumeTouched = 0;
-    player->samplesPerTick = samplesPerTickForBpm(player->bpm);
-
-    // The channel count comes from the file; the table has room for 32.
-    int32_t channels = player->channelCount;
-    if (channels < 0) channels = 0;
-    if (channels > channelTableSize) channels = channelTableSize;
-    for (int32_t i = 0; i < channels; ++i) startChannel(player, &channelTable[i], &voiceTable[i]);
-
-    audioOutput.activePlayer = player;
-    audioOutput.writeChunk.store(0, std::memory_order_release);
-    audioOutput.audibleChunk.store(0, std::memory_order_release);
-    audioOutput.audibleStamp.store(0, std::memory_order_release);
+    output.active = true;
+    output.writeChunk.store(0, std::memory_order_release);
+    output.audibleChunk.store(0, std::memory_order_release);
+    output.audibleStamp.store(0, std::memory_order_release);
     void* stamps = std::calloc(static_cast<size_t>(ringChunks), sizeof(ChunkStamp));
-    audioOutput.stamps.store(static_cast<ChunkStamp*>(stamps), std::memory_order_release);
+    output.stamps.store(static_cast<ChunkStamp*>(stamps), std::memory_order_release);
     return stamps != nullptr;
 }
 
-bool allocateRenderBuffers() {
+bool allocateRenderBuffers(AudioOutput& output) {
     // Sized by the ring resetPlayback chose: the device's 100 chunks (the figures of
     // outputSizesForRate), or the offline renderer's single chunk.
-    const size_t frames = static_cast<size_t>(audioOutput.bufferFrames);
-    audioOutput.outputBuffer =
+    const size_t frames = static_cast<size_t>(output.bufferFrames);
+    output.outputBuffer =
         static_cast<int16_t*>(std::calloc(frames * outputChannels, sizeof(int16_t)));
-    audioOutput.mixAllocation =
+    output.mixAllocation =
         std::calloc(frames * outputChannels * sizeof(float) + mixAllocationSlackBytes, 1);
-    if (audioOutput.outputBuffer == nullptr || audioOutput.mixAllocation == nullptr) return false;
-    const uintptr_t raw = reinterpret_cast<uintptr_t>(audioOutput.mixAllocation);
+    if (output.outputBuffer == nullptr || output.mixAllocation == nullptr) return false;
+    const uintptr_t raw = reinterpret_cast<uintptr_t>(output.mixAllocation);
     const uintptr_t aligned = (raw + (mixAlignmentBytes - 1)) & ~uintptr_t{mixAlignmentBytes - 1};
-    audioOutput.mixBuffer = reinterpret_cast<float*>(aligned);
+    output.mixBuffer = reinterpret_cast<float*>(aligned);
     return true;
 }
 
-void releasePlayback() {
-    std::free(audioOutput.mixAllocation);
-    audioOutput.mixAllocation = nullptr;
-    audioOutput.mixBuffer = nullptr;
-    std::free(audioOutput.outputBuffer);
-    audioOutput.outputBuffer = nullptr;
-    audioOutput.activePlayer = nullptr;
-    std::free(audioOutput.stamps.exchange(nullptr, std::memory_order_acq_rel));
-    audioOutput.writeChunk.store(0, std::memory_order_release);
-    audioOutput.audibleChunk.store(0, std::memory_order_release);
-    audioOutput.audibleStamp.store(0, std::memory_order_release);
+void releasePlayback(AudioOutput& output) {
+    std::free(output.mixAllocation);
+    output.mixAllocation = nullptr;
+    output.mixBuffer = nullptr;
+    std::free(output.outputBuffer);
+    output.outputBuffer = nullptr;
+    output.active = false;
+    std::free(output.stamps.exchange(nullptr, std::memory_order_acq_rel));
+    output.writeChunk.store(0, std::memory_order_release);
+    output.audibleChunk.store(0, std::memory_order_release);
+    output.audibleStamp.store(0, std::memory_order_release);
 }
 
-void renderChunk() {
-    Player* player = audioOutput.activePlayer;
-    ChunkStamp* stamps = audioOutput.stamps.load(std::memory_order_acquire);
-    if (player == nullptr || stamps == nullptr || audioOutput.mixBuffer == nullptr ||
-        audioOutput.outputBuffer == nullptr) {
+void renderChunk(Player* player) {
+    AudioOutput& output = player->output;
+    ChunkStamp* stamps = output.stamps.load(std::memory_order_acquire);
+    if (!output.active || stamps == nullptr || output.mixBuffer == nullptr ||
+        output.outputBuffer == nullptr) {
         return;
     }
-    const int32_t chunkFrames = audioOutput.chunkFrames;
-    const int32_t chunk = audioOutput.writeChunk.load(std::memory_order_acquire);
+    const int32_t chunkFrames = output.chunkFrames;
+    const int32_t chunk = output.writeChunk.load(std::memory_order_acquire);
     const size_t first = static_cast<size_t>(chunk) * static_cast<size_t>(chunkFrames) * 2;
-    float* mix = audioOutput.mixBuffer + first;
+    float* mix = output.mixBuffer + first;
     for (int32_t i = 0; i < chunkFrames * 2; ++i) mix[i] = 0.0f;
 
     int32_t done = 0;
@@ -226,13 +193,13 @@ void renderChunk() {
         }
         int32_t n = left;
         if (n > chunkFrames - done) n = chunkFrames - done;
-        mixVoices(mix + static_cast<size_t>(done) * 2, n);
+        mixVoices(player->mixer, mix + static_cast<size_t>(done) * 2, n);
         done += n;
         left -= n;
         // Wraps instead of overflowing after 24.8 days of song time.
-        player->songTimeMs = static_cast<int32_t>(
-            static_cast<uint32_t>(player->songTimeMs) +
-            static_cast<uint32_t>(runDurationMs(n, audioOutput.secondsPerFrame)));
+        player->songTimeMs =
+            static_cast<int32_t>(static_cast<uint32_t>(player->songTimeMs) +
+                                 static_cast<uint32_t>(runDurationMs(n, output.secondsPerFrame)));
     }
 
     stamps[chunk].order = static_cast<uint8_t>(player->order);
@@ -240,34 +207,38 @@ void renderChunk() {
     stamps[chunk].songTimeMs = player->songTimeMs;
     player->tickSamplesLeft = left;
 
-    applyMixControls(controlsNow, mix, chunkFrames);
-    int16_t* out = audioOutput.outputBuffer + first;
+    applyMixControls(player->controls, mix, chunkFrames);
+    int16_t* out = output.outputBuffer + first;
     pcmFromMixBlock(mix, out, chunkFrames * 2);
 
     int32_t next = chunk + 1;
-    if (next >= audioOutput.chunkCount) next = 0;
-    audioOutput.writeChunk.store(next, std::memory_order_release);
+    if (next >= output.chunkCount) next = 0;
+    output.writeChunk.store(next, std::memory_order_release);
 }
 
-uint32_t musicClockMs() {
+uint32_t musicClockMs(const Player* player) {
     int32_t chunk = 0;
     int32_t time = 0;
-    audibleChunkStamp(&chunk, &time);
+    audibleChunkStamp(player, &chunk, &time);
     return static_cast<uint32_t>(time);
 }
 
 bool haltPlayback(Player* player) {
     if (player == nullptr) return false;
-    if (audioOutput.stopDevicePlayback != nullptr) return audioOutput.stopDevicePlayback(player);
-    releasePlayback();
+    if (player->output.stopDevicePlayback != nullptr)
+        return player->output.stopDevicePlayback(player);
+    releasePlayback(player->output);
+    player->output.offlineRunning = false;
     return true;
 }
 
-bool audibleChunkStamp(int32_t* chunk, int32_t* songTimeMs) {
+bool audibleChunkStamp(const Player* player, int32_t* chunk, int32_t* songTimeMs) {
     *chunk = 0;
     *songTimeMs = 0;
-    if (audioOutput.stamps.load(std::memory_order_acquire) == nullptr) return false;
-    const uint64_t packed = audioOutput.audibleStamp.load(std::memory_order_acquire);
+    if (player == nullptr) return false;
+    const AudioOutput& output = player->output;
+    if (output.stamps.load(std::memory_order_acquire) == nullptr) return false;
+    const uint64_t packed = output.audibleStamp.load(std::memory_order_acquire);
     *chunk = static_cast<int32_t>(packed >> 32);
     *songTimeMs = static_cast<int32_t>(static_cast<uint32_t>(packed));
     return true;

@@ -69,74 +69,116 @@ struct MixControls {
     float gain;       // linear factor on both sides
     float separation; // factor on the side (left minus right) part: 0 mono, 1 as mixed, 2 wider
 };
-void setMixControls(MixControls controls);
-MixControls mixControls();
+void setMixControls(Player* player, MixControls controls);
+MixControls mixControls(const Player* player);
 // Applies controls to frameCount interleaved stereo frames of mix in place.
 void applyMixControls(const MixControls& controls, float* mix, int32_t frameCount);
 
 // Song time a run of frameCount frames adds, truncated to whole ms in single precision.
 int32_t runDurationMs(int32_t frameCount, float secondsPerFrame);
 
-// One instance; at most one Player plays at a time. The render thread and the main thread share
-// only the atomics; everything else belongs to whichever thread renders (see audio_output.cpp).
+// One in every Player. The render thread and the main thread share only the atomics; everything
+// else belongs to whichever thread renders (see audio_output.cpp).
 struct AudioOutput {
-    int32_t chunkFrames;  // 884 at 44100
-    int32_t bufferFrames; // chunkFrames * chunkCount
-    int32_t chunkCount;   // 100 for the device, 1 offline
-    float secondsPerFrame;
-    Player* activePlayer;
-    std::atomic<int32_t> writeChunk;   // next chunk to render
-    std::atomic<int32_t> audibleChunk; // chunk under the play position as last seen
-    std::atomic<ChunkStamp*> stamps;   // chunkCount records; null when stopped
+    AudioOutput() = default;
+    // A copy of a Player is a copy of its song and sequencer, not of a playback: it starts with
+    // an output that is stopped and owns nothing.
+    AudioOutput(const AudioOutput&) {}
+    AudioOutput& operator=(const AudioOutput&) {
+        forget();
+        return *this;
+    }
+    // Back to the state of a new output; frees nothing (releasePlayback does that).
+    void forget() {
+        chunkFrames = bufferFrames = chunkCount = 0;
+        secondsPerFrame = 0.0f;
+        active = false;
+        writeChunk.store(0, std::memory_order_relaxed);
+        audibleChunk.store(0, std::memory_order_relaxed);
+        stamps.store(nullptr, std::memory_order_relaxed);
+        audibleStamp.store(0, std::memory_order_relaxed);
+        mixBuffer = nullptr;
+        mixAllocation = nullptr;
+        outputBuffer = nullptr;
+        renderBusy.store(0, std::memory_order_relaxed);
+        stopRequested.store(0, std::memory_order_relaxed);
+        renderThreadDone.store(1, std::memory_order_relaxed);
+        renderThreadRunning = false;
+        renderThreadHandle = ThreadHandle{};
+        stopDevicePlayback = nullptr;
+        offlineRunning = false;
+        offlineChunk = framesHandedOut = 0;
+        chunksRendered = 0;
+        lastStamp = ChunkStamp{};
+    }
+
+    int32_t chunkFrames = 0;  // 884 at 44100
+    int32_t bufferFrames = 0; // chunkFrames * chunkCount
+    int32_t chunkCount = 0;   // 100 for the device, 1 offline
+    float secondsPerFrame = 0.0f;
+    bool active = false;                      // between resetPlayback and releasePlayback
+    std::atomic<int32_t> writeChunk{0};       // next chunk to render
+    std::atomic<int32_t> audibleChunk{0};     // chunk under the play position as last seen
+    std::atomic<ChunkStamp*> stamps{nullptr}; // chunkCount records; null when stopped
     // The audible chunk's index (high 32 bits) and its stamp's song time (low 32 bits), published
     // together whenever audibleChunk moves, so the clock never looks into the stamp ring.
-    std::atomic<uint64_t> audibleStamp;
-    float* mixBuffer; // 16-byte aligned view into mixAllocation
-    void* mixAllocation;
-    int16_t* outputBuffer; // bufferFrames * 2 values, the loop the device plays
-    std::atomic<uint8_t> renderBusy;
-    std::atomic<uint8_t> stopRequested;
+    std::atomic<uint64_t> audibleStamp{0};
+    float* mixBuffer = nullptr; // 16-byte aligned view into mixAllocation
+    void* mixAllocation = nullptr;
+    int16_t* outputBuffer = nullptr; // bufferFrames * 2 values, the loop the device plays
+    std::atomic<uint8_t> renderBusy{0};
+    std::atomic<uint8_t> stopRequested{0};
     std::atomic<uint8_t> renderThreadDone{1};
-    bool renderThreadRunning;
-    ThreadHandle renderThreadHandle;
+    bool renderThreadRunning = false;
+    ThreadHandle renderThreadHandle{};
     // Set by startPlayback to stopPlayback, cleared when that has run: the device-free half
     // reaches the device only through it.
-    bool (*stopDevicePlayback)(Player* player);
+    bool (*stopDevicePlayback)(Player* player) = nullptr;
+    // The offline renderer's place in the chunk it hands out (offline_render.cpp).
+    bool offlineRunning = false;
+    int32_t offlineChunk = 0;    // chunk whose frames are being handed out
+    int32_t framesHandedOut = 0; // of that chunk; chunkFrames when it is used up
+    int64_t chunksRendered = 0;  // since offlineBegin
+    ChunkStamp lastStamp{};
 };
 
-extern AudioOutput audioOutput;
-
-// Device playback (playback.cpp, linked with the device backend). startPlayback first stops
-// whatever plays; both are false for a null Player.
+// Device playback (playback.cpp, linked with the device backend). The device is one per
+// process: startPlayback first stops what the Player itself plays, and is false while another
+// Player holds the device (until that one is stopped or destroyed); both are false for a null
+// Player. stopPlayback of a Player that holds no device only ends its offline render.
 bool startPlayback(Player* player);
 bool stopPlayback(Player* player);
+// The Player that holds the device (whose playback started, also when the start failed after
+// taking it, and was not stopped since), or null.
+Player* devicePlaybackOwner();
 // Stops whatever plays: the device through stopPlayback when a device playback was started,
 // otherwise only the offline state is released. False for a null Player. Safe at any time.
 bool haltPlayback(Player* player);
 // Moves the clock to chunk: publishes its index and its stamp's song time together.
-void publishAudible(int32_t chunk);
-// Renders chunk writeChunk of activePlayer and advances writeChunk. Allocates nothing.
-void renderChunk();
+void publishAudible(AudioOutput& output, int32_t chunk);
+// Renders the Player's chunk writeChunk and advances writeChunk. Allocates nothing.
+void renderChunk(Player* player);
 // The render thread's routine: refills every chunk the device has finished. Returns 0.
 int32_t renderThread();
 
-// Song time in ms of the chunk now audible; 0 when nothing plays. Safe to call while the render
-// thread runs; the value is always the time of a completely written stamp.
-uint32_t musicClockMs();
+// Song time in ms of the Player's chunk now audible; 0 when nothing plays. Safe to call while
+// the render thread runs; the value is always the time of a completely written stamp.
+uint32_t musicClockMs(const Player* player);
 // The audible chunk and its song time, read together. False (and zeros) when nothing plays.
-bool audibleChunkStamp(int32_t* chunk, int32_t* songTimeMs);
+bool audibleChunkStamp(const Player* player, int32_t* chunk, int32_t* songTimeMs);
 
-// Shared by the device path and the offline renderer, main thread only.
-// Resets the output sizes, voices, channels and the Player's playback fields, makes the Player
+// Shared by the device path and the offline renderer, on the thread that owns the Player.
+// Resets the output sizes, the mixer's rate, the sequencer (resetSequencer), makes the output
 // active and allocates a zero stamp ring of ringChunks chunks: chunksPerBuffer for the device,
 // which loops over all of them, 1 for the offline renderer, which hands each chunk out before it
 // renders the next (values outside 1 .. chunksPerBuffer mean chunksPerBuffer). False when the
-// stream table is incomplete or on no memory (the Player stays active, the clock reads 0).
+// Player's stream table is incomplete or on no memory (the output stays active, the clock reads
+// 0).
 bool resetPlayback(Player* player, int32_t ringChunks);
 // Allocates the zeroed output buffer and the aligned mix buffer for the ring resetPlayback set
 // up. False on no memory.
-bool allocateRenderBuffers();
-// Frees buffers and stamps, clears the active Player and the chunk indices.
-void releasePlayback();
+bool allocateRenderBuffers(AudioOutput& output);
+// Frees buffers and stamps, makes the output inactive and clears the chunk indices.
+void releasePlayback(AudioOutput& output);
 
 } // namespace music

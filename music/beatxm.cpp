@@ -66,6 +66,7 @@ struct SongWatch {
     // first pass ends instead: at this song frame (0 while measuring or for a song without end).
     bool sought;
     int64_t songEndFrame;
+    int32_t measuredChannels; // the channels of the timing copy being measured
     uint8_t visited[trackedOrders * positionsPerOrder];
 };
 
@@ -80,13 +81,15 @@ struct bxm_player {
     int64_t framesOut; // frames handed to the caller since open
     int64_t orderStartFrame[trackedOrders];
     SongWatch watch;
+    float silentScratch[silentPieceFrames * 2]; // where a seek's skipped frames are mixed
 };
 
 namespace {
 
-std::atomic<bool> playerOpen{false};
-// The player whose ticks the watch sees; the tick handler has no room for more than the Player.
-bxm_player* watched;
+// The player whose ticks the watch sees, from the Player the tick handler is given.
+bxm_player* watcherOf(const Player* player) {
+    return static_cast<bxm_player*>(player->tickContext);
+}
 
 void forgetVisited(SongWatch& w) {
     std::memset(w.visited, 0, sizeof w.visited);
@@ -124,7 +127,7 @@ void passEnded(SongWatch& w, const Player* player, bool stuck) {
 }
 
 void observingTick(Player* player) {
-    SongWatch& w = watched->watch;
+    SongWatch& w = watcherOf(player)->watch;
     w.tickStartFrame = w.nextTickFrame;
     // The last pass of a loop ends it on the loop's last row, during this very tick: what counts
     // is whether the loop was running when the row came up.
@@ -185,15 +188,12 @@ void startWatch(bxm_player* p, int32_t playCount, int64_t* recordOrderStart) {
     w.orderStartFrame = recordOrderStart != nullptr ? nullptr : p->orderStartFrame;
     w.songEndFrame = recordOrderStart == nullptr && !p->durationLimited ? p->durationFrames : 0;
     forgetVisited(w);
-    watched = p;
 }
-
-// The channels of the timing copy being measured; its tick handler has room for the Player only.
-int32_t measuredChannels;
 
 // The copy's cells act on row ticks only, so the other ticks run with no channel at all: what is
 // left of them is the sequencer's own count of ticks, rows and tick lengths.
 void measuringTick(Player* copy) {
+    const int32_t measuredChannels = watcherOf(copy)->watch.measuredChannels;
     copy->channelCount = static_cast<int16_t>(copy->tick == 0 ? measuredChannels : 0);
     observingTick(copy);
     copy->channelCount = static_cast<int16_t>(measuredChannels);
@@ -207,13 +207,14 @@ bool measureSong(bxm_player* p) {
     music::TimingCopy copy{};
     if (!music::makeTimingCopy(p->player, &copy)) return false;
     Player* song = &copy.player;
-    measuredChannels = copy.channels;
     song->tickHandler = measuringTick;
+    song->tickContext = p;
     for (int64_t& f : p->orderStartFrame) f = -1;
     startWatch(p, 1, p->orderStartFrame);
+    p->watch.measuredChannels = copy.channels;
     const bool started = music::resetPlayback(song, 1);
     while (started && !p->watch.ended) song->tickHandler(song);
-    music::releasePlayback();
+    music::releasePlayback(song->output);
     music::freeTimingCopy(&copy);
     if (!started) return false;
     p->durationFrames = p->watch.endFrame;
@@ -330,15 +331,14 @@ void fillEnvelope(const music::StoredEnvelope& from, bxm_envelope* to) {
 
 template <typename Sample>
 int32_t renderFrames(bxm_player* p, Sample* buffer, int32_t frames,
-                     int32_t (*render)(Sample*, int32_t)) {
+                     int32_t (*render)(Player*, Sample*, int32_t)) {
     if (p == nullptr || buffer == nullptr || frames < 0) return -1;
-    watched = p;
     int32_t written = 0;
     while (written < frames) {
         if (p->watch.ended && p->framesOut >= p->watch.endFrame) break;
         int32_t n = frames - written;
         if (n > renderPieceFrames) n = renderPieceFrames;
-        if (render(buffer + static_cast<size_t>(written) * 2, n) != n) break;
+        if (render(p->player, buffer + static_cast<size_t>(written) * 2, n) != n) break;
         if (p->watch.ended) {
             const int64_t keep = p->watch.endFrame - p->framesOut;
             if (keep < n) n = static_cast<int32_t>(keep < 0 ? 0 : keep);
@@ -349,20 +349,12 @@ int32_t renderFrames(bxm_player* p, Sample* buffer, int32_t frames,
     return written;
 }
 
-// The controls are state of the mixer, which exists once; a new player starts without them and
-// a closed one leaves none behind.
-void resetListenerControls() {
-    music::setMixControls(music::MixControls{1.0f, 1.0f});
-    music::setMutedChannels(0);
-    music::setInterpolation(music::Interpolation::Linear);
-}
-
 // Runs the sequencer and the mixer over frames frames without handing anything out, from a tick
 // start on; the tick under way at the end is left with its remaining frames, as the renderer
 // leaves a tick at the end of a chunk. The rows passed count as played for the end rule.
 // Returns the frames the tick under way has left.
 int32_t playSilently(bxm_player* player, int64_t frames) {
-    static float scratch[silentPieceFrames * 2];
+    float* scratch = player->silentScratch;
     Player* p = player->player;
     SongWatch& w = player->watch;
     int32_t left = 0;
@@ -381,7 +373,7 @@ int32_t playSilently(bxm_player* player, int64_t frames) {
         int32_t n = left < silentPieceFrames ? left : silentPieceFrames;
         if (n > frames) n = static_cast<int32_t>(frames);
         std::memset(scratch, 0, sizeof(float) * 2 * static_cast<size_t>(n));
-        music::mixVoices(scratch, n);
+        music::mixVoices(p->mixer, scratch, n);
         frames -= n;
         left -= n;
     }
@@ -400,7 +392,7 @@ const char* bxm_error_text(int32_t code) {
     switch (code) {
     case BXM_OK: return "no error";
     case BXM_ERROR_ARGUMENT: return "invalid argument";
-    case BXM_ERROR_BUSY: return "another module is open";
+    case BXM_ERROR_BUSY: return "busy (no longer returned)";
     case BXM_ERROR_NO_MEMORY: return "out of memory";
     case BXM_ERROR_TOO_LARGE: return "file too large";
     case BXM_ERROR_NOT_XM: return "not an XM module";
@@ -430,22 +422,16 @@ bxm_player* bxm_open(const void* data, size_t size, const bxm_options* options, 
     if (size == 0) return fail(error, BXM_ERROR_EMPTY, 0);
     if (size > static_cast<size_t>(std::numeric_limits<int32_t>::max()))
         return fail(error, BXM_ERROR_TOO_LARGE, -1);
-    if (playerOpen.exchange(true)) return fail(error, BXM_ERROR_BUSY, -1);
 
     bxm_player* p = static_cast<bxm_player*>(std::calloc(1, sizeof(bxm_player)));
-    if (p == nullptr) {
-        playerOpen.store(false);
-        return fail(error, BXM_ERROR_NO_MEMORY, -1);
-    }
+    if (p == nullptr) return fail(error, BXM_ERROR_NO_MEMORY, -1);
     const uint8_t* bytes = static_cast<const uint8_t*>(data);
-    music::installMemoryStream();
     const music::MemoryStream description{static_cast<int32_t>(size), 0, bytes};
     music::LoadResult loadResult{};
     p->player = music::createPlayerWithResult(&description, &loadResult);
     const bxm_error verdict = loadFailure(p->player, loadResult);
     if (verdict.code != BXM_OK) {
         std::free(p);
-        playerOpen.store(false);
         if (error != nullptr) *error = verdict;
         return nullptr;
     }
@@ -453,15 +439,15 @@ bxm_player* bxm_open(const void* data, size_t size, const bxm_options* options, 
     p->rate = o.sample_rate;
     music::setReplayProfile(p->player, o.profile == BXM_PROFILE_DEMO ? music::ProfileId::Demo
                                                                      : music::ProfileId::Ft2);
-    music::setSampleRate(p->rate);
+    music::setSampleRate(p->player, p->rate);
     p->watch.sequencerTick = p->player->tickHandler;
     p->player->tickHandler = observingTick;
+    p->player->tickContext = p;
     if (!measureSong(p)) {
         bxm_close(p);
         return fail(error, BXM_ERROR_NO_MEMORY, -1);
     }
     startWatch(p, o.play_count == 0 ? 1 : o.play_count, nullptr);
-    resetListenerControls();
     if (!music::offlineBegin(p->player)) {
         bxm_close(p);
         return fail(error, BXM_ERROR_NO_MEMORY, -1);
@@ -476,12 +462,9 @@ bxm_player* bxm_open(const void* data, size_t size, const bxm_options* options, 
 
 void bxm_close(bxm_player* player) {
     if (player == nullptr) return;
-    resetListenerControls();
-    music::offlineEnd();
+    music::offlineEnd(player->player);
     music::destroyPlayer(player->player);
-    if (watched == player) watched = nullptr;
     std::free(player);
-    playerOpen.store(false);
 }
 
 int32_t bxm_render_s16(bxm_player* player, int16_t* buffer, int32_t frames) {
@@ -605,13 +588,7 @@ int32_t bxm_get_position(const bxm_player* player, bxm_position* position) {
 int32_t bxm_seek_order(bxm_player* player, int32_t order) {
     if (player == nullptr || order < 0 || order >= player->player->songLength) return -1;
     Player* p = player->player;
-    p->nextOrder = order;
-    p->nextRow = 0;
-    p->tick = 0;
-    p->patternDelayTicks = 0;
-    p->tickSamplesLeft = 0;
-    for (int32_t c = 0; c < p->channelCount && c < music::channelTableSize; ++c)
-        music::channelTable[c].loopCounter = 0;
+    music::seekOrder(p, order);
 
     SongWatch& w = player->watch;
     const int32_t passes = w.passes;
@@ -624,7 +601,7 @@ int32_t bxm_seek_order(bxm_player* player, int32_t order) {
     w.sought = order < trackedOrders && player->orderStartFrame[order] >= 0;
     // The next tick comes at the start of the next chunk.
     const int64_t nextChunkFrame =
-        music::offlineChunksRendered() * static_cast<int64_t>(music::audioOutput.chunkFrames);
+        music::offlineChunksRendered(p) * static_cast<int64_t>(p->output.chunkFrames);
     w.tickStartFrame = nextChunkFrame;
     w.nextTickFrame = nextChunkFrame;
     w.lastMoveFrame = nextChunkFrame;
@@ -660,26 +637,32 @@ int32_t bxm_seek_ms(bxm_player* player, int32_t time_ms) {
 int32_t bxm_set_gain(bxm_player* player, int32_t millibel) {
     if (player == nullptr || millibel < BXM_GAIN_MIN_MILLIBEL || millibel > BXM_GAIN_MAX_MILLIBEL)
         return -1;
-    music::MixControls c = music::mixControls();
+    music::MixControls c = music::mixControls(player->player);
     c.gain = static_cast<float>(std::pow(10.0, millibel / millibelsPerDecade));
-    music::setMixControls(c);
+    music::setMixControls(player->player, c);
     return 0;
 }
 
 int32_t bxm_set_stereo_separation(bxm_player* player, int32_t percentage) {
     if (player == nullptr || percentage < 0 || percentage > BXM_SEPARATION_MAX_PERCENT) return -1;
-    music::MixControls c = music::mixControls();
+    music::MixControls c = music::mixControls(player->player);
     c.separation = static_cast<float>(percentage) / percentPerUnit;
-    music::setMixControls(c);
+    music::setMixControls(player->player, c);
     return 0;
 }
 
 int32_t bxm_set_interpolation(bxm_player* player, int32_t interpolation) {
     if (player == nullptr) return -1;
     switch (interpolation) {
-    case BXM_INTERPOLATION_LINEAR: music::setInterpolation(music::Interpolation::Linear); break;
-    case BXM_INTERPOLATION_NONE: music::setInterpolation(music::Interpolation::None); break;
-    case BXM_INTERPOLATION_CUBIC: music::setInterpolation(music::Interpolation::Cubic); break;
+    case BXM_INTERPOLATION_LINEAR:
+        music::setInterpolation(player->player->mixer, music::Interpolation::Linear);
+        break;
+    case BXM_INTERPOLATION_NONE:
+        music::setInterpolation(player->player->mixer, music::Interpolation::None);
+        break;
+    case BXM_INTERPOLATION_CUBIC:
+        music::setInterpolation(player->player->mixer, music::Interpolation::Cubic);
+        break;
     default: return -1;
     }
     return 0;
@@ -691,8 +674,9 @@ int32_t bxm_set_channel_mute(bxm_player* player, int32_t channel, int32_t muted)
         return -1;
     }
     const uint32_t bit = uint32_t{1} << channel;
-    const uint32_t bits = music::mutedChannels();
-    music::setMutedChannels(muted != 0 ? bits | bit : bits & ~bit);
+    music::Mixer& mixer = player->player->mixer;
+    const uint32_t bits = music::mutedChannels(mixer);
+    music::setMutedChannels(mixer, muted != 0 ? bits | bit : bits & ~bit);
     return 0;
 }
 
@@ -701,7 +685,7 @@ int32_t bxm_get_channel_mute(const bxm_player* player, int32_t channel) {
         channel >= music::channelTableSize) {
         return -1;
     }
-    return (music::mutedChannels() >> channel & 1) != 0 ? 1 : 0;
+    return (music::mutedChannels(player->player->mixer) >> channel & 1) != 0 ? 1 : 0;
 }
 
 int32_t bxm_get_channel_state(const bxm_player* player, int32_t channel, bxm_channel_state* state) {
@@ -709,8 +693,8 @@ int32_t bxm_get_channel_state(const bxm_player* player, int32_t channel, bxm_cha
         channel >= player->player->channelCount || channel >= music::channelTableSize) {
         return -1;
     }
-    const music::Channel& c = music::channelTable[channel];
     const Player* p = player->player;
+    const music::Channel& c = p->channels[channel];
     *state = bxm_channel_state{};
     state->note = c.notePeriod != 0 ? c.note + 1 : 0;
     state->instrument = state->note != 0 && c.instrument < p->instrumentCount ? c.instrument : -1;

@@ -95,9 +95,7 @@ struct Channel {
     uint8_t startedNote;             // a note has started on the channel since playback began
 };
 
+// The size of a Player's channel table.
 constexpr int32_t channelTableSize = 32;
-
-// Touched only by the thread that renders audio.
-extern Channel channelTable[channelTableSize];
 
 } // namespace music

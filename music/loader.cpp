@@ -12,10 +12,9 @@
 #include <cstring>
 #include <initializer_list>
 #include <limits>
+#include <new>
 
 namespace music {
-
-Sample emptySample;
 
 namespace {
 
@@ -61,10 +60,12 @@ struct Reader {
     LoadError cutShort;
     int32_t item;
     int32_t sample;
+    const StreamInterface* streams; // the Player's table
+    Sample* emptySample;            // the Player's stand-in for a missing sample
 };
 
 int64_t position(Reader* r) {
-    return streamInterface.tell(r->stream);
+    return r->streams->tell(r->stream);
 }
 
 void reading(Reader* r, LoadError cutShort, int32_t item, int32_t sample) {
@@ -85,7 +86,7 @@ void stopCutShort(Reader* r) {
 
 void readBytes(Reader* r, void* destination, int32_t byteCount) {
     if (r->failed) return;
-    if (streamInterface.read(destination, byteCount, r->stream) != byteCount) stopCutShort(r);
+    if (r->streams->read(destination, byteCount, r->stream) != byteCount) stopCutShort(r);
 }
 
 uint8_t readU8(Reader* r) {
@@ -123,7 +124,7 @@ void seekTo(Reader* r, int64_t target) {
         stopCutShort(r);
         return;
     }
-    streamInterface.seek(r->stream, static_cast<int32_t>(target), 0);
+    r->streams->seek(r->stream, static_cast<int32_t>(target), 0);
     if (position(r) != target) stopCutShort(r);
 }
 
@@ -268,7 +269,7 @@ void storeEnvelope(const uint8_t* head, int32_t pointsOffset, int32_t countsInde
 void loadSampleHeader(Reader* r, Sample* sample, StoredSample* stored) {
     if (r->failed) return;
     uint8_t head[xm::sampleHeaderBytes] = {};
-    const int32_t got = streamInterface.read(head, xm::sampleHeaderBytes, r->stream);
+    const int32_t got = r->streams->read(head, xm::sampleHeaderBytes, r->stream);
     if (got < 0 || got > xm::sampleHeaderBytes) {
         stopCutShort(r);
         return;
@@ -344,7 +345,7 @@ void writeLoopGuard(Sample* sample) {
 uint64_t readAdpcm(Reader* r, int16_t* data, uint64_t frames, uint64_t presentBytes) {
     int8_t steps[adpcmStepCount] = {};
     if (presentBytes < adpcmStepCount ||
-        streamInterface.read(steps, adpcmStepCount, r->stream) != adpcmStepCount)
+        r->streams->read(steps, adpcmStepCount, r->stream) != adpcmStepCount)
         return 0;
     uint64_t bytesLeft = presentBytes - adpcmStepCount;
     uint8_t packed[1024];
@@ -353,7 +354,7 @@ uint64_t readAdpcm(Reader* r, int16_t* data, uint64_t frames, uint64_t presentBy
     while (bytesLeft > 0 && frame < frames) {
         const int32_t want =
             bytesLeft < sizeof(packed) ? static_cast<int32_t>(bytesLeft) : int32_t{sizeof(packed)};
-        const int32_t got = streamInterface.read(packed, want, r->stream);
+        const int32_t got = r->streams->read(packed, want, r->stream);
         for (int32_t i = 0; i < got; ++i) {
             for (const uint8_t nibble :
                  {static_cast<uint8_t>(packed[i] & 0x0F), static_cast<uint8_t>(packed[i] >> 4)}) {
@@ -409,7 +410,7 @@ bool loadSampleData(Reader* r, Sample* sample, uint64_t neededBytes, uint64_t* m
     // fits in 32 bits because the whole file does.
     const uint64_t valueBytes = frames * sample->bits / 8;
     auto* raw = reinterpret_cast<uint8_t*>(data);
-    int32_t gotBytes = streamInterface.read(
+    int32_t gotBytes = r->streams->read(
         raw, static_cast<int32_t>(presentBytes < valueBytes ? presentBytes : valueBytes),
         r->stream);
     if (gotBytes < 0) gotBytes = 0;
@@ -455,14 +456,14 @@ bool loadInstrumentHeaders(Reader* r, int32_t index, Instrument* instrument,
     // It reads no more than the stated header size either: fields past a short header are zero,
     // as in libopenmpt, and a size of 0 stands for the usual 263 bytes.
     uint8_t head[xm::instrumentHeaderBytes] = {};
-    int32_t gotBytes = streamInterface.read(head, 4, r->stream);
+    int32_t gotBytes = r->streams->read(head, 4, r->stream);
     const uint32_t statedBytes = littleU32(head);
     const uint32_t headerBytes = statedBytes == 0 ? xm::instrumentHeaderBytes : statedBytes;
     const int32_t fieldBytes = headerBytes < xm::instrumentHeaderBytes
                                    ? static_cast<int32_t>(headerBytes)
                                    : xm::instrumentHeaderBytes;
     if (gotBytes == 4 && fieldBytes > 4)
-        gotBytes += streamInterface.read(head + 4, fieldBytes - 4, r->stream);
+        gotBytes += r->streams->read(head + 4, fieldBytes - 4, r->stream);
     const int64_t headerEnd = start + headerBytes;
     const uint16_t storedSamples = littleU16(head + xm::instrumentSampleCountOffset);
     if (storedSamples > maxStoredSamplesPerInstrument) {
@@ -476,7 +477,7 @@ bool loadInstrumentHeaders(Reader* r, int32_t index, Instrument* instrument,
     instrument->sampleCount = sampleCount;
 
     if (sampleCount == 0) {
-        for (Sample*& slot : instrument->samples) slot = &emptySample;
+        for (Sample*& slot : instrument->samples) slot = r->emptySample;
         // Trackers give an empty instrument its full header size even when they end the file
         // before the unused rest of it; nothing of that rest is read, so the instrument is whole.
         seekTo(r, headerEnd < r->fileSize ? headerEnd : r->fileSize);
@@ -542,7 +543,7 @@ bool loadInstrumentHeaders(Reader* r, int32_t index, Instrument* instrument,
         if (r->failed) return false;
     }
     for (int32_t i = sampleCount; i < maxSamplesPerInstrument; ++i)
-        instrument->samples[i] = &emptySample;
+        instrument->samples[i] = r->emptySample;
     for (int32_t i = sampleCount; i < storedSamples; ++i) {
         reading(r, LoadError::SampleHeaderCutShort, index, i);
         Sample extra{};
@@ -582,17 +583,19 @@ bool loadModule(Player* player, LoadContext* context) {
         context->result.error = LoadError::NoStream;
         return false;
     }
-    Reader reader{context->stream, 0, false, &context->result, LoadError::HeaderCutShort, -1, -1};
+    Reader reader{context->stream,           0,  false, &context->result,
+                  LoadError::HeaderCutShort, -1, -1,    &player->streams,
+                  &player->standIns.empty};
     Reader* r = &reader;
 
     // The block's size, so that offsets past its end are caught before they are used.
-    streamInterface.seek(r->stream, 0, 2);
+    r->streams->seek(r->stream, 0, 2);
     r->fileSize = position(r);
-    streamInterface.seek(r->stream, 0, 0);
+    r->streams->seek(r->stream, 0, 0);
 
     // A file that ends inside the magic but agrees with it so far is a cut header.
     char magic[xm::magicBytes] = {};
-    const int32_t magicBytes = streamInterface.read(magic, xm::magicBytes, r->stream);
+    const int32_t magicBytes = r->streams->read(magic, xm::magicBytes, r->stream);
     if (magicBytes <= 0 || std::memcmp(magic, xm::magic, static_cast<size_t>(magicBytes)) != 0) {
         stop(r, LoadError::NotAnXmModule, 0, 0);
         return false;
@@ -607,7 +610,7 @@ bool loadModule(Player* player, LoadContext* context) {
 
     // The names, for the stored facts only; a file that ends inside them fails at the seek.
     uint8_t names[xm::versionOffset - xm::magicBytes] = {};
-    streamInterface.read(names, static_cast<int32_t>(sizeof names), r->stream);
+    r->streams->read(names, static_cast<int32_t>(sizeof names), r->stream);
     StoredModule* stored = &player->stored;
     storeName(names + xm::titleOffset - xm::magicBytes, xm::nameBytes, stored->title);
     storeName(names + xm::trackerOffset - xm::magicBytes, xm::nameBytes, stored->tracker);
@@ -632,8 +635,7 @@ bool loadModule(Player* player, LoadContext* context) {
     stored->tempo = storedTempo;
     stored->bpm = storedBpm;
     // Only the entries in use have to be in the file; the rest of the table stays zero.
-    const int32_t orderBytes =
-        streamInterface.read(player->orderTable, orderTableEntries, r->stream);
+    const int32_t orderBytes = r->streams->read(player->orderTable, orderTableEntries, r->stream);
 
     if (statedSongLength > orderTableEntries) {
         stop(r, LoadError::SongLength, statedSongLength, xm::songLengthOffset);
@@ -762,21 +764,22 @@ bool loadModule(Player* player, LoadContext* context) {
     return true;
 }
 
-Player* createPlayer(const MemoryStream* description) {
-    return createPlayerWithResult(description, nullptr);
+Player* createPlayer(const MemoryStream* description, const StreamInterface& streams) {
+    return createPlayerWithResult(description, nullptr, streams);
 }
 
-Player* createPlayerWithResult(const MemoryStream* description, LoadResult* result) {
+Player* createPlayerWithResult(const MemoryStream* description, LoadResult* result,
+                               const StreamInterface& streams) {
     LoadResult unused{};
     LoadResult* out = result != nullptr ? result : &unused;
     *out = LoadResult{LoadError::NoStream, -1, -1, 0, 0};
-    const StreamInterface& s = streamInterface;
-    if (!s.open || !s.close || !s.read || !s.seek || !s.tell) return nullptr;
-    auto* player = static_cast<Player*>(std::calloc(1, sizeof(Player)));
+    const StreamInterface s = streams;
+    if (!streamInterfaceComplete(s)) return nullptr;
+    auto* player = new (std::nothrow) Player{};
     auto* context = static_cast<LoadContext*>(std::calloc(1, sizeof(LoadContext)));
     if (player == nullptr || context == nullptr) {
         std::free(context);
-        std::free(player);
+        delete player;
         out->error = LoadError::OutOfMemory;
         out->value = static_cast<int64_t>(sizeof(Player) + sizeof(LoadContext));
         return nullptr;
@@ -784,9 +787,10 @@ Player* createPlayerWithResult(const MemoryStream* description, LoadResult* resu
     context->stream = s.open(description);
     if (context->stream == nullptr) {
         std::free(context);
-        std::free(player);
+        delete player;
         return nullptr;
     }
+    player->streams = s;
     const bool loaded = loadModule(player, context);
     *out = context->result;
     s.close(context->stream);
@@ -800,7 +804,7 @@ Player* createPlayerWithResult(const MemoryStream* description, LoadResult* resu
 
 bool destroyPlayer(Player* player) {
     if (player == nullptr) return false;
-    while (audioOutput.renderBusy.load(std::memory_order_acquire) != 0) {
+    while (player->output.renderBusy.load(std::memory_order_acquire) != 0) {
     }
     haltPlayback(player);
 
@@ -812,7 +816,7 @@ bool destroyPlayer(Player* player) {
                                       : maxSamplesPerInstrument;
             for (int32_t s = 0; s < owned; ++s) {
                 Sample* sample = instrument->samples[s];
-                if (sample == nullptr || sample == &emptySample) continue;
+                if (sample == nullptr || sample == &player->standIns.empty) continue;
                 std::free(sample->data);
                 std::free(sample);
             }
@@ -829,7 +833,7 @@ bool destroyPlayer(Player* player) {
             std::free(player->patterns[i].cells);
         std::free(player->patterns);
     }
-    std::free(player);
+    delete player;
     return true;
 }
 

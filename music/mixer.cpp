@@ -23,12 +23,6 @@
 
 namespace music {
 
-Voice voiceTable[voiceTableSize];
-
-// Until playback start sets them, the constants hold the values of the fixed output rate.
-int32_t rampLength = 128;
-float rampLengthReciprocal = 1.0f / 128.0f;
-
 namespace {
 
 constexpr int64_t rampFramesAtReferenceRate = 128;
@@ -56,15 +50,14 @@ uint64_t substituteStepFor(int32_t outputRate) {
         (substituteFrequencyHz << fractionBits) / static_cast<uint64_t>(outputRate);
     return (step >> 8) > 0 ? step >> 8 : 1;
 }
-uint64_t substituteCountStep = substituteStepFor(referenceRateHz);
 
 #if defined(MUSIC_MIXER_WIDE)
 bool processorHasAvx2() {
     __builtin_cpu_init();
     return __builtin_cpu_supports("avx2") != 0;
 }
+// What the processor offers is the same for every player.
 const bool wideMixingAvailable = processorHasAvx2();
-bool wideMixing = wideMixingAvailable;
 #endif
 constexpr uint64_t farBoundaryFrames = uint64_t{1} << 24;
 
@@ -536,8 +529,6 @@ __attribute__((target("avx2"))) uint64_t mixWide(const SampleView& view, float* 
 }
 #endif
 
-Interpolation interpolationMode = Interpolation::Linear;
-
 // The value at position between the frames around whole, read as elementAt reads them, for the
 // modes other than Linear. The cubic weights are those of a Catmull-Rom spline, with the
 // integer parts exact: value = s0 + t (c + t (b + t a)) / 2.
@@ -587,13 +578,13 @@ uint64_t mixCheckedFrame(const SampleView& view, float* out, uint64_t position, 
 // Positions move one way through a pass, so the frames split into runs that stay inside the data
 // (unchecked loops) and single frames that do not.
 template <bool Ramping>
-uint64_t mixPassFrames(const SampleView& view, float* out, int32_t frames, uint64_t position,
-                       uint64_t stepSize, bool backward, PassGains& gains) {
+uint64_t mixPassFrames(const Mixer& mixer, const SampleView& view, float* out, int32_t frames,
+                       uint64_t position, uint64_t stepSize, bool backward, PassGains& gains) {
     const uint64_t step = backward ? 0 - stepSize : stepSize;
-    if (interpolationMode != Interpolation::Linear) {
+    if (mixer.interpolation != Interpolation::Linear) {
         for (; frames > 0; --frames, out += 2)
             position =
-                mixCheckedFrame<Ramping>(view, out, position, step, gains, interpolationMode);
+                mixCheckedFrame<Ramping>(view, out, position, step, gains, mixer.interpolation);
         return position;
     }
     while (frames > 0) {
@@ -607,7 +598,7 @@ uint64_t mixPassFrames(const SampleView& view, float* out, int32_t frames, uint6
         const int32_t run =
             inside < static_cast<uint64_t>(frames) ? static_cast<int32_t>(inside) : frames;
 #if defined(MUSIC_MIXER_WIDE)
-        if (wideMixing) {
+        if (wideMixingAvailable && !mixer.wideMixingRefused) {
             position = mixWide<Ramping>(view, out, run, position, step, gains);
         } else
 #endif
@@ -700,7 +691,8 @@ template <bool FineLevels> float rampIncrement(int64_t difference, float lengthR
 
 // One voice's run; fine-level voices (levels in 1/256 units) get their own copy so that the
 // usual one stays exactly as it was.
-template <bool FineLevels> void mixVoice(Voice& voice, float* out, int32_t frameCount) {
+template <bool FineLevels>
+void mixVoice(const Mixer& mixer, Voice& voice, float* out, int32_t frameCount) {
     constexpr float unitGain = FineLevels ? fineLevelToGain : levelToGain;
     int32_t framesLeft = frameCount;
     while (framesLeft > 0 && voice.sample != nullptr) {
@@ -727,7 +719,7 @@ template <bool FineLevels> void mixVoice(Voice& voice, float* out, int32_t frame
         if ((distance >> fractionBits) < farBoundaryFrames) {
             const uint64_t coarseDistance = distance >> 8;
             uint64_t coarseStep = stepSize >> 8;
-            if (coarseStep == 0) coarseStep = substituteCountStep;
+            if (coarseStep == 0) coarseStep = mixer.substituteCountStep;
             const uint64_t count =
                 coarseDistance / coarseStep + (coarseDistance % coarseStep != 0 ? 1 : 0);
             if (count <= static_cast<uint64_t>(frames)) {
@@ -752,9 +744,9 @@ template <bool FineLevels> void mixVoice(Voice& voice, float* out, int32_t frame
             // A voice may ask for a ramp of its own length (once per target change, not per
             // frame, so the division costs nothing in the loop).
             const bool ownLength = voice.rampFrames > 0;
-            const int32_t length = ownLength ? voice.rampFrames : rampLength;
+            const int32_t length = ownLength ? voice.rampFrames : mixer.rampLength;
             const float reciprocal =
-                ownLength ? 1.0f / static_cast<float>(length) : rampLengthReciprocal;
+                ownLength ? 1.0f / static_cast<float>(length) : mixer.rampLengthReciprocal;
             voice.leftRampIncrement = rampIncrement<FineLevels>(leftDifference, reciprocal);
             voice.rightRampIncrement = rampIncrement<FineLevels>(rightDifference, reciprocal);
             ramping = leftDifference != 0 || rightDifference != 0;
@@ -775,7 +767,8 @@ template <bool FineLevels> void mixVoice(Voice& voice, float* out, int32_t frame
             gains.rightIncrement = voice.rightRampIncrement;
             gains.indexed = voice.rampFrames > 0;
             gains.index = 0;
-            position = mixPassFrames<true>(view, out, frames, position, stepSize, !forward, gains);
+            position =
+                mixPassFrames<true>(mixer, view, out, frames, position, stepSize, !forward, gains);
             if (gains.indexed) {
                 gains.left = indexedGain(gains.left, gains.leftIncrement, gains.index);
                 gains.right = indexedGain(gains.right, gains.rightIncrement, gains.index);
@@ -789,7 +782,8 @@ template <bool FineLevels> void mixVoice(Voice& voice, float* out, int32_t frame
             gains.right = static_cast<float>(voice.rightTarget) * unitGain;
             gains.leftIncrement = 0.0f;
             gains.rightIncrement = 0.0f;
-            position = mixPassFrames<false>(view, out, frames, position, stepSize, !forward, gains);
+            position =
+                mixPassFrames<false>(mixer, view, out, frames, position, stepSize, !forward, gains);
         }
         voice.positionWhole = static_cast<int32_t>(static_cast<uint32_t>(position >> fractionBits));
         voice.positionFraction = static_cast<uint32_t>(position);
@@ -816,18 +810,15 @@ template <bool FineLevels> void mixVoice(Voice& voice, float* out, int32_t frame
 // A muted voice runs through the same code as a heard one, so its position, loops and ramps
 // stay exact; only its output goes nowhere. Cleared before each piece so it cannot grow to
 // infinities, which would slow the adds down on some processors.
-constexpr int32_t unheardFrames = 1024;
-alignas(16) float unheardMix[unheardFrames * 2];
-uint32_t mutedChannelBits;
-
-void mixVoiceUnheard(Voice& voice, int32_t frameCount) {
+void mixVoiceUnheard(Mixer& mixer, Voice& voice, int32_t frameCount) {
+    float* unheardMix = mixer.unheardMix;
     for (int32_t done = 0; done < frameCount && voice.sample != nullptr;) {
         const int32_t n = frameCount - done < unheardFrames ? frameCount - done : unheardFrames;
         std::memset(unheardMix, 0, sizeof(float) * 2 * static_cast<size_t>(n));
         if (voice.fineLevels != 0) {
-            mixVoice<true>(voice, unheardMix, n);
+            mixVoice<true>(mixer, voice, unheardMix, n);
         } else {
-            mixVoice<false>(voice, unheardMix, n);
+            mixVoice<false>(mixer, voice, unheardMix, n);
         }
         done += n;
     }
@@ -835,58 +826,59 @@ void mixVoiceUnheard(Voice& voice, int32_t frameCount) {
 
 } // namespace
 
-void setRampConstants(int32_t outputRate) {
+void setRampConstants(Mixer& mixer, int32_t outputRate) {
     int64_t frames = static_cast<int64_t>(outputRate) * rampFramesAtReferenceRate / referenceRateHz;
     if (frames < 0) frames = 0;
     if (frames > std::numeric_limits<int32_t>::max()) frames = std::numeric_limits<int32_t>::max();
-    rampLength = static_cast<int32_t>(frames);
+    mixer.rampLength = static_cast<int32_t>(frames);
     // A rate too low for a single ramp frame changes levels at once.
-    rampLengthReciprocal = rampLength > 0 ? 1.0f / static_cast<float>(rampLength) : 0.0f;
+    mixer.rampLengthReciprocal =
+        mixer.rampLength > 0 ? 1.0f / static_cast<float>(mixer.rampLength) : 0.0f;
 }
 
-void setMixerRate(int32_t outputRate) {
-    setRampConstants(outputRate);
-    substituteCountStep = substituteStepFor(outputRate);
+void setMixerRate(Mixer& mixer, int32_t outputRate) {
+    setRampConstants(mixer, outputRate);
+    mixer.substituteCountStep = substituteStepFor(outputRate);
 }
 
-bool setWideMixing(bool allowed) {
+bool setWideMixing(Mixer& mixer, bool allowed) {
+    mixer.wideMixingRefused = !allowed;
 #if defined(MUSIC_MIXER_WIDE)
-    wideMixing = allowed && wideMixingAvailable;
-    return wideMixing;
+    return allowed && wideMixingAvailable;
 #else
-    (void)allowed;
     return false;
 #endif
 }
 
-void setInterpolation(Interpolation mode) {
-    interpolationMode = mode;
+void setInterpolation(Mixer& mixer, Interpolation mode) {
+    mixer.interpolation = mode;
 }
 
-Interpolation interpolation() {
-    return interpolationMode;
+Interpolation interpolation(const Mixer& mixer) {
+    return mixer.interpolation;
 }
 
-void setMutedChannels(uint32_t channelBits) {
-    mutedChannelBits = channelBits;
+void setMutedChannels(Mixer& mixer, uint32_t channelBits) {
+    mixer.mutedChannelBits = channelBits;
 }
 
-uint32_t mutedChannels() {
-    return mutedChannelBits;
+uint32_t mutedChannels(const Mixer& mixer) {
+    return mixer.mutedChannelBits;
 }
 
-void mixVoices(float* mixBuffer, int32_t frameCount) {
+void mixVoices(Mixer& mixer, float* mixBuffer, int32_t frameCount) {
     if (frameCount <= 0 || mixBuffer == nullptr) return;
+    const uint32_t mutedChannelBits = mixer.mutedChannelBits;
     for (int32_t i = 0; i < mixedVoiceCount; ++i) {
-        Voice& voice = voiceTable[i];
+        Voice& voice = mixer.voices[i];
         if (voice.sample == nullptr) continue;
         const bool muted = (mutedChannelBits >> (i % partnerVoiceOffset) & 1) != 0;
         if (muted) {
-            mixVoiceUnheard(voice, frameCount);
+            mixVoiceUnheard(mixer, voice, frameCount);
         } else if (voice.fineLevels != 0) {
-            mixVoice<true>(voice, mixBuffer, frameCount);
+            mixVoice<true>(mixer, voice, mixBuffer, frameCount);
         } else {
-            mixVoice<false>(voice, mixBuffer, frameCount);
+            mixVoice<false>(mixer, voice, mixBuffer, frameCount);
         }
     }
 }

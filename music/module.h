@@ -1,7 +1,11 @@
 // The decoded module: Player, Pattern, Instrument and Sample records, and the Player's life.
 #pragma once
 
+#include "audio_output.h"
+#include "channel.h"
+#include "format.h"
 #include "load_result.h"
+#include "mixer.h"
 #include "profile.h"
 #include "stream.h"
 
@@ -58,7 +62,7 @@ struct Sample {
 
 struct Instrument {
     int32_t sampleCount;                      // 0..16
-    Sample* samples[maxSamplesPerInstrument]; // slots >= sampleCount point at emptySample
+    Sample* samples[maxSamplesPerInstrument]; // slots >= sampleCount: the Player's empty sample
     uint8_t sampleMap[sampleMapNotes];        // sample slot per note 1..96 (index note - 1)
     EnvelopePoint volumeEnvelope[envelopePointsStored];
     EnvelopePoint panningEnvelope[envelopePointsStored];
@@ -143,6 +147,19 @@ struct StoredModule {
 struct Player;
 using TickHandler = void (*)(Player* player);
 
+// What plays where a module names nothing: each Player has its own, since effect E5y may write
+// a stand-in's finetune. Playback start puts them back as they are here.
+struct StandIns {
+    // Stands in for every missing sample.
+    Sample empty{};
+    // What FT2 plays for an instrument that does not exist, and for a sample slot an existing
+    // instrument leaves empty: no data either way, only the defaults differ.
+    Sample ft2Placeholder{nullptr, 0, 0, 0, 0, 0, 128, 0, 0, 0};
+    Sample ft2UnusedSlot{nullptr, 0, 0, 0, 64, 0, 128, 0, 0, 0};
+    // All zero: no samples, no envelopes, no fadeout. Stands in for a missing instrument.
+    Instrument emptyInstrument{};
+};
+
 struct Player {
     Pattern* patterns;       // patternRecordCount records
     Instrument* instruments; // instrumentCount records
@@ -171,6 +188,8 @@ struct Player {
     int32_t nextOrder; // -1 = none pending
     int32_t songTimeMs;
     TickHandler tickHandler;
+    // Whatever the one who installed tickHandler needs to find again from the Player alone.
+    void* tickContext;
     // Not in the file: which rules playback follows. Null (a zero-filled Player) plays the demo
     // profile. Set with setReplayProfile before playback starts.
     const ReplayProfile* profile;
@@ -179,6 +198,18 @@ struct Player {
     uint8_t globalVolumeTouched; // G or H ran on this tick
     // Not read by playback: the file's own statements, written while loading.
     StoredModule stored;
+
+    // Everything else the Player plays from is its own too, so that any number of Players play
+    // at once, each on its own thread. Set before playback starts: the output rate (setSampleRate)
+    // and the table the loader read through (playback start checks it is complete).
+    int32_t outputRate = defaultSampleRateHz;
+    StreamInterface streams = memoryStreamInterface;
+    // Touched only by the thread that renders the Player.
+    Channel channels[channelTableSize];
+    Mixer mixer;
+    MixControls controls{1.0f, 1.0f};
+    StandIns standIns;
+    AudioOutput output;
 };
 
 // Chooses the rules a Player is played by; takes effect at the next playback start.
@@ -189,28 +220,28 @@ inline const ReplayProfile& profileOf(const Player* player) {
     return player->profile != nullptr ? *player->profile : *replayProfile(ProfileId::Demo);
 }
 
-// Stands in for every missing sample; never freed. Not const: effect E5y may write its finetune.
-extern Sample emptySample;
-
 // Carries the open stream from createPlayer into loadModule, and the loader's verdict back.
 struct LoadContext {
     void* stream;
     LoadResult result; // written by loadModule: error None on success
 };
 
-// Reads a module through streamInterface into a zero-filled Player. False when the module cannot
+// Reads a module through the Player's stream table into a new Player. False when the module cannot
 // be loaded, with the reason in context->result; whatever was allocated stays reachable from the
 // Player for destroyPlayer to free.
 bool loadModule(Player* player, LoadContext* context);
 
-// Returns a loaded Player, or null when the description names no loadable module.
-Player* createPlayer(const MemoryStream* description);
+// Returns a loaded Player, or null when the description names no loadable module. The module is
+// read through streams (the memory stream unless another table is given).
+Player* createPlayer(const MemoryStream* description,
+                     const StreamInterface& streams = memoryStreamInterface);
 
 // As createPlayer, and says why a module was refused: result (when not null) gets error None
 // with a Player, else the reason and the byte at which loading stopped.
-Player* createPlayerWithResult(const MemoryStream* description, LoadResult* result);
+Player* createPlayerWithResult(const MemoryStream* description, LoadResult* result,
+                               const StreamInterface& streams = memoryStreamInterface);
 
-// Stops playback (it is global) and frees the Player with everything it owns. False for null.
+// Stops the Player's playback and frees the Player with everything it owns. False for null.
 bool destroyPlayer(Player* player);
 
 } // namespace music

@@ -14,15 +14,7 @@
 
 namespace music {
 
-Instrument emptyInstrument;
-
 namespace {
-
-// What FT2 plays for an instrument that does not exist, and for a sample slot an existing
-// instrument leaves empty: no data either way, only the defaults differ.
-Sample ft2PlaceholderSample = {nullptr, 0, 0, 0, 0, 0, 128, 0, 0, 0};
-
-Sample ft2UnusedSlotSample = {nullptr, 0, 0, 0, 64, 0, 128, 0, 0, 0};
 
 constexpr int32_t fadeoutFull = 65536;
 
@@ -45,18 +37,21 @@ void releaseNote(const Player* player, Channel* channel, const Instrument* instr
 void lookUpInstrument(const Player* player, const Channel* channel, Instrument** instrument,
                       Sample** sample) {
     const bool ft2StandIns = profileOf(player).ft2MissingInstruments;
+    // The stand-ins are the Player's own and may be written like any sample (E5y), as the
+    // pointers handed out say; the Player is const here only for what this call reads.
+    StandIns& standIns = const_cast<Player*>(player)->standIns;
     if (channel->instrument >= player->instrumentCount || player->instruments == nullptr ||
         (ft2StandIns && player->instruments[channel->instrument].sampleCount == 0)) {
-        *instrument = &emptyInstrument;
-        *sample = ft2StandIns ? &ft2PlaceholderSample : &emptySample;
+        *instrument = &standIns.emptyInstrument;
+        *sample = ft2StandIns ? &standIns.ft2Placeholder : &standIns.empty;
         return;
     }
     Instrument* found = &player->instruments[channel->instrument];
     *instrument = found;
     const uint8_t slot = channel->note < sampleMapNotes ? found->sampleMap[channel->note] : 0xFF;
     Sample* playing = slot < maxSamplesPerInstrument ? found->samples[slot] : nullptr;
-    if (playing == nullptr || playing == &emptySample)
-        playing = ft2StandIns ? &ft2UnusedSlotSample : &emptySample;
+    if (playing == nullptr || playing == &standIns.empty)
+        playing = ft2StandIns ? &standIns.ft2UnusedSlot : &standIns.empty;
     *sample = playing;
 }
 

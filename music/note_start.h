@@ -12,9 +12,6 @@ struct Sample;
 struct Voice;
 struct ReplayProfile;
 
-// All zero: no samples, no envelopes, no fadeout. Stands in for a missing instrument.
-extern Instrument emptyInstrument;
-
 // FT2's notes run from B-(-1) to B-9 after the relative note.
 constexpr int32_t notesInFt2Range = 120;
 

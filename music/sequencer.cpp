@@ -77,7 +77,7 @@ bool isNote(uint8_t cellNote) {
 
 bool patternLoopRunning(const Player* player) {
     for (int32_t c = 0; c < player->channelCount && c < channelTableSize; ++c) {
-        if (channelTable[c].loopCounter != 0) return true;
+        if (player->channels[c].loopCounter != 0) return true;
     }
     return false;
 }
@@ -161,7 +161,7 @@ void processRow(Player* player) {
     const Cell* cells = currentRowCells(player);
     const int32_t count = channelsToPlay(player);
     for (int32_t c = 0; c < count; ++c) {
-        Channel* channel = &channelTable[c];
+        Channel* channel = &player->channels[c];
         const Cell* cell = &cells[c];
         row.heldVolume = channel->volume;
         row.heldPeriod = channel->period;
@@ -332,7 +332,7 @@ void processTick(Player* player) {
     const Cell* cells = currentRowCells(player);
     const int32_t count = channelsToPlay(player);
     for (int32_t c = 0; c < count; ++c) {
-        Channel* channel = &channelTable[c];
+        Channel* channel = &player->channels[c];
         const Cell* cell = &cells[c];
         Instrument* instrument;
         Sample* sample;
@@ -408,6 +408,48 @@ void sequencerTick(Player* player) {
         player->tick = 0;
     }
     if (profileOf(player).wholeFrameTickLength) setWholeFrameTickLength(player);
+}
+
+void resetSequencer(Player* player) {
+    Voice* voices = player->mixer.voices;
+    for (int32_t i = 0; i < voiceTableSize; ++i) {
+        voices[i] = Voice{};
+        voices[i].index = i;
+        voices[i].stepWhole = 1;
+    }
+    player->standIns = StandIns{};
+
+    player->globalVolume = player->initialGlobalVolume;
+    player->globalVolumeSlideMemory = 0;
+    player->tempo = player->defaultTempo;
+    player->bpm = player->defaultBpm;
+    player->row = 0;
+    player->order = 0;
+    player->nextOrder = -1;
+    player->nextRow = -1;
+    player->tickSamplesLeft = 0;
+    player->tick = 0;
+    player->patternDelayTicks = 0;
+    player->songTimeMs = 0;
+    player->pendingBreakRow = 0;
+    player->globalVolumeTouched = 0;
+    player->samplesPerTick = samplesPerTickForBpm(player->bpm, player->outputRate);
+
+    // The channel count comes from the file; the table has room for 32.
+    const int32_t count = channelsToPlay(player);
+    for (int32_t i = 0; i < count; ++i) startChannel(player, &player->channels[i], &voices[i]);
+}
+
+void seekOrder(Player* player, int32_t order) {
+    player->nextOrder = order;
+    player->nextRow = 0;
+    player->tick = 0;
+    player->patternDelayTicks = 0;
+    player->tickSamplesLeft = 0;
+    player->pendingBreakRow = 0;
+    // A loop under way belongs to the rows left behind.
+    const int32_t count = channelsToPlay(player);
+    for (int32_t c = 0; c < count; ++c) player->channels[c].loopCounter = 0;
 }
 
 } // namespace music

@@ -1,4 +1,4 @@
-// The in-memory stream and the global stream table that the loader reads through.
+// The in-memory stream and its table of operations.
 #include "stream.h"
 
 #include <cstdlib>
@@ -7,14 +7,12 @@
 
 namespace music {
 
-StreamInterface streamInterface;
+const StreamInterface memoryStreamInterface = {memoryOpen, memoryClose, memoryRead, memorySeek,
+                                               memoryTell};
 
-void installMemoryStream() {
-    streamInterface.open = memoryOpen;
-    streamInterface.close = memoryClose;
-    streamInterface.read = memoryRead;
-    streamInterface.seek = memorySeek;
-    streamInterface.tell = memoryTell;
+bool streamInterfaceComplete(const StreamInterface& s) {
+    return s.open != nullptr && s.close != nullptr && s.read != nullptr && s.seek != nullptr &&
+           s.tell != nullptr;
 }
 
 void* memoryOpen(const MemoryStream* description) {

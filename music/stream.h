@@ -13,7 +13,7 @@ struct MemoryStream {
     const uint8_t* base; // first byte of the block
 };
 
-// One global table, filled by installMemoryStream. Streams are opaque to the loader.
+// A table of stream operations; streams are opaque to the loader.
 struct StreamInterface {
     void* (*open)(const MemoryStream* description); // null only when out of memory
     void (*close)(void* stream);
@@ -22,9 +22,12 @@ struct StreamInterface {
     int32_t (*tell)(void* stream);
 };
 
-extern StreamInterface streamInterface;
+// The MemoryStream operations below as a table: what a Player reads through unless it is given
+// another.
+extern const StreamInterface memoryStreamInterface;
 
-void installMemoryStream();
+// Whether every operation of the table is there.
+bool streamInterfaceComplete(const StreamInterface& streams);
 
 // The MemoryStream operations themselves, for tests and tools.
 void* memoryOpen(const MemoryStream* description);

@@ -16,6 +16,8 @@
 namespace music {
 namespace {
 
+// The page has one thread of execution, so there is one routine running in passes for the
+// whole process (the render thread of the one device playback).
 ThreadRoutine runningRoutine;
 bool inPass;
 std::jmp_buf passEnd;

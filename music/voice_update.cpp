@@ -75,19 +75,21 @@ int32_t linearFrequency(int32_t period, int32_t periodDelta) {
 }
 
 // FT2's quick ramp: rate / 200 frames (220 at 44100 Hz).
-int32_t quickRampFrames() {
-    const int32_t frames = sampleRate / 200;
+int32_t quickRampFrames(int32_t rateHz) {
+    const int32_t frames = rateHz / 200;
     return frames > 0 ? frames : 1;
 }
 
-void startNote(Channel* channel, Sample* sample, bool offsetPastEndSilences, bool ft2Ramps) {
-    Voice* current = &voiceTable[channel->voice->index];
+void startNote(Player* player, Channel* channel, Sample* sample, bool offsetPastEndSilences,
+               bool ft2Ramps) {
+    Voice* voices = player->mixer.voices;
+    Voice* current = &voices[channel->voice->index];
     Voice* target = current;
     if (current->sample != nullptr) {
         const int32_t a = current->index;
         const int32_t partnerIndex =
             a < partnerVoiceOffset ? a + partnerVoiceOffset : a - partnerVoiceOffset;
-        Voice* partner = &voiceTable[partnerIndex];
+        Voice* partner = &voices[partnerIndex];
         *partner = *current;
         partner->index = partnerIndex;
         // The old note keeps playing where it was and the mixer ramps it down to silence.
@@ -95,7 +97,7 @@ void startNote(Channel* channel, Sample* sample, bool offsetPastEndSilences, boo
         current->volumeCopy = 0;
         current->leftTarget = 0;
         current->rightTarget = 0;
-        if (ft2Ramps) current->rampFrames = quickRampFrames();
+        if (ft2Ramps) current->rampFrames = quickRampFrames(player->outputRate);
         channel->voice = partner;
         target = partner;
     }
@@ -196,8 +198,8 @@ void setFt2Step(const Channel* channel, Voice* voice, const Player* player) {
     // periodDelta raises the pitch on the linear table and lowers it on the Amiga table.
     const int32_t period =
         linear ? channel->period - channel->periodDelta : channel->period + channel->periodDelta;
-    const uint32_t delta = ft2Delta(period, linear, sampleRate);
-    const double hz = static_cast<double>(delta) * sampleRate / 65536.0;
+    const uint32_t delta = ft2Delta(period, linear, player->outputRate);
+    const double hz = static_cast<double>(delta) * player->outputRate / 65536.0;
     // Whole hertz only for those who read the rate.
     voice->frequency = hz < maxFrequencyHz ? static_cast<int32_t>(std::lround(hz)) : 2147483647;
     voice->stepWhole = static_cast<int32_t>(delta >> 16);
@@ -219,26 +221,27 @@ void updateFrequency(const Channel* channel, Voice* voice, const Player* player)
     voice->frequency = hz;
     if (hz < minimumFrequencyHz) hz = minimumFrequencyHz;
     const uint32_t f = static_cast<uint32_t>(hz);
-    const uint32_t rate = static_cast<uint32_t>(sampleRate);
+    const uint32_t rate = static_cast<uint32_t>(player->outputRate);
     voice->stepWhole = static_cast<int32_t>(f / rate);
     voice->stepFraction = static_cast<uint32_t>((static_cast<uint64_t>(f % rate) << 32) / rate);
 }
 
 } // namespace
 
-void updateVoice(Channel* channel, Sample* sample, const Player* player) {
+void updateVoice(Channel* channel, Sample* sample, Player* player) {
     if (channel->period + channel->periodDelta == 0 && !profileOf(player).ft2VoiceStep)
         channel->updateFlags &= ~UPDATE_FREQUENCY;
     const uint8_t flags = channel->updateFlags;
     const ReplayProfile& rules = profileOf(player);
     if (flags & UPDATE_TRIGGER)
-        startNote(channel, sample, rules.sampleOffsetWithNoteOnly, rules.ft2VolumeRamps);
+        startNote(player, channel, sample, rules.sampleOffsetWithNoteOnly, rules.ft2VolumeRamps);
     if (rules.ft2VolumeRamps && (flags & (UPDATE_VOLUME | UPDATE_PANNING)) != 0) {
         // A slide or an envelope moves across the whole tick, a quick change in rate / 200.
         const bool quick = (flags & (UPDATE_TRIGGER | UPDATE_QUICK_RAMP)) != 0;
         const int32_t bpm = player->bpm > 0 ? player->bpm : 1;
-        const int32_t tickFrames = (sampleRate * 5 / 2) / bpm;
-        channel->voice->rampFrames = quick ? quickRampFrames() : (tickFrames > 0 ? tickFrames : 1);
+        const int32_t tickFrames = (player->outputRate * 5 / 2) / bpm;
+        channel->voice->rampFrames =
+            quick ? quickRampFrames(player->outputRate) : (tickFrames > 0 ? tickFrames : 1);
     }
     if (flags & UPDATE_VOLUME) updateVolume(channel, channel->voice, player);
     if (flags & UPDATE_PANNING) updatePanning(channel, channel->voice, player);

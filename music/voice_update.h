@@ -8,6 +8,6 @@ struct Sample;
 struct Player;
 
 // Runs once per channel per tick, as the channel's last step. sample is never null.
-void updateVoice(Channel* channel, Sample* sample, const Player* player);
+void updateVoice(Channel* channel, Sample* sample, Player* player);
 
 } // namespace music

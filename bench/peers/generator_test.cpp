@@ -92,7 +92,6 @@ TEST(BenchGenerator, EveryModuleLoadsInOurLoaderWithItsShape) {
     std::vector<benchgen::NamedShape> shapes;
     for (const auto& s : benchgen::smallShapes()) shapes.push_back(s);
     shapes.push_back({"bench 32", benchgen::benchShape(32)});
-    music::installMemoryStream();
     for (const auto& named : shapes) {
         SCOPED_TRACE(named.name);
         const benchgen::SongShape& shape = named.shape;

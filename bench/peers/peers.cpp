@@ -50,7 +50,6 @@ struct Contender {
 // --- ours: the offline renderer over the same chunk renderer the device path uses, in the FT2
 // replay profile (what the tools play files from elsewhere with) and the demo's own.
 void* oursLoad(const Module& m, music::ProfileId profile) {
-    music::installMemoryStream();
     music::MemoryStream description{static_cast<int32_t>(m.bytes.size()), 0, m.bytes.data()};
     music::Player* player = music::createPlayer(&description);
     if (player == nullptr) return nullptr;
@@ -67,11 +66,11 @@ void* oursFt2Load(const Module& m) {
 void* oursDemoLoad(const Module& m) {
     return oursLoad(m, music::ProfileId::Demo);
 }
-int32_t oursRender(void*, int16_t* out, int32_t frames) {
-    return music::offlineRender(out, frames);
+int32_t oursRender(void* state, int16_t* out, int32_t frames) {
+    return music::offlineRender(static_cast<music::Player*>(state), out, frames);
 }
 void oursUnload(void* state) {
-    music::offlineEnd();
+    music::offlineEnd(static_cast<music::Player*>(state));
     music::destroyPlayer(static_cast<music::Player*>(state));
 }
 
@@ -376,8 +375,8 @@ int main(int argc, char** argv) {
         }
     }
     std::printf(
-        "\nstatic tables of ours, not on the heap: voice table %zu B, channel table %zu B\n",
-        sizeof music::voiceTable, sizeof music::channelTable);
+        "\nour Player on the heap, counted above: %zu B, of it voices %zu B, channels %zu B\n",
+        sizeof(music::Player), sizeof music::Player::mixer.voices, sizeof music::Player::channels);
     if (!onlyPlayer.empty() || !memory) aimMet = false;
     std::printf("aim (>= 2x libxmp, >= 3x libopenmpt, less heap than both, every module): %s\n",
                 aimMet                             ? "met"

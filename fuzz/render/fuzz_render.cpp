@@ -25,7 +25,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::unique_ptr<uint8_t[]> bytes(new uint8_t[size]);
     if (size > 0) std::memcpy(bytes.get(), data, size);
 
-    music::installMemoryStream();
     music::MemoryStream description{static_cast<int32_t>(size), 0, bytes.get()};
     music::Player* player = music::createPlayer(&description);
     if (player == nullptr) return 0;
@@ -33,10 +32,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         int32_t left = renderSeconds * outputRateHz;
         while (left > 0) {
             const int32_t n = left < blockFrames ? left : blockFrames;
-            if (music::offlineRender(block, n) != n) std::abort(); // a running render never stops
+            if (music::offlineRender(player, block, n) != n)
+                std::abort(); // a running render never stops
             left -= n;
         }
-        music::offlineEnd();
+        music::offlineEnd(player);
     }
     music::destroyPlayer(player);
     return 0;

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -134,19 +135,64 @@ TEST(ApiOpen, RefusesBadArgumentsAndSaysWhy) {
     EXPECT_STREQ(bxm_error_text(12345), "unknown error");
 }
 
-TEST(ApiOpen, OnePlayerAtATime) {
-    Open a(song(), BXM_PROFILE_DEMO, 0);
-    ASSERT_NE(a.player, nullptr);
-    EXPECT_EQ(a.error.code, BXM_OK);
-    {
-        Open b(song(), BXM_PROFILE_DEMO, 0);
-        EXPECT_EQ(b.player, nullptr);
-        EXPECT_EQ(b.error.code, BXM_ERROR_BUSY);
+// A hundred players open at once, in two profiles and four rates, rendered in turns of uneven
+// length: each gives exactly what the same song gives in a player open alone, so none of them
+// shares anything with another, and none is refused as busy.
+TEST(ApiOpen, AHundredPlayersAtOnce) {
+    constexpr int32_t playerCount = 100;
+    constexpr int32_t frames = 2 * 44100;
+    const int32_t rates[] = {44100, 48000, 22050, 32000};
+    auto profileOf = [](int32_t i) { return i % 2 == 0 ? BXM_PROFILE_DEMO : BXM_PROFILE_FT2; };
+    auto rateOf = [&rates](int32_t i) { return rates[(i / 2) % 4]; };
+
+    // What each of the eight kinds renders alone, before any other player is open.
+    std::vector<std::vector<int16_t>> alone(8);
+    for (int32_t k = 0; k < 8; ++k) {
+        Open o(song(), profileOf(k), rateOf(k));
+        ASSERT_NE(o.player, nullptr);
+        alone[k].resize(static_cast<size_t>(frames) * 2);
+        ASSERT_EQ(bxm_render_s16(o.player, alone[k].data(), frames), frames);
     }
-    bxm_close(a.player);
-    a.player = nullptr;
-    Open c(song(), BXM_PROFILE_DEMO, 0);
-    EXPECT_NE(c.player, nullptr);
+    EXPECT_NE(alone[0], alone[1]) << "the profiles should sound different";
+    EXPECT_NE(alone[0], alone[2]) << "the rates should give different frames";
+
+    std::vector<bxm_player*> players(playerCount, nullptr);
+    for (int32_t i = 0; i < playerCount; ++i) {
+        bxm_options o = BXM_OPTIONS_INIT;
+        o.profile = profileOf(i);
+        o.sample_rate = rateOf(i);
+        bxm_error error{};
+        players[i] = bxm_open(song().data(), song().size(), &o, &error);
+        ASSERT_NE(players[i], nullptr) << "player " << i << ": " << bxm_error_text(error.code);
+        EXPECT_EQ(error.code, BXM_OK);
+    }
+    // Different gains on some of them: a control of one player is not another's.
+    for (int32_t i = 0; i < playerCount; i += 10) ASSERT_EQ(bxm_set_gain(players[i + 8], -600), 0);
+
+    std::vector<std::vector<int16_t>> out(playerCount,
+                                          std::vector<int16_t>(static_cast<size_t>(frames) * 2));
+    std::vector<int32_t> done(playerCount, 0);
+    for (int32_t turn = 0, busy = playerCount; busy > 0; ++turn) {
+        busy = 0;
+        for (int32_t i = 0; i < playerCount; ++i) {
+            const int32_t left = frames - done[i];
+            if (left == 0) continue;
+            const int32_t n = std::min(left, 301 + (i * 977 + turn * 131) % 3000);
+            ASSERT_EQ(bxm_render_s16(players[i], out[i].data() + done[i] * 2, n), n);
+            done[i] += n;
+            ++busy;
+        }
+    }
+    for (int32_t i = 0; i < playerCount; ++i) {
+        const bool quieter = i % 10 == 8;
+        if (quieter) {
+            EXPECT_NE(out[i], alone[i % 8]) << "player " << i << " kept its lower gain";
+            continue;
+        }
+        EXPECT_TRUE(out[i] == alone[i % 8]) << "player " << i << " differs from its song alone";
+    }
+    for (int32_t i = playerCount - 1; i >= 0; i -= 2) bxm_close(players[i]);
+    for (int32_t i = 0; i < playerCount; i += 2) bxm_close(players[i]);
 }
 
 TEST(ApiFacts, AsStoredNotAsNormalised) {

@@ -37,7 +37,6 @@ struct Song {
     std::vector<uint8_t> bytes = readSong();
     music::Player* player = nullptr;
     Song() {
-        music::installMemoryStream();
         const music::MemoryStream description{static_cast<int32_t>(bytes.size()), 0, bytes.data()};
         player = music::createPlayer(&description);
     }
@@ -87,13 +86,13 @@ TEST(SoundTrack, HoldsTheOfflineRenderersSamplesAndStamps) {
     int64_t chunksSeen = 0;
     for (size_t at = 0; at < plain.size(); at += 500 * 2) {
         const auto n = static_cast<int32_t>(std::min<size_t>(500, (plain.size() - at) / 2));
-        ASSERT_EQ(music::offlineRender(plain.data() + at, n), n);
-        if (music::offlineChunksRendered() != chunksSeen) {
-            chunksSeen = music::offlineChunksRendered();
-            stamps.push_back(music::offlineLastStamp().songTimeMs);
+        ASSERT_EQ(music::offlineRender(song.player, plain.data() + at, n), n);
+        if (music::offlineChunksRendered(song.player) != chunksSeen) {
+            chunksSeen = music::offlineChunksRendered(song.player);
+            stamps.push_back(music::offlineLastStamp(song.player).songTimeMs);
         }
     }
-    music::offlineEnd();
+    music::offlineEnd(song.player);
     EXPECT_EQ(plain, track.samples);
     EXPECT_EQ(stamps, track.chunkClockMs);
 }
@@ -177,7 +176,7 @@ TEST(FrameClock, EveryFlashStartsWithinTwentyFiveMsOfItsKick) {
         for (int32_t beat = firstFlashBeat; beat <= lastFlashBeat; ++beat) {
             const auto row = static_cast<size_t>(beat * 2);
             ASSERT_LT(row, rowWatch.rowStartFrame.size());
-            const double kickMs = rowWatch.rowStartFrame[row] * 1000.0 / music::sampleRate;
+            const double kickMs = rowWatch.rowStartFrame[row] * 1000.0 / song.player->outputRate;
             while (capture::clockAtFrame(track, frame, fps) < beat * beatMs) ++frame;
             const double offset = static_cast<double>(frame) * 1000.0 / fps - kickMs;
             EXPECT_LE(std::fabs(offset), 25.0) << "beat " << beat;

@@ -47,7 +47,6 @@ struct ReaderResult {
 };
 
 TEST(MusicClockThreads, ClockReadsOnlyFinishedStampsWhileTheRenderThreadRuns) {
-    installMemoryStream();
     testDeviceReset();
 
     // The time at the end of every chunk, from the offline renderer, which runs the same code.
@@ -56,10 +55,10 @@ TEST(MusicClockThreads, ClockReadsOnlyFinishedStampsWhileTheRenderThreadRuns) {
     std::vector<int32_t> times;
     std::vector<int16_t> scratch(884 * 2);
     for (int64_t i = 0; i < expectedChunks; ++i) {
-        offlineRender(scratch.data(), 884);
-        times.push_back(offlineLastStamp().songTimeMs);
+        offlineRender(&reference, scratch.data(), 884);
+        times.push_back(offlineLastStamp(&reference).songTimeMs);
     }
-    offlineEnd();
+    offlineEnd(&reference);
     ASSERT_TRUE(std::is_sorted(times.begin(), times.end()));
 
     Player p = makePlayer();
@@ -75,9 +74,9 @@ TEST(MusicClockThreads, ClockReadsOnlyFinishedStampsWhileTheRenderThreadRuns) {
         while (!done.load(std::memory_order_acquire)) {
             int32_t chunk = 0;
             int32_t time = 0;
-            if (!audibleChunkStamp(&chunk, &time)) continue;
+            if (!audibleChunkStamp(&p, &chunk, &time)) continue;
             const uint64_t heard = heardChunks.load(std::memory_order_acquire);
-            const uint32_t clock = musicClockMs();
+            const uint32_t clock = musicClockMs(&p);
             ++result.reads;
             const auto at = std::lower_bound(times.begin(), times.end(), time);
             if (at == times.end() || *at != time) {
@@ -113,7 +112,7 @@ TEST(MusicClockThreads, ClockReadsOnlyFinishedStampsWhileTheRenderThreadRuns) {
     EXPECT_EQ(result.backwards, 0);
     EXPECT_EQ(result.ahead, 0);
     EXPECT_GT(result.highestChunk, 300) << "the render thread kept up with the device";
-    EXPECT_EQ(musicClockMs(), 0u);
+    EXPECT_EQ(musicClockMs(&p), 0u);
 }
 
 } // namespace

@@ -38,7 +38,6 @@ class SongTest : public ::testing::Test {
     int16_t data[songInstruments][sampleFrames + sampleGuardValues]{};
 
     void SetUp() override {
-        std::memset(&emptySample, 0, sizeof emptySample);
         for (int32_t p = 0; p < songPatterns; ++p) {
             patterns[p].rowCount = songRows;
             patterns[p].cells = cells[p];
@@ -69,7 +68,8 @@ class SongTest : public ::testing::Test {
             Instrument& in = instruments[i];
             in.sampleCount = 1;
             in.samples[0] = &samples[i];
-            for (int32_t k = 1; k < maxSamplesPerInstrument; ++k) in.samples[k] = &emptySample;
+            for (int32_t k = 1; k < maxSamplesPerInstrument; ++k)
+                in.samples[k] = &player.standIns.empty;
         }
         samples[1].volume = 32;
         samples[1].panning = 64;
@@ -79,28 +79,8 @@ class SongTest : public ::testing::Test {
         samples[2].loopLength = 300;
     }
 
-    // What starting playback does to the tables and the Player.
-    void start() {
-        std::memset(voiceTable, 0, sizeof voiceTable);
-        for (int32_t i = 0; i < voiceTableSize; ++i) {
-            voiceTable[i].index = i;
-            voiceTable[i].stepWhole = 1;
-        }
-        for (int32_t i = 0; i < player.channelCount && i < channelTableSize; ++i) {
-            startChannel(&player, &channelTable[i], &voiceTable[i]);
-        }
-        player.globalVolume = player.initialGlobalVolume;
-        player.tempo = player.defaultTempo;
-        setBpm(&player, player.defaultBpm);
-        player.row = 0;
-        player.order = 0;
-        player.nextRow = -1;
-        player.nextOrder = -1;
-        player.tick = 0;
-        player.patternDelayTicks = 0;
-        player.tickSamplesLeft = 0;
-        player.songTimeMs = 0;
-    }
+    // What starting playback does to the Player's sequencer, channels and voices.
+    void start() { resetSequencer(&player); }
 
     Cell& cell(int32_t pattern, int32_t row, int32_t channel) {
         return cells[pattern][row * player.channelCount + channel];
@@ -116,8 +96,8 @@ class SongTest : public ::testing::Test {
         for (int32_t i = 0; i < count; ++i) player.tickHandler(&player);
     }
 
-    static Channel& channel(int32_t i) { return channelTable[i]; }
-    static Voice& voiceOf(int32_t i) { return *channelTable[i].voice; }
+    Channel& channel(int32_t i) { return player.channels[i]; }
+    Voice& voiceOf(int32_t i) { return *player.channels[i].voice; }
 };
 
 // Notes of the cells, 1-based as stored: C-4 is 49.

@@ -39,8 +39,8 @@ TickLog tickLog;
 void countingTick(Player* player) {
     if (tickLog.calls == 0) {
         tickLog.firstSeen = *player;
-        tickLog.firstVoice5 = voiceTable[5];
-        tickLog.channel6Volume = channelTable[6].volume;
+        tickLog.firstVoice5 = player->mixer.voices[5];
+        tickLog.channel6Volume = player->channels[6].volume;
     }
     ++tickLog.calls;
     ++player->row; // makes the stamps show how many ticks ran
@@ -72,7 +72,7 @@ void setUpTone() {
 // tick length changes now and then, so runs are cut at many different places.
 void toneTick(Player* player) {
     const int64_t t = tickLog.calls++;
-    Channel* c = &channelTable[0];
+    Channel* c = &player->channels[0];
     c->updateFlags = UPDATE_VOLUME | UPDATE_PANNING | UPDATE_FREQUENCY;
     if (t % 5 == 0) c->updateFlags |= UPDATE_TRIGGER;
     c->period = 4608 - static_cast<int32_t>((t * 37) % 1500);
@@ -111,9 +111,11 @@ bool waitFor(bool (*condition)(), int32_t timeoutMs = 3000) {
 }
 
 int32_t waitedAudible;
+const AudioOutput* waitedOutput; // the output of the Player the test waits for
 bool audibleIsWaited() {
-    return audioOutput.audibleChunk.load() == waitedAudible &&
-           audioOutput.writeChunk.load() == waitedAudible && audioOutput.renderBusy.load() == 0;
+    const AudioOutput& o = *waitedOutput;
+    return o.audibleChunk.load() == waitedAudible && o.writeChunk.load() == waitedAudible &&
+           o.renderBusy.load() == 0;
 }
 
 constexpr uint64_t bytesPerChunk = 884 * 4;
@@ -121,17 +123,14 @@ constexpr uint64_t bytesPerChunk = 884 * 4;
 class AudioOutputTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        installMemoryStream();
         testDeviceReset();
         tickLog = TickLog{};
         setUpTone();
     }
     void TearDown() override {
-        Player none{};
-        offlineEnd();
-        stopPlayback(&none);
+        // A test that failed half-way may have left its Player on the device.
+        if (Player* owner = devicePlaybackOwner()) stopPlayback(owner);
         testDeviceReset();
-        setSampleRate(defaultSampleRateHz);
     }
 };
 
@@ -234,7 +233,7 @@ TEST_F(AudioOutputTest, StampsAt530FramesPerTick) {
     Player p = makePlayer(countingTick);
     tickLog.framesPerTick = 530;
     ASSERT_TRUE(startPlayback(&p));
-    const ChunkStamp* s = audioOutput.stamps.load();
+    const ChunkStamp* s = p.output.stamps.load();
     ASSERT_NE(s, nullptr);
     EXPECT_EQ(s[0].songTimeMs, 20);
     EXPECT_EQ(s[1].songTimeMs, 39);
@@ -247,20 +246,22 @@ TEST_F(AudioOutputTest, StampsAt530FramesPerTick) {
     EXPECT_EQ(s[1].row, 4);
     EXPECT_EQ(tickLog.calls, 167);
     EXPECT_EQ(p.tickSamplesLeft, 167 * 530 - 88400);
-    EXPECT_EQ(musicClockMs(), 20u);
+    EXPECT_EQ(musicClockMs(&p), 20u);
+    EXPECT_TRUE(stopPlayback(&p));
 }
 
 TEST_F(AudioOutputTest, StampsAt835FramesPerTick) {
     Player p = makePlayer(countingTick);
     tickLog.framesPerTick = 835;
     ASSERT_TRUE(startPlayback(&p));
-    const ChunkStamp* s = audioOutput.stamps.load();
+    const ChunkStamp* s = p.output.stamps.load();
     EXPECT_EQ(s[0].songTimeMs, 19);
     EXPECT_EQ(s[1].songTimeMs, 38);
     EXPECT_EQ(s[2].songTimeMs, 57);
     EXPECT_EQ(s[3].songTimeMs, 76);
     EXPECT_EQ(s[99].songTimeMs, 1901);
     EXPECT_EQ(tickLog.calls, 106); // ceil(88400 / 835)
+    EXPECT_TRUE(stopPlayback(&p));
 }
 
 TEST_F(AudioOutputTest, TickEndingWithTheChunkStartsTheNextChunkWithATick) {
@@ -269,9 +270,10 @@ TEST_F(AudioOutputTest, TickEndingWithTheChunkStartsTheNextChunkWithATick) {
     ASSERT_TRUE(startPlayback(&p));
     EXPECT_EQ(tickLog.calls, 100);
     EXPECT_EQ(p.tickSamplesLeft, 0);
-    EXPECT_EQ(audioOutput.stamps.load()[0].row, 1);
-    EXPECT_EQ(audioOutput.stamps.load()[99].row, 100);
-    EXPECT_EQ(audioOutput.stamps.load()[99].songTimeMs, 2000);
+    EXPECT_EQ(p.output.stamps.load()[0].row, 1);
+    EXPECT_EQ(p.output.stamps.load()[99].row, 100);
+    EXPECT_EQ(p.output.stamps.load()[99].songTimeMs, 2000);
+    EXPECT_TRUE(stopPlayback(&p));
 }
 
 TEST_F(AudioOutputTest, StartResetsPlayerVoicesAndChannels) {
@@ -288,12 +290,12 @@ TEST_F(AudioOutputTest, StartResetsPlayerVoicesAndChannels) {
     p.patternDelayTicks = 2;
     p.songTimeMs = 12345;
     p.tickSamplesLeft = 77;
-    voiceTable[5].sample = &toneSample;
-    voiceTable[5].index = 99;
-    voiceTable[5].leftLevel = 1000;
-    channelTable[2].voice = nullptr;
-    channelTable[2].volume = 50;
-    channelTable[6].volume = 33; // beyond channelCount 4: left alone
+    p.mixer.voices[5].sample = &toneSample;
+    p.mixer.voices[5].index = 99;
+    p.mixer.voices[5].leftLevel = 1000;
+    p.channels[2].voice = nullptr;
+    p.channels[2].volume = 50;
+    p.channels[6].volume = 33; // beyond channelCount 4: left alone
     ASSERT_TRUE(startPlayback(&p));
 
     const Player& seen = tickLog.firstSeen;
@@ -313,37 +315,40 @@ TEST_F(AudioOutputTest, StartResetsPlayerVoicesAndChannels) {
     EXPECT_EQ(tickLog.firstVoice5.sample, nullptr);
     EXPECT_EQ(tickLog.firstVoice5.leftLevel, 0);
     EXPECT_EQ(tickLog.channel6Volume, 33);
-    EXPECT_EQ(channelTable[2].voice, &voiceTable[2]);
-    EXPECT_EQ(channelTable[2].volume, 0);
+    EXPECT_EQ(p.channels[2].voice, &p.mixer.voices[2]);
+    EXPECT_EQ(p.channels[2].volume, 0);
     // The BPM's 835 frames per tick governed the whole pre-render.
-    EXPECT_EQ(audioOutput.stamps.load()[99].songTimeMs, 1901);
+    EXPECT_EQ(p.output.stamps.load()[99].songTimeMs, 1901);
+    EXPECT_TRUE(stopPlayback(&p));
 }
 
 TEST_F(AudioOutputTest, TickOfNoFramesDoesNotHang) {
     Player p = makePlayer(countingTick);
     tickLog.framesPerTick = -5;
     ASSERT_TRUE(startPlayback(&p));
-    EXPECT_EQ(tickLog.calls, 88400);                       // every frame is a tick of its own
-    EXPECT_EQ(audioOutput.stamps.load()[0].songTimeMs, 0); // 884 runs of one frame add 0 ms each
+    EXPECT_EQ(tickLog.calls, 88400);                    // every frame is a tick of its own
+    EXPECT_EQ(p.output.stamps.load()[0].songTimeMs, 0); // 884 runs of one frame add 0 ms each
+    EXPECT_TRUE(stopPlayback(&p));
 }
 
 TEST_F(AudioOutputTest, RenderThreadRefillsBehindThePlayPosition) {
     Player p = makePlayer(countingTick);
     tickLog.framesPerTick = 530;
     ASSERT_TRUE(startPlayback(&p));
-    EXPECT_TRUE(audioOutput.renderThreadRunning);
+    EXPECT_TRUE(p.output.renderThreadRunning);
     const TestDeviceCalls atStart = testDeviceCalls();
     EXPECT_EQ(atStart.opens, 1);
     EXPECT_EQ(atStart.starts, 1);
-    EXPECT_EQ(testDeviceBuffer(), audioOutput.outputBuffer);
+    EXPECT_EQ(testDeviceBuffer(), p.output.outputBuffer);
     EXPECT_EQ(testDeviceFrameCount(), 88400);
 
     // Chunk 0 has been heard: it is rendered anew, and the clock moves to chunk 1.
     testDeviceSetBytesPlayed(3536);
     waitedAudible = 1;
+    waitedOutput = &p.output;
     ASSERT_TRUE(waitFor(audibleIsWaited));
-    const ChunkStamp* s = audioOutput.stamps.load();
-    EXPECT_EQ(musicClockMs(), 39u);
+    const ChunkStamp* s = p.output.stamps.load();
+    EXPECT_EQ(musicClockMs(&p), 39u);
     EXPECT_EQ(s[1].songTimeMs, 39);
     EXPECT_GT(s[0].songTimeMs, 1902); // the next pass's chunk 100
     const int32_t chunk100 = s[0].songTimeMs;
@@ -351,8 +356,9 @@ TEST_F(AudioOutputTest, RenderThreadRefillsBehindThePlayPosition) {
     // One whole pass: play chunk 0 again, every other chunk rendered anew.
     testDeviceSetBytesPlayed(353600);
     waitedAudible = 0;
+    waitedOutput = &p.output;
     ASSERT_TRUE(waitFor(audibleIsWaited));
-    EXPECT_EQ(musicClockMs(), static_cast<uint32_t>(chunk100));
+    EXPECT_EQ(musicClockMs(&p), static_cast<uint32_t>(chunk100));
     EXPECT_GT(s[99].songTimeMs, s[98].songTimeMs);
     EXPECT_GT(s[1].songTimeMs, 1902);
     EXPECT_GT(testDeviceCalls().positionQueries, 0);
@@ -362,39 +368,47 @@ TEST_F(AudioOutputTest, RenderThreadRefillsBehindThePlayPosition) {
     // The offline renderer gives the same times for chunks 100 and 101.
     ASSERT_TRUE(offlineBegin(&offline));
     std::vector<int16_t> frames(884 * 2);
-    for (int32_t i = 0; i < 101; ++i) offlineRender(frames.data(), 884);
-    EXPECT_EQ(offlineLastStamp().songTimeMs, chunk100);
+    for (int32_t i = 0; i < 101; ++i) offlineRender(&offline, frames.data(), 884);
+    EXPECT_EQ(offlineLastStamp(&offline).songTimeMs, chunk100);
+    offlineEnd(&offline);
+    EXPECT_TRUE(stopPlayback(&p));
 }
 
 TEST_F(AudioOutputTest, WithoutADeviceTheClockStaysAtZero) {
     Player p = makePlayer(countingTick);
     testDeviceSetOpenFails(true);
     EXPECT_FALSE(startPlayback(&p));
-    EXPECT_EQ(musicClockMs(), 0u);
-    EXPECT_FALSE(audioOutput.renderThreadRunning);
+    EXPECT_EQ(musicClockMs(&p), 0u);
+    EXPECT_FALSE(p.output.renderThreadRunning);
     EXPECT_EQ(testDeviceCalls().starts, 0);
     EXPECT_EQ(tickLog.calls, 0); // nothing was rendered
-    // Left as the failed start leaves it: the Player active and a zero ring, until a stop.
-    EXPECT_EQ(audioOutput.activePlayer, &p);
-    ASSERT_NE(audioOutput.stamps.load(), nullptr);
-    EXPECT_EQ(audioOutput.stamps.load()[0].songTimeMs, 0);
+    // Left as the failed start leaves it: the output active, holding the device, and a zero
+    // ring, until a stop.
+    EXPECT_TRUE(p.output.active);
+    EXPECT_EQ(devicePlaybackOwner(), &p);
+    ASSERT_NE(p.output.stamps.load(), nullptr);
+    EXPECT_EQ(p.output.stamps.load()[0].songTimeMs, 0);
     EXPECT_TRUE(stopPlayback(&p));
-    EXPECT_EQ(audioOutput.stamps.load(), nullptr);
-    EXPECT_EQ(audioOutput.activePlayer, nullptr);
+    EXPECT_EQ(p.output.stamps.load(), nullptr);
+    EXPECT_FALSE(p.output.active);
+    EXPECT_EQ(devicePlaybackOwner(), nullptr);
+    EXPECT_TRUE(stopPlayback(&p));
 }
 
 TEST_F(AudioOutputTest, IncompleteStreamTableRefusesAfterStopping) {
     Player p = makePlayer(countingTick);
     ASSERT_TRUE(startPlayback(&p));
-    const StreamInterface saved = streamInterface;
-    streamInterface.tell = nullptr;
+    p.streams.tell = nullptr;
     EXPECT_FALSE(startPlayback(&p));
-    streamInterface = saved;
-    EXPECT_FALSE(audioOutput.renderThreadRunning);
-    EXPECT_EQ(audioOutput.stamps.load(), nullptr);
-    EXPECT_EQ(musicClockMs(), 0u);
-    EXPECT_EQ(testDeviceCalls().closes, 2); // the first start's stop and the failed start's
+    p.streams = memoryStreamInterface;
+    EXPECT_FALSE(p.output.renderThreadRunning);
+    EXPECT_EQ(p.output.stamps.load(), nullptr);
+    EXPECT_EQ(musicClockMs(&p), 0u);
+    // The failed start's stop; the first start's stop found the Player on no device and left the
+    // device alone, as it must when another Player could be playing there.
+    EXPECT_EQ(testDeviceCalls().closes, 1);
     EXPECT_FALSE(testDeviceIsOpen());
+    EXPECT_TRUE(stopPlayback(&p));
 }
 
 TEST_F(AudioOutputTest, StopAnyNumberOfTimes) {
@@ -403,32 +417,33 @@ TEST_F(AudioOutputTest, StopAnyNumberOfTimes) {
     EXPECT_FALSE(startPlayback(nullptr));
     EXPECT_TRUE(stopPlayback(&p)); // never started
     EXPECT_TRUE(stopPlayback(&p));
-    EXPECT_EQ(musicClockMs(), 0u);
+    EXPECT_EQ(musicClockMs(&p), 0u);
 
     ASSERT_TRUE(startPlayback(&p));
     testDeviceSetBytesPlayed(5 * bytesPerChunk);
     waitedAudible = 5;
+    waitedOutput = &p.output;
     ASSERT_TRUE(waitFor(audibleIsWaited));
-    EXPECT_GT(musicClockMs(), 0u);
+    EXPECT_GT(musicClockMs(&p), 0u);
     EXPECT_TRUE(stopPlayback(&p));
-    EXPECT_FALSE(audioOutput.renderThreadRunning);
-    EXPECT_EQ(audioOutput.renderThreadDone.load(), 1);
-    EXPECT_EQ(audioOutput.stamps.load(), nullptr);
-    EXPECT_EQ(audioOutput.outputBuffer, nullptr);
-    EXPECT_EQ(audioOutput.mixAllocation, nullptr);
-    EXPECT_EQ(audioOutput.writeChunk.load(), 0);
-    EXPECT_EQ(audioOutput.audibleChunk.load(), 0);
+    EXPECT_FALSE(p.output.renderThreadRunning);
+    EXPECT_EQ(p.output.renderThreadDone.load(), 1);
+    EXPECT_EQ(p.output.stamps.load(), nullptr);
+    EXPECT_EQ(p.output.outputBuffer, nullptr);
+    EXPECT_EQ(p.output.mixAllocation, nullptr);
+    EXPECT_EQ(p.output.writeChunk.load(), 0);
+    EXPECT_EQ(p.output.audibleChunk.load(), 0);
     EXPECT_EQ(testDeviceBuffer(), nullptr);
     EXPECT_FALSE(testDeviceIsOpen());
-    EXPECT_EQ(musicClockMs(), 0u);
+    EXPECT_EQ(musicClockMs(&p), 0u);
     EXPECT_TRUE(stopPlayback(&p));
-    EXPECT_EQ(musicClockMs(), 0u);
+    EXPECT_EQ(musicClockMs(&p), 0u);
 
     // And it starts again from the beginning.
     tickLog.calls = 0;
     testDeviceSetBytesPlayed(0);
     ASSERT_TRUE(startPlayback(&p));
-    EXPECT_EQ(musicClockMs(), 20u); // BPM 125: a run of 882 frames (20 ms) and one of 2 (0 ms)
+    EXPECT_EQ(musicClockMs(&p), 20u); // BPM 125: a run of 882 frames (20 ms) and one of 2 (0 ms)
     EXPECT_TRUE(stopPlayback(&p));
 }
 
@@ -479,10 +494,11 @@ TEST_F(AudioOutputTest, DestroyPlayerDuringPlayback) {
     ASSERT_TRUE(startPlayback(a));
     testDeviceSetBytesPlayed(3 * bytesPerChunk);
     waitedAudible = 3;
+    waitedOutput = &a->output;
     ASSERT_TRUE(waitFor(audibleIsWaited));
     EXPECT_TRUE(stopPlayback(a));
+    EXPECT_EQ(musicClockMs(a), 0u);
     EXPECT_TRUE(destroyPlayer(a));
-    EXPECT_EQ(musicClockMs(), 0u);
 
     // Destroyed while the render thread runs.
     testDeviceSetBytesPlayed(0);
@@ -491,34 +507,33 @@ TEST_F(AudioOutputTest, DestroyPlayerDuringPlayback) {
     ASSERT_TRUE(startPlayback(b));
     testDeviceSetBytesPlayed(60 * bytesPerChunk);
     EXPECT_TRUE(destroyPlayer(b));
-    EXPECT_FALSE(audioOutput.renderThreadRunning);
-    EXPECT_EQ(audioOutput.stamps.load(), nullptr);
-    EXPECT_EQ(audioOutput.activePlayer, nullptr);
+    EXPECT_EQ(devicePlaybackOwner(), nullptr); // the render thread was stopped and joined
     EXPECT_FALSE(testDeviceIsOpen());
 
     // Never started.
     Player* c = createPlayer(&description);
     ASSERT_NE(c, nullptr);
+    EXPECT_EQ(musicClockMs(c), 0u);
     EXPECT_TRUE(destroyPlayer(c));
     EXPECT_FALSE(destroyPlayer(nullptr));
-    EXPECT_EQ(musicClockMs(), 0u);
+    EXPECT_EQ(devicePlaybackOwner(), nullptr);
 }
 
 TEST_F(AudioOutputTest, OfflineRenderEqualsTheDevicePath) {
     constexpr int32_t extraChunks = 37;
     Player p = makePlayer(toneTick);
     ASSERT_TRUE(startPlayback(&p));
-    EXPECT_EQ(audioOutput.chunkCount, 100);
-    EXPECT_EQ(audioOutput.bufferFrames, 88400);
-    std::vector<int16_t> device(audioOutput.outputBuffer, audioOutput.outputBuffer + 88400 * 2);
-    std::vector<ChunkStamp> deviceStamps(audioOutput.stamps.load(),
-                                         audioOutput.stamps.load() + 100);
+    EXPECT_EQ(p.output.chunkCount, 100);
+    EXPECT_EQ(p.output.bufferFrames, 88400);
+    std::vector<int16_t> device(p.output.outputBuffer, p.output.outputBuffer + 88400 * 2);
+    std::vector<ChunkStamp> deviceStamps(p.output.stamps.load(), p.output.stamps.load() + 100);
     testDeviceSetBytesPlayed(extraChunks * bytesPerChunk);
     waitedAudible = extraChunks;
+    waitedOutput = &p.output;
     ASSERT_TRUE(waitFor(audibleIsWaited));
-    device.insert(device.end(), audioOutput.outputBuffer,
-                  audioOutput.outputBuffer + extraChunks * 884 * 2);
-    const ChunkStamp lastDeviceStamp = audioOutput.stamps.load()[extraChunks - 1];
+    device.insert(device.end(), p.output.outputBuffer,
+                  p.output.outputBuffer + extraChunks * 884 * 2);
+    const ChunkStamp lastDeviceStamp = p.output.stamps.load()[extraChunks - 1];
     EXPECT_TRUE(stopPlayback(&p));
 
     int64_t loud = 0;
@@ -529,8 +544,8 @@ TEST_F(AudioOutputTest, OfflineRenderEqualsTheDevicePath) {
     Player q = makePlayer(toneTick);
     ASSERT_TRUE(offlineBegin(&q));
     // One chunk is rendered and handed out at a time: the ring is a single chunk long.
-    EXPECT_EQ(audioOutput.chunkCount, 1);
-    EXPECT_EQ(audioOutput.bufferFrames, 884);
+    EXPECT_EQ(q.output.chunkCount, 1);
+    EXPECT_EQ(q.output.bufferFrames, 884);
     std::vector<int16_t> offline(device.size());
     // Odd request sizes, so requests cross chunk boundaries anywhere.
     const int32_t total = static_cast<int32_t>(offline.size() / 2);
@@ -538,17 +553,17 @@ TEST_F(AudioOutputTest, OfflineRenderEqualsTheDevicePath) {
     int32_t step = 1;
     while (done < total) {
         int32_t n = std::min(step, total - done);
-        ASSERT_EQ(offlineRender(offline.data() + static_cast<size_t>(done) * 2, n), n);
+        ASSERT_EQ(offlineRender(&q, offline.data() + static_cast<size_t>(done) * 2, n), n);
         done += n;
         step = step * 3 % 1777 + 1;
-        if (offlineChunksRendered() == 100) {
-            EXPECT_EQ(offlineLastStamp().songTimeMs, deviceStamps[99].songTimeMs);
+        if (offlineChunksRendered(&q) == 100) {
+            EXPECT_EQ(offlineLastStamp(&q).songTimeMs, deviceStamps[99].songTimeMs);
         }
     }
-    EXPECT_EQ(offlineChunksRendered(), 100 + extraChunks);
-    EXPECT_EQ(offlineLastStamp().songTimeMs, lastDeviceStamp.songTimeMs);
-    EXPECT_EQ(offlineLastStamp().order, lastDeviceStamp.order);
-    EXPECT_EQ(offlineLastStamp().row, lastDeviceStamp.row);
+    EXPECT_EQ(offlineChunksRendered(&q), 100 + extraChunks);
+    EXPECT_EQ(offlineLastStamp(&q).songTimeMs, lastDeviceStamp.songTimeMs);
+    EXPECT_EQ(offlineLastStamp(&q).order, lastDeviceStamp.order);
+    EXPECT_EQ(offlineLastStamp(&q).row, lastDeviceStamp.row);
     size_t firstDifference = device.size();
     for (size_t i = 0; i < device.size(); ++i) {
         if (device[i] != offline[i]) {
@@ -557,66 +572,107 @@ TEST_F(AudioOutputTest, OfflineRenderEqualsTheDevicePath) {
         }
     }
     EXPECT_EQ(firstDifference, device.size()) << "first differing value";
-    offlineEnd();
-    offlineEnd();
-    EXPECT_EQ(audioOutput.stamps.load(), nullptr);
+    offlineEnd(&q);
+    offlineEnd(&q);
+    EXPECT_EQ(q.output.stamps.load(), nullptr);
+    EXPECT_TRUE(stopPlayback(&p));
 }
 
 // Another rate changes every size that follows from it at the next start, offline and on the
 // device alike; a rate outside 8000 .. 192000 Hz is refused and changes nothing.
 TEST_F(AudioOutputTest, OtherRatesSizeEverythingFromTheRate) {
-    EXPECT_EQ(sampleRate, 44100);
-    EXPECT_FALSE(setSampleRate(7999));
-    EXPECT_FALSE(setSampleRate(192001));
-    EXPECT_EQ(sampleRate, 44100);
-
-    ASSERT_TRUE(setSampleRate(48000));
-    EXPECT_EQ(samplesPerTickForBpm(125), 960);
     Player p = makePlayer(countingTick);
+    EXPECT_EQ(p.outputRate, 44100);
+    EXPECT_FALSE(setSampleRate(&p, 7999));
+    EXPECT_FALSE(setSampleRate(&p, 192001));
+    EXPECT_FALSE(setSampleRate(nullptr, 48000));
+    EXPECT_EQ(p.outputRate, 44100);
+
+    ASSERT_TRUE(setSampleRate(&p, 48000));
+    EXPECT_EQ(samplesPerTickForBpm(125, 48000), 960);
     ASSERT_TRUE(offlineBegin(&p));
-    EXPECT_EQ(audioOutput.chunkFrames, 960);
-    EXPECT_EQ(audioOutput.secondsPerFrame, 1.0f / 48000.0f);
-    EXPECT_EQ(rampLength, 139);
-    EXPECT_EQ(rampLengthReciprocal, 1.0f / 139.0f);
-    EXPECT_EQ(p.samplesPerTick, samplesPerTickForBpm(p.bpm));
+    EXPECT_EQ(p.output.chunkFrames, 960);
+    EXPECT_EQ(p.output.secondsPerFrame, 1.0f / 48000.0f);
+    EXPECT_EQ(p.mixer.rampLength, 139);
+    EXPECT_EQ(p.mixer.rampLengthReciprocal, 1.0f / 139.0f);
+    EXPECT_EQ(p.samplesPerTick, samplesPerTickForBpm(p.bpm, 48000));
     std::vector<int16_t> out(960 * 2);
-    EXPECT_EQ(offlineRender(out.data(), 960), 960);
-    EXPECT_EQ(offlineLastStamp().songTimeMs, 20); // 960 frames at 48000 Hz
-    offlineEnd();
+    EXPECT_EQ(offlineRender(&p, out.data(), 960), 960);
+    EXPECT_EQ(offlineLastStamp(&p).songTimeMs, 20); // 960 frames at 48000 Hz
+    offlineEnd(&p);
 
     ASSERT_TRUE(startPlayback(&p));
-    EXPECT_EQ(audioOutput.bufferFrames, 96000);
+    EXPECT_EQ(p.output.bufferFrames, 96000);
     EXPECT_EQ(testDeviceFrameCount(), 96000);
     EXPECT_TRUE(stopPlayback(&p));
 
-    ASSERT_TRUE(setSampleRate(22050));
+    // Another Player at another rate at the same time: each keeps its own figures.
+    Player q = makePlayer(countingTick);
+    ASSERT_TRUE(setSampleRate(&q, 22050));
+    ASSERT_TRUE(offlineBegin(&q));
     ASSERT_TRUE(offlineBegin(&p));
-    EXPECT_EQ(audioOutput.chunkFrames, 444);
-    EXPECT_EQ(rampLength, 64);
-    offlineEnd();
+    EXPECT_EQ(q.output.chunkFrames, 444);
+    EXPECT_EQ(q.mixer.rampLength, 64);
+    EXPECT_EQ(p.output.chunkFrames, 960);
+    EXPECT_EQ(p.mixer.rampLength, 139);
+    offlineEnd(&q);
+    offlineEnd(&p);
 
     // Back at the demo's rate, the demo's figures.
-    ASSERT_TRUE(setSampleRate(defaultSampleRateHz));
+    ASSERT_TRUE(setSampleRate(&p, defaultSampleRateHz));
     ASSERT_TRUE(offlineBegin(&p));
-    EXPECT_EQ(audioOutput.chunkFrames, 884);
-    EXPECT_EQ(rampLength, 128);
-    EXPECT_EQ(samplesPerTickForBpm(132), 835);
+    EXPECT_EQ(p.output.chunkFrames, 884);
+    EXPECT_EQ(p.mixer.rampLength, 128);
+    EXPECT_EQ(samplesPerTickForBpm(132, defaultSampleRateHz), 835);
+    offlineEnd(&p);
+    EXPECT_TRUE(stopPlayback(&p));
+}
+
+// The backend drives one device: while one Player plays there, another's start is refused with
+// false and leaves the first playing; its offline render is not in the way. Once the first is
+// stopped the second may start.
+TEST_F(AudioOutputTest, OnePlayerOnTheDeviceAtATime) {
+    Player p = makePlayer(countingTick);
+    Player q = makePlayer(countingTick);
+    ASSERT_TRUE(startPlayback(&p));
+    EXPECT_EQ(devicePlaybackOwner(), &p);
+    EXPECT_FALSE(startPlayback(&q));
+    EXPECT_EQ(devicePlaybackOwner(), &p);
+    EXPECT_TRUE(p.output.renderThreadRunning);
+    EXPECT_TRUE(testDeviceIsOpen());
+    EXPECT_EQ(testDeviceCalls().opens, 1);
+    EXPECT_FALSE(q.output.active);
+
+    ASSERT_TRUE(offlineBegin(&q));
+    std::vector<int16_t> out(884 * 2);
+    EXPECT_EQ(offlineRender(&q, out.data(), 884), 884);
+    EXPECT_TRUE(stopPlayback(&q)); // ends q's offline render, leaves the device to p
+    EXPECT_TRUE(p.output.renderThreadRunning);
+    EXPECT_TRUE(testDeviceIsOpen());
+
+    EXPECT_TRUE(stopPlayback(&p));
+    EXPECT_EQ(devicePlaybackOwner(), nullptr);
+    ASSERT_TRUE(startPlayback(&q));
+    EXPECT_EQ(devicePlaybackOwner(), &q);
+    EXPECT_TRUE(stopPlayback(&q));
 }
 
 TEST_F(AudioOutputTest, OfflineRenderNeedsABegin) {
     int16_t out[8] = {};
-    EXPECT_EQ(offlineRender(out, 4), 0);
-    EXPECT_FALSE(offlineBegin(nullptr));
     Player p = makePlayer(countingTick);
+    EXPECT_EQ(offlineRender(&p, out, 4), 0);
+    EXPECT_EQ(offlineRender(nullptr, out, 4), 0);
+    EXPECT_FALSE(offlineBegin(nullptr));
     ASSERT_TRUE(offlineBegin(&p));
-    EXPECT_EQ(offlineRender(out, 0), 0);
-    EXPECT_EQ(offlineRender(out, 4), 4);
-    EXPECT_EQ(offlineLastStamp().songTimeMs, 20);
-    // A device start takes the global state over; the offline render then gives nothing.
+    EXPECT_EQ(offlineRender(&p, out, 0), 0);
+    EXPECT_EQ(offlineRender(&p, out, 4), 4);
+    EXPECT_EQ(offlineLastStamp(&p).songTimeMs, 20);
+    // A device start takes the Player's output over; the offline render then gives nothing.
     ASSERT_TRUE(startPlayback(&p));
-    EXPECT_EQ(offlineRender(out, 4), 0);
-    offlineEnd();
-    EXPECT_TRUE(audioOutput.renderThreadRunning) << "ending the offline render left it alone";
+    EXPECT_EQ(offlineRender(&p, out, 4), 0);
+    offlineEnd(&p);
+    EXPECT_TRUE(p.output.renderThreadRunning) << "ending the offline render left it alone";
+    EXPECT_TRUE(stopPlayback(&p));
 }
 
 } // namespace

@@ -22,8 +22,8 @@ using EffectsPosition = SongTest;
 using EffectsSample = SongTest;
 using EffectsSoak = SongTest;
 
-bool triggered(int32_t c) {
-    return (channelTable[c].updateFlags & UPDATE_TRIGGER) != 0;
+bool triggered(const Player& player, int32_t c) {
+    return (player.channels[c].updateFlags & UPDATE_TRIGGER) != 0;
 }
 
 // Arpeggio 047 at tempo 6: base note on ticks 0 and 3, four semitones up on 1 and 4, seven up
@@ -109,7 +109,7 @@ TEST_F(EffectsPitch, TonePortamento) {
     EXPECT_EQ(channel(0).portaSpeed, 5);
     tick(5);
     EXPECT_EQ(channel(0).period, 4672 - 100);
-    EXPECT_EQ(channel(0).voice, &voiceTable[0]);
+    EXPECT_EQ(channel(0).voice, &player.mixer.voices[0]);
 }
 
 // The vibrato offsets of the three waveforms, computed on a channel alone.
@@ -255,7 +255,7 @@ TEST_F(EffectsVolume, TonePortamentoWithVolumeSlide) {
     tick(6);
     EXPECT_EQ(channel(0).period, 4608 - 64);
     EXPECT_EQ(channel(0).volume, 48 - 15);
-    EXPECT_EQ(channel(0).voice, &voiceTable[0]);
+    EXPECT_EQ(channel(0).voice, &player.mixer.voices[0]);
 }
 
 // EA0 after EB3 raises the volume by 3: the fine slides share one memory.
@@ -392,13 +392,13 @@ TEST_F(EffectsVolume, MultiRetrigModes) {
     start();
     for (int32_t t = 0; t < 6; ++t) {
         tick();
-        EXPECT_EQ(triggered(0), t == 0 || t == 3) << "tick " << t;
+        EXPECT_EQ(triggered(player, 0), t == 0 || t == 3) << "tick " << t;
         EXPECT_EQ(channel(0).volume, 48);
     }
     tick(6);
     EXPECT_EQ(channel(0).volume, 128);
     tick(2);
-    EXPECT_TRUE(triggered(0));
+    EXPECT_TRUE(triggered(player, 0));
     EXPECT_EQ(channel(0).volume, 64);
 
     const int32_t after[16] = {32, 31, 30, 28, 24, 16, 21, 16, 32, 33, 34, 36, 40, 48, 48, 64};
@@ -480,7 +480,7 @@ TEST_F(EffectsTiming, Retrigger) {
     start();
     for (int32_t t = 0; t < 6; ++t) {
         tick();
-        EXPECT_EQ(triggered(0), t == 0 || t == 2 || t == 4) << "tick " << t;
+        EXPECT_EQ(triggered(player, 0), t == 0 || t == 2 || t == 4) << "tick " << t;
     }
 }
 
@@ -510,7 +510,7 @@ TEST_F(EffectsTiming, NoteDelay) {
     EXPECT_EQ(channel(0).volume, 0);
     for (int32_t t = 0; t < 6; ++t) {
         tick();
-        EXPECT_EQ(triggered(1), t == 3) << "tick " << t;
+        EXPECT_EQ(triggered(player, 1), t == 3) << "tick " << t;
         if (t < 3) {
             EXPECT_EQ(channel(1).volume, 10);
             EXPECT_EQ(channel(1).period, 4608);
@@ -518,7 +518,7 @@ TEST_F(EffectsTiming, NoteDelay) {
         } else {
             EXPECT_EQ(channel(1).volume, 16);
             EXPECT_EQ(channel(1).period, 4608 - 128);
-            EXPECT_EQ(channel(1).voice, &voiceTable[33]);
+            EXPECT_EQ(channel(1).voice, &player.mixer.voices[33]);
         }
     }
     EXPECT_EQ(voiceOf(2).sample, nullptr);
@@ -681,9 +681,9 @@ TEST_F(EffectsSample, SampleOffset) {
     EXPECT_EQ(voiceOf(0).startOffset, 0u);
     voiceOf(0).positionWhole = 700;
     tick(6);
-    EXPECT_FALSE(triggered(0));
+    EXPECT_FALSE(triggered(player, 0));
     EXPECT_EQ(channel(0).updateFlags & UPDATE_RESTART, UPDATE_RESTART);
-    EXPECT_EQ(channel(0).voice, &voiceTable[0]);
+    EXPECT_EQ(channel(0).voice, &player.mixer.voices[0]);
     EXPECT_EQ(voiceOf(0).positionWhole, 0);
     EXPECT_EQ(channel(0).sampleOffsetMemory, 4);
 
@@ -699,7 +699,7 @@ TEST_F(EffectsSample, SampleOffset) {
     tick(6);
     EXPECT_EQ(voiceOf(0).positionWhole, 768);
     tick(12);
-    EXPECT_EQ(channel(0).voice, &voiceTable[0]);
+    EXPECT_EQ(channel(0).voice, &player.mixer.voices[0]);
     EXPECT_EQ(voiceOf(0).sample, &samples[2]);
     EXPECT_EQ(voiceOf(0).positionWhole, 0);
 }
@@ -801,7 +801,7 @@ TEST_F(EffectsSoak, RandomCellsKeepEveryFieldInRange) {
     }
     samples[0].relativeNote = -20;
     samples[1].finetune = -100;
-    const Sample* known[] = {&samples[0], &samples[1], &samples[2], &emptySample};
+    const Sample* known[] = {&samples[0], &samples[1], &samples[2], &player.standIns.empty};
 
     for (int32_t table = 0; table < 2; ++table) {
         Random random{static_cast<uint32_t>(12345 + table)};
@@ -836,7 +836,7 @@ TEST_F(EffectsSoak, RandomCellsKeepEveryFieldInRange) {
             tick();
             orderSeen[player.order] = true;
             rowTicks += player.tick == 1 || player.tempo == 0 ? 1 : 0;
-            for (int32_t i = 0; i < songChannels; ++i) triggers += triggered(i) ? 1 : 0;
+            for (int32_t i = 0; i < songChannels; ++i) triggers += triggered(player, i) ? 1 : 0;
             ASSERT_GE(player.globalVolume, 0);
             ASSERT_LE(player.globalVolume, 64);
             ASSERT_GE(player.tick, 0);
@@ -872,9 +872,10 @@ TEST_F(EffectsSoak, RandomCellsKeepEveryFieldInRange) {
                 ASSERT_TRUE(c.tremorCounter == 0 ||
                             c.tremorCounter < c.tremorOnTicks + c.tremorOffTicks);
                 ASSERT_EQ(c.updateFlags & 0xD0, 0);
-                ASSERT_TRUE(c.voice == &voiceTable[i] || c.voice == &voiceTable[i + 32]);
+                ASSERT_TRUE(c.voice == &player.mixer.voices[i] ||
+                            c.voice == &player.mixer.voices[i + 32]);
                 const Voice& v = *c.voice;
-                ASSERT_EQ(v.index, c.voice - voiceTable);
+                ASSERT_EQ(v.index, c.voice - player.mixer.voices);
                 ASSERT_GE(v.voicePanning, 0);
                 ASSERT_LE(v.voicePanning, 255);
                 ASSERT_GE(v.voiceVolume, 0);

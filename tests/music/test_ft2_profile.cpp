@@ -895,7 +895,7 @@ TEST_F(Ft2Pitch, NoteCutZeroCutsOnTheRowTick) {
 // sample for all of them (volume 0, panning 0) and takes any number.
 TEST_F(Ft2Pitch, MissingInstrumentsPlayFt2sDefaults) {
     instruments[2].sampleCount = 0;
-    instruments[2].samples[0] = &emptySample;
+    instruments[2].samples[0] = &player.standIns.empty;
     instruments[1].sampleMap[noteC4 - 1] = 5;
     put(0, 0, noteC4, 5);
     put(0, 1, noteC4, 3);
@@ -1243,10 +1243,10 @@ TEST_F(Ft2Levels, FineLevelsMixAsTheirWholeUnits) {
     std::vector<float> usual(2 * 64, 0.0f);
     std::vector<float> fine(2 * 64, 0.0f);
     for (int32_t i = 0; i < 2; ++i) {
-        std::memset(voiceTable, 0, sizeof voiceTable);
+        std::memset(player.mixer.voices, 0, sizeof player.mixer.voices);
         for (int32_t k = 0; k < sampleGuardValues + 1000; ++k)
             data[0][k] = static_cast<int16_t>(k * 30);
-        Voice& v = voiceTable[0];
+        Voice& v = player.mixer.voices[0];
         v.sample = &samples[0];
         v.stepWhole = 1;
         v.direction = DIRECTION_FORWARD;
@@ -1256,7 +1256,7 @@ TEST_F(Ft2Levels, FineLevelsMixAsTheirWholeUnits) {
         v.rightTarget = v.rampRightTarget = 50 * unit;
         v.leftLevel = v.leftTarget * 256;
         v.rightLevel = v.rightTarget * 256;
-        mixVoices(i == 1 ? fine.data() : usual.data(), 64);
+        mixVoices(player.mixer, i == 1 ? fine.data() : usual.data(), 64);
     }
     for (size_t k = 0; k < usual.size(); ++k) EXPECT_FLOAT_EQ(fine[k], usual[k]) << k;
     EXPECT_NE(usual[2], 0.0f);

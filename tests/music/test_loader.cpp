@@ -24,7 +24,6 @@ using PlayerPtr = std::unique_ptr<Player, PlayerDeleter>;
 
 // Loads from a heap block of exactly the file's size, so that a read past its end is caught.
 PlayerPtr load(const xmb::Bytes& bytes, LoadResult* result = nullptr) {
-    installMemoryStream();
     auto* block = static_cast<uint8_t*>(std::malloc(bytes.empty() ? 1 : bytes.size()));
     if (!bytes.empty()) std::memcpy(block, bytes.data(), bytes.size());
     const MemoryStream description{static_cast<int32_t>(bytes.size()), 0, block};
@@ -277,7 +276,7 @@ TEST(LoaderInstruments, NoSamplesLeavesEverythingZeroAndSkipsTheHeader) {
     ASSERT_EQ(p->instrumentCount, 2);
     const Instrument& a = p->instruments[0];
     EXPECT_EQ(a.sampleCount, 0);
-    for (Sample* s : a.samples) EXPECT_EQ(s, &emptySample);
+    for (Sample* s : a.samples) EXPECT_EQ(s, &p->standIns.empty);
     const auto* bytes = reinterpret_cast<const uint8_t*>(&a.sampleMap);
     const auto* end = reinterpret_cast<const uint8_t*>(&a + 1);
     for (const uint8_t* b = bytes; b < end; ++b) ASSERT_EQ(*b, 0);
@@ -285,7 +284,7 @@ TEST(LoaderInstruments, NoSamplesLeavesEverythingZeroAndSkipsTheHeader) {
     ASSERT_EQ(b.sampleCount, 1);
     EXPECT_EQ(b.sampleMap[0], 1);
     EXPECT_EQ(b.samples[0]->data[0], 3 * 256);
-    for (int i = 1; i < maxSamplesPerInstrument; ++i) EXPECT_EQ(b.samples[i], &emptySample);
+    for (int i = 1; i < maxSamplesPerInstrument; ++i) EXPECT_EQ(b.samples[i], &p->standIns.empty);
 }
 
 // FT2 refuses an instrument of more than 32 samples (it keeps 16 of up to 32, see below).
@@ -302,9 +301,8 @@ TEST(LoaderInstruments, MoreThanThirtyTwoSamplesFailsAndFreesEverything) {
     EXPECT_EQ(load(bytes), nullptr);
 
     // The half-built Player as createPlayer hands it on; LeakSanitizer checks the freeing.
-    installMemoryStream();
     const MemoryStream description{static_cast<int32_t>(bytes.size()), 0, bytes.data()};
-    auto* player = static_cast<Player*>(std::calloc(1, sizeof(Player)));
+    auto* player = new Player{};
     LoadContext context{};
     context.stream = memoryOpen(&description);
     EXPECT_FALSE(loadModule(player, &context));
@@ -589,7 +587,7 @@ TEST(LoaderTruncation, EveryCutFailsCleanlyOrKeepsWhatArrived) {
         EXPECT_EQ(p->instruments[2].sampleCount, cut >= lastStart + 28 ? 2 : 0) << cut;
         for (const Instrument* ins = p->instruments; ins < p->instruments + 3; ++ins)
             for (int i = ins->sampleCount; i < maxSamplesPerInstrument; ++i)
-                EXPECT_EQ(ins->samples[i], &emptySample) << cut;
+                EXPECT_EQ(ins->samples[i], &p->standIns.empty) << cut;
         if (cut >= firstData && cut < lastStart) {
             const Sample* s = p->instruments[1].samples[0];
             for (size_t i = 0; i < 4; ++i)
@@ -652,7 +650,7 @@ TEST(LoaderTruncation, LastInstrumentHeaderPastTheEnd) {
         ASSERT_EQ(p->instrumentCount, 2);
         for (const Instrument* ins = p->instruments; ins < p->instruments + 2; ++ins) {
             EXPECT_EQ(ins->sampleCount, 0);
-            for (const Sample* slot : ins->samples) EXPECT_EQ(slot, &emptySample);
+            for (const Sample* slot : ins->samples) EXPECT_EQ(slot, &p->standIns.empty);
         }
     }
 
@@ -762,15 +760,13 @@ TEST(LoaderReasons, NoStream) {
     const xmb::Bytes bytes = xmb::build(xmb::Module{});
     const MemoryStream description{static_cast<int32_t>(bytes.size()), 0, bytes.data()};
     LoadResult r{};
-    streamInterface = StreamInterface{};
-    EXPECT_EQ(createPlayerWithResult(&description, &r), nullptr);
+    EXPECT_EQ(createPlayerWithResult(&description, &r, StreamInterface{}), nullptr);
     EXPECT_EQ(r.error, LoadError::NoStream);
-    installMemoryStream();
-    streamInterface.open = [](const MemoryStream*) -> void* { return nullptr; };
+    StreamInterface noOpen = memoryStreamInterface;
+    noOpen.open = [](const MemoryStream*) -> void* { return nullptr; };
     r = LoadResult{};
-    EXPECT_EQ(createPlayerWithResult(&description, &r), nullptr);
+    EXPECT_EQ(createPlayerWithResult(&description, &r, noOpen), nullptr);
     EXPECT_EQ(r.error, LoadError::NoStream);
-    installMemoryStream();
 }
 
 // The words the tools print: the place in bytes, patterns counted from 0, instruments and
@@ -801,12 +797,10 @@ TEST(LoaderLifecycle, CreateAndDestroyEdgeCases) {
     const xmb::Bytes bytes = xmb::build(xmb::Module{});
     const MemoryStream description{static_cast<int32_t>(bytes.size()), 0, bytes.data()};
 
-    installMemoryStream();
-    streamInterface.open = [](const MemoryStream*) -> void* { return nullptr; };
-    EXPECT_EQ(createPlayer(&description), nullptr);
-    streamInterface = StreamInterface{};
-    EXPECT_EQ(createPlayer(&description), nullptr);
-    installMemoryStream();
+    StreamInterface noOpen = memoryStreamInterface;
+    noOpen.open = [](const MemoryStream*) -> void* { return nullptr; };
+    EXPECT_EQ(createPlayer(&description, noOpen), nullptr);
+    EXPECT_EQ(createPlayer(&description, StreamInterface{}), nullptr);
     EXPECT_EQ(createPlayer(nullptr), nullptr);
     Player* p = createPlayer(&description);
     ASSERT_NE(p, nullptr);
@@ -973,7 +967,7 @@ TEST(LoaderFt2Layout, FewerInstrumentsThanCounted) {
     EXPECT_EQ(p->instruments[0].samples[0]->data[1], 8 * 256);
     for (int i = 1; i < 31; ++i) {
         EXPECT_EQ(p->instruments[i].sampleCount, 0) << i;
-        EXPECT_EQ(p->instruments[i].samples[0], &emptySample) << i;
+        EXPECT_EQ(p->instruments[i].samples[0], &p->standIns.empty) << i;
     }
 
     // The first 28 bytes of a sounding instrument name its samples; headers that never arrived

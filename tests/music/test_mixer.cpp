@@ -58,17 +58,23 @@ std::vector<int16_t> risingFrames(uint32_t length, int16_t stepValue) {
     return frames;
 }
 
+// The mixer under test, one for the whole file; every test starts it afresh (resetMixer).
+Mixer& testMixer() {
+    static std::unique_ptr<Mixer> mixer(new Mixer{});
+    return *mixer;
+}
+
 void resetVoiceTable() {
-    std::memset(static_cast<void*>(voiceTable), 0, sizeof voiceTable);
+    std::memset(static_cast<void*>(testMixer().voices), 0, sizeof testMixer().voices);
     for (int32_t i = 0; i < voiceTableSize; ++i) {
-        voiceTable[i].index = i;
-        voiceTable[i].stepWhole = 1;
+        testMixer().voices[i].index = i;
+        testMixer().voices[i].stepWhole = 1;
     }
 }
 
 // A voice already at its targets, so no ramp runs.
 Voice& settledVoice(int32_t slot, Sample* sample, int32_t leftTarget, int32_t rightTarget) {
-    Voice& voice = voiceTable[slot];
+    Voice& voice = testMixer().voices[slot];
     voice.sample = sample;
     voice.direction = DIRECTION_FORWARD;
     voice.leftTarget = leftTarget;
@@ -118,13 +124,13 @@ class MixerTest : public ::testing::Test {
   protected:
     void SetUp() override {
         resetVoiceTable();
-        setRampConstants(44100);
+        setRampConstants(testMixer(), 44100);
     }
     void TearDown() override { resetVoiceTable(); }
 
     std::vector<float> mix(int32_t frames) {
         std::vector<float> buffer(2 * static_cast<size_t>(frames), 0.0f);
-        mixVoices(buffer.data(), frames);
+        mixVoices(testMixer(), buffer.data(), frames);
         return buffer;
     }
 };
@@ -133,7 +139,7 @@ class MixerTest : public ::testing::Test {
 
 TEST_F(MixerTest, NonPositiveFrameCountsChangeNeitherBufferNorVoices) {
     auto sample = constantSample(1000, 5000, 0, 1000, LOOP_FORWARD);
-    Voice& voice = voiceTable[0];
+    Voice& voice = testMixer().voices[0];
     voice.sample = &sample->sample;
     voice.direction = DIRECTION_FORWARD;
     voice.leftTarget = 60;
@@ -141,8 +147,8 @@ TEST_F(MixerTest, NonPositiveFrameCountsChangeNeitherBufferNorVoices) {
     voice.positionWhole = 10;
     const Voice before = voice;
     std::vector<float> buffer(8, 7.0f);
-    mixVoices(buffer.data(), 0);
-    mixVoices(buffer.data(), -4);
+    mixVoices(testMixer(), buffer.data(), 0);
+    mixVoices(testMixer(), buffer.data(), -4);
     for (float value : buffer) EXPECT_EQ(value, 7.0f);
     expectSameVoice(voice, before);
 }
@@ -151,12 +157,12 @@ TEST_F(MixerTest, VoicesAbove63AreNeverPlayed) {
     auto sample = constantSample(1000, 5000, 0, 1000, LOOP_FORWARD);
     for (int32_t slot = mixedVoiceCount; slot < voiceTableSize; ++slot)
         settledVoice(slot, &sample->sample, 100, 100);
-    const Voice before = voiceTable[200];
+    const Voice before = testMixer().voices[200];
     const std::vector<float> buffer = mix(300);
     for (float value : buffer) EXPECT_EQ(value, 0.0f);
-    expectSameVoice(voiceTable[200], before);
-    EXPECT_EQ(voiceTable[64].positionWhole, 0);
-    EXPECT_EQ(voiceTable[255].positionWhole, 0);
+    expectSameVoice(testMixer().voices[200], before);
+    EXPECT_EQ(testMixer().voices[64].positionWhole, 0);
+    EXPECT_EQ(testMixer().voices[255].positionWhole, 0);
 }
 
 TEST_F(MixerTest, MixAddsToWhatTheBufferHolds) {
@@ -164,7 +170,7 @@ TEST_F(MixerTest, MixAddsToWhatTheBufferHolds) {
     settledVoice(0, &sample->sample, 255, 0);
     settledVoice(63, &sample->sample, 0, 51);
     std::vector<float> buffer(20, 1.0f);
-    mixVoices(buffer.data(), 10);
+    mixVoices(testMixer(), buffer.data(), 10);
     const float left = 1.0f + 1000.0f * (255.0f * inverse255);
     const float right = 1.0f + 1000.0f * (51.0f * inverse255);
     for (int frame = 0; frame < 10; ++frame) {
@@ -212,9 +218,9 @@ TEST_F(MixerTest, FullStepWithoutLoopPlaysEveryFrameOnceThenIdles) {
         EXPECT_EQ(buffer[2 * frame], 0.0f) << frame;
         EXPECT_EQ(buffer[2 * frame + 1], 0.0f) << frame;
     }
-    EXPECT_EQ(voiceTable[5].sample, nullptr);
-    EXPECT_EQ(voiceTable[5].positionWhole, 0);
-    EXPECT_EQ(voiceTable[5].positionFraction, 0u);
+    EXPECT_EQ(testMixer().voices[5].sample, nullptr);
+    EXPECT_EQ(testMixer().voices[5].positionWhole, 0);
+    EXPECT_EQ(testMixer().voices[5].positionFraction, 0u);
 }
 
 TEST_F(MixerTest, LastFrameInterpolatesTowardTheZeroGuard) {
@@ -234,13 +240,13 @@ TEST_F(MixerTest, LengthZeroSamplesStopWithoutMixingAFrame) {
     auto noLoop = constantSample(0, 0, 0, 0, LOOP_NONE);
     settledVoice(0, &empty, 100, 100);
     settledVoice(1, &noLoop->sample, 100, 100);
-    voiceTable[1].positionWhole = 0;
+    testMixer().voices[1].positionWhole = 0;
     const std::vector<float> buffer = mix(64);
     for (float value : buffer) EXPECT_EQ(value, 0.0f);
     for (int slot = 0; slot < 2; ++slot) {
-        EXPECT_EQ(voiceTable[slot].sample, nullptr);
-        EXPECT_EQ(voiceTable[slot].positionWhole, 0);
-        EXPECT_EQ(voiceTable[slot].positionFraction, 0u);
+        EXPECT_EQ(testMixer().voices[slot].sample, nullptr);
+        EXPECT_EQ(testMixer().voices[slot].positionWhole, 0);
+        EXPECT_EQ(testMixer().voices[slot].positionFraction, 0u);
     }
 }
 
@@ -250,7 +256,7 @@ TEST_F(MixerTest, LoopModeZeroOnRealDataPlaysWithoutLoop) {
     const std::vector<float> buffer = mix(40);
     EXPECT_NE(buffer[2 * 14], 0.0f); // still before the loop end at 15
     EXPECT_EQ(buffer[2 * 15], 0.0f);
-    EXPECT_EQ(voiceTable[0].sample, nullptr);
+    EXPECT_EQ(testMixer().voices[0].sample, nullptr);
 }
 
 // --- Forward loops ---------------------------------------------------------------------------
@@ -431,7 +437,7 @@ TEST_F(MixerTest, PositionsOutsideTheDataAreNeverRead) {
 
 TEST_F(MixerTest, NewNoteRampsUpFromSilence) {
     auto sample = constantSample(1000, 1000, 0, 1000, LOOP_FORWARD);
-    Voice& voice = voiceTable[0];
+    Voice& voice = testMixer().voices[0];
     voice.sample = &sample->sample;
     voice.direction = DIRECTION_FORWARD;
     voice.leftTarget = 100;
@@ -455,7 +461,7 @@ TEST_F(MixerTest, NewNoteRampsUpFromSilence) {
 
 TEST_F(MixerTest, RampIncrementKeptWhileRunningAndClearedAtItsEnd) {
     auto sample = constantSample(1000, 1000, 0, 1000, LOOP_FORWARD);
-    Voice& voice = voiceTable[0];
+    Voice& voice = testMixer().voices[0];
     voice.sample = &sample->sample;
     voice.direction = DIRECTION_FORWARD;
     voice.leftTarget = 100;
@@ -475,7 +481,7 @@ TEST_F(MixerTest, RampCarriesAcrossBoundariesAndCalls) {
     // A loop of 50 frames at full step puts two boundaries inside the 128-frame ramp, and the
     // calls of 30 frames cut it four times more.
     auto sample = constantSample(50, 1000, 0, 50, LOOP_FORWARD);
-    Voice& voice = voiceTable[0];
+    Voice& voice = testMixer().voices[0];
     voice.sample = &sample->sample;
     voice.direction = DIRECTION_FORWARD;
     voice.leftTarget = 100;
@@ -503,7 +509,7 @@ TEST_F(MixerTest, RampCarriesAcrossBoundariesAndCalls) {
 
 TEST_F(MixerTest, TargetChangeMidRampStartsAFullRampFromTheCurrentLevel) {
     auto sample = constantSample(1000, 1000, 0, 1000, LOOP_FORWARD);
-    Voice& voice = voiceTable[0];
+    Voice& voice = testMixer().voices[0];
     voice.sample = &sample->sample;
     voice.direction = DIRECTION_FORWARD;
     voice.leftTarget = 100;
@@ -603,11 +609,13 @@ void referenceMixVoice(Voice& v, float* out, int32_t frameCount) {
             v.rampRightTarget = v.rightTarget;
             const int32_t dl = v.leftTarget - (v.leftLevel >> 8);
             const int32_t dr = v.rightTarget - (v.rightLevel >> 8);
-            v.leftRampIncrement = dl == 0 ? 0.0f : dl * inverse255 * rampLengthReciprocal;
-            v.rightRampIncrement = dr == 0 ? 0.0f : dr * inverse255 * rampLengthReciprocal;
+            v.leftRampIncrement =
+                dl == 0 ? 0.0f : dl * inverse255 * testMixer().rampLengthReciprocal;
+            v.rightRampIncrement =
+                dr == 0 ? 0.0f : dr * inverse255 * testMixer().rampLengthReciprocal;
             if (dl != 0 || dr != 0) {
                 ramp = true;
-                v.rampFramesLeft = rampLength;
+                v.rampFramesLeft = testMixer().rampLength;
             }
         }
         if (ramp && v.rampFramesLeft < n) {
@@ -790,9 +798,9 @@ void compareWithReference(uint32_t seed, int scenarios, ScenarioMix lean, bool s
         for (int i = 0; i < voicesPerScenario; ++i) {
             samples.push_back(randomSample(random));
             const int32_t slot = static_cast<int32_t>(random.range(0, mixedVoiceCount - 1));
-            randomiseVoice(random, voiceTable[slot], &samples.back()->sample, lean);
+            randomiseVoice(random, testMixer().voices[slot], &samples.back()->sample, lean);
         }
-        std::memcpy(static_cast<void*>(reference), voiceTable, sizeof reference);
+        std::memcpy(static_cast<void*>(reference), testMixer().voices, sizeof reference);
         const int calls = shortCalls ? 12 : 4;
         for (int call = 0; call < calls; ++call) {
             int32_t frames = static_cast<int32_t>(random.range(1, 1500));
@@ -800,7 +808,7 @@ void compareWithReference(uint32_t seed, int scenarios, ScenarioMix lean, bool s
             std::vector<float> expected(2 * static_cast<size_t>(frames), 0.0f);
             for (Voice& v : reference) referenceMixVoice(v, expected.data(), frames);
             std::vector<float> actual(2 * static_cast<size_t>(frames), 0.0f);
-            mixVoices(actual.data(), frames);
+            mixVoices(testMixer(), actual.data(), frames);
             for (int32_t i = 0; i < 2 * frames; ++i) {
                 if (tolerance == 0.0f) {
                     ASSERT_EQ(actual[i], expected[i])
@@ -812,7 +820,7 @@ void compareWithReference(uint32_t seed, int scenarios, ScenarioMix lean, bool s
             }
             for (int32_t slot = 0; slot < mixedVoiceCount; ++slot) {
                 SCOPED_TRACE(testing::Message() << "scenario " << scenario << " slot " << slot);
-                expectSameVoice(voiceTable[slot], reference[slot]);
+                expectSameVoice(testMixer().voices[slot], reference[slot]);
             }
             if (::testing::Test::HasFailure()) return;
             // Between calls the voice update may change targets and steps, or hand a voice off.
@@ -821,10 +829,10 @@ void compareWithReference(uint32_t seed, int scenarios, ScenarioMix lean, bool s
                 int32_t target = static_cast<int32_t>(random.range(0, 127));
                 if (random.chance(lean.silentPercent)) {
                     target = 0;
-                    voiceTable[slot].rightTarget = reference[slot].rightTarget = 0;
+                    testMixer().voices[slot].rightTarget = reference[slot].rightTarget = 0;
                 }
-                voiceTable[slot].leftTarget = reference[slot].leftTarget = target;
-                voiceTable[slot].stepFraction = reference[slot].stepFraction ^= 0x5555u;
+                testMixer().voices[slot].leftTarget = reference[slot].leftTarget = target;
+                testMixer().voices[slot].stepFraction = reference[slot].stepFraction ^= 0x5555u;
             }
         }
     }
@@ -837,11 +845,11 @@ void compareWithReference(uint32_t seed, int scenarios, ScenarioMix lean, bool s
 TEST_F(MixerTest, RampOfTheVoicesOwnLengthIsAStraightLine) {
     std::vector<float> outputs[2];
     for (bool wide : {true, false}) {
-        const bool wideInUse = setWideMixing(wide);
+        const bool wideInUse = setWideMixing(testMixer(), wide);
         resetVoiceTable();
         std::vector<int16_t> flat(64, 1000);
         auto sample = makeSample(flat, 0, 64, LOOP_FORWARD);
-        Voice& voice = voiceTable[3];
+        Voice& voice = testMixer().voices[3];
         voice.sample = &sample->sample;
         voice.direction = DIRECTION_FORWARD;
         setStep(voice, 1, 0);
@@ -865,7 +873,7 @@ TEST_F(MixerTest, RampOfTheVoicesOwnLengthIsAStraightLine) {
         EXPECT_EQ(voice.leftLevel, 120 * 256);
         EXPECT_EQ(voice.rightLevel, 0);
     }
-    setWideMixing(true);
+    setWideMixing(testMixer(), true);
     // Where the processor has the eight-frame loops, they give every frame the same float.
     if (!outputs[1].empty()) {
         EXPECT_EQ(outputs[0], outputs[1]);
@@ -877,10 +885,11 @@ class MixerWidthTest : public MixerTest, public ::testing::WithParamInterface<bo
   protected:
     void SetUp() override {
         MixerTest::SetUp();
-        if (setWideMixing(GetParam()) != GetParam()) GTEST_SKIP() << "no AVX2 on this processor";
+        if (setWideMixing(testMixer(), GetParam()) != GetParam())
+            GTEST_SKIP() << "no AVX2 on this processor";
     }
     void TearDown() override {
-        setWideMixing(true);
+        setWideMixing(testMixer(), true);
         MixerTest::TearDown();
     }
 };
@@ -906,14 +915,15 @@ TEST_P(MixerWidthTest, MatchesTheReferenceOnSlowVoicesWithLongRuns) {
         std::vector<int16_t> frames(length);
         for (int16_t& f : frames) f = static_cast<int16_t>(random.range(-32768, 32767));
         auto sample = makeSample(frames, 0, length, random.chance(50) ? LOOP_FORWARD : LOOP_NONE);
-        Voice& voice = voiceTable[static_cast<int32_t>(random.range(0, mixedVoiceCount - 1))];
+        Voice& voice =
+            testMixer().voices[static_cast<int32_t>(random.range(0, mixedVoiceCount - 1))];
         randomiseVoice(random, voice, &sample->sample, {0, 50});
         voice.direction = DIRECTION_FORWARD;
         voice.positionWhole = static_cast<int32_t>(random.range(0, length - 1));
         setStep(voice, static_cast<int32_t>(random.range(0, 1)),
                 static_cast<uint32_t>(random.range(0, UINT32_MAX)));
         Voice reference[mixedVoiceCount];
-        std::memcpy(static_cast<void*>(reference), voiceTable, sizeof reference);
+        std::memcpy(static_cast<void*>(reference), testMixer().voices, sizeof reference);
         const int32_t count = static_cast<int32_t>(random.range(9, 700));
         std::vector<float> expected(2 * static_cast<size_t>(count), 0.0f);
         for (Voice& v : reference) referenceMixVoice(v, expected.data(), count);
@@ -921,7 +931,7 @@ TEST_P(MixerWidthTest, MatchesTheReferenceOnSlowVoicesWithLongRuns) {
         for (int32_t i = 0; i < 2 * count; ++i)
             ASSERT_EQ(actual[i], expected[i]) << "scenario " << scenario << " float " << i;
         for (int32_t slot = 0; slot < mixedVoiceCount; ++slot)
-            expectSameVoice(voiceTable[slot], reference[slot]);
+            expectSameVoice(testMixer().voices[slot], reference[slot]);
         if (::testing::Test::HasFailure()) return;
     }
 }
@@ -932,13 +942,13 @@ TEST_P(MixerWidthTest, MatchesTheReferenceOnSlowVoicesWithLongRuns) {
 TEST_P(MixerWidthTest, OtherInterpolationsMatchThePlainReference) {
     struct Restore {
         ~Restore() {
-            setInterpolation(Interpolation::Linear);
+            setInterpolation(testMixer(), Interpolation::Linear);
             referenceInterpolation = Interpolation::Linear;
         }
     } restore;
     for (Interpolation mode : {Interpolation::None, Interpolation::Cubic}) {
         SCOPED_TRACE(mode == Interpolation::None ? "none" : "cubic");
-        setInterpolation(mode);
+        setInterpolation(testMixer(), mode);
         referenceInterpolation = mode;
         const float tolerance = mode == Interpolation::None ? 0.0f : 0.05f;
         compareWithReference(4406, 100, {0, 50}, false, tolerance);
@@ -962,7 +972,7 @@ TEST_F(MixerTest, InterpolationsAgainstTheTrueCurve) {
     constexpr uint32_t stepFraction = 0x5EB851EC; // 0.37
     double error[3] = {};
     for (Interpolation mode : {Interpolation::Linear, Interpolation::None, Interpolation::Cubic}) {
-        setInterpolation(mode);
+        setInterpolation(testMixer(), mode);
         resetVoiceTable();
         Voice& voice = settledVoice(5, &sample->sample, 255, 0);
         setStep(voice, 0, stepFraction);
@@ -977,7 +987,7 @@ TEST_F(MixerTest, InterpolationsAgainstTheTrueCurve) {
         }
         error[static_cast<int>(mode)] = std::sqrt(sum / 1000.0);
     }
-    setInterpolation(Interpolation::Linear);
+    setInterpolation(testMixer(), Interpolation::Linear);
     const double linear = error[0], none = error[1], cubic = error[2];
     EXPECT_GT(none, 2.0 * linear) << none << " " << linear;
     EXPECT_LT(cubic, linear / 4.0) << cubic << " " << linear;
@@ -986,14 +996,14 @@ TEST_F(MixerTest, InterpolationsAgainstTheTrueCurve) {
 }
 
 TEST_F(MixerTest, RampConstantsFollowTheOutputRate) {
-    setRampConstants(44100);
-    EXPECT_EQ(rampLength, 128);
-    EXPECT_EQ(rampLengthReciprocal, 1.0f / 128.0f);
-    setRampConstants(22050);
-    EXPECT_EQ(rampLength, 64);
-    setRampConstants(48000);
-    EXPECT_EQ(rampLength, 139); // 48000 * 128 / 44100 truncated
-    EXPECT_EQ(rampLengthReciprocal, 1.0f / 139.0f);
+    setRampConstants(testMixer(), 44100);
+    EXPECT_EQ(testMixer().rampLength, 128);
+    EXPECT_EQ(testMixer().rampLengthReciprocal, 1.0f / 128.0f);
+    setRampConstants(testMixer(), 22050);
+    EXPECT_EQ(testMixer().rampLength, 64);
+    setRampConstants(testMixer(), 48000);
+    EXPECT_EQ(testMixer().rampLength, 139); // 48000 * 128 / 44100 truncated
+    EXPECT_EQ(testMixer().rampLengthReciprocal, 1.0f / 139.0f);
 }
 
 } // namespace

@@ -9,6 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <vector>
+
 namespace music::testing {
 namespace {
 
@@ -89,7 +92,7 @@ TEST(SequencerTempo, SamplesPerTickFromBpm) {
         EXPECT_EQ(player.bpm, entry[0]);
         EXPECT_EQ(player.samplesPerTick, entry[1]) << "bpm " << entry[0];
     }
-    EXPECT_GT(samplesPerTickForBpm(0), 0);
+    EXPECT_GT(samplesPerTickForBpm(0, defaultSampleRateHz), 0);
 }
 
 // Amiga periods with the finetune interpolated between neighbouring semitones.
@@ -177,7 +180,7 @@ TEST_F(SequencerNotes, NoteWithAndWithoutInstrument) {
     EXPECT_EQ(channel(0).volume, 48);
     EXPECT_EQ(channel(0).panning, 128);
     EXPECT_EQ(channel(0).fadeoutVolume, 65536);
-    EXPECT_EQ(channel(0).voice, &voiceTable[0]);
+    EXPECT_EQ(channel(0).voice, &player.mixer.voices[0]);
     EXPECT_EQ(voiceOf(0).sample, &samples[0]);
     EXPECT_EQ(voiceOf(0).voiceVolume, 95);
     tick(6);
@@ -186,9 +189,9 @@ TEST_F(SequencerNotes, NoteWithAndWithoutInstrument) {
     EXPECT_EQ(player.row, 2);
     EXPECT_EQ(channel(0).volume, 20);
     EXPECT_EQ(channel(0).period, 4608 - 2 * 64);
-    EXPECT_EQ(channel(0).voice, &voiceTable[32]);
+    EXPECT_EQ(channel(0).voice, &player.mixer.voices[32]);
     EXPECT_EQ(voiceOf(0).sample, &samples[0]);
-    EXPECT_EQ(voiceTable[0].voiceVolume, 0);
+    EXPECT_EQ(player.mixer.voices[0].voiceVolume, 0);
 }
 
 // An instrument number without a note resets volume and panning from the sample the new
@@ -203,7 +206,7 @@ TEST_F(SequencerNotes, InstrumentWithoutNoteResetsWithoutTrigger) {
     EXPECT_EQ(channel(0).instrument, 1);
     EXPECT_EQ(channel(0).volume, 32);
     EXPECT_EQ(channel(0).panning, 64);
-    EXPECT_EQ(channel(0).voice, &voiceTable[0]);
+    EXPECT_EQ(channel(0).voice, &player.mixer.voices[0]);
     EXPECT_EQ(voiceOf(0).sample, &samples[0]);
     EXPECT_EQ(channel(0).updateFlags & UPDATE_TRIGGER, 0);
 }
@@ -262,7 +265,7 @@ TEST_F(SequencerNotes, TonePortamentoRowWithNoteAndInstrument) {
     EXPECT_EQ(channel(0).portaTarget, 4608 - 4 * 64);
     EXPECT_EQ(channel(0).period, 4608);
     EXPECT_EQ(channel(0).volume, 48);
-    EXPECT_EQ(channel(0).voice, &voiceTable[0]);
+    EXPECT_EQ(channel(0).voice, &player.mixer.voices[0]);
     EXPECT_EQ(channel(0).updateFlags & UPDATE_TRIGGER, 0);
     tick();
     EXPECT_EQ(channel(0).period, 4608 - 64);
@@ -498,10 +501,10 @@ TEST_F(SequencerVolumeColumn, TonePortamentoWithAndWithoutNote) {
     start();
     tick(7);
     EXPECT_EQ(channel(0).period, 4608 - 64);
-    EXPECT_EQ(channel(0).voice, &voiceTable[0]);
+    EXPECT_EQ(channel(0).voice, &player.mixer.voices[0]);
     EXPECT_EQ(channel(0).portaSpeed, 16);
     tick(6);
-    EXPECT_EQ(channel(0).voice, &voiceTable[32]);
+    EXPECT_EQ(channel(0).voice, &player.mixer.voices[32]);
     channel(0).period = 4000;
     tick(6);
     EXPECT_EQ(channel(0).portaTarget, 4608);
@@ -510,7 +513,7 @@ TEST_F(SequencerVolumeColumn, TonePortamentoWithAndWithoutNote) {
     EXPECT_EQ(channel(0).period, 4064);
     tick(4);
     EXPECT_EQ(channel(0).period, 4320);
-    EXPECT_EQ(channel(0).voice, &voiceTable[32]);
+    EXPECT_EQ(channel(0).voice, &player.mixer.voices[32]);
 }
 
 // Auto-vibrato waves at depth 64 (delta = wave value) with rate 64: sine, square, both ramps;
@@ -625,7 +628,7 @@ TEST_F(SequencerGuards, NotesAbove96AreNoNote) {
         EXPECT_EQ(channel(0).volume, 32);
         EXPECT_EQ(channel(0).keyOff, 0);
         EXPECT_EQ(channel(0).updateFlags & UPDATE_TRIGGER, 0);
-        EXPECT_EQ(channel(0).voice, &voiceTable[0]);
+        EXPECT_EQ(channel(0).voice, &player.mixer.voices[0]);
     }
 }
 
@@ -694,12 +697,149 @@ TEST_F(SequencerGuards, MissingInstrumentAndSample) {
     Instrument* instrument;
     Sample* sample;
     lookUpInstrument(&player, &channel(0), &instrument, &sample);
-    EXPECT_EQ(instrument, &emptyInstrument);
-    EXPECT_EQ(sample, &emptySample);
-    EXPECT_EQ(voiceOf(0).sample, &emptySample);
+    EXPECT_EQ(instrument, &player.standIns.emptyInstrument);
+    EXPECT_EQ(sample, &player.standIns.empty);
+    EXPECT_EQ(voiceOf(0).sample, &player.standIns.empty);
     lookUpInstrument(&player, &channel(1), &instrument, &sample);
     EXPECT_EQ(instrument, &instruments[1]);
-    EXPECT_EQ(sample, &emptySample);
+    EXPECT_EQ(sample, &player.standIns.empty);
+}
+
+// --- One reset, one seek ---------------------------------------------------------------------
+
+// What the song does tick by tick: position, tick count, pattern delay and every voice the
+// channels drive.
+struct TickState {
+    int32_t order, row, tick, patternDelayTicks, tempo, bpm, globalVolume;
+    int32_t voiceVolume[songChannels];
+    int32_t stepWhole[songChannels];
+    const Sample* sample[songChannels];
+    bool operator==(const TickState& o) const {
+        if (order != o.order || row != o.row || tick != o.tick ||
+            patternDelayTicks != o.patternDelayTicks || tempo != o.tempo || bpm != o.bpm ||
+            globalVolume != o.globalVolume)
+            return false;
+        for (int32_t c = 0; c < songChannels; ++c) {
+            if (voiceVolume[c] != o.voiceVolume[c] || stepWhole[c] != o.stepWhole[c] ||
+                sample[c] != o.sample[c])
+                return false;
+        }
+        return true;
+    }
+};
+
+std::vector<TickState> playTicks(Player& p, int32_t ticks) {
+    std::vector<TickState> seen;
+    for (int32_t i = 0; i < ticks; ++i) {
+        p.tickHandler(&p);
+        TickState t{};
+        t.order = p.order;
+        t.row = p.row;
+        t.tick = p.tick;
+        t.patternDelayTicks = p.patternDelayTicks;
+        t.tempo = p.tempo;
+        t.bpm = p.bpm;
+        t.globalVolume = p.globalVolume;
+        for (int32_t c = 0; c < p.channelCount; ++c) {
+            const Voice* v = p.channels[c].voice;
+            t.voiceVolume[c] = v->voiceVolume;
+            t.stepWhole[c] = v->stepWhole;
+            t.sample[c] = v->sample;
+        }
+        seen.push_back(t);
+    }
+    return seen;
+}
+
+// Index of the first tick at which two runs part, or their length when they never do.
+size_t firstDifference(const std::vector<TickState>& a, const std::vector<TickState>& b) {
+    for (size_t i = 0; i < a.size() && i < b.size(); ++i)
+        if (!(a[i] == b[i])) return i;
+    return std::min(a.size(), b.size());
+}
+
+// Two orders: a short pattern 0 of plain notes, and pattern 1 with notes, a pattern loop and a
+// pattern delay, so that a Player stopped inside pattern 1 carries loop counters, a pending
+// loop row, a delay, a changed tempo and global volume, and sounding voices.
+class SequencerRestart : public SongTest {
+  protected:
+    void busySong() {
+        player.songLength = 2;
+        player.orderTable[0] = 0;
+        player.orderTable[1] = 1;
+        patterns[0].rowCount = 4;
+        put(0, 0, noteC4, 1);
+        put(1, 1, noteC4 + 3, 2, 0x30);
+        put(2, 2, noteC4 + 7, 3);
+        auto put1 = [this](int32_t row, int32_t channel, Cell c) { cell(1, row, channel) = c; };
+        put1(0, 0, {noteC4 + 12, 3, 0, 0x0F, 4});   // speed 4
+        put1(1, 1, {0, 0, 0, 0x0E, 0x60});          // loop start at row 1
+        put1(2, 2, {noteC4 - 5, 1, 0, 0x10, 0x20}); // global volume 32
+        put1(3, 1, {0, 0, 0, 0x0E, 0x63});          // loop three times
+        put1(4, 0, {noteC4, 2, 0, 0x0E, 0xE3});     // pattern delay of three rows
+        put1(6, 3, {noteC4 + 2, 1, 0, 0x04, 0x46}); // vibrato
+    }
+};
+
+// The reset that playback start, the offline renderer and this fixture use gives a Player
+// that has played a while the very state of one that never played: nothing the song left
+// behind carries into the next start.
+TEST_F(SequencerRestart, ResetAfterPlayingIsAFreshStart) {
+    setReplayProfile(&player, ProfileId::Ft2); // the profile that keeps a pending loop row
+    busySong();
+    Player fresh = player;
+    resetSequencer(&fresh);
+    const std::vector<TickState> expected = playTicks(fresh, 200);
+
+    start();
+    // Into pattern 1's loop and its delay: 4 rows at speed 6, then rows 0 to 3 and the first
+    // jump back at speed 4.
+    playTicks(player, 6 * 4 + 4 * 4 + 2);
+    ASSERT_EQ(player.order, 1);
+    ASSERT_NE(player.pendingBreakRow, 0);
+    ASSERT_NE(player.channels[1].loopCounter, 0);
+    ASSERT_NE(player.tempo, player.defaultTempo);
+    ASSERT_NE(player.globalVolume, player.initialGlobalVolume);
+    resetSequencer(&player);
+    const std::vector<TickState> again = playTicks(player, 200);
+    EXPECT_EQ(firstDifference(again, expected), expected.size());
+}
+
+// A seek lands on the order as a Player that never played arrives there: the tick count, the
+// pattern delay and the loop counters of the rows left behind start over. From the middle of a
+// pattern delay and of a pattern loop, the seek plays pattern 1 exactly as a seek from a fresh
+// start does.
+TEST_F(SequencerRestart, SeekFromInsideALoopAndADelayPlaysTheOrderAfresh) {
+    for (ProfileId profile : {ProfileId::Demo, ProfileId::Ft2}) {
+        SCOPED_TRACE(profileName(profile));
+        setReplayProfile(&player, profile);
+        busySong();
+        Player fresh = player;
+        resetSequencer(&fresh);
+        seekOrder(&fresh, 1);
+        const std::vector<TickState> expected = playTicks(fresh, 150);
+
+        for (int32_t played : {6 * 4 + 4 * 4 + 2, 6 * 4 + 4 * 7 + 1, 6 * 4 + 4 * 14 + 5}) {
+            SCOPED_TRACE(played);
+            start();
+            playTicks(player, played);
+            ASSERT_EQ(player.order, 1);
+            ASSERT_TRUE(player.patternDelayTicks != 0 || player.channels[1].loopCounter != 0);
+            // The seek keeps the channels' sound, so compare the voices only from the next note
+            // on each channel: positions alone until then.
+            seekOrder(&player, 1);
+            const std::vector<TickState> after = playTicks(player, 150);
+            ASSERT_EQ(after.size(), expected.size());
+            for (size_t i = 0; i < after.size(); ++i) {
+                EXPECT_EQ(after[i].order, expected[i].order) << "tick " << i;
+                EXPECT_EQ(after[i].row, expected[i].row) << "tick " << i;
+                EXPECT_EQ(after[i].tick, expected[i].tick) << "tick " << i;
+                EXPECT_EQ(after[i].patternDelayTicks, expected[i].patternDelayTicks)
+                    << "tick " << i;
+                if (::testing::Test::HasFailure()) return;
+            }
+        }
+    }
 }
 
 } // namespace

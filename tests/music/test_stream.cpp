@@ -1,4 +1,5 @@
 // Tests of the in-memory stream: reads clamped at the end, seeks by mode, positions outside.
+#include "music/module.h"
 #include "music/stream.h"
 
 #include <gtest/gtest.h>
@@ -33,14 +34,26 @@ TEST(MemoryStream, OpenCopiesTheBlockAndStartsAtZero) {
     EXPECT_EQ(memoryTell(s.stream), 0); // the description's position is not looked at
 }
 
-TEST(MemoryStream, InstallFillsEveryEntry) {
-    streamInterface = StreamInterface{};
-    installMemoryStream();
-    EXPECT_EQ(streamInterface.open, &memoryOpen);
-    EXPECT_EQ(streamInterface.close, &memoryClose);
-    EXPECT_EQ(streamInterface.read, &memoryRead);
-    EXPECT_EQ(streamInterface.seek, &memorySeek);
-    EXPECT_EQ(streamInterface.tell, &memoryTell);
+TEST(MemoryStream, TableNamesEveryEntry) {
+    const StreamInterface& s = memoryStreamInterface;
+    EXPECT_EQ(s.open, &memoryOpen);
+    EXPECT_EQ(s.close, &memoryClose);
+    EXPECT_EQ(s.read, &memoryRead);
+    EXPECT_EQ(s.seek, &memorySeek);
+    EXPECT_EQ(s.tell, &memoryTell);
+    EXPECT_TRUE(streamInterfaceComplete(s));
+    for (int32_t missing = 0; missing < 5; ++missing) {
+        StreamInterface t = s;
+        if (missing == 0) t.open = nullptr;
+        if (missing == 1) t.close = nullptr;
+        if (missing == 2) t.read = nullptr;
+        if (missing == 3) t.seek = nullptr;
+        if (missing == 4) t.tell = nullptr;
+        EXPECT_FALSE(streamInterfaceComplete(t)) << missing;
+    }
+    // A Player reads through the memory stream unless it is given another table.
+    const Player p{};
+    EXPECT_EQ(p.streams.read, &memoryRead);
 }
 
 TEST(MemoryStream, ReadClampsAtTheEndAndThenCopiesNothing) {

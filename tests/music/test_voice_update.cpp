@@ -21,12 +21,12 @@ class VoiceUpdateTest : public ::testing::Test {
     Sample newSample{};
 
     void SetUp() override {
-        std::memset(static_cast<void*>(voiceTable), 0, sizeof voiceTable);
+        std::memset(static_cast<void*>(player.mixer.voices), 0, sizeof player.mixer.voices);
         for (int32_t i = 0; i < voiceTableSize; ++i) {
-            voiceTable[i].index = i;
-            voiceTable[i].stepWhole = 1;
+            player.mixer.voices[i].index = i;
+            player.mixer.voices[i].stepWhole = 1;
         }
-        channel.voice = &voiceTable[3];
+        channel.voice = &player.mixer.voices[3];
         channel.volume = 64;
         channel.volumeEnvelopeOutput = 64;
         channel.fadeoutVolume = 65536;
@@ -43,7 +43,9 @@ class VoiceUpdateTest : public ::testing::Test {
         newSample.loopMode = LOOP_FORWARD;
     }
 
-    void TearDown() override { std::memset(static_cast<void*>(voiceTable), 0, sizeof voiceTable); }
+    void TearDown() override {
+        std::memset(static_cast<void*>(player.mixer.voices), 0, sizeof player.mixer.voices);
+    }
 
     void update(uint8_t flags) {
         channel.updateFlags = flags;
@@ -52,7 +54,7 @@ class VoiceUpdateTest : public ::testing::Test {
 
     // A voice in the middle of a note, as the mixer leaves it.
     Voice& soundingVoice(int32_t slot) {
-        Voice& voice = voiceTable[slot];
+        Voice& voice = player.mixer.voices[slot];
         voice.sample = &oldSample;
         voice.positionWhole = 640;
         voice.positionFraction = 0x1234u;
@@ -73,14 +75,14 @@ class VoiceUpdateTest : public ::testing::Test {
 // --- Note start and hand-off -----------------------------------------------------------------
 
 TEST_F(VoiceUpdateTest, NoteOnAnIdleVoiceStartsThere) {
-    Voice& voice = voiceTable[3];
+    Voice& voice = player.mixer.voices[3];
     voice.startOffset = 256;
     voice.positionFraction = 77;
     voice.leftLevel = 999;
     voice.rampFramesLeft = 5;
     voice.direction = DIRECTION_BACKWARD;
     update(UPDATE_TRIGGER);
-    EXPECT_EQ(channel.voice, &voiceTable[3]);
+    EXPECT_EQ(channel.voice, &player.mixer.voices[3]);
     EXPECT_EQ(voice.sample, &newSample);
     EXPECT_EQ(voice.positionWhole, 256);
     EXPECT_EQ(voice.positionFraction, 0u);
@@ -89,14 +91,14 @@ TEST_F(VoiceUpdateTest, NoteOnAnIdleVoiceStartsThere) {
     EXPECT_EQ(voice.leftLevel, 0);
     EXPECT_EQ(voice.rightLevel, 0);
     EXPECT_EQ(voice.rampFramesLeft, 0);
-    EXPECT_EQ(voiceTable[35].sample, nullptr); // the partner stays untouched
+    EXPECT_EQ(player.mixer.voices[35].sample, nullptr); // the partner stays untouched
 }
 
 TEST_F(VoiceUpdateTest, NoteOnASoundingVoiceMovesToThePartnerAndBack) {
     Voice& old = soundingVoice(3);
     old.startOffset = 256;
     update(UPDATE_TRIGGER);
-    ASSERT_EQ(channel.voice, &voiceTable[35]);
+    ASSERT_EQ(channel.voice, &player.mixer.voices[35]);
     // The old note plays on silently from where it was.
     EXPECT_EQ(old.sample, &oldSample);
     EXPECT_EQ(old.positionWhole, 640);
@@ -110,7 +112,7 @@ TEST_F(VoiceUpdateTest, NoteOnASoundingVoiceMovesToThePartnerAndBack) {
     EXPECT_EQ(old.leftLevel, 50 * 256); // the mixer ramps down from here
     EXPECT_EQ(old.index, 3);
     // The new note starts on the partner with the old note's step, volume and panning.
-    const Voice& fresh = voiceTable[35];
+    const Voice& fresh = player.mixer.voices[35];
     EXPECT_EQ(fresh.index, 35);
     EXPECT_EQ(fresh.sample, &newSample);
     EXPECT_EQ(fresh.positionWhole, 256);
@@ -127,23 +129,23 @@ TEST_F(VoiceUpdateTest, NoteOnASoundingVoiceMovesToThePartnerAndBack) {
 
     // The next note goes back to voice 3, overwriting the faded note.
     update(UPDATE_TRIGGER);
-    EXPECT_EQ(channel.voice, &voiceTable[3]);
-    EXPECT_EQ(voiceTable[3].index, 3);
-    EXPECT_EQ(voiceTable[3].positionWhole, 0);
-    EXPECT_EQ(voiceTable[3].voiceVolume, 100);
-    EXPECT_EQ(voiceTable[35].voiceVolume, 0);
-    EXPECT_EQ(voiceTable[35].sample, &newSample);
+    EXPECT_EQ(channel.voice, &player.mixer.voices[3]);
+    EXPECT_EQ(player.mixer.voices[3].index, 3);
+    EXPECT_EQ(player.mixer.voices[3].positionWhole, 0);
+    EXPECT_EQ(player.mixer.voices[3].voiceVolume, 100);
+    EXPECT_EQ(player.mixer.voices[35].voiceVolume, 0);
+    EXPECT_EQ(player.mixer.voices[35].sample, &newSample);
 }
 
 TEST_F(VoiceUpdateTest, LaterStepsOfATickWorkOnTheVoiceThatTookTheNote) {
     soundingVoice(3);
     channel.period = 4608 - 768;
     update(UPDATE_TRIGGER | UPDATE_VOLUME | UPDATE_PANNING | UPDATE_FREQUENCY);
-    const Voice& fresh = voiceTable[35];
+    const Voice& fresh = player.mixer.voices[35];
     EXPECT_EQ(fresh.voiceVolume, 127);
     EXPECT_EQ(fresh.frequency, 16726);
-    EXPECT_EQ(voiceTable[3].voiceVolume, 0);
-    EXPECT_EQ(voiceTable[3].frequency, 8363);
+    EXPECT_EQ(player.mixer.voices[3].voiceVolume, 0);
+    EXPECT_EQ(player.mixer.voices[3].frequency, 8363);
 }
 
 TEST_F(VoiceUpdateTest, StartOffsetAtOrBeyondTheLoopEndStartsAtZero) {
@@ -152,11 +154,11 @@ TEST_F(VoiceUpdateTest, StartOffsetAtOrBeyondTheLoopEndStartsAtZero) {
         int32_t start;
     };
     for (const Case c : {Case{512, 0}, Case{300, 0}, Case{299, 299}, Case{256, 256}}) {
-        voiceTable[3].sample = nullptr;
-        voiceTable[3].startOffset = c.offset;
+        player.mixer.voices[3].sample = nullptr;
+        player.mixer.voices[3].startOffset = c.offset;
         update(UPDATE_TRIGGER);
-        EXPECT_EQ(voiceTable[3].positionWhole, c.start) << c.offset;
-        EXPECT_EQ(voiceTable[3].startOffset, 0u) << c.offset;
+        EXPECT_EQ(player.mixer.voices[3].positionWhole, c.start) << c.offset;
+        EXPECT_EQ(player.mixer.voices[3].startOffset, 0u) << c.offset;
     }
 }
 
@@ -164,7 +166,7 @@ TEST_F(VoiceUpdateTest, StartOffsetAtOrBeyondTheLoopEndStartsAtZero) {
 
 TEST_F(VoiceUpdateTest, VolumeIsTheProductOfAllFactors) {
     update(UPDATE_VOLUME);
-    Voice& voice = voiceTable[3];
+    Voice& voice = player.mixer.voices[3];
     EXPECT_EQ(voice.voiceVolume, 127);
     EXPECT_EQ(voice.volumeCopy, 127);
     player.globalVolume = 32;
@@ -183,7 +185,7 @@ TEST_F(VoiceUpdateTest, VolumeIsTheProductOfAllFactors) {
 }
 
 TEST_F(VoiceUpdateTest, TargetsSplitTheVolumeByPanning) {
-    Voice& voice = voiceTable[3];
+    Voice& voice = player.mixer.voices[3];
     voice.voicePanning = 128;
     update(UPDATE_VOLUME);
     EXPECT_EQ(voice.leftTarget, 127 * 128 / 255);
@@ -199,7 +201,7 @@ TEST_F(VoiceUpdateTest, TargetsSplitTheVolumeByPanning) {
 }
 
 TEST_F(VoiceUpdateTest, PanningFollowsTheEnvelopeScaledByDistanceFromTheEdge) {
-    Voice& voice = voiceTable[3];
+    Voice& voice = player.mixer.voices[3];
     voice.voiceVolume = 100;
     struct Case {
         int32_t panning;
@@ -222,7 +224,7 @@ TEST_F(VoiceUpdateTest, PanningFollowsTheEnvelopeScaledByDistanceFromTheEdge) {
 // --- Frequency and step ----------------------------------------------------------------------
 
 TEST_F(VoiceUpdateTest, LinearTableFrequencyAndStep) {
-    Voice& voice = voiceTable[3];
+    Voice& voice = player.mixer.voices[3];
     update(UPDATE_FREQUENCY);
     EXPECT_EQ(voice.frequency, 8363);
     EXPECT_EQ(voice.stepWhole, 0);
@@ -247,18 +249,18 @@ TEST_F(VoiceUpdateTest, AmigaTableFrequency) {
     player.flags = 0;
     channel.period = 1712;
     update(UPDATE_FREQUENCY);
-    EXPECT_EQ(voiceTable[3].frequency, 8362);
+    EXPECT_EQ(player.mixer.voices[3].frequency, 8362);
     // The delta lowers the pitch in the Amiga table.
     channel.periodDelta = 1712;
     update(UPDATE_FREQUENCY);
-    EXPECT_EQ(voiceTable[3].frequency, 4181);
+    EXPECT_EQ(player.mixer.voices[3].frequency, 4181);
 }
 
 TEST_F(VoiceUpdateTest, FrequenciesBelow100HzPlayAt100Hz) {
     player.flags = 0;
     channel.period = 14317056 / 50;
     update(UPDATE_FREQUENCY);
-    Voice& voice = voiceTable[3];
+    Voice& voice = player.mixer.voices[3];
     EXPECT_EQ(voice.frequency, 50);
     EXPECT_EQ(voice.stepWhole, 0);
     EXPECT_EQ(voice.stepFraction, static_cast<uint32_t>((uint64_t{100} << 32) / 44100));
@@ -272,7 +274,7 @@ TEST_F(VoiceUpdateTest, FrequenciesBelow100HzPlayAt100Hz) {
 TEST_F(VoiceUpdateTest, ZeroPeriodDropsTheFrequencyUpdate) {
     for (int16_t flags : {0, 1}) {
         player.flags = flags;
-        Voice& voice = voiceTable[3];
+        Voice& voice = player.mixer.voices[3];
         voice.frequency = 1234;
         voice.stepWhole = 2;
         channel.period = 100;

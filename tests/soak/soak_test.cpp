@@ -68,7 +68,6 @@ struct Song {
 };
 
 bool loadSong(Song& song) {
-    music::installMemoryStream();
     music::MemoryStream description{static_cast<int32_t>(song.bytes.size()), 0, song.bytes.data()};
     song.player = music::createPlayer(&description);
     return song.player != nullptr;
@@ -78,15 +77,17 @@ void renderReference(Song& song, int64_t chunks) {
     ASSERT_TRUE(music::offlineBegin(song.player));
     std::vector<int16_t> chunk(static_cast<size_t>(sizes.chunkFrames) * 2);
     for (int64_t n = 0; n < chunks; ++n) {
-        ASSERT_EQ(music::offlineRender(chunk.data(), sizes.chunkFrames), sizes.chunkFrames);
-        song.songTimeMs.push_back(music::offlineLastStamp().songTimeMs);
+        ASSERT_EQ(music::offlineRender(song.player, chunk.data(), sizes.chunkFrames),
+                  sizes.chunkFrames);
+        song.songTimeMs.push_back(music::offlineLastStamp(song.player).songTimeMs);
         song.hash.push_back(hashChunk(chunk.data()));
     }
-    music::offlineEnd();
+    music::offlineEnd(song.player);
 }
 
 // Reads the clock as fast as it can while the render thread works, as the frame loop does.
 struct ClockWatcher {
+    const music::Player* player = nullptr;
     const std::vector<int32_t>* expected = nullptr;
     std::atomic<bool> stop{false};
     int64_t reads = 0;
@@ -97,7 +98,7 @@ struct ClockWatcher {
     void run() {
         uint32_t last = 0;
         while (!stop.load(std::memory_order_acquire)) {
-            const uint32_t now = music::musicClockMs();
+            const uint32_t now = music::musicClockMs(player);
             ++reads;
             if (now < last) {
                 if (backwards++ == 0 && unknownValues == 0) firstBad = now;
@@ -114,15 +115,15 @@ struct ClockWatcher {
 };
 
 // Waits until the render thread has rendered everything behind the device position and rests.
-bool waitForCatchUp(uint64_t bytes) {
+bool waitForCatchUp(const music::Player* player, uint64_t bytes) {
     const int32_t playChunk =
         music::playChunkForPosition(bytes, sizes.chunkFrames, sizes.bufferFrames);
     const auto deadline = std::chrono::steady_clock::now() + 20s;
     while (std::chrono::steady_clock::now() < deadline) {
-        if (music::audioOutput.writeChunk.load(std::memory_order_acquire) == playChunk &&
-            music::audioOutput.renderBusy.load(std::memory_order_acquire) == 0) {
+        if (player->output.writeChunk.load(std::memory_order_acquire) == playChunk &&
+            player->output.renderBusy.load(std::memory_order_acquire) == 0) {
             int32_t chunk = 0, time = 0;
-            music::audibleChunkStamp(&chunk, &time);
+            music::audibleChunkStamp(player, &chunk, &time);
             if (chunk == playChunk) return true;
         }
         std::this_thread::sleep_for(200us);
@@ -145,28 +146,31 @@ void playPass(Song& song, int32_t deviceSeconds, bool stopWhileRendering, Random
     music::testDeviceSetBytesPlayed(0);
     ASSERT_TRUE(music::startPlayback(song.player));
     ASSERT_TRUE(music::testDeviceIsOpen());
-    ASSERT_EQ(music::musicClockMs(), static_cast<uint32_t>(song.songTimeMs[0]));
+    ASSERT_EQ(music::musicClockMs(song.player), static_cast<uint32_t>(song.songTimeMs[0]));
 
     ClockWatcher watcher;
+    watcher.player = song.player;
     watcher.expected = &song.songTimeMs;
     std::thread watching([&] { watcher.run(); });
 
     const uint64_t endBytes = static_cast<uint64_t>(deviceSeconds) * sizes.bytesPerSecond;
     uint64_t bytes = 0;
-    uint32_t lastClock = music::musicClockMs();
+    uint32_t lastClock = music::musicClockMs(song.player);
     int32_t failures = 0;
     while (bytes < endBytes && failures == 0) {
         // Up to 80 chunks per step: always less than the buffer, so no pass of it goes unseen.
         bytes += 4 * (1 + static_cast<uint64_t>(rng.below(80 * sizes.chunkFrames)));
         music::testDeviceSetBytesPlayed(bytes);
-        ASSERT_TRUE(waitForCatchUp(bytes)) << "render thread did not catch up at byte " << bytes;
+        ASSERT_TRUE(waitForCatchUp(song.player, bytes))
+            << "render thread did not catch up at byte " << bytes;
 
         const int64_t played = static_cast<int64_t>(bytes / chunkBytes); // absolute chunk audible
         ASSERT_LT(played + sizes.chunkCount, static_cast<int64_t>(song.hash.size()));
-        const uint32_t clock = music::musicClockMs();
+        const uint32_t clock = music::musicClockMs(song.player);
         int32_t audible = -1, stampTime = 0;
-        music::audibleChunkStamp(&audible, &stampTime);
-        const music::ChunkStamp* stamps = music::audioOutput.stamps.load(std::memory_order_acquire);
+        music::audibleChunkStamp(song.player, &audible, &stampTime);
+        const music::ChunkStamp* stamps =
+            song.player->output.stamps.load(std::memory_order_acquire);
         ASSERT_NE(stamps, nullptr);
 
         if (clock < lastClock) {
@@ -217,9 +221,9 @@ void playPass(Song& song, int32_t deviceSeconds, bool stopWhileRendering, Random
     EXPECT_TRUE(music::stopPlayback(song.player));
 
     EXPECT_FALSE(music::testDeviceIsOpen());
-    EXPECT_EQ(music::audioOutput.stamps.load(), nullptr);
-    EXPECT_FALSE(music::audioOutput.renderThreadRunning);
-    EXPECT_EQ(music::musicClockMs(), 0u);
+    EXPECT_EQ(song.player->output.stamps.load(), nullptr);
+    EXPECT_FALSE(song.player->output.renderThreadRunning);
+    EXPECT_EQ(music::musicClockMs(song.player), 0u);
     EXPECT_GT(watcher.reads, 0);
     EXPECT_EQ(watcher.backwards, 0) << "first bad clock value " << watcher.firstBad;
     EXPECT_EQ(watcher.unknownValues, 0) << "first bad clock value " << watcher.firstBad;

@@ -62,7 +62,6 @@ struct LoadedSong {
     Player* player = nullptr;
     music::MemoryStream description{};
     LoadedSong() {
-        music::installMemoryStream();
         description.size = static_cast<int32_t>(songBytes().size());
         description.base = songBytes().data();
         player = music::createPlayer(&description);
@@ -263,11 +262,11 @@ Rendering renderDemoLength(Player* player) {
     EXPECT_TRUE(music::offlineBegin(player));
     std::vector<int16_t> chunk(chunkFrames * 2);
     while (r.stampSongTimeMs.empty() || r.stampSongTimeMs.back() < demoEndMs) {
-        if (music::offlineRender(chunk.data(), chunkFrames) != chunkFrames) break;
+        if (music::offlineRender(player, chunk.data(), chunkFrames) != chunkFrames) break;
         r.frames.insert(r.frames.end(), chunk.begin(), chunk.end());
-        r.stampSongTimeMs.push_back(music::offlineLastStamp().songTimeMs);
+        r.stampSongTimeMs.push_back(music::offlineLastStamp(player).songTimeMs);
     }
-    music::offlineEnd();
+    music::offlineEnd(player);
     player->tickHandler = realTick;
     rowLog = nullptr;
     return r;

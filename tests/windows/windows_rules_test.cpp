@@ -21,7 +21,7 @@ namespace {
 using music::extendDeviceCounter;
 
 constexpr uint64_t wrap = uint64_t{1} << 32;
-const music::OutputSizes sizes = music::outputSizesForRate(music::sampleRate);
+const music::OutputSizes sizes = music::outputSizesForRate(music::defaultSampleRateHz);
 
 TEST(DeviceCounter, FollowsTheTrueCountAcrossManyWraps) {
     // Readings every 5 to 40 ms of audio, sometimes a long stall of up to an hour.

@@ -440,7 +440,8 @@ int encodeFrames(const Options& options, const capture::SoundTrack& track,
         if (frameLog != nullptr) {
             std::fprintf(frameLog, "%lld %.3f %u %d %d %.4f\n",
                          static_cast<long long>(frame - plan.firstFrame),
-                         static_cast<double>(soundFrom - firstSound) * 1000.0 / music::sampleRate,
+                         static_cast<double>(soundFrom - firstSound) * 1000.0 /
+                             music::defaultSampleRateHz,
                          clockMs, beat.beat, beat.slot, static_cast<double>(beat.flash));
         }
         const int64_t done = frame - plan.firstFrame + 1;
@@ -554,14 +555,14 @@ int main(int argc, char** argv) {
         return parsed < 0 ? exitOk : parsed;
     }
 
-    music::installMemoryStream();
     const music::MemoryStream song = {static_cast<int32_t>(driver::assets::song_xm_size), 0,
                                       driver::assets::song_xm};
     music::Player* player = music::createPlayer(&song);
     capture::SoundTrack track{};
-    const int32_t chunkFrames = music::outputSizesForRate(music::sampleRate).chunkFrames;
+    const int32_t chunkFrames = music::outputSizesForRate(music::defaultSampleRateHz).chunkFrames;
     // Enough chunks past the end clock for the sound of the last frame to be complete.
-    const int32_t extraChunks = music::sampleRate / options.framesPerSecond / chunkFrames + 2;
+    const int32_t extraChunks =
+        music::defaultSampleRateHz / options.framesPerSecond / chunkFrames + 2;
     const bool rendered =
         player != nullptr && capture::renderSoundTrack(player, options.endClockMs, extraChunks,
                                                        longestTrackChunks, &track);

@@ -3,6 +3,7 @@
 
 #include "music/audio_output.h"
 #include "music/format.h"
+#include "music/module.h"
 #include "music/offline_render.h"
 
 namespace capture {
@@ -12,7 +13,7 @@ bool renderSoundTrack(music::Player* player, uint32_t endClockMs, int32_t extraC
     track->samples.clear();
     track->chunkClockMs.clear();
     if (!music::offlineBegin(player)) return false;
-    const int32_t chunkFrames = music::audioOutput.chunkFrames;
+    const int32_t chunkFrames = player->output.chunkFrames;
     track->chunkFrames = chunkFrames;
     int64_t chunksAfterEnd = -1;
     bool reached = false;
@@ -20,8 +21,9 @@ bool renderSoundTrack(music::Player* player, uint32_t endClockMs, int32_t extraC
         const size_t at = track->samples.size();
         track->samples.resize(at + static_cast<size_t>(chunkFrames) * 2);
         // Whole chunks at a time keep every stamp with the samples it was rendered with.
-        if (music::offlineRender(track->samples.data() + at, chunkFrames) != chunkFrames) break;
-        const music::ChunkStamp stamp = music::offlineLastStamp();
+        if (music::offlineRender(player, track->samples.data() + at, chunkFrames) != chunkFrames)
+            break;
+        const music::ChunkStamp stamp = music::offlineLastStamp(player);
         track->chunkClockMs.push_back(stamp.songTimeMs);
         if (!reached && stamp.songTimeMs >= 0 &&
             static_cast<uint32_t>(stamp.songTimeMs) >= endClockMs) {
@@ -32,16 +34,17 @@ bool renderSoundTrack(music::Player* player, uint32_t endClockMs, int32_t extraC
         }
         if (reached && chunksAfterEnd >= extraChunks) break;
     }
-    music::offlineEnd();
+    music::offlineEnd(player);
     return reached && chunksAfterEnd >= extraChunks;
 }
 
 int64_t chunkAtFrame(int64_t frame, int32_t framesPerSecond, int32_t chunkFrames) {
-    return frame * music::sampleRate / (static_cast<int64_t>(framesPerSecond) * chunkFrames);
+    return frame * music::defaultSampleRateHz /
+           (static_cast<int64_t>(framesPerSecond) * chunkFrames);
 }
 
 int64_t soundFrameAtVideoFrame(int64_t frame, int32_t framesPerSecond) {
-    return frame * music::sampleRate / framesPerSecond;
+    return frame * music::defaultSampleRateHz / framesPerSecond;
 }
 
 uint32_t clockAtFrame(const SoundTrack& track, int64_t frame, int32_t framesPerSecond) {

@@ -1,9 +1,9 @@
 // The capture's sound track and the music clock each video frame shows.
 //
 // The demo's clock is the stamp of the chunk the device is playing, so a frame at time t shows
-// the song time stamped on chunk floor(t * sampleRate / chunkFrames): the song time at the end of
-// that chunk. Song time runs slower than the sound (each mixed run loses its fraction of a ms),
-// which is why frames are placed on the sound's time and read their clock from the stamps.
+// the song time stamped on chunk floor(t * rate / chunkFrames), the demo's rate: the song time at
+// the end of that chunk. Song time runs slower than the sound (each mixed run loses its fraction of
+// a ms), which is why frames are placed on the sound's time and read their clock from the stamps.
 #pragma once
 
 #include <cstdint>

@@ -144,8 +144,8 @@ VideoFileStatus openEncoders(VideoFile* file, const VideoSettings& settings, cha
 
     AVCodecContext* a = file->audio;
     a->sample_fmt = AV_SAMPLE_FMT_FLTP;
-    a->sample_rate = music::sampleRate;
-    a->time_base = AVRational{1, music::sampleRate};
+    a->sample_rate = music::defaultSampleRateHz;
+    a->time_base = AVRational{1, music::defaultSampleRateHz};
     a->bit_rate = soundBitRate;
     av_channel_layout_default(&a->ch_layout, music::outputChannels);
     a->flags |= AV_CODEC_FLAG_BITEXACT;

@@ -30,7 +30,7 @@ struct TickTrace {
 TickTrace trace;
 
 void printChannel(const music::Player* player, int32_t c) {
-    const music::Voice* voice = music::channelTable[c].voice;
+    const music::Voice* voice = player->channels[c].voice;
     const bool idle = voice == nullptr || voice->sample == nullptr || voice->sample->length == 0;
     if (idle) {
         std::printf(" 0 0 0");
@@ -42,7 +42,7 @@ void printChannel(const music::Player* player, int32_t c) {
     const double volume = voice->voiceVolume * 64.0 / fullVolume;
     int32_t pan = voice->voicePanning;
     if (!music::profileOf(player).panningZeroIsLeft) pan = 255 - pan; // 255 sounds left there
-    std::printf(" %.3f %.2f %d", step * music::sampleRate, volume, pan);
+    std::printf(" %.3f %.2f %d", step * player->outputRate, volume, pan);
 }
 
 void tracingTick(music::Player* player) {
@@ -65,7 +65,7 @@ void tracingTick(music::Player* player) {
     }
     std::printf("%lld %d %d %d %d %d %.3f |", static_cast<long long>(trace.ticks), player->order,
                 player->row, frame, player->tempo, player->bpm,
-                static_cast<double>(start) * 1000.0 / music::sampleRate);
+                static_cast<double>(start) * 1000.0 / player->outputRate);
     const int32_t channels = player->channelCount < music::channelTableSize
                                  ? player->channelCount
                                  : music::channelTableSize;
@@ -84,11 +84,11 @@ bool printTicks(music::Player* player, int64_t maxTicks) {
     trace.visited.assign(256 * 256, 0);
     if (trace.sequencerTick == nullptr || !music::offlineBegin(player)) return false;
     player->tickHandler = tracingTick;
-    std::vector<int16_t> block(static_cast<size_t>(music::sampleRate) * 2);
+    std::vector<int16_t> block(static_cast<size_t>(player->outputRate) * 2);
     while (!trace.done) {
-        if (music::offlineRender(block.data(), music::sampleRate) == 0) break;
+        if (music::offlineRender(player, block.data(), player->outputRate) == 0) break;
     }
-    music::offlineEnd();
+    music::offlineEnd(player);
     player->tickHandler = trace.sequencerTick;
     return true;
 }

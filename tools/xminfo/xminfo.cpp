@@ -150,7 +150,6 @@ int traceTicks(const char* path, int32_t profile, int64_t maxTicks) {
         std::fprintf(stderr, "xminfo: cannot read %s: %s\n", path, reason);
         return tools::exitBadInput;
     }
-    music::installMemoryStream();
     const music::MemoryStream description{static_cast<int32_t>(bytes.size()), 0, bytes.data()};
     music::LoadResult result{};
     music::Player* player = music::createPlayerWithResult(&description, &result);
