@@ -1,7 +1,7 @@
 // The music clock read while the render thread refills, for ThreadSanitizer: no race, never
 // backwards, never a value that is not the time of a completely written stamp.
-#include "music/audio_device_test.h"
 #include "music/audio_output.h"
+#include "music/device/audio_device_test.h"
 #include "music/module.h"
 #include "music/offline_render.h"
 #include "music/stream.h"

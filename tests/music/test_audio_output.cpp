@@ -1,8 +1,8 @@
 // Audio output: sizes, song time, stamps, conversion, the render thread protocol, start and stop,
 // and the offline renderer against the device path.
-#include "music/audio_device_test.h"
 #include "music/audio_output.h"
 #include "music/channel.h"
+#include "music/device/audio_device_test.h"
 #include "music/format.h"
 #include "music/mixer.h"
 #include "music/module.h"

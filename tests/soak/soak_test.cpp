@@ -1,7 +1,7 @@
 // Soak: ten minutes of device time on the test device, driven faster than real time, with stops
 // and starts in between; the clock and the buffer must agree with an offline render throughout.
-#include "music/audio_device_test.h"
 #include "music/audio_output.h"
+#include "music/device/audio_device_test.h"
 #include "music/module.h"
 #include "music/offline_render.h"
 #include "music/stream.h"

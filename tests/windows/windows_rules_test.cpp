@@ -2,7 +2,7 @@
 // 32-bit wrap, and what WGL's exact lookup and extension list change in the entry-point fetch
 // and the multisample probe.
 #include "music/audio_output.h"
-#include "music/device_position.h"
+#include "music/device/device_position.h"
 #include "music/format.h"
 
 #if defined(DEMO_TEST_DISPLAY_RULES)

@@ -2,18 +2,18 @@
 // them) and the offline renderer, plus the song-end rule the tools have always used.
 #include "beatxm.h"
 
-#include "audio_output.h"
-#include "channel.h"
-#include "format.h"
-#include "load_result.h"
-#include "mixer.h"
-#include "module.h"
-#include "offline_render.h"
-#include "profile.h"
-#include "sequencer.h"
-#include "song_timing.h"
-#include "stream.h"
-#include "xm_format.h"
+#include "music/audio_output.h"
+#include "music/channel.h"
+#include "music/format.h"
+#include "music/load_result.h"
+#include "music/mixer.h"
+#include "music/module.h"
+#include "music/offline_render.h"
+#include "music/profile.h"
+#include "music/sequencer.h"
+#include "music/song_timing.h"
+#include "music/stream.h"
+#include "music/xm_format.h"
 
 #include <atomic>
 #include <cinttypes>

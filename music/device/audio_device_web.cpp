@@ -5,7 +5,7 @@
 // see every 16-bit stereo block the device hands over, in order (its tests hash the sound).
 #include "audio_device.h"
 
-#include "format.h"
+#include "music/format.h"
 
 #include <emscripten.h>
 

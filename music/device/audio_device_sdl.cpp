@@ -1,7 +1,7 @@
 // Audio device on SDL2: a callback loops over the output buffer and counts what it handed over.
 #include "audio_device.h"
 
-#include "format.h"
+#include "music/format.h"
 
 #include <SDL.h>
 

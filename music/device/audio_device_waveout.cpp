@@ -3,7 +3,7 @@
 #include "audio_device.h"
 
 #include "device_position.h"
-#include "format.h"
+#include "music/format.h"
 
 #include <windows.h>
 

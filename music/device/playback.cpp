@@ -3,9 +3,9 @@
 //
 // The device counts its position in 64 bits, so the play chunk never jumps at a counter wrap.
 #include "audio_device.h"
-#include "audio_output.h"
-#include "module.h"
-#include "thread.h"
+#include "music/audio_output.h"
+#include "music/module.h"
+#include "music/thread.h"
 
 #include <atomic>
 #include <cstdint>
