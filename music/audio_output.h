@@ -9,6 +9,7 @@
 namespace music {
 
 struct Player;
+struct AudioDevice;
 
 struct ChunkStamp {
     uint8_t order;      // low byte of the Player's order after the chunk was mixed
@@ -105,6 +106,7 @@ struct AudioOutput {
         renderThreadDone.store(1, std::memory_order_relaxed);
         renderThreadRunning = false;
         renderThreadHandle = ThreadHandle{};
+        device = nullptr;
         stopDevicePlayback = nullptr;
         offlineRunning = false;
         offlineChunk = framesHandedOut = 0;
@@ -131,6 +133,7 @@ struct AudioOutput {
     std::atomic<uint8_t> renderThreadDone{1};
     bool renderThreadRunning = false;
     ThreadHandle renderThreadHandle{};
+    AudioDevice* device = nullptr; // open from startPlayback to stopPlayback
     // Set by startPlayback to stopPlayback, cleared when that has run: the device-free half
     // reaches the device only through it.
     bool (*stopDevicePlayback)(Player* player) = nullptr;
@@ -142,15 +145,13 @@ struct AudioOutput {
     ChunkStamp lastStamp{};
 };
 
-// Device playback (playback.cpp, linked with the device backend). The device is one per
-// process: startPlayback first stops what the Player itself plays, and is false while another
-// Player holds the device (until that one is stopped or destroyed); both are false for a null
-// Player. stopPlayback of a Player that holds no device only ends its offline render.
+// Device playback (playback.cpp, linked with the device backend), each Player on a device and a
+// render thread of its own. startPlayback first stops what the Player itself plays; it is false
+// when no device opens, which includes a backend with a single device that another Player
+// holds (until that one is stopped or destroyed). Both are false for a null Player; stopping
+// touches the Player's own device and render only.
 bool startPlayback(Player* player);
 bool stopPlayback(Player* player);
-// The Player that holds the device (whose playback started, also when the start failed after
-// taking it, and was not stopped since), or null.
-Player* devicePlaybackOwner();
 // Stops whatever plays: the device through stopPlayback when a device playback was started,
 // otherwise only the offline state is released. False for a null Player. Safe at any time.
 bool haltPlayback(Player* player);
@@ -158,8 +159,9 @@ bool haltPlayback(Player* player);
 void publishAudible(AudioOutput& output, int32_t chunk);
 // Renders the Player's chunk writeChunk and advances writeChunk. Allocates nothing.
 void renderChunk(Player* player);
-// The render thread's routine: refills every chunk the device has finished. Returns 0.
-int32_t renderThread();
+// The render thread's routine for the Player it is given: refills every chunk its device has
+// finished. Returns 0.
+int32_t renderThread(void* player);
 
 // Song time in ms of the Player's chunk now audible; 0 when nothing plays. Safe to call while
 // the render thread runs; the value is always the time of a completely written stamp.

@@ -15,12 +15,12 @@ using ThreadHandle = void*; // the HANDLE that CreateThread returned
 using ThreadHandle = pthread_t;
 #endif
 
-using ThreadRoutine = int32_t (*)();
+using ThreadRoutine = int32_t (*)(void* context);
 
-// Runs routine on a new thread with the default stack, at the highest priority the system grants
-// (time-critical on Windows; SCHED_FIFO where the process may use it, else the default). False
-// when no thread could be made.
-bool startThread(ThreadHandle* thread, ThreadRoutine routine);
+// Runs routine(context) on a new thread with the default stack, at the highest priority the system
+// grants (time-critical on Windows; SCHED_FIFO where the process may use it, else the default).
+// False when no thread could be made.
+bool startThread(ThreadHandle* thread, ThreadRoutine routine, void* context);
 // Waits for the thread to end and releases its handle.
 void joinThread(ThreadHandle thread);
 void sleepMs(int32_t ms);

@@ -4,12 +4,20 @@
 #include <sched.h>
 
 #include <ctime>
+#include <new>
 
 namespace music {
 namespace {
 
-void* threadEntry(void* routine) {
-    reinterpret_cast<ThreadRoutine>(routine)();
+struct ThreadStart {
+    ThreadRoutine routine;
+    void* context;
+};
+
+void* threadEntry(void* start) {
+    const ThreadStart s = *static_cast<ThreadStart*>(start);
+    delete static_cast<ThreadStart*>(start);
+    s.routine(s.context);
     return nullptr;
 }
 
@@ -23,8 +31,11 @@ void raisePriority(pthread_t thread) {
 
 } // namespace
 
-bool startThread(ThreadHandle* thread, ThreadRoutine routine) {
-    if (pthread_create(thread, nullptr, threadEntry, reinterpret_cast<void*>(routine)) != 0) {
+bool startThread(ThreadHandle* thread, ThreadRoutine routine, void* context) {
+    auto* start = new (std::nothrow) ThreadStart{routine, context};
+    if (start == nullptr) return false;
+    if (pthread_create(thread, nullptr, threadEntry, start) != 0) {
+        delete start;
         return false;
     }
     raisePriority(*thread);

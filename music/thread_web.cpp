@@ -19,6 +19,7 @@ namespace {
 // The page has one thread of execution, so there is one routine running in passes for the
 // whole process (the render thread of the one device playback).
 ThreadRoutine runningRoutine;
+void* runningContext;
 bool inPass;
 std::jmp_buf passEnd;
 int32_t pauseMs; // what the sleep that ended the pass asked for
@@ -38,16 +39,17 @@ extern "C" EMSCRIPTEN_KEEPALIVE void musicThreadPass() {
     inPass = true;
     // setjmp's second return comes from sleepMs below, through no frame with a destructor.
     if (setjmp(passEnd) == 0) {
-        runningRoutine();
+        runningRoutine(runningContext);
         runningRoutine = nullptr;
     }
     inPass = false;
     if (runningRoutine != nullptr) schedulePass(pauseMs);
 }
 
-bool startThread(ThreadHandle* thread, ThreadRoutine routine) {
+bool startThread(ThreadHandle* thread, ThreadRoutine routine, void* context) {
     if (runningRoutine != nullptr) return false;
     runningRoutine = routine;
+    runningContext = context;
     *thread = 1;
     schedulePass(0);
     return true;

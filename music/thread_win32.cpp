@@ -3,22 +3,35 @@
 
 #include <windows.h>
 
+#include <new>
+
 namespace music {
 namespace {
 
 // The system calls this with a stack that a 32-bit build may only find 4-byte aligned; the
 // mixer keeps 16-byte vectors on it.
-__attribute__((force_align_arg_pointer)) DWORD WINAPI threadEntry(LPVOID routine) {
-    return static_cast<DWORD>(reinterpret_cast<ThreadRoutine>(routine)());
+struct ThreadStart {
+    ThreadRoutine routine;
+    void* context;
+};
+
+__attribute__((force_align_arg_pointer)) DWORD WINAPI threadEntry(LPVOID start) {
+    const ThreadStart s = *static_cast<ThreadStart*>(start);
+    delete static_cast<ThreadStart*>(start);
+    return static_cast<DWORD>(s.routine(s.context));
 }
 
 } // namespace
 
-bool startThread(ThreadHandle* thread, ThreadRoutine routine) {
+bool startThread(ThreadHandle* thread, ThreadRoutine routine, void* context) {
+    auto* start = new (std::nothrow) ThreadStart{routine, context};
     HANDLE handle =
-        CreateThread(nullptr, 0, threadEntry, reinterpret_cast<LPVOID>(routine), 0, nullptr);
+        start != nullptr ? CreateThread(nullptr, 0, threadEntry, start, 0, nullptr) : nullptr;
     *thread = handle;
-    if (handle == nullptr) return false;
+    if (handle == nullptr) {
+        delete start;
+        return false;
+    }
     SetThreadPriority(handle, THREAD_PRIORITY_TIME_CRITICAL);
     return true;
 }

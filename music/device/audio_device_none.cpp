@@ -3,14 +3,14 @@
 
 namespace music {
 
-bool audioDeviceOpen(int32_t /*rateHz*/) {
-    return false;
+AudioDevice* audioDeviceOpen(int32_t /*rateHz*/) {
+    return nullptr;
 }
-void audioDeviceStart(const int16_t*, int32_t) {}
-uint64_t audioDevicePosition() {
+void audioDeviceStart(AudioDevice*, const int16_t*, int32_t) {}
+uint64_t audioDevicePosition(AudioDevice*) {
     return 0;
 }
-void audioDeviceReset() {}
-void audioDeviceClose() {}
+void audioDeviceReset(AudioDevice*) {}
+void audioDeviceClose(AudioDevice*) {}
 
 } // namespace music

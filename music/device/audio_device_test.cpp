@@ -7,7 +7,8 @@
 namespace music {
 namespace {
 
-// The one test device of the process, as a real backend has one device (see playback.cpp).
+// The one test device of the process: the tests drive it through the functions below, so it
+// stands for a backend that has a single device, and a second open is refused while it is open.
 std::atomic<uint64_t> bytesPlayed;
 std::atomic<bool> openFails;
 std::atomic<bool> isOpen;
@@ -17,32 +18,42 @@ std::atomic<int32_t> opens, starts, positionQueries, resets, closes;
 
 } // namespace
 
-bool audioDeviceOpen(int32_t /*rateHz*/) {
+// The handle is never looked into: any non-null address stands for the one device.
+struct AudioDevice {};
+
+namespace {
+AudioDevice theDevice;
+} // namespace
+
+AudioDevice* audioDeviceOpen(int32_t /*rateHz*/) {
     opens.fetch_add(1);
-    if (openFails.load()) return false;
-    isOpen.store(true);
-    return true;
+    if (openFails.load()) return nullptr;
+    bool wasOpen = false;
+    if (!isOpen.compare_exchange_strong(wasOpen, true)) return nullptr;
+    return &theDevice;
 }
 
-void audioDeviceStart(const int16_t* frames, int32_t count) {
+void audioDeviceStart(AudioDevice* device, const int16_t* frames, int32_t count) {
     starts.fetch_add(1);
-    if (!isOpen.load()) return;
+    if (device == nullptr || !isOpen.load()) return;
     buffer.store(frames);
     frameCount.store(count);
 }
 
-uint64_t audioDevicePosition() {
+uint64_t audioDevicePosition(AudioDevice* /*device*/) {
     positionQueries.fetch_add(1);
     return bytesPlayed.load(std::memory_order_acquire);
 }
 
-void audioDeviceReset() {
+void audioDeviceReset(AudioDevice* device) {
+    if (device == nullptr) return;
     resets.fetch_add(1);
     buffer.store(nullptr);
     frameCount.store(0);
 }
 
-void audioDeviceClose() {
+void audioDeviceClose(AudioDevice* device) {
+    if (device == nullptr) return;
     closes.fetch_add(1);
     isOpen.store(false);
 }

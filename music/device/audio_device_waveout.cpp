@@ -14,8 +14,8 @@ namespace {
 
 constexpr DWORD loopForever = 0xFFFFFFFFu;
 
-// The one device of the process (see playback.cpp: device playback goes to one Player at a
-// time), so its state is the backend's, not a Player's.
+// The backend drives a single device (the demo's one player): its state is the backend's, and a
+// second open is refused while it is open.
 HWAVEOUT device;
 WAVEHDR waveHeader;
 // The render thread's alone between start and reset: the last reading, carried on in 64 bits.
@@ -23,8 +23,15 @@ uint64_t bytesPlayed;
 
 } // namespace
 
-bool audioDeviceOpen(int32_t rateHz) {
-    audioDeviceClose();
+// The handle is never looked into: any non-null address stands for the one device.
+struct AudioDevice {};
+
+namespace {
+AudioDevice theDevice;
+} // namespace
+
+AudioDevice* audioDeviceOpen(int32_t rateHz) {
+    if (device != nullptr) return nullptr;
     WAVEFORMATEX format{};
     format.wFormatTag = WAVE_FORMAT_PCM;
     format.nChannels = static_cast<WORD>(outputChannels);
@@ -35,13 +42,13 @@ bool audioDeviceOpen(int32_t rateHz) {
     format.cbSize = 0;
     if (waveOutOpen(&device, WAVE_MAPPER, &format, 0, 0, CALLBACK_NULL) != MMSYSERR_NOERROR) {
         device = nullptr;
-        return false;
+        return nullptr;
     }
-    return true;
+    return &theDevice;
 }
 
-void audioDeviceStart(const int16_t* buffer, int32_t frameCount) {
-    if (device == nullptr) return;
+void audioDeviceStart(AudioDevice* handle, const int16_t* buffer, int32_t frameCount) {
+    if (handle == nullptr || device == nullptr) return;
     waveHeader = WAVEHDR{};
     // The device only reads the buffer; the header's field is not const.
     waveHeader.lpData = reinterpret_cast<LPSTR>(const_cast<int16_t*>(buffer));
@@ -55,8 +62,8 @@ void audioDeviceStart(const int16_t* buffer, int32_t frameCount) {
     waveOutWrite(device, &waveHeader, sizeof waveHeader);
 }
 
-uint64_t audioDevicePosition() {
-    if (device == nullptr) return 0;
+uint64_t audioDevicePosition(AudioDevice* handle) {
+    if (handle == nullptr || device == nullptr) return 0;
     MMTIME time{};
     time.wType = TIME_BYTES;
     // A failed query, or one answered in another unit, leaves the position where it was.
@@ -68,8 +75,8 @@ uint64_t audioDevicePosition() {
     return bytesPlayed;
 }
 
-void audioDeviceReset() {
-    if (device == nullptr) return;
+void audioDeviceReset(AudioDevice* handle) {
+    if (handle == nullptr || device == nullptr) return;
     waveOutReset(device);
     if (waveHeader.lpData != nullptr) {
         waveOutUnprepareHeader(device, &waveHeader, sizeof waveHeader);
@@ -78,7 +85,8 @@ void audioDeviceReset() {
     }
 }
 
-void audioDeviceClose() {
+void audioDeviceClose(AudioDevice* handle) {
+    if (handle == nullptr) return;
     if (device != nullptr) {
         waveOutClose(device);
         device = nullptr;

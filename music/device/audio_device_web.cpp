@@ -92,37 +92,45 @@ EM_JS(void, webAudioClose, (), {
 });
 // clang-format on
 
-// The one device of the process (see playback.cpp: device playback goes to one Player at a
-// time), so its state is the backend's, not a Player's.
+// The page has one audio context for the player (Module['beatAudioDevice']): its state is the
+// backend's, and a second open is refused while it is open.
 bool deviceOpen;
 
 } // namespace
 
-bool audioDeviceOpen(int32_t rateHz) {
-    audioDeviceClose();
+// The handle is never looked into: any non-null address stands for the one device.
+struct AudioDevice {};
+
+namespace {
+AudioDevice theDevice;
+} // namespace
+
+AudioDevice* audioDeviceOpen(int32_t rateHz) {
+    if (deviceOpen) return nullptr;
     deviceOpen = webAudioOpen(rateHz, deviceBufferFrames, outputChannels) != 0;
-    return deviceOpen;
+    return deviceOpen ? &theDevice : nullptr;
 }
 
-void audioDeviceStart(const int16_t* buffer, int32_t frameCount) {
-    if (!deviceOpen) return;
+void audioDeviceStart(AudioDevice* handle, const int16_t* buffer, int32_t frameCount) {
+    if (handle == nullptr || !deviceOpen) return;
     webAudioStart(buffer, frameCount);
 }
 
 // What has been handed over minus one processing block, which may still be on its way out:
 // never ahead of what was heard, so the renderer never overwrites frames still to be played.
-uint64_t audioDevicePosition() {
-    if (!deviceOpen) return 0;
+uint64_t audioDevicePosition(AudioDevice* handle) {
+    if (handle == nullptr || !deviceOpen) return 0;
     const auto delivered = static_cast<uint64_t>(webAudioDelivered());
     constexpr uint64_t blockBytes = static_cast<uint64_t>(deviceBufferFrames) * bytesPerFrame;
     return delivered > blockBytes ? delivered - blockBytes : 0;
 }
 
-void audioDeviceReset() {
-    if (deviceOpen) webAudioReset();
+void audioDeviceReset(AudioDevice* handle) {
+    if (handle != nullptr && deviceOpen) webAudioReset();
 }
 
-void audioDeviceClose() {
+void audioDeviceClose(AudioDevice* handle) {
+    if (handle == nullptr) return;
     if (deviceOpen) webAudioClose();
     deviceOpen = false;
 }

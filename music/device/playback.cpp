@@ -1,5 +1,7 @@
 // Device playback: start and stop, the pre-render and the render thread that refills every chunk
 // the device has finished. Linked with the device backend; the rest of the output needs neither.
+// Each Player plays on a device of its own, opened by its start and closed by its stop, with a
+// render thread of its own; a backend that drives a single device refuses a second open.
 //
 // The device counts its position in 64 bits, so the play chunk never jumps at a counter wrap.
 #include "audio_device.h"
@@ -7,40 +9,22 @@
 #include "music/module.h"
 #include "music/thread.h"
 
-#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 
 namespace music {
-namespace {
-
-// The one Player that plays through the device. The backends drive a single device each, opened
-// and closed through functions without a handle, and the render thread's routine takes no
-// argument: both are resources of the process, not of a Player, so device playback goes to one
-// Player at a time and a second Player asking for it is refused. Offline rendering has no such
-// limit. Set by startPlayback before the thread starts and cleared by stopPlayback after it has
-// joined.
-std::atomic<Player*> devicePlayer{nullptr};
-
-} // namespace
-
-Player* devicePlaybackOwner() {
-    return devicePlayer.load(std::memory_order_acquire);
-}
 
 bool startPlayback(Player* player) {
     if (player == nullptr) return false;
     stopPlayback(player);
-    Player* expected = nullptr;
-    if (!devicePlayer.compare_exchange_strong(expected, player, std::memory_order_acq_rel))
-        return false;
     AudioOutput& output = player->output;
     // From here on every way out leaves something for stopPlayback to undo, also when
     // destroyPlayer is what calls it.
     output.stopDevicePlayback = stopPlayback;
     if (!resetPlayback(player, chunksPerBuffer)) return false;
 
-    if (!audioDeviceOpen(player->outputRate)) return false;
+    output.device = audioDeviceOpen(player->outputRate);
+    if (output.device == nullptr) return false;
     if (!allocateRenderBuffers(output)) {
         stopPlayback(player);
         return false;
@@ -50,11 +34,11 @@ bool startPlayback(Player* player) {
     for (int32_t i = 0; i < chunkCount; ++i) renderChunk(player);
     publishAudible(output, 0);
 
-    audioDeviceStart(output.outputBuffer, output.bufferFrames);
+    audioDeviceStart(output.device, output.outputBuffer, output.bufferFrames);
 
     output.stopRequested.store(0, std::memory_order_release);
     output.renderThreadDone.store(0, std::memory_order_release);
-    if (!startThread(&output.renderThreadHandle, renderThread)) {
+    if (!startThread(&output.renderThreadHandle, renderThread, player)) {
         // A device looping 2 s of pre-rendered audio forever with a frozen clock is worse than
         // silence: give everything back.
         output.renderThreadDone.store(1, std::memory_order_release);
@@ -65,16 +49,15 @@ bool startPlayback(Player* player) {
     return true;
 }
 
-int32_t renderThread() {
-    Player* player = devicePlayer.load(std::memory_order_acquire);
-    if (player == nullptr) return 0;
+int32_t renderThread(void* context) {
+    Player* player = static_cast<Player*>(context);
     AudioOutput& output = player->output;
     output.renderThreadDone.store(0, std::memory_order_release);
     const int32_t chunkFrames = output.chunkFrames;
     const int32_t bufferFrames = output.bufferFrames;
     const int32_t chunkCount = output.chunkCount;
     while (output.stopRequested.load(std::memory_order_acquire) == 0) {
-        const uint64_t bytes = audioDevicePosition();
+        const uint64_t bytes = audioDevicePosition(output.device);
         const int32_t playChunk = playChunkForPosition(bytes, chunkFrames, bufferFrames);
         while (output.writeChunk.load(std::memory_order_acquire) != playChunk) {
             output.renderBusy.store(1, std::memory_order_release);
@@ -93,14 +76,6 @@ int32_t renderThread() {
 bool stopPlayback(Player* player) {
     if (player == nullptr) return false;
     AudioOutput& output = player->output;
-    if (devicePlayer.load(std::memory_order_acquire) != player) {
-        // Never played through the device: only an offline render of its own can be running.
-        if (output.stopDevicePlayback == nullptr) {
-            releasePlayback(output);
-            output.offlineRunning = false;
-        }
-        return true;
-    }
     output.stopRequested.store(1, std::memory_order_release);
     while (output.renderBusy.load(std::memory_order_acquire) != 0) {
     }
@@ -115,12 +90,12 @@ bool stopPlayback(Player* player) {
     std::free(output.mixAllocation);
     output.mixAllocation = nullptr;
     output.mixBuffer = nullptr;
-    audioDeviceReset();
+    audioDeviceReset(output.device);
     releasePlayback(output);
     output.offlineRunning = false;
-    audioDeviceClose();
+    audioDeviceClose(output.device);
+    output.device = nullptr;
     output.stopDevicePlayback = nullptr;
-    devicePlayer.store(nullptr, std::memory_order_release);
     return true;
 }
 

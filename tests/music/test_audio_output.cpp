@@ -127,11 +127,7 @@ class AudioOutputTest : public ::testing::Test {
         tickLog = TickLog{};
         setUpTone();
     }
-    void TearDown() override {
-        // A test that failed half-way may have left its Player on the device.
-        if (Player* owner = devicePlaybackOwner()) stopPlayback(owner);
-        testDeviceReset();
-    }
+    void TearDown() override { testDeviceReset(); }
 };
 
 TEST(AudioOutputSizes, DerivedFromTheRate) {
@@ -382,16 +378,16 @@ TEST_F(AudioOutputTest, WithoutADeviceTheClockStaysAtZero) {
     EXPECT_FALSE(p.output.renderThreadRunning);
     EXPECT_EQ(testDeviceCalls().starts, 0);
     EXPECT_EQ(tickLog.calls, 0); // nothing was rendered
-    // Left as the failed start leaves it: the output active, holding the device, and a zero
-    // ring, until a stop.
+    // Left as the failed start leaves it: the output active without a device and a zero ring,
+    // until a stop.
     EXPECT_TRUE(p.output.active);
-    EXPECT_EQ(devicePlaybackOwner(), &p);
+    EXPECT_EQ(p.output.device, nullptr);
     ASSERT_NE(p.output.stamps.load(), nullptr);
     EXPECT_EQ(p.output.stamps.load()[0].songTimeMs, 0);
     EXPECT_TRUE(stopPlayback(&p));
     EXPECT_EQ(p.output.stamps.load(), nullptr);
     EXPECT_FALSE(p.output.active);
-    EXPECT_EQ(devicePlaybackOwner(), nullptr);
+    EXPECT_EQ(p.output.stopDevicePlayback, nullptr);
     EXPECT_TRUE(stopPlayback(&p));
 }
 
@@ -507,8 +503,7 @@ TEST_F(AudioOutputTest, DestroyPlayerDuringPlayback) {
     ASSERT_TRUE(startPlayback(b));
     testDeviceSetBytesPlayed(60 * bytesPerChunk);
     EXPECT_TRUE(destroyPlayer(b));
-    EXPECT_EQ(devicePlaybackOwner(), nullptr); // the render thread was stopped and joined
-    EXPECT_FALSE(testDeviceIsOpen());
+    EXPECT_FALSE(testDeviceIsOpen()); // the render thread was stopped and joined first
 
     // Never started.
     Player* c = createPlayer(&description);
@@ -516,7 +511,7 @@ TEST_F(AudioOutputTest, DestroyPlayerDuringPlayback) {
     EXPECT_EQ(musicClockMs(c), 0u);
     EXPECT_TRUE(destroyPlayer(c));
     EXPECT_FALSE(destroyPlayer(nullptr));
-    EXPECT_EQ(devicePlaybackOwner(), nullptr);
+    EXPECT_FALSE(testDeviceIsOpen());
 }
 
 TEST_F(AudioOutputTest, OfflineRenderEqualsTheDevicePath) {
@@ -628,20 +623,24 @@ TEST_F(AudioOutputTest, OtherRatesSizeEverythingFromTheRate) {
     EXPECT_TRUE(stopPlayback(&p));
 }
 
-// The backend drives one device: while one Player plays there, another's start is refused with
-// false and leaves the first playing; its offline render is not in the way. Once the first is
-// stopped the second may start.
-TEST_F(AudioOutputTest, OnePlayerOnTheDeviceAtATime) {
+// Every Player plays on a device of its own; the test backend, like waveOut and Web Audio, has
+// a single device, so while one Player plays there another's start is refused with false and
+// leaves the first playing, and its offline render is not in the way. Once the first is stopped
+// the second may start.
+TEST_F(AudioOutputTest, ASingleDeviceBackendPlaysOnePlayerAtATime) {
     Player p = makePlayer(countingTick);
     Player q = makePlayer(countingTick);
     ASSERT_TRUE(startPlayback(&p));
-    EXPECT_EQ(devicePlaybackOwner(), &p);
+    EXPECT_NE(p.output.device, nullptr);
     EXPECT_FALSE(startPlayback(&q));
-    EXPECT_EQ(devicePlaybackOwner(), &p);
+    EXPECT_EQ(q.output.device, nullptr);
     EXPECT_TRUE(p.output.renderThreadRunning);
     EXPECT_TRUE(testDeviceIsOpen());
-    EXPECT_EQ(testDeviceCalls().opens, 1);
-    EXPECT_FALSE(q.output.active);
+    EXPECT_EQ(testDeviceCalls().opens, 2);
+    EXPECT_EQ(testDeviceCalls().closes, 0);
+    EXPECT_TRUE(stopPlayback(&q)); // closes nothing of p's
+    EXPECT_TRUE(testDeviceIsOpen());
+    EXPECT_EQ(testDeviceCalls().closes, 0);
 
     ASSERT_TRUE(offlineBegin(&q));
     std::vector<int16_t> out(884 * 2);
@@ -651,9 +650,9 @@ TEST_F(AudioOutputTest, OnePlayerOnTheDeviceAtATime) {
     EXPECT_TRUE(testDeviceIsOpen());
 
     EXPECT_TRUE(stopPlayback(&p));
-    EXPECT_EQ(devicePlaybackOwner(), nullptr);
+    EXPECT_FALSE(testDeviceIsOpen());
     ASSERT_TRUE(startPlayback(&q));
-    EXPECT_EQ(devicePlaybackOwner(), &q);
+    EXPECT_TRUE(q.output.renderThreadRunning);
     EXPECT_TRUE(stopPlayback(&q));
 }
 
