@@ -21,6 +21,8 @@ struct EntryPointFacts {
     {#name, EntryPointSource::source, EntryPointUse::use},
 constexpr EntryPointFacts slotFacts[namedEntryPoints] = {
     DISPLAY_GL_ENTRY_POINTS(DISPLAY_SLOT_FACTS)};
+constexpr EntryPointFacts offscreenSlotFacts[offscreenEntryPointCount] = {
+    DISPLAY_GL_OFFSCREEN_ENTRY_POINTS(DISPLAY_SLOT_FACTS)};
 #undef DISPLAY_SLOT_FACTS
 
 // "4.5 (Compatibility Profile) Mesa 22.3.6" -> 4 and 5; "OpenGL ES 3.2 ..." is not desktop GL.
@@ -33,6 +35,20 @@ bool versionAtLeast(const char* version, int major, int minor) {
     return haveMajor > major || (haveMajor == major && haveMinor >= minor);
 }
 
+bool sourceAdvertised(EntryPointSource source, const ContextFeatures& features) {
+    switch (source) {
+    case EntryPointSource::Core20: return versionAtLeast(features.version, 2, 0);
+    case EntryPointSource::ArbShaderObjects:
+        return hasExtension(features.extensions, "GL_ARB_shader_objects");
+    case EntryPointSource::ArbMultitexture:
+        return hasExtension(features.extensions, "GL_ARB_multitexture");
+    case EntryPointSource::FramebufferObject:
+        return versionAtLeast(features.version, 3, 0) ||
+               hasExtension(features.extensions, "GL_ARB_framebuffer_object");
+    }
+    return false;
+}
+
 } // namespace
 
 const std::array<const char*, entryPointSlots> entryPointNames = [] {
@@ -42,7 +58,15 @@ const std::array<const char*, entryPointSlots> entryPointNames = [] {
     return names;
 }();
 
+const std::array<const char*, offscreenEntryPointCount> offscreenEntryPointNames = [] {
+    std::array<const char*, offscreenEntryPointCount> names{};
+    for (int32_t slot = 0; slot < offscreenEntryPointCount; ++slot)
+        names[slot] = offscreenSlotFacts[slot].name;
+    return names;
+}();
+
 GlProc entryPoints[entryPointSlots];
+GlProc offscreenEntryPoints[offscreenEntryPointCount];
 RenderState renderState;
 GlProc multisampleChooser;
 
@@ -61,14 +85,7 @@ bool hasExtension(const char* list, const char* extension) {
 
 bool entryPointAdvertised(int32_t slot, const ContextFeatures& features) {
     if (slot < 0 || slot >= namedEntryPoints) return false;
-    switch (slotFacts[slot].source) {
-    case EntryPointSource::Core20: return versionAtLeast(features.version, 2, 0);
-    case EntryPointSource::ArbShaderObjects:
-        return hasExtension(features.extensions, "GL_ARB_shader_objects");
-    case EntryPointSource::ArbMultitexture:
-        return hasExtension(features.extensions, "GL_ARB_multitexture");
-    }
-    return false;
+    return sourceAdvertised(slotFacts[slot].source, features);
 }
 
 int32_t fetchEntryPoints(ProcLookup lookup, const ContextFeatures& features) {
@@ -84,6 +101,18 @@ int32_t fetchEntryPoints(ProcLookup lookup, const ContextFeatures& features) {
         ++fetched;
     }
     return fetched;
+}
+
+const char* fetchOffscreenEntryPoints(ProcLookup lookup, const ContextFeatures& features) {
+    const char* firstMissing = nullptr;
+    for (int32_t slot = 0; slot < offscreenEntryPointCount; ++slot) {
+        const EntryPointFacts& facts = offscreenSlotFacts[slot];
+        void* address = lookup(facts.name);
+        if (!features.lookupIsExact && !sourceAdvertised(facts.source, features)) address = nullptr;
+        offscreenEntryPoints[slot] = reinterpret_cast<GlProc>(address);
+        if (address == nullptr && firstMissing == nullptr) firstMissing = facts.name;
+    }
+    return firstMissing;
 }
 
 void initialiseRenderState(int32_t width, int32_t height) {

@@ -23,10 +23,13 @@ enum class EntryPointSource : uint8_t {
     Core20,           // core since OpenGL 2.0, with shader objects and uniforms
     ArbShaderObjects, // the GL_ARB_shader_objects extension
     ArbMultitexture,  // the GL_ARB_multitexture extension
+    // Framebuffer objects: core since OpenGL 3.0, or the GL_ARB_framebuffer_object extension.
+    FramebufferObject,
 };
 
-// Whether this system calls the function; the unused ones are fetched all the same.
-enum class EntryPointUse : uint8_t { Called, Unused };
+// Whether this system calls the function; the unused ones are fetched all the same. Offscreen
+// ones are called only when drawing into a framebuffer without a window (the capture tool).
+enum class EntryPointUse : uint8_t { Called, Unused, Offscreen };
 
 // Every entry point fetched at run time, in slot order: slot, GL name, function type, what
 // advertises it, whether it is called. The slot constants, the name table, the typed accessors
@@ -53,6 +56,19 @@ enum class EntryPointUse : uint8_t { Called, Unused };
     X(UNIFORM_MATRIX_3FV,      glUniformMatrix3fv,        PFNGLUNIFORMMATRIX3FVPROC,        Core20,           Unused) \
     X(UNIFORM_MATRIX_4FV,      glUniformMatrix4fv,        PFNGLUNIFORMMATRIX4FVPROC,        Core20,           Unused) \
     X(ACTIVE_TEXTURE,          glActiveTextureARB,        PFNGLACTIVETEXTUREARBPROC,        ArbMultitexture,  Called)
+
+// The framebuffer the offscreen context draws into. Not in the window's table: they have slots of
+// their own, fetched only for an offscreen context, so the window's fetch stays as it is.
+#define DISPLAY_GL_OFFSCREEN_ENTRY_POINTS(X)                                                       \
+    X(GEN_FRAMEBUFFERS,          glGenFramebuffers,         PFNGLGENFRAMEBUFFERSPROC,         FramebufferObject, Offscreen) \
+    X(BIND_FRAMEBUFFER,          glBindFramebuffer,         PFNGLBINDFRAMEBUFFERPROC,         FramebufferObject, Offscreen) \
+    X(DELETE_FRAMEBUFFERS,       glDeleteFramebuffers,      PFNGLDELETEFRAMEBUFFERSPROC,      FramebufferObject, Offscreen) \
+    X(GEN_RENDERBUFFERS,         glGenRenderbuffers,        PFNGLGENRENDERBUFFERSPROC,        FramebufferObject, Offscreen) \
+    X(BIND_RENDERBUFFER,         glBindRenderbuffer,        PFNGLBINDRENDERBUFFERPROC,        FramebufferObject, Offscreen) \
+    X(DELETE_RENDERBUFFERS,      glDeleteRenderbuffers,     PFNGLDELETERENDERBUFFERSPROC,     FramebufferObject, Offscreen) \
+    X(RENDERBUFFER_STORAGE,      glRenderbufferStorage,     PFNGLRENDERBUFFERSTORAGEPROC,     FramebufferObject, Offscreen) \
+    X(FRAMEBUFFER_RENDERBUFFER,  glFramebufferRenderbuffer, PFNGLFRAMEBUFFERRENDERBUFFERPROC, FramebufferObject, Offscreen) \
+    X(CHECK_FRAMEBUFFER_STATUS,  glCheckFramebufferStatus,  PFNGLCHECKFRAMEBUFFERSTATUSPROC,  FramebufferObject, Offscreen)
 // clang-format on
 
 #define DISPLAY_SLOT_CONSTANT(slot, name, type, source, use) SLOT_##slot,
@@ -113,6 +129,31 @@ void initialiseRenderState(int32_t width, int32_t height);
 
 // Name of the first entry point the system calls that the table lacks, or null.
 const char* firstMissingEntryPoint();
+
+#define DISPLAY_OFFSCREEN_SLOT_CONSTANT(slot, name, type, source, use) OFFSCREEN_SLOT_##slot,
+enum OffscreenEntryPointSlot : int32_t {
+    DISPLAY_GL_OFFSCREEN_ENTRY_POINTS(DISPLAY_OFFSCREEN_SLOT_CONSTANT) offscreenEntryPointCount
+};
+#undef DISPLAY_OFFSCREEN_SLOT_CONSTANT
+
+extern const std::array<const char*, offscreenEntryPointCount> offscreenEntryPointNames;
+extern GlProc offscreenEntryPoints[offscreenEntryPointCount];
+
+template <OffscreenEntryPointSlot slot> struct OffscreenEntryPointType;
+#define DISPLAY_OFFSCREEN_SLOT_TYPE(slot, name, type, source, use)                                 \
+    template <> struct OffscreenEntryPointType<OFFSCREEN_SLOT_##slot> { using Function = type; };
+DISPLAY_GL_OFFSCREEN_ENTRY_POINTS(DISPLAY_OFFSCREEN_SLOT_TYPE)
+#undef DISPLAY_OFFSCREEN_SLOT_TYPE
+
+template <OffscreenEntryPointSlot slot>
+inline typename OffscreenEntryPointType<slot>::Function offscreenEntry() {
+    return reinterpret_cast<typename OffscreenEntryPointType<slot>::Function>(
+        offscreenEntryPoints[slot]);
+}
+
+// Fills the offscreen table, each entry the context advertises (or, where the lookup is exact,
+// each it resolves); returns the name of the first it lacks, or null when it has them all.
+const char* fetchOffscreenEntryPoints(ProcLookup lookup, const ContextFeatures& features);
 
 // The platform's multisample pixel-format chooser, fetched by the probe and never called.
 extern GlProc multisampleChooser;

@@ -42,6 +42,9 @@ struct PixelFormatRequest {
 
 // Brings the window system up; false when it cannot be reached at all.
 bool platformStart();
+// As platformStart, on a driver that draws into memory only: never a window on someone's screen,
+// whatever the environment asks for. Where the window system has such a driver (SDL).
+bool platformStartOffscreen();
 // False when what came up has no screen to show on (a fallback that draws off screen only).
 bool platformHasScreen();
 void platformStop();

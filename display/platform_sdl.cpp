@@ -182,6 +182,11 @@ bool platformStart() {
     return false;
 }
 
+bool platformStartOffscreen() {
+    setenv("SDL_VIDEODRIVER", "offscreen", 1);
+    return platformStart();
+}
+
 bool platformHasScreen() {
     // Without X11 or Wayland, SDL falls back to drivers that draw into memory (offscreen) or
     // nowhere (dummy, and its evdev variant); nothing they make can be seen.

@@ -31,10 +31,6 @@ constexpr uint16_t maxTempo = 31;
 constexpr uint16_t minBpm = 32;
 constexpr uint16_t maxBpm = 255;
 
-// ModPlug Tracker and OpenMPT write instruments of up to 32 samples
-// (maxStoredSamplesPerInstrument). FT2 loads the first 16 and skips the others' headers and data;
-// above 32 it refuses the file.
-
 // 4-bit packed samples (xm::samplePackingAdpcm) are read by libxmp and libopenmpt too; while
 // loading, such a sample has bits 4.
 constexpr uint8_t adpcmBits = 4;

@@ -92,7 +92,8 @@ struct Instrument {
 constexpr int32_t storedNameBytes = 20;
 constexpr int32_t storedInstrumentNameBytes = 22;
 constexpr int32_t storedEnvelopePoints = 12;
-// The most sample headers an instrument can state; more is refused.
+// The most sample headers an instrument can state: ModPlug Tracker and OpenMPT write up to 32.
+// FT2 plays the first 16 and skips the others' headers and data; above 32 it refuses the file.
 constexpr int32_t maxStoredSamplesPerInstrument = 32;
 
 struct StoredEnvelope {

@@ -2,6 +2,12 @@
 //   correlate A.raw B.raw                 Pearson correlation of two 16-bit stereo streams
 //   picture-difference A.ppm B.ppm        mean absolute difference per channel value, 0..255
 //   sync FRAMES.gray W H FPS SOUND.raw    first flash frame of each beat against the kicks
+//   conversion A.ppm...                   the capture's colour conversion gives swscale's bytes
+//                                         for each picture, read back as GL would hand it over
+#ifdef CAPTURE_CHECK_CONVERSION
+#include "swscale_reference.h"
+#endif
+
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -240,6 +246,46 @@ int sync(const char* framesPath, int32_t width, int32_t height, int32_t fps, con
     return failures == 0 ? 0 : 1;
 }
 
+#ifdef CAPTURE_CHECK_CONVERSION
+int conversion(int count, char** paths) {
+    int failures = 0;
+    for (int i = 0; i < count; ++i) {
+        Picture picture;
+        if (!readPpm(paths[i], &picture)) {
+            std::fprintf(stderr, "conversion: unreadable PPM %s\n", paths[i]);
+            return 2;
+        }
+        // The capture's sizes are even; an odd edge is left out.
+        const int32_t width = picture.width & ~1;
+        const int32_t height = picture.height & ~1;
+        if (width == 0 || height == 0) {
+            std::fprintf(stderr, "conversion: %s is too small\n", paths[i]);
+            return 2;
+        }
+        // RGBA with the bottom row first, as glReadPixels hands it over.
+        std::vector<uint8_t> rgba(static_cast<size_t>(width) * height * 4);
+        for (int32_t y = 0; y < height; ++y) {
+            for (int32_t x = 0; x < width; ++x) {
+                const uint8_t* from =
+                    &picture.rgb[(static_cast<size_t>(y) * picture.width + x) * 3];
+                uint8_t* to = &rgba[(static_cast<size_t>(height - 1 - y) * width + x) * 4];
+                to[0] = from[0];
+                to[1] = from[1];
+                to[2] = from[2];
+                to[3] = 255;
+            }
+        }
+        const std::string different =
+            capture_test::difference(capture_test::byConverter(rgba.data(), width, height),
+                                     capture_test::bySwscale(rgba.data(), width, height), width);
+        std::printf("conversion %s %dx%d: %s\n", paths[i], width, height,
+                    different.empty() ? "the same bytes as swscale" : different.c_str());
+        if (!different.empty()) ++failures;
+    }
+    return failures == 0 ? 0 : 1;
+}
+#endif
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -251,8 +297,12 @@ int main(int argc, char** argv) {
         return sync(argv[2], std::atoi(argv[3]), std::atoi(argv[4]), std::atoi(argv[5]), argv[6],
                     std::atof(argv[7]));
     }
+#ifdef CAPTURE_CHECK_CONVERSION
+    if (argc >= 3 && std::strcmp(argv[1], "conversion") == 0) return conversion(argc - 2, argv + 2);
+#endif
     std::fprintf(stderr, "usage: capture_check correlate A.raw B.raw\n"
                          "       capture_check picture-difference A.ppm B.ppm\n"
-                         "       capture_check sync FRAMES.gray W H FPS SOUND.raw TOLERANCE_MS\n");
+                         "       capture_check sync FRAMES.gray W H FPS SOUND.raw TOLERANCE_MS\n"
+                         "       capture_check conversion A.ppm...\n");
     return 2;
 }

@@ -149,6 +149,17 @@ reference)
     d=$(difference "$work/frame5400.ppm" "$work/demo6667.ppm")
     below 40 "$d" || fail "frames of two clocks differ by only $d"
     ;;
+conversion)
+    # the capture's colour conversion on the demo's own frames at full size: the same bytes as
+    # swscale, which the capture used before, for each of them
+    [ -x "$demo" ] || fail "no demo"
+    start_xvfb 1920x1080x24
+    for clock in 1000 5400 6667 21000 33000 47000; do
+        screenshot_demo "$clock" "$work/demo$clock.ppm"
+    done
+    "$check" conversion "$work"/demo*.ppm >"$work/check" || fail "the conversion differs"
+    cat "$work/check"
+    ;;
 audio)
     # the sound track before encoding is xmrender's rendering of the same span, sample for
     # sample; after AAC it still correlates above 0.99 with it

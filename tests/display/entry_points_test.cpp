@@ -100,6 +100,47 @@ TEST_F(EntryPointFetch, AnUnusedSlotMissingStillStopsTheCalledOnesAfterIt) {
     EXPECT_STREQ(display::firstMissingEntryPoint(), "glUniform1i");
 }
 
+// The offscreen framebuffer's functions come from the same list, into a table of their own: the
+// window's fetch neither asks for them nor loses its entries to their fetch.
+TEST_F(EntryPointFetch, OffscreenFramebufferEntriesHaveATableOfTheirOwn) {
+    EXPECT_EQ(display::offscreenEntryPointCount, 9);
+    EXPECT_STREQ(display::offscreenEntryPointNames[display::OFFSCREEN_SLOT_GEN_FRAMEBUFFERS],
+                 "glGenFramebuffers");
+    EXPECT_STREQ(
+        display::offscreenEntryPointNames[display::OFFSCREEN_SLOT_CHECK_FRAMEBUFFER_STATUS],
+        "glCheckFramebufferStatus");
+    static_assert(std::is_same_v<display::OffscreenEntryPointType<
+                                     display::OFFSCREEN_SLOT_FRAMEBUFFER_RENDERBUFFER>::Function,
+                                 PFNGLFRAMEBUFFERRENDERBUFFERPROC>);
+
+    fetchEntryPoints(stubLookup, {"4.5 (Compatibility Profile)", mesaExtensions});
+    for (const std::string& name : lookedUp) EXPECT_EQ(name.find("buffer"), std::string::npos);
+    lookedUp.clear();
+    EXPECT_EQ(display::fetchOffscreenEntryPoints(stubLookup, {"3.0 Mesa", ""}), nullptr);
+    ASSERT_EQ(lookedUp.size(), 9u);
+    for (int32_t i = 0; i < display::offscreenEntryPointCount; ++i) {
+        EXPECT_EQ(lookedUp[static_cast<size_t>(i)], display::offscreenEntryPointNames[i]);
+        EXPECT_NE(display::offscreenEntryPoints[i], nullptr) << i;
+    }
+    EXPECT_EQ(nonNullSlots(), 20);
+    EXPECT_EQ(display::firstMissingEntryPoint(), nullptr);
+
+    // Before 3.0 only the extension offers them; without it every one is a miss.
+    EXPECT_STREQ(display::fetchOffscreenEntryPoints(stubLookup, {"2.1 Mesa", mesaExtensions}),
+                 "glGenFramebuffers");
+    for (auto entry : display::offscreenEntryPoints) EXPECT_EQ(entry, nullptr);
+    EXPECT_EQ(display::fetchOffscreenEntryPoints(
+                  stubLookup, {"2.1 Mesa", "GL_ARB_multitexture GL_ARB_framebuffer_object"}),
+              nullptr);
+    // Where the lookup is exact, its null alone is a miss, and the others are still fetched.
+    unresolvedName = "glRenderbufferStorage";
+    EXPECT_STREQ(display::fetchOffscreenEntryPoints(stubLookup, {nullptr, nullptr, true}),
+                 "glRenderbufferStorage");
+    EXPECT_EQ(display::offscreenEntryPoints[display::OFFSCREEN_SLOT_RENDERBUFFER_STORAGE], nullptr);
+    EXPECT_NE(display::offscreenEntryPoints[display::OFFSCREEN_SLOT_CHECK_FRAMEBUFFER_STATUS],
+              nullptr);
+}
+
 TEST(EntryPointRules, ExtensionsMatchWholeNamesOnly) {
     EXPECT_TRUE(display::hasExtension("GL_A GL_ARB_multitexture GL_B", "GL_ARB_multitexture"));
     EXPECT_TRUE(display::hasExtension("GL_ARB_multitexture", "GL_ARB_multitexture"));

@@ -4,8 +4,7 @@
 #include "video_file.h"
 
 #include "display/entry_points.h"
-#include "display/platform.h"
-#include "display/window.h"
+#include "display/offscreen.h"
 #include "driver/image_table.h"
 #include "driver/show.h"
 #include "driver/timeline.h"
@@ -285,96 +284,6 @@ void drawProgress(int64_t done, int64_t total, uint32_t clockMs) {
     std::fflush(stderr);
 }
 
-// The offscreen context and the framebuffer the show is drawn into.
-struct Offscreen {
-    void* window;
-    void* context;
-    GLuint framebuffer;
-    GLuint colour;
-    PFNGLGENFRAMEBUFFERSPROC genFramebuffers;
-    PFNGLBINDFRAMEBUFFERPROC bindFramebuffer;
-    PFNGLDELETEFRAMEBUFFERSPROC deleteFramebuffers;
-    PFNGLGENRENDERBUFFERSPROC genRenderbuffers;
-    PFNGLBINDRENDERBUFFERPROC bindRenderbuffer;
-    PFNGLDELETERENDERBUFFERSPROC deleteRenderbuffers;
-    PFNGLRENDERBUFFERSTORAGEPROC renderbufferStorage;
-    PFNGLFRAMEBUFFERRENDERBUFFERPROC framebufferRenderbuffer;
-    PFNGLCHECKFRAMEBUFFERSTATUSPROC checkFramebufferStatus;
-};
-
-template <typename Function> Function fetch(const char* name) {
-    return reinterpret_cast<Function>(display::platformGetProcAddress(name));
-}
-
-// The demo draws into a window of the screen's size with the default viewport; a framebuffer of
-// the video's size with the viewport set to all of it is the same picture, at any size.
-const char* openOffscreen(Offscreen* o, int32_t width, int32_t height) {
-    *o = Offscreen{};
-    // Never a window on someone's screen, whatever the environment asks for.
-    setenv("SDL_VIDEODRIVER", "offscreen", 1);
-    if (!display::platformStart()) return "the offscreen video driver cannot start";
-    const display::PixelFormatDescriptor& d = display::pixelFormatDescriptor;
-    o->window = display::platformCreateWindow(
-        "capture", 64, 64, {d.cColorBits, d.cAlphaBits, d.cDepthBits, d.cStencilBits, true});
-    if (o->window == nullptr) return "no offscreen window";
-    o->context = display::platformCreateContext(o->window);
-    if (o->context == nullptr || !display::platformMakeCurrent(o->window, o->context)) {
-        return "no OpenGL context";
-    }
-    display::initialiseRenderState(width, height);
-    if (const char* missing = display::firstMissingEntryPoint(); missing != nullptr) {
-        return missing;
-    }
-    o->genFramebuffers = fetch<PFNGLGENFRAMEBUFFERSPROC>("glGenFramebuffers");
-    o->bindFramebuffer = fetch<PFNGLBINDFRAMEBUFFERPROC>("glBindFramebuffer");
-    o->deleteFramebuffers = fetch<PFNGLDELETEFRAMEBUFFERSPROC>("glDeleteFramebuffers");
-    o->genRenderbuffers = fetch<PFNGLGENRENDERBUFFERSPROC>("glGenRenderbuffers");
-    o->bindRenderbuffer = fetch<PFNGLBINDRENDERBUFFERPROC>("glBindRenderbuffer");
-    o->deleteRenderbuffers = fetch<PFNGLDELETERENDERBUFFERSPROC>("glDeleteRenderbuffers");
-    o->renderbufferStorage = fetch<PFNGLRENDERBUFFERSTORAGEPROC>("glRenderbufferStorage");
-    o->framebufferRenderbuffer =
-        fetch<PFNGLFRAMEBUFFERRENDERBUFFERPROC>("glFramebufferRenderbuffer");
-    o->checkFramebufferStatus = fetch<PFNGLCHECKFRAMEBUFFERSTATUSPROC>("glCheckFramebufferStatus");
-    if (o->genFramebuffers == nullptr || o->bindFramebuffer == nullptr ||
-        o->deleteFramebuffers == nullptr || o->genRenderbuffers == nullptr ||
-        o->bindRenderbuffer == nullptr || o->deleteRenderbuffers == nullptr ||
-        o->renderbufferStorage == nullptr || o->framebufferRenderbuffer == nullptr ||
-        o->checkFramebufferStatus == nullptr) {
-        return "framebuffer objects";
-    }
-    GLint largest = 0;
-    glGetIntegerv(GL_MAX_RENDERBUFFER_SIZE, &largest);
-    if (width > largest || height > largest) return "a framebuffer of that size";
-    o->genRenderbuffers(1, &o->colour);
-    o->bindRenderbuffer(GL_RENDERBUFFER, o->colour);
-    o->renderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, width, height);
-    o->genFramebuffers(1, &o->framebuffer);
-    o->bindFramebuffer(GL_FRAMEBUFFER, o->framebuffer);
-    o->framebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, o->colour);
-    if (o->checkFramebufferStatus(GL_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE) {
-        return "a complete framebuffer";
-    }
-    glViewport(0, 0, width, height);
-    glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    glReadBuffer(GL_COLOR_ATTACHMENT0);
-    return nullptr;
-}
-
-void closeOffscreen(Offscreen* o) {
-    if (o->framebuffer != 0) {
-        o->bindFramebuffer(GL_FRAMEBUFFER, 0);
-        o->deleteFramebuffers(1, &o->framebuffer);
-    }
-    if (o->colour != 0) o->deleteRenderbuffers(1, &o->colour);
-    if (o->context != nullptr) {
-        display::platformMakeCurrent(o->window, nullptr);
-        display::platformDeleteContext(o->context);
-    }
-    if (o->window != nullptr) display::platformDestroyWindow(o->window);
-    display::platformStop();
-    *o = Offscreen{};
-}
-
 struct Show {
     gl::Mesh mesh;
     gl::ShaderProgram shader;
@@ -608,10 +517,12 @@ int main(int argc, char** argv) {
         }
     }
     // The file is checked first, so that a wrong name or encoder is told before the slow part.
-    Offscreen offscreen{};
+    display::Offscreen offscreen{};
     Show show{};
     if (result == exitOk) {
-        const char* missing = openOffscreen(&offscreen, options.width, options.height);
+        const char* missing = display::openOffscreen(&offscreen, options.width, options.height);
+        // Rows of the readback follow each other without padding.
+        if (missing == nullptr) glPixelStorei(GL_PACK_ALIGNMENT, 1);
         if (missing == nullptr && !buildShow(&show, options.width, options.height)) {
             missing = "the shader program";
         }
@@ -635,7 +546,7 @@ int main(int argc, char** argv) {
     }
     capture::closeVideoFile(&video, result != exitOk);
     driver::deleteSlotTextures(driver::imageTable);
-    closeOffscreen(&offscreen);
+    display::closeOffscreen(&offscreen);
     if (result == exitOk) result = commitOutputs(options, &outputs);
     abandonOutputs(&outputs);
     if (result == exitWriteFailed && tools::stopSignal != 0) {

@@ -9,7 +9,6 @@ extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/channel_layout.h>
 #include <libavutil/opt.h>
-#include <libswscale/swscale.h>
 }
 
 #include <sys/stat.h>
@@ -168,18 +167,16 @@ VideoFileStatus openEncoders(VideoFile* file, const VideoSettings& settings, cha
     file->picture = av_frame_alloc();
     file->sound = av_frame_alloc();
     file->packet = av_packet_alloc();
-    file->scaler =
-        sws_getContext(settings.width, settings.height, AV_PIX_FMT_RGBA, settings.width,
-                       settings.height, AV_PIX_FMT_YUV420P,
-                       SWS_BILINEAR | SWS_ACCURATE_RND | SWS_BITEXACT, nullptr, nullptr, nullptr);
-    if (file->picture == nullptr || file->sound == nullptr || file->packet == nullptr ||
-        file->scaler == nullptr) {
+    if (file->picture == nullptr || file->sound == nullptr || file->packet == nullptr) {
         say(message, messageSize, "out of memory setting up the encoders");
         return VideoFileStatus::EncoderFailed;
     }
     // The GL picture is full-range RGB; the video carries BT.709 in the limited range.
-    sws_setColorspaceDetails(file->scaler, sws_getCoefficients(SWS_CS_DEFAULT), 1,
-                             sws_getCoefficients(SWS_CS_ITU709), 0, 0, 1 << 16, 1 << 16);
+    if (!startRgbToYuv(&file->converter, settings.width, settings.height)) {
+        say(message, messageSize, "no colour conversion for %dx%d pictures", settings.width,
+            settings.height);
+        return VideoFileStatus::EncoderFailed;
+    }
     file->picture->format = v->pix_fmt;
     file->picture->width = v->width;
     file->picture->height = v->height;
@@ -239,12 +236,9 @@ VideoFileStatus openVideoFile(VideoFile* file, const VideoSettings& settings, ch
 
 bool writePicture(VideoFile* file, const uint8_t* rgbaBottomUp) {
     if (av_frame_make_writable(file->picture) < 0) return false;
-    // GL hands the bottom row first; a negative stride turns the picture the right way up.
-    const int stride = file->width * 4;
-    const uint8_t* top = rgbaBottomUp + static_cast<ptrdiff_t>(file->height - 1) * stride;
-    const int strides[1] = {-stride};
-    sws_scale(file->scaler, &top, strides, 0, file->height, file->picture->data,
-              file->picture->linesize);
+    uint8_t* const planes[3] = {file->picture->data[0], file->picture->data[1],
+                                file->picture->data[2]};
+    convertRgbToYuv(&file->converter, rgbaBottomUp, planes, file->picture->linesize);
     file->picture->pts = file->picturesWritten++;
     return send(file, file->video, file->videoStream, file->picture);
 }
@@ -288,7 +282,6 @@ void closeVideoFile(VideoFile* file, bool removeFile) {
         std::remove(file->format->url);
     }
     file->fileCreated = false;
-    sws_freeContext(file->scaler);
     av_frame_free(&file->picture);
     av_frame_free(&file->sound);
     av_packet_free(&file->packet);

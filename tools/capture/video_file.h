@@ -1,6 +1,8 @@
 // Writing the capture: H.264 pictures and AAC sound muxed into the file the name asks for.
 #pragma once
 
+#include "rgb_to_yuv.h"
+
 #include <cstddef>
 #include <cstdint>
 
@@ -9,7 +11,6 @@ struct AVCodecContext;
 struct AVStream;
 struct AVFrame;
 struct AVPacket;
-struct SwsContext;
 
 namespace capture {
 
@@ -35,7 +36,7 @@ struct VideoFile {
     AVCodecContext* audio;
     AVStream* videoStream;
     AVStream* audioStream;
-    SwsContext* scaler;
+    RgbToYuv converter;
     AVFrame* picture;
     AVFrame* sound;
     AVPacket* packet;
