@@ -1,37 +1,20 @@
 // Start-up cost of the pictures: decoding, resampling and uploading all 23 slots, on an
-// offscreen GL context (SDL's offscreen driver), separately and together. BM_ResampleAll gives
-// each picture fresh memory, as a lone resample does; BM_PreparePictures is the demo's picture
-// thread, which resamples into one block.
-#include "display/entry_points.h"
-#include "display/platform.h"
-#include "display/window.h"
+// offscreen GL context (display's, as the capture tool draws), separately and together.
+// BM_ResampleAll gives each picture fresh memory, as a lone resample does; BM_PreparePictures is
+// the demo's picture thread, which resamples into one block.
+#include "display/offscreen.h"
 #include "driver/image_table.h"
 #include "driver/show.h"
 #include "gl/texture.h"
 
 #include <benchmark/benchmark.h>
 
-#include <cstdlib>
+#include <cstdio>
 #include <vector>
 
 namespace {
 
-void* window = nullptr;
-void* context = nullptr;
-
-bool openContext() {
-    setenv("SDL_VIDEODRIVER", "offscreen", 0);
-    if (!display::platformStart()) return false;
-    const display::PixelFormatDescriptor& d = display::pixelFormatDescriptor;
-    window = display::platformCreateWindow(
-        "startup bench", 640, 480,
-        {d.cColorBits, d.cAlphaBits, d.cDepthBits, d.cStencilBits, true});
-    if (window == nullptr) return false;
-    context = display::platformCreateContext(window);
-    if (context == nullptr || !display::platformMakeCurrent(window, context)) return false;
-    display::initialiseRenderState(640, 480);
-    return display::firstMissingEntryPoint() == nullptr;
-}
+display::Offscreen offscreen{};
 
 std::vector<gl::Texture> decodedSlots() {
     std::vector<gl::Texture> textures(driver::imageSlotCount);
@@ -112,16 +95,14 @@ BENCHMARK(BM_SlotTexturesAsStartUp)->Unit(benchmark::kMillisecond);
 } // namespace
 
 int main(int argc, char** argv) {
-    if (!openContext()) {
-        std::fprintf(stderr, "startup_bench: no offscreen GL context\n");
+    if (const char* missing = display::openOffscreen(&offscreen, 640, 480)) {
+        std::fprintf(stderr, "startup_bench: no offscreen GL context: %s\n", missing);
+        display::closeOffscreen(&offscreen);
         return 1;
     }
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    display::platformMakeCurrent(window, nullptr);
-    display::platformDeleteContext(context);
-    display::platformDestroyWindow(window);
-    display::platformStop();
+    display::closeOffscreen(&offscreen);
     return 0;
 }
