@@ -155,19 +155,21 @@ prefix)
     mkdir -p "$state"
     start_xvfb 1280x720x24
     make_home null
-    # Wine's console ends lines with CR LF.
-    out=$(timeout 300 wine "$find32" 0 2>/dev/null | tr -d '\r')
+    # Wine's console ends lines with CR LF. The 64-bit build comes first: a 32-bit Wine may run a
+    # console program and still have no 32-bit GL driver to give the demo its window.
+    wine64=/usr/lib/wine/wine64
+    command -v wine64 >/dev/null && wine64=$(command -v wine64)
+    out=""
+    [ -x "$wine64" ] && out=$(timeout 300 "$wine64" "$find64" 0 2>/dev/null | tr -d '\r')
     if [ "$out" = "window none" ]; then
-        printf 'wine=wine\nbits=32\ndemo=%q\nfind=%q\n' "$demo32" "$find32" >"$state/choice"
+        printf 'wine=%q\nbits=64\ndemo=%q\nfind=%q\n' "$wine64" "$demo64" "$find64" >"$state/choice"
     else
-        echo "[prefix] 32-bit Wine does not run here (${out:-no output}); using the 64-bit build" >&2
+        echo "[prefix] 64-bit Wine does not run here (${out:-no output}); using the 32-bit build" >&2
         stop_wine
         rm -rf "$WINEPREFIX"
-        wine64=/usr/lib/wine/wine64
-        command -v wine64 >/dev/null && wine64=$(command -v wine64)
-        out=$(timeout 300 "$wine64" "$find64" 0 2>/dev/null | tr -d '\r')
-        [ "$out" = "window none" ] || fail "64-bit Wine does not run the helper either: $out"
-        printf 'wine=%q\nbits=64\ndemo=%q\nfind=%q\n' "$wine64" "$demo64" "$find64" >"$state/choice"
+        out=$(timeout 300 wine "$find32" 0 2>/dev/null | tr -d '\r')
+        [ "$out" = "window none" ] || fail "32-bit Wine does not run the helper either: $out"
+        printf 'wine=wine\nbits=32\ndemo=%q\nfind=%q\n' "$demo32" "$find32" >"$state/choice"
     fi
     cat "$state/choice"
     ;;
