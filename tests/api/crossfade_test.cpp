@@ -2,6 +2,7 @@
 // alone up to the fade, the second module alone (from its own start at the fade's start) after
 // it, and in between the weighted sum of both, the weight of the second rising from 0 to 1.
 #include "beatxm.h"
+#include "tests/lib/read_file.h"
 #include "xm_builder.h"
 
 #include <gtest/gtest.h>
@@ -16,15 +17,7 @@
 namespace {
 
 std::vector<uint8_t> readFile(const std::string& path) {
-    std::vector<uint8_t> bytes;
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (f == nullptr) return bytes;
-    uint8_t block[65536];
-    size_t n;
-    while ((n = std::fread(block, 1, sizeof block, f)) > 0)
-        bytes.insert(bytes.end(), block, block + n);
-    std::fclose(f);
-    return bytes;
+    return testing_files::readFile(path.c_str());
 }
 
 // Two channels of a square wave in octaves, a note every 8 rows: nothing like the demo's song.

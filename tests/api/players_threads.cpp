@@ -3,6 +3,7 @@
 // own controls and a seek half-way. Every one must give the bytes it gives when it plays alone;
 // built with ThreadSanitizer, any state the players still shared would show up as a race.
 #include "beatxm.h"
+#include "tests/lib/read_file.h"
 #include "xm_builder.h"
 
 #include <gtest/gtest.h>
@@ -17,17 +18,7 @@
 
 namespace {
 
-std::vector<uint8_t> readFile(const char* path) {
-    std::vector<uint8_t> bytes;
-    std::FILE* f = std::fopen(path, "rb");
-    if (f == nullptr) return bytes;
-    uint8_t block[65536];
-    size_t n;
-    while ((n = std::fread(block, 1, sizeof block, f)) > 0)
-        bytes.insert(bytes.end(), block, block + n);
-    std::fclose(f);
-    return bytes;
-}
+using testing_files::readFile;
 
 xmb::Instrument instrumentOf(const std::vector<int16_t>& wave, uint8_t loopType) {
     xmb::Instrument ins;

@@ -1,6 +1,7 @@
 // The public interface as an embedder meets it: opening and its failures, rendering at other
 // rates, the end rule with a play count, seeking, snapshots and the facts as stored.
 #include "beatxm.h"
+#include "tests/lib/read_file.h"
 #include "xm_builder.h"
 
 #include <gtest/gtest.h>
@@ -15,17 +16,7 @@
 
 namespace {
 
-std::vector<uint8_t> readFile(const char* path) {
-    std::vector<uint8_t> bytes;
-    FILE* f = std::fopen(path, "rb");
-    if (f == nullptr) return bytes;
-    uint8_t block[65536];
-    size_t n;
-    while ((n = std::fread(block, 1, sizeof block, f)) > 0)
-        bytes.insert(bytes.end(), block, block + n);
-    std::fclose(f);
-    return bytes;
-}
+using testing_files::readFile;
 
 const std::vector<uint8_t>& song() {
     static const std::vector<uint8_t> bytes = readFile(DEMO_SONG_PATH);

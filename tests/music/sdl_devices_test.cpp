@@ -4,6 +4,7 @@
 // of devices (the dummy driver opens only one).
 #include "music/audio_output.h"
 #include "music/module.h"
+#include "tests/lib/read_file.h"
 
 #include <gtest/gtest.h>
 
@@ -15,17 +16,7 @@
 namespace music {
 namespace {
 
-std::vector<uint8_t> readFile(const char* path) {
-    std::vector<uint8_t> bytes;
-    std::FILE* f = std::fopen(path, "rb");
-    if (f == nullptr) return bytes;
-    uint8_t block[65536];
-    size_t n;
-    while ((n = std::fread(block, 1, sizeof block, f)) > 0)
-        bytes.insert(bytes.end(), block, block + n);
-    std::fclose(f);
-    return bytes;
-}
+using testing_files::readFile;
 
 TEST(SdlDevices, TwoPlayersPlayAtOnceEachOnItsOwnDevice) {
     const std::vector<uint8_t> song = readFile(DEMO_SONG_PATH);
