@@ -2,14 +2,16 @@
 # What capturing the show costs: runs the capture tool RUNS times over a clock span (default the
 # whole show) at 1920x1080 and 60 frames per second, and prints per run the wall and processor
 # time, both as a multiple of real time (the span's length of video; above 1 is faster), the
-# peak memory and the file's checksum. With REFERENCE_BUILD set, the same span is also captured
-# by that build once and the files are compared: the same bytes, or the PSNR between them.
-# Usage: bench/capture/run.sh [BUILD_DIR] [RUNS] [START_MS] [END_MS]
+# peak memory and the file's checksum. Options after END_MS go to the timed runs (for instance
+# --preset ultrafast). With REFERENCE_BUILD set, the same span is also captured by that build
+# once with its default options and the files are compared: the same bytes, or the PSNR.
+# Usage: bench/capture/run.sh [BUILD_DIR] [RUNS] [START_MS] [END_MS] [CAPTURE_OPTIONS...]
 set -euo pipefail
 build=${1:-build}
 runs=${2:-2}
 start=${3:-0}
 end=${4:-48000}
+shift $(($# < 4 ? $# : 4))
 capture="$build/tools/capture/capture"
 [ -x "$capture" ] || { echo "run.sh: build $capture first (target capture)" >&2; exit 1; }
 work=$(mktemp -d)
@@ -18,14 +20,15 @@ trap 'rm -rf "$work"' EXIT
 # One capture: prints "WALL CPU PEAK_KB FRAMES".
 measure() {
     local tool=$1 out=$2
+    shift 2
     /usr/bin/time -f "%e %U %S %M" -o "$work/time" "$tool" -o "$out" --start "$start" \
-        --end "$end" --frame-log "$work/frames" >/dev/null 2>&1
+        --end "$end" --frame-log "$work/frames" "$@" >/dev/null 2>&1
     read -r wall user sys peak < <(tail -n1 "$work/time")
     echo "$wall $(awk -v u="$user" -v s="$sys" 'BEGIN { print u + s }') $peak $(wc -l <"$work/frames")"
 }
 
 for i in $(seq "$runs"); do
-    read -r wall cpu peak frames < <(measure "$capture" "$work/run$i.mp4")
+    read -r wall cpu peak frames < <(measure "$capture" "$work/run$i.mp4" "$@")
     awk -v i="$i" -v w="$wall" -v c="$cpu" -v p="$peak" -v f="$frames" \
         -v sum="$(md5sum <"$work/run$i.mp4" | cut -c1-32)" \
         'BEGIN { v = f / 60; printf "run %d: %d frames (%.1f s of video) in %.1f s wall (%.2fx real time), %.1f s cpu (%.2fx), peak %.0f MB, md5 %s\n", i, f, v, w, v / w, c, v / c, p / 1024, sum }'

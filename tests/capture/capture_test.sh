@@ -188,6 +188,17 @@ determinism)
     cmp -s "$work/first.md5" "$work/second.md5" || fail "the decoded frames differ"
     cmp -s "$work/first.mp4" "$work/second.mp4" || fail "the files differ"
     echo "$(grep -vc '^#' "$work/first.md5") frames, identical files"
+    # a faster preset reaches the encoder: another file, as many frames, the same pictures (a
+    # frame of another slot or flash phase would be near 10 dB; coarser coding stays above 25)
+    capture_to fast --size 320x180 --start 5000 --end 7000 --preset ultrafast
+    cmp -s "$work/first.mp4" "$work/fast.mp4" && fail "--preset ultrafast made the same file"
+    ffmpeg -v error -i "$work/fast.mp4" -map 0:v -f framemd5 "$work/fast.md5" || fail "decode"
+    [ "$(grep -vc '^#' "$work/fast.md5")" = "$(grep -vc '^#' "$work/first.md5")" ] ||
+        fail "--preset ultrafast changed the frame count"
+    psnr=$(ffmpeg -nostdin -i "$work/fast.mp4" -i "$work/first.mp4" -lavfi psnr -f null - 2>&1 |
+        sed -n 's/.*PSNR.* average:\([0-9.]*\) min:\([0-9.]*\).*/\2/p')
+    echo "--preset ultrafast against medium: lowest PSNR $psnr dB"
+    below 25 "$psnr" || fail "--preset ultrafast pictures differ: lowest PSNR '$psnr' dB"
     ;;
 errors)
     expect 1 "cannot write $work/none/x.mp4" --size 64x36 --end 500 -o "$work/none/x.mp4"
@@ -198,6 +209,10 @@ errors)
     expect 3 "cannot carry h264 video" --size 64x36 --end 500 -o "$work/a.webm"
     [ -e "$work/a.webm" ] && fail "a file was left for a container without H.264"
     expect 3 "cannot tell a video format" --size 64x36 --end 500 -o "$work/a.unknown"
+    expect 3 "the preset ultrafast is x264's" --size 64x36 --end 500 -o "$work/a.mp4" \
+        --encoder mpeg4 --preset ultrafast
+    [ -e "$work/a.mp4" ] && fail "a file was left for a preset the encoder lacks"
+    expect 2 "--preset wants" --preset fastest
     # a write that fails half way (a file size limit of 100 KiB) leaves nothing behind
     (ulimit -f 200 && expect 1 "writing .*big.mp4 failed" --size 320x180 --end 6000 -o "$work/big.mp4") ||
         exit 1

@@ -58,6 +58,7 @@ enum OptionId {
     optionStart,
     optionEnd,
     optionEncoder,
+    optionPreset,
     optionDumpAudio,
     optionFrameLog,
 };
@@ -72,6 +73,9 @@ const tools::OptionSpec optionTable[] = {
     {optionEnd, "end", "MS", "last frame: the first whose clock reaches MS\n(default 48000)"},
     {optionEncoder, "encoder", "NAME",
      "H.264 encoder (default libx264, else any the\nlibraries offer)"},
+    {optionPreset, "preset", "NAME",
+     "x264's speed against file size at the same\nquality, fastest first: ultrafast, "
+     "superfast,\nveryfast, faster, fast, medium (default), slow,\nslower, veryslow, placebo"},
     {optionDumpAudio, "dump-audio", "FILE",
      "also write the sound track as encoded: raw\n16-bit little-endian stereo at 44100 Hz"},
     {optionFrameLog, "frame-log", "FILE",
@@ -111,16 +115,17 @@ const tools::ToolSpec toolSpec = {
 };
 
 struct Options {
-    const char* output;
-    int32_t width;
-    int32_t height;
-    int32_t framesPerSecond;
-    uint32_t startClockMs;
-    uint32_t endClockMs;
-    const char* encoder;
-    const char* dumpAudio;
-    const char* frameLog;
-    bool quiet;
+    const char* output = "show.mp4";
+    int32_t width = defaultWidth;
+    int32_t height = defaultHeight;
+    int32_t framesPerSecond = defaultFramesPerSecond;
+    uint32_t startClockMs = 0;
+    uint32_t endClockMs = driver::showEndMs;
+    const char* encoder = nullptr;
+    const char* preset = nullptr;
+    const char* dumpAudio = nullptr;
+    const char* frameLog = nullptr;
+    bool quiet = false;
 };
 
 bool parseNumber(const char* text, int64_t lowest, int64_t highest, int64_t* value) {
@@ -148,16 +153,7 @@ bool parseSize(const char* text, int32_t* width, int32_t* height) {
 
 // 0 to go on, -1 after --help or --version, or the exit code.
 int parseOptions(int argc, char** argv, Options* options) {
-    *options = Options{"show.mp4",
-                       defaultWidth,
-                       defaultHeight,
-                       defaultFramesPerSecond,
-                       0,
-                       driver::showEndMs,
-                       nullptr,
-                       nullptr,
-                       nullptr,
-                       false};
+    *options = Options{};
     tools::CommandLine line{};
     tools::startCommandLine(&line, toolSpec, argc, argv);
     for (;;) {
@@ -199,6 +195,20 @@ int parseOptions(int argc, char** argv, Options* options) {
                 static_cast<uint32_t>(n);
             break;
         case optionEncoder: options->encoder = value; break;
+        case optionPreset: {
+            options->preset = nullptr;
+            for (const char* name : capture::x264Presets) {
+                if (std::strcmp(name, value) == 0) options->preset = name;
+            }
+            if (options->preset == nullptr) {
+                std::fprintf(stderr,
+                             "capture: --preset wants one of x264's presets, ultrafast "
+                             "to placebo (not %s)\n",
+                             value);
+                return exitUsage;
+            }
+            break;
+        }
         case optionDumpAudio: options->dumpAudio = value; break;
         case optionFrameLog: options->frameLog = value; break;
         case optionQuiet: options->quiet = true; break;
@@ -504,9 +514,9 @@ int main(int argc, char** argv) {
     if (result == exitOk) {
         char message[512] = {};
         // libavformat opens the temporary file by its name, which keeps the extension.
-        const capture::VideoSettings settings = {outputs.video.tempPath.c_str(), options.width,
-                                                 options.height, options.framesPerSecond,
-                                                 options.encoder};
+        const capture::VideoSettings settings = {
+            outputs.video.tempPath.c_str(), options.width,   options.height,
+            options.framesPerSecond,        options.encoder, options.preset};
         const capture::VideoFileStatus opened =
             capture::openVideoFile(&video, settings, message, sizeof message);
         if (opened != capture::VideoFileStatus::Ok) {

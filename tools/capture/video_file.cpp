@@ -21,7 +21,6 @@ namespace capture {
 namespace {
 
 constexpr int64_t soundBitRate = 192000;
-constexpr const char* x264Preset = "medium";
 constexpr const char* x264Quality = "18"; // constant rate factor; 18 looks lossless
 // A fixed thread count keeps the bitstream the same on every machine.
 constexpr int32_t videoEncoderThreads = 2;
@@ -98,6 +97,12 @@ VideoFileStatus openEncoders(VideoFile* file, const VideoSettings& settings, cha
         return VideoFileStatus::NoEncoder;
     }
     file->videoEncoderName = videoCodec->name;
+    const bool x264 = std::string_view(videoCodec->name) == "libx264";
+    if (settings.x264Preset != nullptr && !x264) {
+        say(message, messageSize, "the preset %s is x264's; the video encoder here is %s",
+            settings.x264Preset, videoCodec->name);
+        return VideoFileStatus::NoEncoder;
+    }
 
     file->video = avcodec_alloc_context3(videoCodec);
     file->audio = avcodec_alloc_context3(audioCodec);
@@ -125,8 +130,9 @@ VideoFileStatus openEncoders(VideoFile* file, const VideoSettings& settings, cha
     v->flags |= AV_CODEC_FLAG_BITEXACT;
     if (globalHeader) v->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     AVDictionary* videoOptions = nullptr;
-    if (std::string_view(videoCodec->name) == "libx264") {
-        av_dict_set(&videoOptions, "preset", x264Preset, 0);
+    if (x264) {
+        av_dict_set(&videoOptions, "preset",
+                    settings.x264Preset != nullptr ? settings.x264Preset : x264PresetDefault, 0);
         av_dict_set(&videoOptions, "crf", x264Quality, 0);
     } else {
         v->bit_rate = static_cast<int64_t>(settings.width) * settings.height * 4;

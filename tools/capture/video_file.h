@@ -28,7 +28,14 @@ struct VideoSettings {
     int32_t height;
     int32_t framesPerSecond;
     const char* videoEncoder; // null: libx264, else any H.264 encoder the libraries offer
+    const char* x264Preset;   // null: x264PresetDefault; libx264 only
 };
+
+// x264's presets trade encoding time for file size at the same quality factor, fastest first.
+inline constexpr const char* x264Presets[] = {"ultrafast", "superfast", "veryfast", "faster",
+                                              "fast",      "medium",    "slow",     "slower",
+                                              "veryslow",  "placebo"};
+inline constexpr const char* x264PresetDefault = "medium";
 
 struct VideoFile {
     AVFormatContext* format;
