@@ -151,6 +151,211 @@ void holdDelayedRow(Player* player, Channel* channel, const Cell* cell, uint8_t 
     updateVoice(channel, sample, player);
 }
 
+// How one channel's cell reads on its row tick under the profile's rules.
+struct RowCell {
+    bool noteDelayed;    // EDx with x > 0
+    bool tonePortamento; // 3xx, 5xy or (where the rules say) the volume column's Mx
+    bool keyOffNote;     // a key-off note that acts on the row tick
+    bool releaseOnRow;   // FT2's release on the row tick (key-off note or K00)
+    bool note;           // a note to start, unless out of range
+    uint8_t volumeColumn;
+    uint8_t instrument; // 0: none
+};
+
+RowCell readRowCell(const Cell* cell, const ReplayProfile& rules) {
+    RowCell r{};
+    // FT2 leaves a row with a note delay alone until the delay fires, Fx included.
+    r.noteDelayed = cell->effect == xm::effectExtended &&
+                    xm::commandNibble(cell->param) == xm::extendedNoteDelay &&
+                    (cell->param & 15) != 0;
+    // FT2 starts the note of an E90 row, and its volume-column Fx does nothing on the row tick.
+    const bool retriggerZero = rules.retriggerRestartsInstrument &&
+                               cell->effect == xm::effectExtended &&
+                               cell->param == xm::extendedParam(xm::extendedRetrigger, 0);
+    const bool columnPortamento = xm::commandNibble(cell->volume) == xm::volumeColumnTonePortamento;
+    r.tonePortamento =
+        cell->effect == xm::effectTonePortamento ||
+        cell->effect == xm::effectTonePortamentoVolumeSlide ||
+        (rules.volumeColumnTonePortamento && columnPortamento && !r.noteDelayed && !retriggerZero);
+    r.volumeColumn = retriggerZero && columnPortamento ? 0 : cell->volume;
+    // FT2 releases with K00 on the row tick as with a key-off note, and then plays no note.
+    // A delayed key-off waits for its tick there too.
+    const bool delayedKeyOff = rules.noteDelayEdgesFt2 && r.noteDelayed && cell->note == KEY_OFF;
+    r.keyOffNote = cell->note == KEY_OFF && !delayedKeyOff;
+    r.releaseOnRow = rules.keyOffAtTick &&
+                     (r.keyOffNote || (cell->effect == xm::effectKeyOff && cell->param == 0));
+    r.note = isNote(cell->note) && !(r.releaseOnRow && cell->effect == xm::effectKeyOff);
+    // FT2 reads an instrument number above 128 as none.
+    r.instrument = rules.ft2MissingInstruments && cell->instrument > highestInstrumentNumber
+                       ? 0
+                       : cell->instrument;
+    return r;
+}
+
+void selectRowInstrument(Channel* channel, const Cell* cell, const RowCell& r,
+                         const ReplayProfile& rules) {
+    if (rules.instrumentWaitsForNote) {
+        if (r.instrument != 0) channel->selectedInstrument = r.instrument;
+        if (r.note && !r.tonePortamento) {
+            // No instrument number yet: FT2 plays its empty instrument.
+            channel->instrument =
+                channel->selectedInstrument != 0 ? channel->selectedInstrument - 1 : noInstrument;
+        }
+    } else if (cell->instrument != 0 && !r.tonePortamento) {
+        channel->instrument = cell->instrument - 1;
+    }
+    if (r.note && !r.tonePortamento) channel->note = cell->note - 1;
+}
+
+struct RowNote {
+    bool starts;      // the row starts (or, under a tone portamento, aims) a note
+    bool keepsPeriod; // FT2's B-(-1): started without a period of its own
+    bool outOfRange;  // a note FT2 ignores
+};
+
+// The row's note against FT2's range: the trigger, the note's period and finetune.
+RowNote startRowNote(Player* player, Channel* channel, const Cell* cell, const RowCell& r,
+                     const Sample* sample, const ReplayProfile& rules) {
+    // FT2's notes run from B-(-1) to B-9 after the relative note; one at B-(-1) has no period.
+    const int32_t shiftedNote = cell->note + sample->relativeNote; // 0 is B-(-1)
+    const bool rangeChecked = rules.notesOutOfRangeIgnored && r.note && !r.tonePortamento;
+    RowNote n{};
+    n.outOfRange = rangeChecked && (shiftedNote < 0 || shiftedNote >= notesInFt2Range);
+    n.keepsPeriod = rangeChecked && shiftedNote == 0;
+    n.starts = r.note && !n.outOfRange;
+    if (n.starts) {
+        channel->updateFlags = UPDATE_TRIGGER;
+        if (!r.tonePortamento) channel->startedNote = 1;
+    }
+    if (n.starts && !n.keepsPeriod) {
+        channel->realNote = static_cast<uint8_t>(shiftedNote - 1);
+        int32_t finetune = sample->finetune;
+        if (rules.finetuneForNoteOnly && cell->effect == xm::effectExtended &&
+            xm::commandNibble(cell->param) == xm::extendedSetFinetune)
+            finetune = (cell->param & 15) * 16 - 128;
+        if (rules.channelKeepsFinetune && r.tonePortamento)
+            finetune = channel->noteFinetune;
+        else
+            channel->noteFinetune = static_cast<int8_t>(finetune);
+        channel->notePeriod = notePeriodFor(player, channel->realNote, finetune);
+        if (!r.tonePortamento) channel->period = channel->notePeriod;
+    }
+    return n;
+}
+
+// The instrument number, the volume column and the key-off, in the order each profile takes them.
+void instrumentAndRelease(Player* player, Channel* channel, const Cell* cell, const RowCell& r,
+                          const RowNote& n, Instrument* instrument, Sample* sample,
+                          const ReplayProfile& rules) {
+    if (r.releaseOnRow) {
+        // FT2 releases first; an instrument number then brings back only volume and panning.
+        releaseNote(player, channel, instrument);
+        if (r.instrument != 0) {
+            channel->volume = sample->volume;
+            channel->panning = sample->panning;
+            channel->updateFlags |= UPDATE_VOLUME | UPDATE_PANNING;
+            raiseQuickRamp(channel, rules);
+            silenceBeforeFirstNote(channel, rules);
+        }
+        if (r.volumeColumn != 0) volumeColumnRow(channel, r.volumeColumn, &rules);
+        return;
+    }
+    if (r.instrument != 0) {
+        resetInstrument(player, channel, instrument, sample);
+        silenceBeforeFirstNote(channel, rules);
+    }
+    const Sample* lastStarted = channel->voice->sample;
+    if (r.instrument != 0 && n.outOfRange && lastStarted != nullptr) {
+        channel->volume = lastStarted->volume;
+        channel->panning = lastStarted->panning;
+    }
+    if (r.volumeColumn != 0) volumeColumnRow(channel, r.volumeColumn, &rules);
+    if (r.keyOffNote || (cell->effect == xm::effectKeyOff && !rules.keyOffAtTick))
+        releaseNote(player, channel, instrument);
+}
+
+void stepEnvelopesOnRow(Channel* channel, const Instrument* instrument, uint8_t volumeType,
+                        uint8_t panningType, const ReplayProfile& rules) {
+    if ((volumeType & xm::envelopeOn) != 0) {
+        if (channel->volumeEnvelopeDone != 1)
+            stepVolumeEnvelope(channel, instrument, volumeType, rules);
+    } else if (channel->keyOff == 1 && !rules.keyOffZeroesVolume) {
+        channel->volumeEnvelopeOutput = 0; // released without an envelope: cut
+    }
+    if ((panningType & xm::envelopeOn) != 0 && channel->panningEnvelopeDone == 0)
+        stepPanningEnvelope(channel, instrument, panningType, rules);
+    stepFadeout(channel, instrument, rules.fadeoutSpeedAtReset);
+}
+
+// FT2 gives a tone portamento its target, and decides its direction, only on a row with a note;
+// without one it keeps aiming where it did.
+void settleTonePortamento(Channel* channel, bool note, int32_t targetBeforeRow) {
+    const int32_t target = channel->portaTarget;
+    if (!note) {
+        channel->portaTarget = targetBeforeRow;
+    } else if (target == channel->period) {
+        channel->portaDirection = 0;
+    } else {
+        channel->portaDirection = target > channel->period ? 1 : 2;
+    }
+}
+
+void processChannelRow(Player* player, Channel* channel, const Cell* cell, RowContext* row,
+                       const ReplayProfile& rules) {
+    row->heldVolume = channel->volume;
+    row->heldPeriod = channel->period;
+    row->heldPanning = channel->panning;
+    row->previousEffect = channel->lastEffect;
+    const RowCell r = readRowCell(cell, rules);
+    if (r.noteDelayed && rules.noteDelayStoresCell) {
+        holdDelayedRow(player, channel, cell,
+                       cell->instrument > highestInstrumentNumber ? 0 : cell->instrument, rules);
+        return;
+    }
+    row->note = r.note;
+    selectRowInstrument(channel, cell, r, rules);
+    channel->amigaTable = linearTable(player) ? 0 : 1;
+
+    Instrument* instrument;
+    Sample* sample;
+    lookUpInstrument(player, channel, &instrument, &sample);
+    const uint8_t volumeType = volumeEnvelopeType(player, instrument);
+    const uint8_t panningType = panningEnvelopeType(player, instrument);
+
+    // The volume stays where the tremolo's last tick left it.
+    if (channel->lastEffect == xm::effectTremolo && cell->effect != xm::effectTremolo)
+        channel->volume += channel->volumeDelta;
+    channel->lastEffect = cell->effect;
+    channel->volumeDelta = 0;
+    channel->updateFlags = 0;
+
+    const RowNote n = startRowNote(player, channel, cell, r, sample, rules);
+    // FT2 refreshes the volume on a note, not on every row.
+    const bool refreshVolume = !rules.globalVolumeFt2Timing || n.starts;
+    channel->updateFlags |= refreshVolume ? UPDATE_FREQUENCY | UPDATE_VOLUME : UPDATE_FREQUENCY;
+    if (!rules.periodOffsetPersists || (n.starts && !n.keepsPeriod && !r.tonePortamento) ||
+        pitchEffectEnded(row->previousEffect, channel->lastParam, cell))
+        channel->periodDelta = 0;
+    else
+        channel->periodDelta = channel->heldVibratoDelta;
+    channel->lastParam = cell->param;
+
+    const int32_t targetBeforeRow = channel->portaTarget;
+    instrumentAndRelease(player, channel, cell, r, n, instrument, sample, rules);
+    stepEnvelopesOnRow(channel, instrument, volumeType, panningType, rules);
+    effectRowTick(player, channel, cell, instrument, sample, row);
+    if (rules.tonePortamentoDirection && r.tonePortamento)
+        settleTonePortamento(channel, r.note, targetBeforeRow);
+    keepPeriodOffset(channel, rules);
+    // A retrigger may have changed the channel's instrument.
+    if (rules.retriggerLastInstrument) lookUpInstrument(player, channel, &instrument, &sample);
+    stepAutoVibrato(channel, instrument, &rules, linearTable(player));
+    keepTremorMuting(player, channel, cell);
+    raiseFt2VolumeRefresh(player, channel, volumeType);
+    settleEnvelopeOutputs(player, channel, instrument);
+    updateVoice(channel, sample, player);
+}
+
 } // namespace
 
 void processRow(Player* player) {
@@ -160,171 +365,8 @@ void processRow(Player* player) {
     RowContext row{}; // no position jump yet on this row
     const Cell* cells = currentRowCells(player);
     const int32_t count = channelsToPlay(player);
-    for (int32_t c = 0; c < count; ++c) {
-        Channel* channel = &player->channels[c];
-        const Cell* cell = &cells[c];
-        row.heldVolume = channel->volume;
-        row.heldPeriod = channel->period;
-        row.heldPanning = channel->panning;
-        row.previousEffect = channel->lastEffect;
-
-        // FT2 leaves a row with a note delay alone until the delay fires, Fx included.
-        const bool noteDelayed = cell->effect == xm::effectExtended &&
-                                 xm::commandNibble(cell->param) == xm::extendedNoteDelay &&
-                                 (cell->param & 15) != 0;
-        if (noteDelayed && rules.noteDelayStoresCell) {
-            holdDelayedRow(player, channel, cell,
-                           cell->instrument > highestInstrumentNumber ? 0 : cell->instrument,
-                           rules);
-            continue;
-        }
-        // FT2 starts the note of an E90 row, and its volume-column Fx does nothing on the row tick.
-        const bool retriggerZero = rules.retriggerRestartsInstrument &&
-                                   cell->effect == xm::effectExtended &&
-                                   cell->param == xm::extendedParam(xm::extendedRetrigger, 0);
-        const bool tonePortamento =
-            cell->effect == xm::effectTonePortamento ||
-            cell->effect == xm::effectTonePortamentoVolumeSlide ||
-            (rules.volumeColumnTonePortamento &&
-             xm::commandNibble(cell->volume) == xm::volumeColumnTonePortamento && !noteDelayed &&
-             !retriggerZero);
-        const uint8_t rowVolumeColumn =
-            retriggerZero && xm::commandNibble(cell->volume) == xm::volumeColumnTonePortamento
-                ? 0
-                : cell->volume;
-        // FT2 releases with K00 on the row tick as with a key-off note, and then plays no note.
-        // A delayed key-off waits for its tick there too.
-        const bool delayedKeyOff = rules.noteDelayEdgesFt2 && noteDelayed && cell->note == KEY_OFF;
-        const bool keyOffNote = cell->note == KEY_OFF && !delayedKeyOff;
-        const bool releaseOnRow =
-            rules.keyOffAtTick &&
-            (keyOffNote || (cell->effect == xm::effectKeyOff && cell->param == 0));
-        const bool note = isNote(cell->note) && !(releaseOnRow && cell->effect == xm::effectKeyOff);
-        row.note = note;
-        // FT2 reads an instrument number above 128 as none.
-        const uint8_t cellInstrument =
-            rules.ft2MissingInstruments && cell->instrument > highestInstrumentNumber
-                ? 0
-                : cell->instrument;
-        if (rules.instrumentWaitsForNote) {
-            if (cellInstrument != 0) channel->selectedInstrument = cellInstrument;
-            if (note && !tonePortamento) {
-                // No instrument number yet: FT2 plays its empty instrument.
-                channel->instrument = channel->selectedInstrument != 0
-                                          ? channel->selectedInstrument - 1
-                                          : noInstrument;
-            }
-        } else if (cell->instrument != 0 && !tonePortamento) {
-            channel->instrument = cell->instrument - 1;
-        }
-        if (note && !tonePortamento) channel->note = cell->note - 1;
-        channel->amigaTable = linearTable(player) ? 0 : 1;
-
-        Instrument* instrument;
-        Sample* sample;
-        lookUpInstrument(player, channel, &instrument, &sample);
-        const uint8_t volumeType = volumeEnvelopeType(player, instrument);
-        const uint8_t panningType = panningEnvelopeType(player, instrument);
-
-        // The volume stays where the tremolo's last tick left it.
-        if (channel->lastEffect == xm::effectTremolo && cell->effect != xm::effectTremolo)
-            channel->volume += channel->volumeDelta;
-        channel->lastEffect = cell->effect;
-        channel->volumeDelta = 0;
-        channel->updateFlags = 0;
-
-        // FT2's notes run from B-(-1) to B-9 after the relative note; one at B-(-1) has no period.
-        const int32_t shiftedNote = cell->note + sample->relativeNote; // 0 is B-(-1)
-        const bool rangeChecked = rules.notesOutOfRangeIgnored && note && !tonePortamento;
-        const bool outOfRange = rangeChecked && (shiftedNote < 0 || shiftedNote >= notesInFt2Range);
-        const bool keepsPeriod = rangeChecked && shiftedNote == 0;
-        const bool starts = note && !outOfRange;
-        if (starts) {
-            channel->updateFlags = UPDATE_TRIGGER;
-            if (!tonePortamento) channel->startedNote = 1;
-        }
-        if (starts && !keepsPeriod) {
-            channel->realNote = static_cast<uint8_t>(shiftedNote - 1);
-            int32_t finetune = sample->finetune;
-            if (rules.finetuneForNoteOnly && cell->effect == xm::effectExtended &&
-                xm::commandNibble(cell->param) == xm::extendedSetFinetune)
-                finetune = (cell->param & 15) * 16 - 128;
-            if (rules.channelKeepsFinetune && tonePortamento)
-                finetune = channel->noteFinetune;
-            else
-                channel->noteFinetune = static_cast<int8_t>(finetune);
-            channel->notePeriod = notePeriodFor(player, channel->realNote, finetune);
-            if (!tonePortamento) channel->period = channel->notePeriod;
-        }
-        // FT2 refreshes the volume on a note, not on every row.
-        const bool refreshVolume = !rules.globalVolumeFt2Timing || starts;
-        channel->updateFlags |= refreshVolume ? UPDATE_FREQUENCY | UPDATE_VOLUME : UPDATE_FREQUENCY;
-        if (!rules.periodOffsetPersists || (starts && !keepsPeriod && !tonePortamento) ||
-            pitchEffectEnded(row.previousEffect, channel->lastParam, cell))
-            channel->periodDelta = 0;
-        else
-            channel->periodDelta = channel->heldVibratoDelta;
-        channel->lastParam = cell->param;
-
-        const int32_t targetBeforeRow = channel->portaTarget;
-        if (releaseOnRow) {
-            // FT2 releases first; an instrument number then brings back only volume and panning.
-            releaseNote(player, channel, instrument);
-            if (cellInstrument != 0) {
-                channel->volume = sample->volume;
-                channel->panning = sample->panning;
-                channel->updateFlags |= UPDATE_VOLUME | UPDATE_PANNING;
-                raiseQuickRamp(channel, rules);
-                silenceBeforeFirstNote(channel, rules);
-            }
-            if (rowVolumeColumn != 0) volumeColumnRow(channel, rowVolumeColumn, &rules);
-        } else {
-            if (cellInstrument != 0) {
-                resetInstrument(player, channel, instrument, sample);
-                silenceBeforeFirstNote(channel, rules);
-            }
-            const Sample* lastStarted = channel->voice->sample;
-            if (cellInstrument != 0 && outOfRange && lastStarted != nullptr) {
-                channel->volume = lastStarted->volume;
-                channel->panning = lastStarted->panning;
-            }
-            if (rowVolumeColumn != 0) volumeColumnRow(channel, rowVolumeColumn, &rules);
-            if (keyOffNote || (cell->effect == xm::effectKeyOff && !rules.keyOffAtTick))
-                releaseNote(player, channel, instrument);
-        }
-
-        if ((volumeType & xm::envelopeOn) != 0) {
-            if (channel->volumeEnvelopeDone != 1)
-                stepVolumeEnvelope(channel, instrument, volumeType, rules);
-        } else if (channel->keyOff == 1 && !rules.keyOffZeroesVolume) {
-            channel->volumeEnvelopeOutput = 0; // released without an envelope: cut
-        }
-        if ((panningType & xm::envelopeOn) != 0 && channel->panningEnvelopeDone == 0)
-            stepPanningEnvelope(channel, instrument, panningType, rules);
-        stepFadeout(channel, instrument, rules.fadeoutSpeedAtReset);
-
-        effectRowTick(player, channel, cell, instrument, sample, &row);
-        // FT2 gives a tone portamento its target, and decides its direction, only on a row with a
-        // note; without one it keeps aiming where it did.
-        if (rules.tonePortamentoDirection && tonePortamento) {
-            const int32_t target = channel->portaTarget;
-            if (!note) {
-                channel->portaTarget = targetBeforeRow;
-            } else if (target == channel->period) {
-                channel->portaDirection = 0;
-            } else {
-                channel->portaDirection = target > channel->period ? 1 : 2;
-            }
-        }
-        keepPeriodOffset(channel, rules);
-        // A retrigger may have changed the channel's instrument.
-        if (rules.retriggerLastInstrument) lookUpInstrument(player, channel, &instrument, &sample);
-        stepAutoVibrato(channel, instrument, &rules, linearTable(player));
-        keepTremorMuting(player, channel, cell);
-        raiseFt2VolumeRefresh(player, channel, volumeType);
-        settleEnvelopeOutputs(player, channel, instrument);
-        updateVoice(channel, sample, player);
-    }
+    for (int32_t c = 0; c < count; ++c)
+        processChannelRow(player, &player->channels[c], &cells[c], &row, rules);
 }
 
 void processTick(Player* player) {
