@@ -80,6 +80,15 @@ void stopCutShort(Reader* r) {
     stop(r, r->cutShort, 0, r->fileSize);
 }
 
+// Zeroed room for count records; without it the load stops as out of memory, telling the bytes
+// it asked for and where in the file it was.
+template <typename T> T* allocateRecords(Reader* r, size_t count, int64_t offset) {
+    auto* records = static_cast<T*>(std::calloc(count, sizeof(T)));
+    if (records == nullptr)
+        stop(r, LoadError::OutOfMemory, static_cast<int64_t>(count * sizeof(T)), offset);
+    return records;
+}
+
 void readBytes(Reader* r, void* destination, int32_t byteCount) {
     if (r->failed) return;
     if (r->streams->read(destination, byteCount, r->stream) != byteCount) stopCutShort(r);
@@ -192,12 +201,8 @@ bool loadPattern(Reader* r, Pattern* pattern, int32_t channelCount, Layout layou
     // A pattern of no rows still gets one silent row, so that the row tick always has cells.
     const int32_t storedRows = rowCount == 0 ? 1 : rowCount;
     const size_t cellCount = static_cast<size_t>(storedRows) * static_cast<size_t>(channelCount);
-    auto* cells = static_cast<Cell*>(std::calloc(cellCount, sizeof(Cell)));
-    if (cells == nullptr) {
-        stop(r, LoadError::OutOfMemory, static_cast<int64_t>(cellCount * sizeof(Cell)),
-             position(r));
-        return false;
-    }
+    auto* cells = allocateRecords<Cell>(r, cellCount, position(r));
+    if (cells == nullptr) return false;
     pattern->rowCount = storedRows;
     pattern->cells = cells;
     // A pattern of no rows reads nothing, whatever packed size it states.
@@ -386,13 +391,8 @@ bool loadSampleData(Reader* r, Sample* sample, uint64_t neededBytes, uint64_t* m
         return false;
     }
 
-    auto* data = static_cast<int16_t*>(
-        std::calloc(static_cast<size_t>(frames) + sampleGuardValues, sizeof(int16_t)));
-    if (data == nullptr) {
-        stop(r, LoadError::OutOfMemory,
-             static_cast<int64_t>((frames + sampleGuardValues) * sizeof(int16_t)), here);
-        return false;
-    }
+    auto* data = allocateRecords<int16_t>(r, static_cast<size_t>(frames) + sampleGuardValues, here);
+    if (data == nullptr) return false;
     sample->data = data;
     if (adpcm) {
         readAdpcm(r, data, frames, presentBytes);
@@ -521,18 +521,11 @@ bool loadInstrumentHeaders(Reader* r, int32_t index, Instrument* instrument,
                   instrument->panningLoopEnd);
     seekTo(r, headerEnd < r->fileSize ? headerEnd : r->fileSize);
 
-    stored->samples = static_cast<StoredSample*>(std::calloc(storedSamples, sizeof(StoredSample)));
-    if (stored->samples == nullptr) {
-        stop(r, LoadError::OutOfMemory, static_cast<int64_t>(storedSamples * sizeof(StoredSample)),
-             position(r));
-        return false;
-    }
+    stored->samples = allocateRecords<StoredSample>(r, storedSamples, position(r));
+    if (stored->samples == nullptr) return false;
     for (int32_t i = 0; i < sampleCount; ++i) {
-        auto* sample = static_cast<Sample*>(std::calloc(1, sizeof(Sample)));
-        if (sample == nullptr) {
-            stop(r, LoadError::OutOfMemory, sizeof(Sample), position(r));
-            return false;
-        }
+        auto* sample = allocateRecords<Sample>(r, 1, position(r));
+        if (sample == nullptr) return false;
         instrument->samples[i] = sample;
         reading(r, LoadError::SampleHeaderCutShort, index, i);
         loadSampleHeader(r, sample, &stored->samples[i]);
@@ -570,6 +563,168 @@ struct SkippedBytes {
     ~SkippedBytes() { std::free(bytes); }
 };
 
+// The magic text: a file that ends inside it but agrees with it so far is a cut header.
+bool readMagic(Reader* r) {
+    char magic[xm::magicBytes] = {};
+    const int32_t magicBytes = r->streams->read(magic, xm::magicBytes, r->stream);
+    if (magicBytes <= 0 || std::memcmp(magic, xm::magic, static_cast<size_t>(magicBytes)) != 0) {
+        stop(r, LoadError::NotAnXmModule, 0, 0);
+        return false;
+    }
+    if (magicBytes < xm::magicBytes) {
+        stopCutShort(r);
+        return false;
+    }
+    return true;
+}
+
+// Every count and setting in the header is an unsigned 16-bit field.
+struct Header {
+    uint16_t version;
+    uint32_t headerBytes;
+    uint16_t songLength;
+    uint16_t restartPosition;
+    uint16_t channelCount;
+    uint16_t storedPatterns;
+    uint16_t instrumentCount;
+    int16_t flags;
+    uint16_t tempo;
+    uint16_t bpm;
+};
+
+// The header and the order table, checked, into the player; leaves the stream at the patterns.
+bool readHeader(Reader* r, Player* player, Header* h) {
+    // The names, for the stored facts only; a file that ends inside them fails at the seek.
+    uint8_t names[xm::versionOffset - xm::magicBytes] = {};
+    r->streams->read(names, static_cast<int32_t>(sizeof names), r->stream);
+    StoredModule* stored = &player->stored;
+    storeName(names + xm::titleOffset - xm::magicBytes, xm::nameBytes, stored->title);
+    storeName(names + xm::trackerOffset - xm::magicBytes, xm::nameBytes, stored->tracker);
+
+    seekTo(r, xm::versionOffset);
+    h->version = readU16(r);
+    h->headerBytes = readU32(r);
+    h->songLength = readU16(r);
+    h->restartPosition = readU16(r);
+    h->channelCount = readU16(r);
+    h->storedPatterns = readU16(r);
+    h->instrumentCount = readU16(r);
+    h->flags = static_cast<int16_t>(readU16(r));
+    h->tempo = readU16(r);
+    h->bpm = readU16(r);
+    if (r->failed) return false;
+    stored->version = h->version;
+    stored->storedPatterns = h->storedPatterns;
+    stored->instrumentCount = h->instrumentCount;
+    stored->tempo = h->tempo;
+    stored->bpm = h->bpm;
+    // Only the entries in use have to be in the file; the rest of the table stays zero.
+    const int32_t orderBytes = r->streams->read(player->orderTable, orderTableEntries, r->stream);
+
+    if (h->songLength > orderTableEntries) {
+        stop(r, LoadError::SongLength, h->songLength, xm::songLengthOffset);
+        return false;
+    }
+    if (orderBytes < h->songLength) {
+        stop(r, LoadError::OrdersCutShort, h->songLength, r->fileSize);
+        return false;
+    }
+    // FT2 plays a song of no orders as pattern 0 once, and ends a song before a tail of 0xFF
+    // that some writers pad the order table with.
+    auto songLength = static_cast<int16_t>(h->songLength);
+    if (songLength == 0) {
+        songLength = 1;
+        player->orderTable[0] = 0;
+    }
+    int16_t beforePadding = orderTableEntries;
+    while (beforePadding > 1 && player->orderTable[beforePadding - 1] == orderPadding)
+        --beforePadding;
+    if (songLength > beforePadding) songLength = beforePadding;
+    if (h->channelCount < 1 || h->channelCount > maxChannels) {
+        stop(r, LoadError::ChannelCount, h->channelCount, xm::channelCountOffset);
+        return false;
+    }
+    if (h->storedPatterns > maxStoredPatterns) {
+        stop(r, LoadError::PatternCount, h->storedPatterns, xm::patternCountOffset);
+        return false;
+    }
+    // Cells name instruments up to 128 and FT2 holds no more; the peers refuse a count above 255,
+    // which only a damaged header states, before it can ask for room that no file holds.
+    if (h->instrumentCount > maxInstruments) {
+        stop(r, LoadError::InstrumentCount, h->instrumentCount, xm::instrumentCountOffset);
+        return false;
+    }
+
+    player->songLength = songLength;
+    player->restartPosition =
+        h->restartPosition < songLength ? static_cast<int16_t>(h->restartPosition) : int16_t{0};
+    player->channelCount = static_cast<int16_t>(h->channelCount);
+    player->flags = h->flags;
+    // FT2 holds the starting speed and BPM to what its own Fxx can set, so a header beyond them
+    // neither stops the song nor runs it at thousands of ticks a second.
+    player->defaultTempo = static_cast<int16_t>(std::clamp<uint16_t>(h->tempo, 1, maxTempo));
+    player->defaultBpm = static_cast<int16_t>(std::clamp<uint16_t>(h->bpm, minBpm, maxBpm));
+    const int64_t firstPart = xm::headerSizeOffset + int64_t{h->headerBytes};
+    if (firstPart > r->fileSize) {
+        stop(r, LoadError::HeaderSize, firstPart, r->fileSize);
+        return false;
+    }
+    seekTo(r, firstPart);
+    return !r->failed;
+}
+
+// Pattern records for every pattern the orders name, stored or not, and the instrument records.
+bool allocateTables(Reader* r, Player* player, const Header& h) {
+    int32_t highestPattern = 0;
+    for (int32_t i = 0; i < player->songLength; ++i)
+        if (player->orderTable[i] > highestPattern) highestPattern = player->orderTable[i];
+    player->patternCount = highestPattern + 1;
+    player->patternRecordCount =
+        player->patternCount > h.storedPatterns ? player->patternCount : h.storedPatterns;
+    player->patterns = allocateRecords<Pattern>(r, player->patternRecordCount, position(r));
+    if (player->patterns == nullptr) return false;
+    player->instrumentCount = static_cast<int16_t>(h.instrumentCount);
+    if (h.instrumentCount == 0) return true;
+    player->instruments = allocateRecords<Instrument>(r, h.instrumentCount, position(r));
+    if (player->instruments == nullptr) return false;
+    player->stored.instruments =
+        allocateRecords<StoredInstrument>(r, h.instrumentCount, position(r));
+    return player->stored.instruments != nullptr;
+}
+
+// The stored patterns, then an empty one for each pattern the orders name beyond them.
+bool loadPatterns(Reader* r, Player* player, const Header& h, Layout layout) {
+    for (int32_t i = 0; i < h.storedPatterns; ++i) {
+        reading(r, LoadError::PatternCutShort, i, -1);
+        if (!loadPattern(r, &player->patterns[i], h.channelCount, layout)) return false;
+    }
+    for (int32_t i = h.storedPatterns; i < player->patternRecordCount; ++i) {
+        Pattern* pattern = &player->patterns[i];
+        const size_t cellCount = static_cast<size_t>(unstoredPatternRows) * h.channelCount;
+        pattern->cells = allocateRecords<Cell>(r, cellCount, position(r));
+        if (pattern->cells == nullptr) return false;
+        pattern->rowCount = unstoredPatternRows;
+    }
+    return true;
+}
+
+// The instruments' headers, before the patterns in the early layout, and their sample data.
+bool loadInstruments(Reader* r, Player* player, const Header& h, Layout layout,
+                     SkippedBytes* skipped) {
+    Instrument* instruments = player->instruments;
+    StoredInstrument* stored = player->stored.instruments;
+    uint64_t missingBytes = 0;
+    for (int32_t i = 0; i < h.instrumentCount; ++i) {
+        uint64_t skippedHere = 0;
+        if (layout.instrumentsFirst)
+            skippedHere = skipped->bytes[i];
+        else if (!loadInstrumentHeaders(r, i, &instruments[i], &stored[i], &skippedHere))
+            return false;
+        if (!loadInstrumentData(r, i, &instruments[i], skippedHere, &missingBytes)) return false;
+    }
+    return true;
+}
+
 } // namespace
 
 bool loadModule(Player* player, LoadContext* context) {
@@ -588,176 +743,28 @@ bool loadModule(Player* player, LoadContext* context) {
     r->streams->seek(r->stream, 0, 2);
     r->fileSize = position(r);
     r->streams->seek(r->stream, 0, 0);
-
-    // A file that ends inside the magic but agrees with it so far is a cut header.
-    char magic[xm::magicBytes] = {};
-    const int32_t magicBytes = r->streams->read(magic, xm::magicBytes, r->stream);
-    if (magicBytes <= 0 || std::memcmp(magic, xm::magic, static_cast<size_t>(magicBytes)) != 0) {
-        stop(r, LoadError::NotAnXmModule, 0, 0);
-        return false;
-    }
-    if (magicBytes < xm::magicBytes) {
-        stopCutShort(r);
-        return false;
-    }
+    if (!readMagic(r)) return false;
 
     player->tickHandler = sequencerTick;
     player->initialGlobalVolume = initialGlobalVolumeValue;
 
-    // The names, for the stored facts only; a file that ends inside them fails at the seek.
-    uint8_t names[xm::versionOffset - xm::magicBytes] = {};
-    r->streams->read(names, static_cast<int32_t>(sizeof names), r->stream);
-    StoredModule* stored = &player->stored;
-    storeName(names + xm::titleOffset - xm::magicBytes, xm::nameBytes, stored->title);
-    storeName(names + xm::trackerOffset - xm::magicBytes, xm::nameBytes, stored->tracker);
+    Header header{};
+    if (!readHeader(r, player, &header) || !allocateTables(r, player, header)) return false;
+    const Layout layout = layoutOf(header.version);
 
-    seekTo(r, xm::versionOffset);
-    const uint16_t version = readU16(r);
-    const Layout layout = layoutOf(version);
-    // Every count and setting in the header is an unsigned 16-bit field.
-    const uint32_t headerBytes = readU32(r);
-    const uint16_t statedSongLength = readU16(r);
-    const uint16_t restartPosition = readU16(r);
-    const uint16_t channelCount = readU16(r);
-    const uint16_t storedPatterns = readU16(r);
-    const uint16_t instrumentCount = readU16(r);
-    const auto flags = static_cast<int16_t>(readU16(r));
-    const uint16_t storedTempo = readU16(r);
-    const uint16_t storedBpm = readU16(r);
-    if (r->failed) return false;
-    stored->version = version;
-    stored->storedPatterns = storedPatterns;
-    stored->instrumentCount = instrumentCount;
-    stored->tempo = storedTempo;
-    stored->bpm = storedBpm;
-    // Only the entries in use have to be in the file; the rest of the table stays zero.
-    const int32_t orderBytes = r->streams->read(player->orderTable, orderTableEntries, r->stream);
-
-    if (statedSongLength > orderTableEntries) {
-        stop(r, LoadError::SongLength, statedSongLength, xm::songLengthOffset);
-        return false;
-    }
-    if (orderBytes < statedSongLength) {
-        stop(r, LoadError::OrdersCutShort, statedSongLength, r->fileSize);
-        return false;
-    }
-    // FT2 plays a song of no orders as pattern 0 once, and ends a song before a tail of 0xFF
-    // that some writers pad the order table with.
-    auto songLength = static_cast<int16_t>(statedSongLength);
-    if (songLength == 0) {
-        songLength = 1;
-        player->orderTable[0] = 0;
-    }
-    int16_t beforePadding = orderTableEntries;
-    while (beforePadding > 1 && player->orderTable[beforePadding - 1] == orderPadding)
-        --beforePadding;
-    if (songLength > beforePadding) songLength = beforePadding;
-    if (channelCount < 1 || channelCount > maxChannels) {
-        stop(r, LoadError::ChannelCount, channelCount, xm::channelCountOffset);
-        return false;
-    }
-    if (storedPatterns > maxStoredPatterns) {
-        stop(r, LoadError::PatternCount, storedPatterns, xm::patternCountOffset);
-        return false;
-    }
-    // Cells name instruments up to 128 and FT2 holds no more; the peers refuse a count above 255,
-    // which only a damaged header states, before it can ask for room that no file holds.
-    if (instrumentCount > maxInstruments) {
-        stop(r, LoadError::InstrumentCount, instrumentCount, xm::instrumentCountOffset);
-        return false;
-    }
-
-    player->songLength = songLength;
-    player->restartPosition =
-        restartPosition < songLength ? static_cast<int16_t>(restartPosition) : int16_t{0};
-    player->channelCount = static_cast<int16_t>(channelCount);
-    player->flags = flags;
-    // FT2 holds the starting speed and BPM to what its own Fxx can set, so a header beyond them
-    // neither stops the song nor runs it at thousands of ticks a second.
-    player->defaultTempo = static_cast<int16_t>(std::clamp<uint16_t>(storedTempo, 1, maxTempo));
-    player->defaultBpm = static_cast<int16_t>(std::clamp<uint16_t>(storedBpm, minBpm, maxBpm));
-    const int64_t firstPart = xm::headerSizeOffset + int64_t{headerBytes};
-    if (firstPart > r->fileSize) {
-        stop(r, LoadError::HeaderSize, firstPart, r->fileSize);
-        return false;
-    }
-    seekTo(r, firstPart);
-    if (r->failed) return false;
-
-    int32_t highestPattern = 0;
-    for (int32_t i = 0; i < songLength; ++i)
-        if (player->orderTable[i] > highestPattern) highestPattern = player->orderTable[i];
-    player->patternCount = highestPattern + 1;
-    player->patternRecordCount =
-        player->patternCount > storedPatterns ? player->patternCount : storedPatterns;
-    player->patterns =
-        static_cast<Pattern*>(std::calloc(player->patternRecordCount, sizeof(Pattern)));
-    if (player->patterns == nullptr) {
-        stop(r, LoadError::OutOfMemory,
-             static_cast<int64_t>(player->patternRecordCount * sizeof(Pattern)), position(r));
-        return false;
-    }
-    player->instrumentCount = static_cast<int16_t>(instrumentCount);
-    if (instrumentCount > 0) {
-        player->instruments =
-            static_cast<Instrument*>(std::calloc(instrumentCount, sizeof(Instrument)));
-        if (player->instruments == nullptr) {
-            stop(r, LoadError::OutOfMemory,
-                 static_cast<int64_t>(instrumentCount * sizeof(Instrument)), position(r));
-            return false;
-        }
-        stored->instruments =
-            static_cast<StoredInstrument*>(std::calloc(instrumentCount, sizeof(StoredInstrument)));
-        if (stored->instruments == nullptr) {
-            stop(r, LoadError::OutOfMemory,
-                 static_cast<int64_t>(instrumentCount * sizeof(StoredInstrument)), position(r));
-            return false;
-        }
-    }
-
-    Instrument* instruments = player->instruments;
     // The early layout reads every instrument's headers before any data, so what each skips is
     // kept until its data is due.
     SkippedBytes skipped{nullptr};
-    if (layout.instrumentsFirst && instrumentCount > 0) {
-        skipped.bytes = static_cast<uint64_t*>(std::calloc(instrumentCount, sizeof(uint64_t)));
-        if (skipped.bytes == nullptr) {
-            stop(r, LoadError::OutOfMemory,
-                 static_cast<int64_t>(instrumentCount * sizeof(uint64_t)), position(r));
-            return false;
-        }
-        for (int32_t i = 0; i < instrumentCount; ++i)
-            if (!loadInstrumentHeaders(r, i, &instruments[i], &stored->instruments[i],
-                                       &skipped.bytes[i]))
+    if (layout.instrumentsFirst && header.instrumentCount > 0) {
+        skipped.bytes = allocateRecords<uint64_t>(r, header.instrumentCount, position(r));
+        if (skipped.bytes == nullptr) return false;
+        for (int32_t i = 0; i < header.instrumentCount; ++i)
+            if (!loadInstrumentHeaders(r, i, &player->instruments[i],
+                                       &player->stored.instruments[i], &skipped.bytes[i]))
                 return false;
     }
-    for (int32_t i = 0; i < storedPatterns; ++i) {
-        reading(r, LoadError::PatternCutShort, i, -1);
-        if (!loadPattern(r, &player->patterns[i], channelCount, layout)) return false;
-    }
-    for (int32_t i = storedPatterns; i < player->patternRecordCount; ++i) {
-        Pattern* pattern = &player->patterns[i];
-        const size_t cellCount = static_cast<size_t>(unstoredPatternRows) * channelCount;
-        pattern->cells = static_cast<Cell*>(std::calloc(cellCount, sizeof(Cell)));
-        if (pattern->cells == nullptr) {
-            stop(r, LoadError::OutOfMemory, static_cast<int64_t>(cellCount * sizeof(Cell)),
-                 position(r));
-            return false;
-        }
-        pattern->rowCount = unstoredPatternRows;
-    }
-
-    uint64_t missingBytes = 0;
-    for (int32_t i = 0; i < instrumentCount; ++i) {
-        uint64_t skippedHere = 0;
-        if (layout.instrumentsFirst)
-            skippedHere = skipped.bytes[i];
-        else if (!loadInstrumentHeaders(r, i, &instruments[i], &stored->instruments[i],
-                                        &skippedHere))
-            return false;
-        if (!loadInstrumentData(r, i, &instruments[i], skippedHere, &missingBytes)) return false;
-    }
-    return true;
+    return loadPatterns(r, player, header, layout) &&
+           loadInstruments(r, player, header, layout, &skipped);
 }
 
 Player* createPlayer(const MemoryStream* description, const StreamInterface& streams) {
