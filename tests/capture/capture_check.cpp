@@ -7,6 +7,7 @@
 #ifdef CAPTURE_CHECK_CONVERSION
 #include "swscale_reference.h"
 #endif
+#include "tests/lib/read_file.h"
 
 #include <cmath>
 #include <cstdint>
@@ -20,17 +21,7 @@ namespace {
 
 constexpr int32_t sampleRateHz = 44100;
 
-std::vector<uint8_t> readFile(const char* path) {
-    std::vector<uint8_t> bytes;
-    FILE* f = std::fopen(path, "rb");
-    if (f == nullptr) return bytes;
-    uint8_t block[65536];
-    size_t n = 0;
-    while ((n = std::fread(block, 1, sizeof block, f)) > 0)
-        bytes.insert(bytes.end(), block, block + n);
-    std::fclose(f);
-    return bytes;
-}
+using testing_files::readFile;
 
 std::vector<int16_t> readSamples(const char* path) {
     const std::vector<uint8_t> bytes = readFile(path);

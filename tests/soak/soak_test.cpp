@@ -5,6 +5,7 @@
 #include "music/module.h"
 #include "music/offline_render.h"
 #include "music/stream.h"
+#include "tests/lib/read_file.h"
 #include "xm_generator.h"
 
 #include <gtest/gtest.h>
@@ -229,17 +230,7 @@ void playPass(Song& song, int32_t deviceSeconds, bool stopWhileRendering, Random
     EXPECT_EQ(watcher.unknownValues, 0) << "first bad clock value " << watcher.firstBad;
 }
 
-std::vector<uint8_t> readFile(const char* path) {
-    std::vector<uint8_t> bytes;
-    std::FILE* f = std::fopen(path, "rb");
-    if (f == nullptr) return bytes;
-    uint8_t buffer[65536];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0)
-        bytes.insert(bytes.end(), buffer, buffer + n);
-    std::fclose(f);
-    return bytes;
-}
+using testing_files::readFile;
 
 TEST(Soak, TenMinutesOfDeviceTimeWithStopsAndStarts) {
     int32_t totalSeconds = defaultDeviceSeconds;
