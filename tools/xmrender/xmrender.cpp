@@ -424,15 +424,21 @@ bool writtenInPlace(const char* path) {
     std::fputc('\n', stderr);
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
-    double seconds = -1.0;
+struct Request {
+    double seconds = -1.0; // above 0: a fixed length
     bool floatSamples = false;
     bool quiet = false;
     tools::ListenerOptions listener;
     bxm_options options{};
-    options.profile = BXM_PROFILE_FT2;
+    const char* inPath = nullptr;
+    const char* outPath = nullptr;
+};
+
+constexpr int keepGoing = -1;
+
+// keepGoing, or the exit code after --help, --version or a wrong command line.
+int parseCommandLine(int argc, char** argv, Request* request) {
+    request->options.profile = BXM_PROFILE_FT2;
     tools::CommandLine line{};
     tools::startCommandLine(&line, toolSpec, argc, argv);
     for (;;) {
@@ -445,30 +451,32 @@ int main(int argc, char** argv) {
         case tools::optionVersion: tools::printVersion("xmrender"); return exitOk;
         case optionSeconds: {
             char* end = nullptr;
-            seconds = std::strtod(value, &end);
+            const double seconds = std::strtod(value, &end);
             if (end == value || *end != 0 || !(seconds > 0.0) || !(seconds <= maxSeconds)) {
                 fail("--seconds wants a number above 0 and up to %g, not %s", maxSeconds, value);
                 return exitBadInput;
             }
+            request->seconds = seconds;
             break;
         }
         case optionProfile:
-            if (!tools::parseProfile(value, &options.profile)) {
+            if (!tools::parseProfile(value, &request->options.profile)) {
                 fail("--profile wants ft2 or demo, not %s", value);
                 return exitBadInput;
             }
             break;
         case optionRate:
-            if (!tools::parseRate(value, &options.sample_rate)) {
+            if (!tools::parseRate(value, &request->options.sample_rate)) {
                 fail("--rate wants 8000 to 192000 Hz, not %s", value);
                 return exitBadInput;
             }
             break;
-        case optionFloat: floatSamples = true; break;
-        case optionQuiet: quiet = true; break;
+        case optionFloat: request->floatSamples = true; break;
+        case optionQuiet: request->quiet = true; break;
         default:
             if (!tools::isListenerOption(id)) return exitBadInput;
-            if (!tools::takeListenerOption("xmrender", id, value, &listener)) return exitBadInput;
+            if (!tools::takeListenerOption("xmrender", id, value, &request->listener))
+                return exitBadInput;
             break;
         }
     }
@@ -478,76 +486,59 @@ int main(int argc, char** argv) {
                                                    : "wants one input and one output");
         return exitBadInput;
     }
-    const char* inPath = files[0];
-    const char* outPath = files[1];
+    request->inPath = files[0];
+    request->outPath = files[1];
+    return keepGoing;
+}
 
-    Output output{};
-    output.floatSamples = floatSamples;
-    output.rate = options.sample_rate != 0 ? options.sample_rate : BXM_RATE_DEFAULT;
-    output.fixedLength = seconds > 0.0;
+// Everything about the output that can be told from the command line, told before the module
+// is read. False after saying what is wrong.
+bool planOutput(const Request& request, Output* output) {
+    const char* outPath = request.outPath;
+    output->floatSamples = request.floatSamples;
+    output->rate =
+        request.options.sample_rate != 0 ? request.options.sample_rate : BXM_RATE_DEFAULT;
+    output->fixedLength = request.seconds > 0.0;
     const bool inPlace = writtenInPlace(outPath);
-    // Everything that can be told from the command line is told before the module is read.
-    if (tools::outputIsInput(inPath, outPath)) {
-        fail("%s is the input; xmrender does not overwrite %s", outPath, inPath);
-        return exitBadInput;
+    if (tools::outputIsInput(request.inPath, outPath)) {
+        fail("%s is the input; xmrender does not overwrite %s", outPath, request.inPath);
+        return false;
     }
-    if (!containerFor(outPath, inPlace, &output.container)) {
+    if (!containerFor(outPath, inPlace, &output->container)) {
         fail(inPlace ? "cannot write %s: standard output, pipes and devices get WAV only"
                      : "cannot write %s: no format for the name; xmrender writes .wav, .flac, "
                        ".ogg and .aiff",
              outPath);
-        return exitBadInput;
+        return false;
     }
-    if (floatSamples && output.container == Container::Flac) {
+    if (output->floatSamples && output->container == Container::Flac) {
         fail("cannot write %s: FLAC holds integer samples; --float is for WAV, AIFF and Ogg",
              outPath);
-        return exitBadInput;
+        return false;
     }
-    if (output.fixedLength) {
-        output.frames = static_cast<int64_t>(std::llround(seconds * output.rate));
-        if (output.frames < 1) {
-            fail("--seconds %g is less than one frame at %d Hz", seconds, output.rate);
-            return exitBadInput;
+    if (output->fixedLength) {
+        output->frames = static_cast<int64_t>(std::llround(request.seconds * output->rate));
+        if (output->frames < 1) {
+            fail("--seconds %g is less than one frame at %d Hz", request.seconds, output->rate);
+            return false;
         }
     }
-    if (output.container != Container::WavStream) {
+    if (output->container != Container::WavStream) {
         SF_INFO probe{};
-        probe.samplerate = output.rate;
+        probe.samplerate = output->rate;
         probe.channels = outputChannels;
-        probe.format = soundFileFormat(output);
+        probe.format = soundFileFormat(*output);
         if (sf_format_check(&probe) == 0) {
             fail("cannot write %s: this libsndfile cannot write that format", outPath);
-            return exitBadInput;
+            return false;
         }
     }
-    // A fixed length goes on through the song's end, as often as it takes.
-    options.play_count = output.fixedLength ? -1 : 1;
+    return true;
+}
 
-    bxm_player* player = tools::openModuleFile("xmrender", inPath, options);
-    if (player == nullptr) return exitBadInput;
-    if (!tools::applyListenerOptions("xmrender", inPath, player, listener)) {
-        bxm_close(player);
-        return exitBadInput;
-    }
-    if (!output.fixedLength) {
-        // From a later start, to where the song would have ended.
-        bxm_module_info info{};
-        bxm_get_module_info(player, &info);
-        bxm_position at{};
-        bxm_get_position(player, &at);
-        const int64_t startFrame = static_cast<int64_t>(at.time_ms) * output.rate / 1000;
-        output.frames = info.duration_frames - startFrame;
-        if (output.frames < 1) output.frames = 1;
-    }
-    const uint64_t dataBytes = static_cast<uint64_t>(output.frames) * bytesPerFrame(output);
-    if (output.container == Container::Aiff && dataBytes > riffLimitBytes) {
-        fail("cannot write %s: more than 4 GiB of sound, which AIFF cannot hold; .wav (RF64) and "
-             ".flac can",
-             outPath);
-        bxm_close(player);
-        return exitBadInput;
-    }
-
+// Renders into the output file and puts it in place. Closes the player; returns the exit code.
+int renderToFile(bxm_player* player, const Output& output, const Request& request) {
+    const char* outPath = request.outPath;
     tools::catchStopSignals();
     tools::OutputFile file{};
     std::string reason;
@@ -556,7 +547,7 @@ int main(int argc, char** argv) {
         bxm_close(player);
         return exitOutputFailed;
     }
-    const bool progress = !quiet && isatty(STDERR_FILENO) != 0;
+    const bool progress = !request.quiet && isatty(STDERR_FILENO) != 0;
     Rendered result = Rendered::Done;
     int error = 0;
     if (output.container == Container::WavStream) {
@@ -597,4 +588,43 @@ int main(int argc, char** argv) {
         return exitOutputFailed;
     }
     return exitOk;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    Request request;
+    if (const int parsed = parseCommandLine(argc, argv, &request); parsed != keepGoing)
+        return parsed;
+    Output output{};
+    if (!planOutput(request, &output)) return exitBadInput;
+    bxm_options options = request.options;
+    // A fixed length goes on through the song's end, as often as it takes.
+    options.play_count = output.fixedLength ? -1 : 1;
+
+    bxm_player* player = tools::openModuleFile("xmrender", request.inPath, options);
+    if (player == nullptr) return exitBadInput;
+    if (!tools::applyListenerOptions("xmrender", request.inPath, player, request.listener)) {
+        bxm_close(player);
+        return exitBadInput;
+    }
+    if (!output.fixedLength) {
+        // From a later start, to where the song would have ended.
+        bxm_module_info info{};
+        bxm_get_module_info(player, &info);
+        bxm_position at{};
+        bxm_get_position(player, &at);
+        const int64_t startFrame = static_cast<int64_t>(at.time_ms) * output.rate / 1000;
+        output.frames = info.duration_frames - startFrame;
+        if (output.frames < 1) output.frames = 1;
+    }
+    const uint64_t dataBytes = static_cast<uint64_t>(output.frames) * bytesPerFrame(output);
+    if (output.container == Container::Aiff && dataBytes > riffLimitBytes) {
+        fail("cannot write %s: more than 4 GiB of sound, which AIFF cannot hold; .wav (RF64) and "
+             ".flac can",
+             request.outPath);
+        bxm_close(player);
+        return exitBadInput;
+    }
+    return renderToFile(player, output, request);
 }
