@@ -123,6 +123,24 @@ void keepPeriodOffset(Channel* channel, const ReplayProfile& rules) {
     if (rules.periodOffsetPersists) channel->heldVibratoDelta = channel->periodDelta;
 }
 
+// The volume stays where the tremolo's last tick left it once the row has another effect.
+void keepTremoloVolume(Channel* channel, const Cell* cell) {
+    if (channel->lastEffect == xm::effectTremolo && cell->effect != xm::effectTremolo)
+        channel->volume += channel->volumeDelta;
+}
+
+// The end of every tick for a channel, row tick or not: auto-vibrato, tremor, the volume
+// refresh, the envelopes' outputs and the voice.
+void finishChannelTick(Player* player, Channel* channel, const Cell* cell,
+                       const Instrument* instrument, Sample* sample, uint8_t volumeType,
+                       const ReplayProfile& rules) {
+    stepAutoVibrato(channel, instrument, &rules, linearTable(player));
+    keepTremorMuting(player, channel, cell);
+    raiseFt2VolumeRefresh(player, channel, volumeType);
+    settleEnvelopeOutputs(player, channel, instrument);
+    updateVoice(channel, sample, player);
+}
+
 // FT2 reads nothing but the cell of a row with a note delay: the note that plays goes on as on
 // any other tick until the delay's tick starts the stored one.
 void holdDelayedRow(Player* player, Channel* channel, const Cell* cell, uint8_t cellInstrument,
@@ -133,8 +151,7 @@ void holdDelayedRow(Player* player, Channel* channel, const Cell* cell, uint8_t 
     lookUpInstrument(player, channel, &instrument, &sample);
     const uint8_t volumeType = volumeEnvelopeType(player, instrument);
     const uint8_t panningType = panningEnvelopeType(player, instrument);
-    if (channel->lastEffect == xm::effectTremolo && cell->effect != xm::effectTremolo)
-        channel->volume += channel->volumeDelta;
+    keepTremoloVolume(channel, cell);
     const bool pitchReset = !rules.periodOffsetPersists ||
                             pitchEffectEnded(channel->lastEffect, channel->lastParam, cell);
     channel->periodDelta = pitchReset ? 0 : channel->heldVibratoDelta;
@@ -144,11 +161,7 @@ void holdDelayedRow(Player* player, Channel* channel, const Cell* cell, uint8_t 
     channel->volumeDelta = 0;
     channel->updateFlags = UPDATE_FREQUENCY;
     stepEnvelopesAndFadeout(channel, instrument, volumeType, panningType, rules);
-    stepAutoVibrato(channel, instrument, &rules, linearTable(player));
-    keepTremorMuting(player, channel, cell);
-    raiseFt2VolumeRefresh(player, channel, volumeType);
-    settleEnvelopeOutputs(player, channel, instrument);
-    updateVoice(channel, sample, player);
+    finishChannelTick(player, channel, cell, instrument, sample, volumeType, rules);
 }
 
 // How one channel's cell reads on its row tick under the profile's rules.
@@ -322,9 +335,7 @@ void processChannelRow(Player* player, Channel* channel, const Cell* cell, RowCo
     const uint8_t volumeType = volumeEnvelopeType(player, instrument);
     const uint8_t panningType = panningEnvelopeType(player, instrument);
 
-    // The volume stays where the tremolo's last tick left it.
-    if (channel->lastEffect == xm::effectTremolo && cell->effect != xm::effectTremolo)
-        channel->volume += channel->volumeDelta;
+    keepTremoloVolume(channel, cell);
     channel->lastEffect = cell->effect;
     channel->volumeDelta = 0;
     channel->updateFlags = 0;
@@ -349,11 +360,7 @@ void processChannelRow(Player* player, Channel* channel, const Cell* cell, RowCo
     keepPeriodOffset(channel, rules);
     // A retrigger may have changed the channel's instrument.
     if (rules.retriggerLastInstrument) lookUpInstrument(player, channel, &instrument, &sample);
-    stepAutoVibrato(channel, instrument, &rules, linearTable(player));
-    keepTremorMuting(player, channel, cell);
-    raiseFt2VolumeRefresh(player, channel, volumeType);
-    settleEnvelopeOutputs(player, channel, instrument);
-    updateVoice(channel, sample, player);
+    finishChannelTick(player, channel, cell, instrument, sample, volumeType, rules);
 }
 
 } // namespace
@@ -400,11 +407,7 @@ void processTick(Player* player) {
         }
         if (rules.envelopesAfterEffects)
             stepEnvelopesAndFadeout(channel, instrument, volumeType, panningType, rules);
-        stepAutoVibrato(channel, instrument, &rules, linearTable(player));
-        keepTremorMuting(player, channel, cell);
-        raiseFt2VolumeRefresh(player, channel, volumeType);
-        settleEnvelopeOutputs(player, channel, instrument);
-        updateVoice(channel, sample, player);
+        finishChannelTick(player, channel, cell, instrument, sample, volumeType, rules);
     }
 }
 

@@ -1,6 +1,7 @@
 // The listener controls of the public interface: gain, stereo separation, muted channels and
 // seeking to a time, each against a render without it.
 #include "beatxm.h"
+#include "tests/lib/read_file.h"
 #include "xm_builder.h"
 
 #include <gtest/gtest.h>
@@ -13,20 +14,8 @@
 
 namespace {
 
-std::vector<uint8_t> readSong() {
-    std::vector<uint8_t> bytes;
-    FILE* f = std::fopen(DEMO_SONG_PATH, "rb");
-    if (f == nullptr) return bytes;
-    uint8_t block[65536];
-    size_t n;
-    while ((n = std::fread(block, 1, sizeof block, f)) > 0)
-        bytes.insert(bytes.end(), block, block + n);
-    std::fclose(f);
-    return bytes;
-}
-
 const std::vector<uint8_t>& song() {
-    static const std::vector<uint8_t> bytes = readSong();
+    static const std::vector<uint8_t> bytes = testing_files::readFile(DEMO_SONG_PATH);
     return bytes;
 }
 
